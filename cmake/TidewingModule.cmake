@@ -1,0 +1,40 @@
+# tidewing_add_module(<name> <package> <sources...>)
+#
+# One nanobind extension module installed as <package>.<name>. Besides the
+# install, each build lays out a ready-to-import tree under
+# ${CMAKE_BINARY_DIR}/stage (the package sources plus the built modules), so a
+# plain CMake build can be tested with PYTHONPATH=<build>/stage and stubgen can
+# import the module from there.
+
+set(TIDEWING_STAGE "${CMAKE_BINARY_DIR}/stage")
+
+if(NOT TARGET tidewing_stage_python)
+  add_custom_target(tidewing_stage_python ALL
+    COMMAND "${CMAKE_COMMAND}" -E copy_directory "${PROJECT_SOURCE_DIR}/python" "${TIDEWING_STAGE}"
+    COMMENT "Staging the Python package sources")
+endif()
+
+function(tidewing_add_module name package)
+  nanobind_add_module(${name} NB_STATIC NB_DOMAIN tidewing NOMINSIZE ${ARGN})
+  target_include_directories(${name} PRIVATE "${PROJECT_SOURCE_DIR}/src")
+  target_compile_options(${name} PRIVATE -Wall -Wextra)
+  if(TIDEWING_WERROR)
+    target_compile_options(${name} PRIVATE -Werror)
+  endif()
+  set_target_properties(${name} PROPERTIES
+    LIBRARY_OUTPUT_DIRECTORY "${TIDEWING_STAGE}/${package}")
+  add_dependencies(${name} tidewing_stage_python)
+  install(TARGETS ${name} LIBRARY DESTINATION ${package})
+
+  if(TIDEWING_STUBS)
+    nanobind_add_stub(${name}_stub
+      MODULE ${package}.${name}
+      OUTPUT "${TIDEWING_STAGE}/${package}/${name}.pyi"
+      MARKER_FILE "${TIDEWING_STAGE}/${package}/py.typed"
+      PYTHON_PATH "${TIDEWING_STAGE}"
+      DEPENDS ${name})
+    install(FILES "${TIDEWING_STAGE}/${package}/${name}.pyi"
+                  "${TIDEWING_STAGE}/${package}/py.typed"
+            DESTINATION ${package})
+  endif()
+endfunction()

@@ -1,0 +1,1 @@
+"""Authenticated encryption of strings, data and files: ``tidewing_lattice.tw_lattice``."""

@@ -1,0 +1,53 @@
+// Raising and recognising Python exceptions from C++.
+//
+// Every error the modules report is a real Python exception of the exact type
+// and message; C++ code signals it by setting the Python error indicator and
+// throwing nb::python_error, which nanobind hands back to the interpreter
+// unchanged.
+#pragma once
+
+#include <nanobind/nanobind.h>
+
+namespace tw::py {
+
+namespace nb = nanobind;
+
+// Raise `type(message)`.
+[[noreturn]] inline void raise(PyObject* type, const char* message) {
+    PyErr_SetString(type, message);
+    throw nb::python_error();
+}
+
+// Raise `type(*args)` for an exception class built at run time.
+[[noreturn]] inline void raise_object(nb::handle type, nb::handle value) {
+    PyErr_SetObject(type.ptr(), value.ptr());
+    throw nb::python_error();
+}
+
+// Turn a NULL result of the C API into a C++ exception; pass others through.
+inline PyObject* check(PyObject* result) {
+    if (!result) throw nb::python_error();
+    return result;
+}
+
+// Steal a new reference returned by the C API, raising on NULL.
+inline nb::object steal_checked(PyObject* result) { return nb::steal(check(result)); }
+
+// `str(obj)`.
+inline nb::object str_of(nb::handle obj) { return steal_checked(PyObject_Str(obj.ptr())); }
+
+// Whether `error` is an instance of any of the given exception classes.
+template <typename... Types>
+bool matches_any(const nb::python_error& error, Types... types) {
+    return (error.matches(types) || ...);
+}
+
+// Raise OSError(errno, strerror(errno), filename) the way `os` functions do;
+// `filename` may be null.
+[[noreturn]] inline void raise_os_error(int error_number, nb::handle filename = nb::handle()) {
+    errno = error_number;
+    PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, filename.ptr());
+    throw nb::python_error();
+}
+
+}  // namespace tw::py

@@ -1,0 +1,92 @@
+// Module-level names looked up at call time.
+//
+// Every function of our modules reads the constants, functions, classes and
+// standard modules it uses from its module's namespace at the moment of the
+// call, exactly as a Python function reads its globals; a host that rebinds a
+// module attribute changes later calls. Native fast paths stand in for a name
+// only while it still holds the object bound at load, which `unchanged` tells.
+#pragma once
+
+#include <string>
+
+#include "common/errors.h"
+
+namespace tw::py {
+
+// A module attribute name, interned once. Declare them as `inline const Name`
+// at namespace scope so each module has exactly one of each.
+class Name {
+public:
+    constexpr explicit Name(const char* text) : text_(text) {}
+    const char* text() const { return text_; }
+    PyObject* key() const {
+        if (!key_) key_ = check(PyUnicode_InternFromString(text_));  // lives for the process
+        return key_;
+    }
+
+private:
+    friend class ModuleNamespace;
+    const char* text_;
+    mutable PyObject* key_ = nullptr;
+    mutable PyObject* original_ = nullptr;  // the value bound at load, if remembered
+};
+
+class ModuleNamespace {
+public:
+    // Called once from the module's initialisation. The module is kept alive for
+    // the rest of the process: its functions keep reading its namespace even
+    // after a host drops it from sys.modules.
+    void attach(nb::handle module) {
+        module_ = nb::borrow(module).release().ptr();
+        dict_ = PyModule_GetDict(module_);
+    }
+
+    nb::handle module() const { return module_; }
+
+    // The current value of `name`, raising NameError as a global lookup would.
+    nb::object operator[](const Name& name) const {
+        PyObject* value = PyDict_GetItemWithError(dict_, name.key());
+        if (!value) {
+            if (!PyErr_Occurred())
+                PyErr_Format(PyExc_NameError, "name '%s' is not defined", name.text());
+            throw nb::python_error();
+        }
+        return nb::borrow(value);
+    }
+
+    // Bind `name` to `value` on the module.
+    void set(const Name& name, nb::handle value) const {
+        if (PyDict_SetItem(dict_, name.key(), value.ptr()) != 0) throw nb::python_error();
+    }
+
+    // Remember the value `name` holds now as the one bound at load.
+    void remember(const Name& name) const {
+        nb::object value = (*this)[name];
+        Py_XDECREF(name.original_);
+        name.original_ = value.release().ptr();
+    }
+
+    // Whether `name` still holds the value remembered at load.
+    bool unchanged(const Name& name) const {
+        return name.original_ && PyDict_GetItemWithError(dict_, name.key()) == name.original_;
+    }
+
+    // The value remembered at load (borrowed; valid for the process).
+    nb::handle original(const Name& name) const { return name.original_; }
+
+private:
+    PyObject* module_ = nullptr;
+    PyObject* dict_ = nullptr;
+};
+
+// Refuse a second initialisation of a module in one process: the native code
+// keeps its namespace and the objects bound at load for the whole process.
+inline void refuse_second_initialisation(bool& initialised, const char* module_name) {
+    if (initialised)
+        throw std::runtime_error(std::string(module_name) +
+                                 " is already initialised in this process and cannot be "
+                                 "initialised again; import it once and keep the module");
+    initialised = true;
+}
+
+}  // namespace tw::py

@@ -1,0 +1,28 @@
+// Reading a document file and decoding its text.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "common/errors.h"
+
+namespace pagecase {
+
+namespace nb = nanobind;
+
+// The text of document bytes: UTF-8, invalid sequences replaced by U+FFFD only
+// when strict decoding fails, one leading byte-order mark dropped.
+nb::object decode_document(std::string_view bytes);
+
+// The largest byte count a document may have under the module's size limit
+// (any number object; a non-number limit imposes no cap of its own).
+int64_t byte_cap(nb::handle limit);
+
+// Reads the whole file at `path` (expected to hold `expected` bytes, as its
+// stat said) and decodes it. Nothing when opening or reading fails, or when
+// more than `cap` bytes turn up; never holds more than `cap` + 1 bytes.
+std::optional<nb::object> read_document_text(const std::string& path, int64_t expected, int64_t cap);
+
+}  // namespace pagecase

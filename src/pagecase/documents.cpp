@@ -1,0 +1,275 @@
+// Document access: the `Document` record, resolution of documents and their
+// images, reading, and the change signature.
+#include <sys/stat.h>
+
+#include "common/classes.h"
+#include "pagecase/document_file.h"
+#include "pagecase/module_state.h"
+#include "pagecase/paths.h"
+
+namespace pagecase {
+namespace {
+
+using tw::py::steal_checked;
+
+// ---------------------------------------------------------------- the title
+
+// Line boundaries of str.splitlines().
+inline bool is_line_break(Py_UCS4 ch) {
+    switch (ch) {
+    case '\n': case '\r': case 0x0b: case 0x0c: case 0x1c: case 0x1d: case 0x1e: case 0x85:
+    case 0x2028: case 0x2029:
+        return true;
+    default:
+        return false;
+    }
+}
+
+inline bool is_space(Py_UCS4 ch) { return Py_UNICODE_ISSPACE(ch); }
+
+constexpr int kTitleLines = 40;
+
+// Finds the first "# " heading among the first 40 lines (as splitlines()
+// counts them) and returns its [begin, end) span in code points.
+template <typename Char>
+std::optional<std::pair<Py_ssize_t, Py_ssize_t>> find_title(const Char* text, Py_ssize_t length) {
+    Py_ssize_t start = 0;
+    for (int line = 0; line < kTitleLines && start < length; ++line) {
+        Py_ssize_t end = start;
+        while (end < length && !is_line_break(text[end])) ++end;
+        Py_ssize_t next = end;
+        if (next < length) next += (text[next] == '\r' && next + 1 < length && text[next + 1] == '\n') ? 2 : 1;
+
+        Py_ssize_t begin = start, stop = end;
+        while (begin < stop && is_space(text[begin])) ++begin;
+        while (stop > begin && is_space(text[stop - 1])) --stop;
+        if (stop - begin >= 2 && text[begin] == '#' && text[begin + 1] == ' ') {
+            begin += 2;
+            while (begin < stop && is_space(text[begin])) ++begin;
+            return std::make_pair(begin, stop);
+        }
+        start = next;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::pair<Py_ssize_t, Py_ssize_t>> find_title(nb::handle text) {
+    Py_ssize_t length = PyUnicode_GET_LENGTH(text.ptr());
+    switch (PyUnicode_KIND(text.ptr())) {
+    case PyUnicode_1BYTE_KIND: return find_title(PyUnicode_1BYTE_DATA(text.ptr()), length);
+    case PyUnicode_2BYTE_KIND: return find_title(PyUnicode_2BYTE_DATA(text.ptr()), length);
+    default: return find_title(PyUnicode_4BYTE_DATA(text.ptr()), length);
+    }
+}
+
+nb::object document_title(nb::handle self) {
+    nb::object text = self.attr("text");
+    if (PyUnicode_Check(text.ptr())) {
+        if (auto span = find_title(text))
+            return steal_checked(PyUnicode_Substring(text.ptr(), span->first, span->second));
+    } else {
+        // Not a str: the documented steps through its own methods.
+        nb::object lines = text.attr("splitlines")()[nb::slice(nb::none(), nb::int_(kTitleLines), nb::none())];
+        for (nb::handle line : lines) {
+            nb::object stripped = line.attr("strip")();
+            if (nb::cast<bool>(stripped.attr("startswith")("# ")))
+                return stripped[nb::slice(nb::int_(2), nb::none(), nb::none())].attr("strip")();
+        }
+    }
+    return self.attr("path").attr("name");
+}
+
+nb::object document_payload(nb::handle self) {
+    nb::object path = self.attr("path");
+    nb::dict payload;
+    payload["path"] = tw::py::str_of(path);
+    payload["name"] = path.attr("name");
+    payload["dir"] = tw::py::str_of(path.attr("parent"));
+    payload["title"] = self.attr("title");
+    payload["text"] = self.attr("text");
+    payload["mtime"] = self.attr("mtime");
+    payload["size"] = self.attr("size");
+    return payload;
+}
+
+nb::object make_document_class() {
+    nb::dict annotations;
+    annotations["path"] = ns[names::Path];
+    annotations["text"] = nb::handle(reinterpret_cast<PyObject*>(&PyUnicode_Type));
+    annotations["mtime"] = nb::handle(reinterpret_cast<PyObject*>(&PyFloat_Type));
+    annotations["size"] = nb::handle(reinterpret_cast<PyObject*>(&PyLong_Type));
+    nb::dict body;
+    body["__annotations__"] = annotations;
+    body["__doc__"] = "A Markdown file as read: its path, decoded text, and the st_mtime and "
+                      "st_size of the stat taken before reading.";
+    body["title"] = tw::py::property(tw::py::method("title", &document_title));
+    body["as_payload"] = tw::py::method("as_payload", &document_payload);
+    nb::object cls = tw::py::make_class("tidewing_quillery.pagecase", "Document", nb::make_tuple(), body);
+    nb::kwargs options;
+    options["frozen"] = true;
+    return tw::py::make_dataclass(cls, options);
+}
+
+// ------------------------------------------------------------- resolution
+
+bool stat_is_file(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// `path.is_file()`, with every OSError meaning "no".
+bool is_file_through_python(nb::handle path) {
+    try {
+        return truthy(path.attr("is_file")());
+    } catch (nb::python_error& error) {
+        if (error.matches(PyExc_OSError)) return false;
+        throw;
+    }
+}
+
+bool is_markdown_call(nb::handle path, std::string_view bytes) {
+    if (ns.unchanged(names::is_markdown))
+        return lowered_suffix_in(tw::py::fs_decode(final_component(bytes)), ns[names::MARKDOWN_SUFFIXES]);
+    return truthy(ns[names::is_markdown](path));
+}
+
+nb::object resolve_document(nb::handle raw) {
+    if (!truthy(raw)) return nb::none();
+    if (PyUnicode_Check(raw.ptr()) && ns.unchanged(names::Path)) {
+        std::optional<std::string> bytes = outside_path_bytes(raw);
+        if (!bytes) return nb::none();
+        PurePath path = parse_path(*bytes);
+        if (expand_user(path) != PathError::none) return nb::none();
+        Resolution resolved = resolve(path.str());
+        if (resolved.error != PathError::none || !stat_is_file(resolved.path)) return nb::none();
+        nb::object result = new_path(pathlib_classes.PosixPath, resolved.path);
+        return is_markdown_call(result, resolved.path) ? result : nb::none();
+    }
+    if (PyUnicode_Check(raw.ptr()) && !outside_path_bytes(raw)) return nb::none();
+    nb::object path;
+    try {
+        path = ns[names::Path](raw).attr("expanduser")().attr("resolve")();
+    } catch (nb::python_error& error) {
+        if (tw::py::matches_any(error, PyExc_OSError, PyExc_RuntimeError)) return nb::none();
+        throw;
+    }
+    if (!is_file_through_python(path) || !truthy(ns[names::is_markdown](path))) return nb::none();
+    return path;
+}
+
+nb::object resolve_asset(nb::handle document, nb::handle raw) {
+    bool native = ns.unchanged(names::contain) && ns.unchanged(names::Path) &&
+                  is_path_object(document) && PyUnicode_Check(raw.ptr());
+    if (native) {
+        if (!truthy(raw)) return nb::none();
+        std::optional<std::string> raw_bytes = outside_path_bytes(raw);
+        if (!raw_bytes) return nb::none();
+        std::string root = parent_of(path_bytes(document));
+        std::optional<ContainedPath> target = contain_bytes(root, *raw_bytes);
+        if (!target || !stat_is_file(target->path)) return nb::none();
+        if (!lowered_suffix_in(tw::py::fs_decode(final_component(target->path)),
+                               ns[names::ASSET_SUFFIXES]))
+            return nb::none();
+        // Built as `contain` builds it: on the document's class when the
+        // reference was joined to its folder.
+        nb::handle cls = target->relative ? nb::handle(document.type()) : pathlib_classes.PosixPath;
+        return new_path(cls, target->path);
+    }
+    nb::object target = ns[names::contain](document.attr("parent"), raw);
+    if (target.is_none() || !is_file_through_python(target)) return nb::none();
+    nb::object suffix = target.attr("suffix").attr("lower")();
+    int found = PySequence_Contains(ns[names::ASSET_SUFFIXES].ptr(), suffix.ptr());
+    if (found < 0) throw nb::python_error();
+    return found ? target : nb::none();
+}
+
+// ----------------------------------------------------------------- reading
+
+nb::object mtime_of(const struct stat& st) {
+    // The same double os.stat_result.st_mtime holds.
+    return nb::float_(static_cast<double>(st.st_mtim.tv_sec) + static_cast<double>(st.st_mtim.tv_nsec) * 1e-9);
+}
+
+nb::object make_document(nb::handle path, nb::handle text, const struct stat& st) {
+    nb::kwargs fields;
+    fields["path"] = path;
+    fields["text"] = text;
+    fields["mtime"] = mtime_of(st);
+    fields["size"] = nb::int_(static_cast<long long>(st.st_size));
+    return ns[names::Document](**fields);
+}
+
+bool exceeds(nb::handle size, nb::handle limit) {
+    int result = PyObject_RichCompareBool(size.ptr(), limit.ptr(), Py_GT);
+    if (result < 0) throw nb::python_error();
+    return result == 1;
+}
+
+nb::object read_document(nb::handle path) {
+    nb::object limit = ns[names::MAX_DOCUMENT_BYTES];
+    if (!is_path_object(path)) {
+        // Not a pathlib path: its own stat() and read_bytes(), as documented.
+        nb::object st, raw;
+        try {
+            st = path.attr("stat")();
+            if (exceeds(st.attr("st_size"), limit)) return nb::none();
+            raw = path.attr("read_bytes")();
+        } catch (nb::python_error& error) {
+            if (error.matches(PyExc_OSError)) return nb::none();
+            throw;
+        }
+        if (exceeds(nb::int_(PyObject_Length(raw.ptr())), limit)) return nb::none();
+        nb::kwargs fields;
+        fields["path"] = path;
+        fields["text"] = decode_document(std::string_view(PyBytes_AsString(raw.ptr()),
+                                                          static_cast<size_t>(PyBytes_Size(raw.ptr()))));
+        fields["mtime"] = st.attr("st_mtime");
+        fields["size"] = st.attr("st_size");
+        return ns[names::Document](**fields);
+    }
+
+    std::string bytes = path_bytes(path);
+    struct stat st;
+    if (::stat(bytes.c_str(), &st) != 0) return nb::none();
+    if (exceeds(nb::int_(static_cast<long long>(st.st_size)), limit)) return nb::none();
+    std::optional<nb::object> text = read_document_text(bytes, st.st_size, byte_cap(limit));
+    if (!text) return nb::none();
+    return make_document(path, *text, st);
+}
+
+nb::object stat_signature(nb::handle path) {
+    if (!is_path_object(path)) {
+        nb::object st;
+        try {
+            st = path.attr("stat")();
+        } catch (nb::python_error& error) {
+            if (error.matches(PyExc_OSError)) return nb::none();
+            throw;
+        }
+        return nb::make_tuple(st.attr("st_mtime"), st.attr("st_size"));
+    }
+    std::string bytes = path_bytes(path);
+    struct stat st;
+    if (::stat(bytes.c_str(), &st) != 0) return nb::none();
+    return nb::make_tuple(mtime_of(st), nb::int_(static_cast<long long>(st.st_size)));
+}
+
+}  // namespace
+
+void bind_documents(nb::module_& m) {
+    m.attr("Document") = make_document_class();
+    m.def("resolve_document", &resolve_document, tw::py::arg("raw"),
+          nb::sig("def resolve_document(raw: str) -> pathlib.Path | None"),
+          "The resolved path of an existing Markdown file, or None.");
+    m.def("resolve_asset", &resolve_asset, tw::py::arg("document"), tw::py::arg("raw"),
+          nb::sig("def resolve_asset(document: pathlib.Path, raw: str) -> pathlib.Path | None"),
+          "The resolved path of an existing image inside the document's folder, or None.");
+    m.def("read_document", &read_document, tw::py::arg("path"),
+          nb::sig("def read_document(path: pathlib.Path) -> Document | None"),
+          "Read a Markdown file into a Document, or None when it cannot be read or is too large.");
+    m.def("stat_signature", &stat_signature, tw::py::arg("path"),
+          nb::sig("def stat_signature(path: pathlib.Path) -> tuple[float, int] | None"),
+          "The (st_mtime, st_size) pair of a file, or None.");
+}
+
+}  // namespace pagecase

@@ -1,0 +1,8 @@
+// Placeholder until this concern is built; binds nothing yet.
+#include "pagecase/module_state.h"
+
+namespace pagecase {
+
+void bind_listing(nb::module_&) {}
+
+}  // namespace pagecase

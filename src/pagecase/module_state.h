@@ -1,0 +1,101 @@
+// What the document store's functions share: the module namespace they read
+// at call time, the names in it, and conversions between pathlib objects and
+// file-system bytes.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "common/errors.h"
+#include "common/fsenc.h"
+#include "common/namespace.h"
+
+namespace pagecase {
+
+namespace nb = nanobind;
+using tw::py::Name;
+
+inline tw::py::ModuleNamespace ns;
+
+// Module attributes, in the order the module binds them.
+namespace names {
+inline const Name json{"json"}, os{"os"}, time{"time"}, dataclass{"dataclass"}, field{"field"},
+    Path{"Path"};
+inline const Name MARKDOWN_SUFFIXES{"MARKDOWN_SUFFIXES"}, ASSET_SUFFIXES{"ASSET_SUFFIXES"},
+    MAX_DOCUMENT_BYTES{"MAX_DOCUMENT_BYTES"}, _RECENT_LIMIT{"_RECENT_LIMIT"},
+    SKIP_DIRS{"SKIP_DIRS"}, MAX_SCAN_FILES{"MAX_SCAN_FILES"}, MAX_SCAN_DEPTH{"MAX_SCAN_DEPTH"};
+inline const Name contain{"contain"}, is_markdown{"is_markdown"}, Document{"Document"},
+    resolve_document{"resolve_document"}, resolve_asset{"resolve_asset"},
+    read_document{"read_document"}, stat_signature{"stat_signature"}, state_dir{"state_dir"},
+    access_token{"access_token"};
+inline const Name PathList{"PathList"}, RecentFiles{"RecentFiles"}, Favorites{"Favorites"},
+    Workspaces{"Workspaces"};
+inline const Name scan_markdown{"scan_markdown"}, search_markdown{"search_markdown"},
+    fuzzy_score{"fuzzy_score"}, _interesting{"_interesting"}, list_folder{"list_folder"},
+    browse_directories{"browse_directories"}, browse_shortcuts{"browse_shortcuts"};
+}  // namespace names
+
+// pathlib's classes as imported at load. They are not part of what a host may
+// rebind (that is the module's `Path` attribute); they tell whether an
+// argument is a real path object whose text we can work on natively.
+struct PathlibClasses {
+    nb::handle PurePath, Path, PosixPath;
+};
+inline PathlibClasses pathlib_classes;
+
+inline bool is_path_object(nb::handle obj) {
+    return PyObject_IsInstance(obj.ptr(), pathlib_classes.Path.ptr()) == 1;
+}
+
+// The file-system bytes of a path object (`os.fspath`), raising as the `os`
+// call on it would: UnicodeEncodeError for unencodable text, ValueError for
+// an embedded NUL.
+inline std::string path_bytes(nb::handle path) {
+    nb::object text = tw::py::steal_checked(PyOS_FSPath(path.ptr()));
+    if (!PyUnicode_Check(text.ptr())) tw::py::raise(PyExc_TypeError, "expected a str path");
+    std::string bytes = tw::py::fs_encode_or_raise(text);
+    if (tw::py::has_nul(bytes)) tw::py::raise(PyExc_ValueError, "embedded null byte");
+    return bytes;
+}
+
+// `cls(text)` for a path given as file-system bytes.
+inline nb::object new_path(nb::handle cls, std::string_view bytes) {
+    return cls(tw::py::fs_decode(bytes));
+}
+
+// The bytes of an outside path given as str, or nothing when it cannot name
+// a file at all (an embedded NUL, or a code point the file-system encoding
+// cannot represent): such input is refused like any other outside path.
+inline std::optional<std::string> outside_path_bytes(nb::handle raw) {
+    std::optional<std::string> bytes = tw::py::fs_encode(raw);
+    if (!bytes || tw::py::has_nul(*bytes)) return std::nullopt;
+    return bytes;
+}
+
+inline bool truthy(nb::handle obj) {
+    int result = PyObject_IsTrue(obj.ptr());
+    if (result < 0) throw nb::python_error();
+    return result == 1;
+}
+
+// `path.suffix.lower() in suffixes` for the final component `name` (a str).
+bool lowered_suffix_in(nb::handle name, nb::handle suffixes);
+
+// Native `contain` on file-system bytes: the resolved target, or nothing.
+struct ContainedPath {
+    std::string path;
+    bool relative;  // `raw` was joined to the root, so the result takes the root's class
+};
+std::optional<ContainedPath> contain_bytes(std::string_view root, std::string_view raw);
+
+// Registration of each concern's names, in the module's binding order.
+void bind_paths(nb::module_& m);
+void bind_documents(nb::module_& m);
+void bind_state(nb::module_& m);
+void bind_lists(nb::module_& m);
+void bind_scan(nb::module_& m);
+void bind_listing(nb::module_& m);
+void bind_picker(nb::module_& m);
+
+}  // namespace pagecase

@@ -1,0 +1,68 @@
+// POSIX path arithmetic and non-strict resolution, on file-system bytes.
+//
+// This reproduces what CPython 3.10's pathlib does for PosixPath: parsing,
+// `expanduser`, the `/` join, and `resolve()` (os.path.realpath followed by a
+// stat that turns a loop of symbolic links into an error), with identical
+// results on every interpreter we support. No Python headers here: the
+// bindings convert text to bytes with the file-system encoding first.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace pagecase {
+
+// A path as pathlib parses it: `root` is "", "/" or "//" (exactly two leading
+// slashes are kept, three or more collapse to one); `parts` leaves out empty
+// and "." components but keeps "..".
+struct PurePath {
+    std::string root;
+    std::vector<std::string> parts;
+
+    bool is_absolute() const { return !root.empty(); }
+    std::string str() const;  // "." for the empty relative path
+};
+
+PurePath parse_path(std::string_view text);
+
+// `base / relative` for a relative right-hand side.
+PurePath join_relative(const PurePath& base, const PurePath& relative);
+
+// Why a path operation gave up; pathlib would have raised OSError or
+// RuntimeError respectively.
+enum class PathError { none, os_error, runtime_error };
+
+// `path.expanduser()`: a first component "~" or "~user" becomes that home
+// directory. Fails with runtime_error when the home cannot be determined.
+PathError expand_user(PurePath& path);
+
+// `Path.home()`, as bytes.
+PathError home_directory(std::string& home);
+
+struct Resolution {
+    std::string path;                // absolute and normalised when error is none
+    PathError error = PathError::none;
+    // False when the resolution stopped at a loop of symbolic links and kept
+    // the rest of the path lexically (the result may still contain links).
+    bool complete = true;
+};
+
+// `Path(text).resolve()` (non-strict) of CPython 3.10.
+Resolution resolve(std::string_view text);
+
+// Component-wise: `target == root or root in target.parents`, for paths that
+// `resolve` produced.
+bool is_within(std::string_view target, std::string_view root);
+
+// The final component of a normalised path string ("" for "/" and ".").
+std::string_view final_component(std::string_view path);
+
+// pathlib's `suffix` of a final component: from its last dot on, empty when
+// the only dot leads the name or ends it.
+std::string_view suffix_of(std::string_view name);
+
+// `str(path.parent)` for a normalised path string.
+std::string parent_of(std::string_view path);
+
+}  // namespace pagecase
