@@ -53,36 +53,28 @@ bool is_ascii(const char* data, size_t size) {
     return (high & 0x8080808080808080ull) == 0;
 }
 
-// The file read again from its start into a buffer that stops growing past
-// `cap` + 1 bytes; used when the file grew after its stat.
-std::optional<nb::object> reread_growing_file(int fd, int64_t cap) {
-    std::string buffer;
+// Reads the rest of a file that grew after its stat, after `prefix`, into a
+// buffer that stops growing past `cap` + 1 bytes.
+std::optional<nb::object> read_grown_file(int fd, std::string prefix, int64_t cap) {
     bool too_large = false, failed = false;
     Py_BEGIN_ALLOW_THREADS
-    if (::lseek(fd, 0, SEEK_SET) < 0) {
-        failed = true;
-    } else {
-        const size_t chunk = 1 << 20;
-        for (;;) {
-            size_t room = static_cast<size_t>(std::min<int64_t>(cap + 1 - static_cast<int64_t>(buffer.size()), chunk));
-            size_t old = buffer.size();
-            buffer.resize(old + room);
-            ssize_t n = read_up_to(fd, buffer.data() + old, room);
-            if (n < 0) {
-                failed = true;
-                break;
-            }
-            buffer.resize(old + static_cast<size_t>(n));
-            if (static_cast<int64_t>(buffer.size()) > cap) {
-                too_large = true;
-                break;
-            }
-            if (static_cast<size_t>(n) < room) break;
+    const size_t chunk = 1 << 20;
+    while (static_cast<int64_t>(prefix.size()) <= cap) {
+        size_t room = static_cast<size_t>(std::min<int64_t>(cap + 1 - static_cast<int64_t>(prefix.size()), chunk));
+        size_t old = prefix.size();
+        prefix.resize(old + room);
+        ssize_t n = read_up_to(fd, prefix.data() + old, room);
+        if (n < 0) {
+            failed = true;
+            break;
         }
+        prefix.resize(old + static_cast<size_t>(n));
+        if (static_cast<size_t>(n) < room) break;
     }
+    too_large = static_cast<int64_t>(prefix.size()) > cap;
     Py_END_ALLOW_THREADS
     if (failed || too_large) return std::nullopt;
-    return decode_document(buffer);
+    return decode_document(prefix);
 }
 
 }  // namespace
@@ -125,10 +117,10 @@ std::optional<nb::object> read_document_text(const std::string& path, int64_t ex
     char* data = reinterpret_cast<char*>(PyUnicode_1BYTE_DATA(text.ptr()));
     ssize_t got = 0;
     bool grew = false, ascii = false;
+    char probe = 0;
     Py_BEGIN_ALLOW_THREADS
     got = read_up_to(file.get(), data, size);
     if (got == static_cast<ssize_t>(size)) {
-        char probe;
         ssize_t extra = read_up_to(file.get(), &probe, 1);
         if (extra < 0) got = -1;
         grew = extra == 1;
@@ -137,8 +129,16 @@ std::optional<nb::object> read_document_text(const std::string& path, int64_t ex
     Py_END_ALLOW_THREADS
     if (got < 0) return std::nullopt;
     if (grew) {
+        // A regular file is read again from its start, holding nothing else
+        // meanwhile; a pipe cannot seek, and carries over what was read (its
+        // stat size, normally nothing).
+        std::string prefix;
+        if (::lseek(file.get(), 0, SEEK_SET) != 0) {
+            prefix.assign(data, static_cast<size_t>(got));
+            prefix.push_back(probe);
+        }
         text.reset();
-        return reread_growing_file(file.get(), cap);
+        return read_grown_file(file.get(), std::move(prefix), cap);
     }
     if (!ascii) return decode_document(std::string_view(data, static_cast<size_t>(got)));
     if (static_cast<size_t>(got) < size)  // the file shrank after its stat
