@@ -1,0 +1,216 @@
+"""Containment of outside paths and the Markdown test."""
+
+import os
+import pathlib
+from pathlib import Path
+
+import pytest
+
+from tidewing_quillery import pagecase
+
+TESTDATA = Path(__file__).resolve().parents[3] / "shared" / "testdata" / "traversal"
+
+
+@pytest.fixture
+def docs(tmp_path):
+    """root/docs with img/a.png, sub/, a sibling docs-old/ and a file outside."""
+    root = tmp_path / "docs"
+    (root / "img").mkdir(parents=True)
+    (root / "sub").mkdir()
+    (root / "img" / "a.png").write_bytes(b"png")
+    (tmp_path / "docs-old").mkdir()
+    (tmp_path / "secret").write_text("outside")
+    return root
+
+
+def reference_contain(root, raw):
+    """The documented steps written with pathlib, for comparison on loop-free trees."""
+    if not raw:
+        return None
+    try:
+        candidate = Path(raw).expanduser()
+        if not candidate.is_absolute():
+            candidate = root / candidate
+        target = candidate.resolve()
+        root_resolved = root.resolve()
+    except (OSError, RuntimeError):
+        return None
+    if target == root_resolved or root_resolved in target.parents:
+        return target
+    return None
+
+
+@pytest.mark.parametrize("raw", ["", None])
+def test_false_input_is_refused(docs, raw):
+    assert pagecase.contain(docs, raw) is None
+
+
+@pytest.mark.parametrize(
+    "raw, expected",
+    [
+        ("img/a.png", "img/a.png"),
+        ("img/missing.png", "img/missing.png"),
+        ("sub/../img/a.png", "img/a.png"),
+        (".", ""),
+        ("img/../../secret", None),
+        ("../docs-old/a.md", None),
+        ("/etc/passwd", None),
+        ("//etc/passwd", None),
+    ],
+)
+def test_relative_and_absolute_inputs(docs, raw, expected):
+    result = pagecase.contain(docs, raw)
+    if expected is None:
+        assert result is None
+    else:
+        assert result == (docs / expected).resolve()
+        assert type(result) is pathlib.PosixPath
+
+
+def test_absolute_inputs_inside_and_common_prefix(docs):
+    assert pagecase.contain(docs, str(docs)) == docs.resolve()
+    assert pagecase.contain(docs, str(docs / "sub" / ".." / "img")) == docs / "img"
+    assert pagecase.contain(docs, str(docs) + "-old/a.md") is None
+
+
+def test_tilde_expands_before_judging(docs, monkeypatch):
+    monkeypatch.setenv("HOME", str(docs / "sub"))
+    assert pagecase.contain(docs, "~/notes.md") == docs / "sub" / "notes.md"
+    assert pagecase.contain(docs, "./~/notes.md") == docs / "sub" / "notes.md"  # pathlib drops "."
+    monkeypatch.setenv("HOME", str(docs.parent))
+    assert pagecase.contain(docs, "~/notes.md") is None
+    assert pagecase.contain(docs, "~no-such-user-here/x") is None
+
+
+def test_symbolic_links(docs, tmp_path):
+    (tmp_path / "elsewhere").mkdir()
+    (docs / "out").symlink_to(tmp_path / "elsewhere")
+    (docs / "inner").symlink_to(docs / "img")
+    (docs / "dangling").symlink_to(docs / "nowhere")
+    assert pagecase.contain(docs, "out/a.png") is None
+    assert pagecase.contain(docs, "inner/a.png") == docs / "img" / "a.png"
+    assert pagecase.contain(docs, "dangling") == docs / "nowhere"
+    outside_link = tmp_path / "into-docs"
+    outside_link.symlink_to(docs / "img")
+    assert pagecase.contain(docs, str(outside_link / "a.png")) == docs / "img" / "a.png"
+
+
+def test_root_that_is_a_link(docs, tmp_path):
+    link = tmp_path / "link-to-docs"
+    link.symlink_to(docs)
+    assert pagecase.contain(link, "img/a.png") == docs / "img" / "a.png"
+    assert pagecase.contain(link, "../secret") is None
+
+
+def test_loops_answer_none_on_every_interpreter(docs, tmp_path):
+    """Python 3.13's resolve() no longer raises for a loop; the answer stays None."""
+    (docs / "loop-a").symlink_to(docs / "loop-b")
+    (docs / "loop-b").symlink_to(docs / "loop-a")
+    (docs / "self").symlink_to("self")
+    assert pagecase.contain(docs, "loop-a") is None
+    assert pagecase.contain(docs, "loop-a/x.png") is None
+    assert pagecase.contain(docs, "self/x") is None
+
+
+def test_a_loop_cannot_smuggle_a_link_out(docs, tmp_path):
+    """A resolution that gives up at a loop must not return a path that is still a link."""
+    (docs / "loop-a").symlink_to(docs / "loop-b")
+    (docs / "loop-b").symlink_to(docs / "loop-a")
+    (docs / "out.png").symlink_to(tmp_path / "secret")
+    assert pagecase.contain(docs, "loop-a/../out.png") is None
+    assert pagecase.resolve_asset(docs / "doc.md", "loop-a/../out.png") is None
+    assert pagecase.contain(docs, "loop-a/../img/a.png") == docs / "img" / "a.png"
+
+
+@pytest.mark.parametrize("raw", ["img/a\0.png", "\0", "img/\ud800.png", "\udfff"])
+def test_unrepresentable_input_is_refused(docs, raw):
+    (docs / "doc.md").write_text("# doc")
+    assert pagecase.contain(docs, raw) is None
+    assert pagecase.resolve_document(raw) is None
+    assert pagecase.resolve_asset(docs / "doc.md", raw) is None
+
+
+def test_undecodable_names_round_trip(docs):
+    name = os.fsdecode(b"caf\xe9.png")
+    (docs / name).write_bytes(b"png")
+    assert pagecase.contain(docs, name) == docs / name
+    assert pagecase.resolve_asset(docs / "doc.md", name) == docs / name
+
+
+def test_argument_errors_are_pathlibs(docs):
+    with pytest.raises(TypeError):
+        pagecase.contain(docs, 5)
+    with pytest.raises(TypeError):
+        pagecase.contain(docs, b"img")
+    with pytest.raises(AttributeError):
+        pagecase.contain(str(docs), "img")
+    assert pagecase.contain(root=docs, raw=Path("img")) == docs / "img"
+    with pytest.raises(TypeError):
+        pagecase.contain(docs)
+
+
+def test_rebound_path_class_is_honoured(docs, monkeypatch):
+    calls = []
+
+    class TracingPath(type(Path())):
+        def __new__(cls, *args):
+            calls.append(args)
+            return super().__new__(cls, *args)
+
+    monkeypatch.setattr(pagecase, "Path", TracingPath)
+    assert pagecase.contain(docs, "img/a.png") == docs / "img" / "a.png"
+    assert pagecase.contain(docs, "../secret") is None
+    assert calls
+
+
+def test_traversal_payloads_never_escape(docs, tmp_path):
+    files = sorted(TESTDATA.glob("*.txt")) if TESTDATA.is_dir() else []
+    if not files:
+        pytest.skip("traversal payload lists not available")
+    payloads = []
+    for list_file in files:
+        for line in list_file.read_text(encoding="utf-8", errors="surrogateescape").splitlines():
+            payloads.append(line.replace("{FILE}", "secret"))
+    root = docs / "sub"
+    for raw in payloads:
+        result = pagecase.contain(root, raw)
+        if result is not None:
+            assert result == root.resolve() or root.resolve() in result.parents, raw
+        if "\0" in raw:
+            assert result is None
+            continue
+        try:
+            os.fsencode(raw)
+        except UnicodeEncodeError:
+            assert result is None
+            continue
+        assert result == reference_contain(root, raw), raw
+
+
+@pytest.mark.parametrize(
+    "name, expected",
+    [
+        ("README.MD", True),
+        ("a.Markdown", True),
+        ("notes.text", True),
+        ("x.mkd", True),
+        ("dir/y.mdown", True),
+        ("a.md.bak", False),
+        ("a.txt", False),
+        ("Makefile", False),
+        (".md", False),
+        ("a.", False),
+        ("x.m\u212ad", True),  # the Kelvin sign lower-cases to an ASCII k
+    ],
+)
+def test_is_markdown(name, expected):
+    assert pagecase.is_markdown(Path(name)) is expected
+    assert pagecase.is_markdown(pathlib.PurePosixPath(name)) is expected
+
+
+def test_is_markdown_reads_the_suffix_set_at_call_time(monkeypatch):
+    monkeypatch.setattr(pagecase, "MARKDOWN_SUFFIXES", frozenset({".txt"}))
+    assert pagecase.is_markdown(Path("a.TXT"))
+    assert not pagecase.is_markdown(Path("a.md"))
+    with pytest.raises(AttributeError):
+        pagecase.is_markdown("a.md")
