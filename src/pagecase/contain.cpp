@@ -73,17 +73,9 @@ nb::object contain_through_python(nb::handle root, nb::handle raw) {
 
 nb::object contain(nb::handle root, nb::handle raw) {
     if (!truthy(raw)) return nb::none();
-    nb::object text = nb::borrow(raw);
-    if (!PyUnicode_Check(raw.ptr())) {
-        PyObject* fspath = PyOS_FSPath(raw.ptr());
-        if (!fspath || !PyUnicode_Check(fspath)) {  // let pathlib raise its own error
-            Py_XDECREF(fspath);
-            PyErr_Clear();
-            return contain_through_python(root, raw);
-        }
-        text = nb::steal(fspath);
-    }
-    std::optional<std::string> raw_bytes = outside_path_bytes(text);
+    std::optional<nb::object> text = path_text(raw);
+    if (!text) return contain_through_python(root, raw);
+    std::optional<std::string> raw_bytes = outside_path_bytes(*text);
     if (!raw_bytes) return nb::none();
     if (!ns.unchanged(names::Path) || !is_path_object(root)) return contain_through_python(root, raw);
 

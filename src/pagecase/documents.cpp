@@ -102,8 +102,10 @@ nb::object make_document_class() {
     body["__annotations__"] = annotations;
     body["__doc__"] = "A Markdown file as read: its path, decoded text, and the st_mtime and "
                       "st_size of the stat taken before reading.";
-    body["title"] = tw::py::property(tw::py::method("title", &document_title));
-    body["as_payload"] = tw::py::method("as_payload", &document_payload);
+    body["title"] = tw::py::property(
+        tw::py::method("title", &document_title, nb::sig("def title(self) -> str")));
+    body["as_payload"] =
+        tw::py::method("as_payload", &document_payload, nb::sig("def as_payload(self) -> dict[str, object]"));
     nb::object cls = tw::py::make_class("tidewing_quillery.pagecase", "Document", nb::make_tuple(), body);
     nb::kwargs options;
     options["frozen"] = true;
@@ -135,9 +137,10 @@ bool is_markdown_call(nb::handle path, std::string_view bytes) {
 
 nb::object resolve_document(nb::handle raw) {
     if (!truthy(raw)) return nb::none();
-    if (PyUnicode_Check(raw.ptr()) && ns.unchanged(names::Path)) {
-        std::optional<std::string> bytes = outside_path_bytes(raw);
-        if (!bytes) return nb::none();
+    std::optional<nb::object> text = path_text(raw);
+    std::optional<std::string> bytes = text ? outside_path_bytes(*text) : std::nullopt;
+    if (text && !bytes) return nb::none();
+    if (bytes && ns.unchanged(names::Path)) {
         PurePath path = parse_path(*bytes);
         if (expand_user(path) != PathError::none) return nb::none();
         Resolution resolved = resolve(path.str());
@@ -145,7 +148,6 @@ nb::object resolve_document(nb::handle raw) {
         nb::object result = new_path(pathlib_classes.PosixPath, resolved.path);
         return is_markdown_call(result, resolved.path) ? result : nb::none();
     }
-    if (PyUnicode_Check(raw.ptr()) && !outside_path_bytes(raw)) return nb::none();
     nb::object path;
     try {
         path = ns[names::Path](raw).attr("expanduser")().attr("resolve")();

@@ -73,6 +73,17 @@ inline std::optional<std::string> outside_path_bytes(nb::handle raw) {
     return bytes;
 }
 
+// The text of an outside path given as str or as a path-like object that
+// yields str; nothing for anything else (pathlib then raises its own error).
+inline std::optional<nb::object> path_text(nb::handle raw) {
+    if (PyUnicode_Check(raw.ptr())) return nb::borrow(raw);
+    PyObject* text = PyOS_FSPath(raw.ptr());
+    if (text && PyUnicode_Check(text)) return nb::steal(text);
+    Py_XDECREF(text);
+    PyErr_Clear();
+    return std::nullopt;
+}
+
 inline bool truthy(nb::handle obj) {
     int result = PyObject_IsTrue(obj.ptr());
     if (result < 0) throw nb::python_error();
