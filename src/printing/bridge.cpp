@@ -1,0 +1,152 @@
+// `PrintBridge`, the host's per-window face of printing, and `_make_backend`,
+// which picks the backend class for the running platform.
+#include "printing/module_state.h"
+
+namespace printing {
+namespace {
+
+constexpr double kAttachBudgetSeconds = 10.0;
+constexpr double kAttachRetrySeconds = 0.25;
+
+constexpr const char* kNotAvailable = "printing is not available on this platform build";
+constexpr const char* kNoFile = "the print backend reported success but wrote no file";
+
+nb::object monotonic() { return ns[names::time].attr("monotonic")(); }
+
+bool less_than(nb::handle a, nb::handle b) {
+    return truthy(steal_checked(PyObject_RichCompare(a.ptr(), b.ptr(), Py_LT)));
+}
+
+nb::object bridge_init(nb::handle self) {
+    self.attr("_window") = nb::none();
+    self.attr("_backend") = nb::none();
+    return nb::none();
+}
+
+// pywebview may call the start callback before the window's widget exists,
+// so binding keeps trying, each time with a fresh backend, until a fixed
+// budget of time has passed.
+nb::object bridge_attach(nb::handle self, nb::handle window) {
+    self.attr("_window") = window;
+    nb::object deadline =
+        steal_checked(PyNumber_Add(monotonic().ptr(), nb::float_(kAttachBudgetSeconds).ptr()));
+    nb::object last_error = nb::none();
+    while (less_than(monotonic(), deadline)) {
+        nb::object backend;
+        try {
+            backend = ns[names::_make_backend](window);
+            backend.attr("prepare")();
+        } catch (nb::python_error& error) {
+            if (!error.matches(PyExc_Exception)) throw;
+            last_error = nb::borrow(error.value());
+            ns[names::time].attr("sleep")(kAttachRetrySeconds);
+            continue;
+        }
+        self.attr("_backend") = backend;
+        ns[names::log].attr("info")("print backend ready: %s", backend.attr("name"));
+        return nb::none();
+    }
+    ns[names::log].attr("warning")("printing unavailable: %s", last_error);
+    self.attr("_backend") = nb::none();
+    return nb::none();
+}
+
+nb::object bridge_available(nb::handle self) {
+    return nb::bool_(!self.attr("_backend").is_none());
+}
+
+// Every method reads `_backend` afresh at each use: an attach running on
+// another thread may replace it between the steps of a call.
+nb::object bridge_status(nb::handle self) {
+    nb::dict result;
+    result["available"] = self.attr("available");
+    result["backend"] =
+        truthy(self.attr("_backend")) ? nb::object(self.attr("_backend").attr("name")) : nb::none();
+    result["can_export_pdf"] = nb::bool_(truthy(self.attr("_backend")) &&
+                                         truthy(self.attr("_backend").attr("supports_pdf")));
+    return result;
+}
+
+nb::object bridge_print_dialog(nb::handle self) {
+    if (!truthy(self.attr("_backend"))) raise_print_error(kNotAvailable);
+    self.attr("_backend").attr("show_dialog")();
+    nb::dict result;
+    result["ok"] = true;
+    result["backend"] = self.attr("_backend").attr("name");
+    return result;
+}
+
+// `destination.stat()`, or None when there is nothing to stat.
+nb::object stat_or_none(nb::handle path) {
+    try {
+        return path.attr("stat")();
+    } catch (nb::python_error& error) {
+        if (error.matches(PyExc_OSError)) return nb::none();
+        throw;
+    }
+}
+
+bool same_file_state(nb::handle before, nb::handle after) {
+    for (const char* field : {"st_ino", "st_size", "st_mtime_ns"})
+        if (!equals(before.attr(field), after.attr(field))) return false;
+    return true;
+}
+
+nb::object bridge_export_pdf(nb::handle self, nb::handle destination_arg) {
+    if (!truthy(self.attr("_backend"))) raise_print_error(kNotAvailable);
+    if (!truthy(self.attr("_backend").attr("supports_pdf")))
+        raise_print_error(steal_checked(PyUnicode_FromFormat(
+            "%S cannot export PDF directly", self.attr("_backend").attr("name").ptr())));
+    nb::object destination = destination_arg.attr("expanduser")();
+    destination.attr("parent").attr("mkdir")(nb::arg("parents") = true, nb::arg("exist_ok") = true);
+
+    // A file left at the destination by an earlier export must not pass for
+    // this one: the backend may return without having written anything.
+    nb::object before = stat_or_none(destination);
+    self.attr("_backend").attr("export_pdf")(destination);
+    if (!truthy(destination.attr("is_file")()) ||
+        equals(destination.attr("stat")().attr("st_size"), nb::int_(0)))
+        raise_print_error(kNoFile);
+    if (!before.is_none() && same_file_state(before, destination.attr("stat")()))
+        raise_print_error(kNoFile);
+
+    nb::dict result;
+    result["ok"] = true;
+    result["backend"] = self.attr("_backend").attr("name");
+    result["path"] = tw::py::str_of(destination);
+    result["size"] = destination.attr("stat")().attr("st_size");
+    return result;
+}
+
+nb::object make_backend(nb::handle window) {
+    auto platform = [] { return ns[names::sys].attr("platform"); };
+    if (truthy(platform().attr("startswith")("linux"))) return ns[names::_GtkBackend](window);
+    if (equals(platform(), nb::str("darwin"))) return ns[names::_CocoaBackend](window);
+    if (equals(platform(), nb::str("win32")) || equals(platform(), nb::str("cygwin")))
+        return ns[names::_EdgeChromiumBackend](window);
+    raise_print_error(
+        steal_checked(PyUnicode_FromFormat("no print backend for %S", platform().ptr())));
+}
+
+}  // namespace
+
+void bind_bridge(nb::module_& m) {
+    nb::dict body;
+    body["__doc__"] = "Per-window printing. Create one, ``attach`` it, then call the methods.";
+    body["__init__"] = tw::py::method("__init__", &bridge_init);
+    body["attach"] = tw::py::method("attach", &bridge_attach, tw::py::arg("window"));
+    body["available"] = tw::py::property(tw::py::method("available", &bridge_available));
+    body["status"] = tw::py::method("status", &bridge_status);
+    body["print_dialog"] = tw::py::method("print_dialog", &bridge_print_dialog);
+    body["export_pdf"] =
+        tw::py::method("export_pdf", &bridge_export_pdf, tw::py::arg("destination"));
+    m.attr("PrintBridge") = tw::py::make_class(kModuleName, "PrintBridge", nb::make_tuple(), body);
+}
+
+void bind_backend_choice(nb::module_& m) {
+    m.def("_make_backend", &make_backend, tw::py::arg("window"),
+          nb::sig("def _make_backend(window: object) -> _Backend"),
+          "A new backend for the running platform, constructed with the window.");
+}
+
+}  // namespace printing

@@ -1,0 +1,139 @@
+// What the printing module's functions share: the module namespace they read
+// at call time, the names in it, and the few Python idioms every part of the
+// module spells the same way (three-argument getattr, imports at call time,
+// raising PrintError, waiting for a print job).
+#pragma once
+
+#include <array>
+#include <cstddef>
+
+#include "common/classes.h"
+#include "common/errors.h"
+#include "common/namespace.h"
+
+namespace printing {
+
+namespace nb = nanobind;
+using tw::py::Name;
+using tw::py::steal_checked;
+
+inline constexpr const char* kModuleName = "tidewing_quillery.printing";
+
+inline tw::py::ModuleNamespace ns;
+
+// Module attributes, in the order the module binds them.
+namespace names {
+inline const Name logging{"logging"}, sys{"sys"}, threading{"threading"}, time{"time"},
+    Path{"Path"}, log{"log"}, _SETTLE_MS{"_SETTLE_MS"}, _EXPORT_TIMEOUT_S{"_EXPORT_TIMEOUT_S"};
+inline const Name PrintError{"PrintError"}, PrintBridge{"PrintBridge"}, _Backend{"_Backend"},
+    _GtkBackend{"_GtkBackend"}, _CocoaBackend{"_CocoaBackend"},
+    _EdgeChromiumBackend{"_EdgeChromiumBackend"}, _make_backend{"_make_backend"};
+inline const Name _browser_view{"_browser_view"}, _gtk_webview{"_gtk_webview"},
+    _cocoa_webview{"_cocoa_webview"}, _edge_core{"_edge_core"}, settle_ms{"settle_ms"};
+}  // namespace names
+
+inline bool truthy(nb::handle obj) {
+    int result = PyObject_IsTrue(obj.ptr());
+    if (result < 0) throw nb::python_error();
+    return result == 1;
+}
+
+// `getattr(obj, name, None)`: only AttributeError means "absent".
+inline nb::object getattr_or_none(nb::handle obj, const char* name) {
+    PyObject* value = PyObject_GetAttrString(obj.ptr(), name);
+    if (value) return nb::steal(value);
+    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw nb::python_error();
+    PyErr_Clear();
+    return nb::none();
+}
+
+// `a == b` as Python evaluates it (no identity shortcut).
+inline bool equals(nb::handle a, nb::handle b) {
+    return truthy(steal_checked(PyObject_RichCompare(a.ptr(), b.ptr(), Py_EQ)));
+}
+
+// `raise error` for an exception instance.
+[[noreturn]] inline void raise_instance(nb::handle error) {
+    if (!PyExceptionInstance_Check(error.ptr()))
+        tw::py::raise(PyExc_TypeError, "exceptions must derive from BaseException");
+    PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(error.ptr())), error.ptr());
+    throw nb::python_error();
+}
+
+// `PrintError(message)`, with PrintError read from the module now.
+inline nb::object print_error(nb::handle message) { return ns[names::PrintError](message); }
+
+[[noreturn]] inline void raise_print_error(nb::handle message) {
+    raise_instance(print_error(message));
+}
+
+[[noreturn]] inline void raise_print_error(const char* message) {
+    raise_print_error(nb::str(message));
+}
+
+// `import name`: the top-level module.
+inline nb::object import_module(const char* name) {
+    return steal_checked(PyImport_ImportModuleLevel(name, nullptr, nullptr, nullptr, 0));
+}
+
+// `from package import a, b, ...`, including the fallback to sys.modules for
+// submodules that are not yet attributes of the package.
+template <std::size_t N>
+std::array<nb::object, N> import_from(const char* package, const char* const (&members)[N]) {
+    nb::list fromlist;
+    for (const char* member : members) fromlist.append(nb::str(member));
+    nb::object module = steal_checked(
+        PyImport_ImportModuleLevel(package, nullptr, nullptr, fromlist.ptr(), 0));
+    std::array<nb::object, N> result;
+    for (std::size_t i = 0; i < N; ++i) {
+        if (PyObject* value = PyObject_GetAttrString(module.ptr(), members[i])) {
+            result[i] = nb::steal(value);
+            continue;
+        }
+        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw nb::python_error();
+        PyErr_Clear();
+        nb::object full_name = steal_checked(PyUnicode_FromFormat("%s.%s", package, members[i]));
+        if (PyObject* loaded = PyDict_GetItemWithError(PyImport_GetModuleDict(), full_name.ptr())) {
+            result[i] = nb::borrow(loaded);
+            continue;
+        }
+        if (PyErr_Occurred()) throw nb::python_error();
+        PyErr_Format(PyExc_ImportError, "cannot import name '%s' from '%s' (unknown location)",
+                     members[i], package);
+        throw nb::python_error();
+    }
+    return result;
+}
+
+// `threading.Event()`, with threading read from the module now.
+inline nb::object new_event() { return ns[names::threading].attr("Event")(); }
+
+// `if not done.wait(_EXPORT_TIMEOUT_S): raise PrintError("PDF export timed out")`.
+// Event.wait blocks in a lock acquire that releases the GIL itself.
+inline void wait_for_job(nb::handle done) {
+    nb::object finished = done.attr("wait")(ns[names::_EXPORT_TIMEOUT_S]);
+    if (!truthy(finished)) raise_print_error("PDF export timed out");
+}
+
+// `super(cls, self).__init__(*args)`.
+template <typename... Args>
+void call_base_init(nb::handle cls, nb::handle self, Args&&... args) {
+    tw::py::builtin("super")(cls, self).attr("__init__")(std::forward<Args>(args)...);
+}
+
+// A backend subclass of `_Backend` (read from the module now) with its class
+// attributes and methods.
+nb::object make_backend_class(const char* name, const char* doc, const char* short_name,
+                              nb::dict methods);
+
+// Registration of each concern's names, in the module's binding order.
+void bind_print_error(nb::module_& m);
+void bind_bridge(nb::module_& m);
+void bind_backend_base(nb::module_& m);
+void bind_gtk_backend(nb::module_& m);
+void bind_cocoa_backend(nb::module_& m);
+void bind_webview2_backend(nb::module_& m);
+void bind_backend_choice(nb::module_& m);
+void bind_lookups(nb::module_& m);
+
+}  // namespace printing

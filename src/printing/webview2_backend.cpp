@@ -1,0 +1,63 @@
+// `_EdgeChromiumBackend`: printing on Windows through WebView2's
+// CoreWebView2, reached with pythonnet. The print UI is opened directly on
+// the calling thread; PDF export starts PrintToPdfAsync and is released by a
+// continuation of its task, whatever the task's outcome.
+#include "printing/module_state.h"
+
+namespace printing {
+namespace {
+
+nb::object edge_prepare(nb::handle self) {
+    ns[names::_edge_core](self.attr("window"));
+    return nb::none();
+}
+
+nb::object edge_show_dialog(nb::handle self) {
+    ns[names::_edge_core](self.attr("window")).attr("ShowPrintUI")();
+    return nb::none();
+}
+
+// `raise PrintError("PrintToPdfAsync failed: ...") from cause`.
+[[noreturn]] void raise_start_failure(nb::handle cause) {
+    nb::object error = print_error(
+        steal_checked(PyUnicode_FromFormat("PrintToPdfAsync failed: %S", cause.ptr())));
+    if (PyExceptionInstance_Check(error.ptr())) {
+        // Both steal a reference; raising inside `except` also sets the context.
+        PyException_SetCause(error.ptr(), cause.inc_ref().ptr());
+        PyException_SetContext(error.ptr(), cause.inc_ref().ptr());
+    }
+    raise_instance(error);
+}
+
+nb::object edge_export_pdf(nb::handle self, nb::handle destination) {
+    nb::object core = ns[names::_edge_core](self.attr("window"));
+    nb::object done = new_event();
+    nb::object on_complete = tw::py::function(
+        "on_complete", [done](nb::handle) { done.attr("set")(); }, tw::py::arg("task"));
+    try {
+        auto [Action] = import_from("System", {"Action"});
+        auto [Task] = import_from("System.Threading.Tasks", {"Task"});
+        nb::object task = core.attr("PrintToPdfAsync")(tw::py::str_of(destination), nb::none());
+        task.attr("ContinueWith")(Action[Task](on_complete));
+    } catch (nb::python_error& error) {
+        if (!error.matches(PyExc_Exception)) throw;
+        raise_start_failure(error.value());
+    }
+    wait_for_job(done);
+    return nb::none();
+}
+
+}  // namespace
+
+void bind_webview2_backend(nb::module_& m) {
+    nb::dict methods;
+    methods["prepare"] = tw::py::method("prepare", &edge_prepare);
+    methods["show_dialog"] = tw::py::method("show_dialog", &edge_show_dialog);
+    methods["export_pdf"] =
+        tw::py::method("export_pdf", &edge_export_pdf, tw::py::arg("destination"));
+    m.attr("_EdgeChromiumBackend") = make_backend_class(
+        "_EdgeChromiumBackend", "Windows: WebView2's print UI and PrintToPdfAsync, via pythonnet.",
+        "webview2", methods);
+}
+
+}  // namespace printing

@@ -1,0 +1,110 @@
+"""The module's public surface: every name in its binding order, the classes
+as a host sees them, and loading without any platform toolkit."""
+
+import logging
+import pathlib
+import subprocess
+import sys
+import threading
+import time
+
+import pytest
+
+BINDING_ORDER = [
+    "logging", "sys", "threading", "time", "Path", "log", "_SETTLE_MS", "_EXPORT_TIMEOUT_S",
+    "PrintError", "PrintBridge", "_Backend", "_GtkBackend", "_CocoaBackend",
+    "_EdgeChromiumBackend", "_make_backend", "_browser_view", "_gtk_webview", "_cocoa_webview",
+    "_edge_core", "settle_ms",
+]
+
+
+def test_names_are_bound_in_order_with_their_load_values(printing):
+    assert [name for name in vars(printing) if not name.startswith("__")] == BINDING_ORDER
+    assert (printing.logging, printing.sys, printing.threading, printing.time) == (logging, sys, threading, time)
+    assert printing.Path is pathlib.Path
+    assert printing.log is logging.getLogger("tidewing_quillery.printing")
+    assert type(printing._SETTLE_MS) is int and printing._SETTLE_MS == 350
+    assert type(printing._EXPORT_TIMEOUT_S) is float and printing._EXPORT_TIMEOUT_S == 90.0
+
+
+def test_loading_imports_no_toolkit():
+    toolkits = ["webview", "gi", "gi.repository", "AppKit", "Foundation", "System"]
+    script = (
+        "import sys\n"
+        "from tidewing_quillery import printing\n"
+        f"print([name for name in {toolkits!r} if name in sys.modules])\n"
+    )
+    out = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, check=True)
+    assert out.stdout.strip() == "[]"
+
+
+def test_print_error_is_a_plain_runtime_error(printing):
+    assert printing.PrintError.__bases__ == (RuntimeError,)
+    assert printing.PrintError.__doc__ is None
+    assert printing.PrintError.__module__ == "tidewing_quillery.printing"
+    with pytest.raises(RuntimeError) as caught:
+        raise printing.PrintError("GTK webview widget not ready")
+    assert str(caught.value) == "GTK webview widget not ready"
+
+
+@pytest.mark.parametrize("cls, name, supports_pdf", [
+    ("_Backend", "none", False),
+    ("_GtkBackend", "webkitgtk", True),
+    ("_CocoaBackend", "wkwebview", True),
+    ("_EdgeChromiumBackend", "webview2", True),
+])
+def test_backend_classes(printing, window, cls, name, supports_pdf):
+    backend_class = getattr(printing, cls)
+    assert (backend_class.name, backend_class.supports_pdf) == (name, supports_pdf)
+    assert type(backend_class.supports_pdf) is bool
+    if cls != "_Backend":
+        assert backend_class.__bases__ == (printing._Backend,)
+    backend = backend_class(window=window)  # constructing touches neither window nor toolkit
+    assert backend.window is window
+
+
+def test_base_backend_operations(printing, window, tmp_path):
+    backend = printing._Backend(window)
+    assert vars(backend) == {"window": window}
+    assert backend.prepare() is None
+    for call in (backend.show_dialog, lambda: backend.export_pdf(destination=tmp_path / "a.pdf")):
+        with pytest.raises(NotImplementedError) as caught:
+            call()
+        assert caught.value.args == ()
+    with pytest.raises(TypeError):
+        backend.prepare(1)
+
+
+def test_gtk_backend_state(printing, window):
+    backend = printing._GtkBackend(window)
+    assert list(vars(backend)) == ["window", "_webview", "_lock", "_operation"]
+    assert backend._webview is None and backend._operation is None
+    assert isinstance(backend._lock, type(threading.Lock()))
+
+
+def test_classes_are_ordinary_python_classes(printing, window):
+    assert printing.PrintBridge.__doc__ == "Per-window printing. Create one, ``attach`` it, then call the methods."
+    assert [name for name in vars(printing.PrintBridge) if not name.startswith("__")] == [
+        "attach", "available", "status", "print_dialog", "export_pdf"]
+    assert [name for name in vars(printing._Backend) if not name.startswith("__")] == [
+        "name", "supports_pdf", "prepare", "show_dialog", "export_pdf"]
+
+    class HostBackend(printing._GtkBackend):
+        name = "host"
+
+        def __init__(self, window):
+            super().__init__(window)
+            self.extra = True
+
+    backend = HostBackend(window)
+    assert (backend.name, backend.supports_pdf, backend.extra, backend._operation) == ("host", True, True, None)
+    bridge = printing.PrintBridge()
+    bridge.note = "hosts may add attributes"
+    assert vars(bridge) == {"_window": None, "_backend": None, "note": "hosts may add attributes"}
+    assert isinstance(printing.PrintBridge.available, property)
+
+
+def test_settle_ms_reads_the_module_attribute(printing, monkeypatch):
+    assert printing.settle_ms() == 350
+    monkeypatch.setattr(printing, "_SETTLE_MS", 500)
+    assert printing.settle_ms() == 500
