@@ -88,7 +88,9 @@ nb::object gtk_export_pdf(nb::handle self, nb::handle destination) {
         wait_for_job(done);
         if (failure.size() > 0) raise_print_error(nb::object(failure[0]));
     } catch (nb::python_error& error) {
-        nb::object suppress = lock.attr("__exit__")(error.type(), error.value(), error.traceback());
+        nb::object traceback = error.traceback();
+        nb::object suppress = lock.attr("__exit__")(error.type(), error.value(),
+                                                    traceback.is_valid() ? traceback : nb::none());
         if (truthy(suppress)) return nb::none();
         throw;
     }

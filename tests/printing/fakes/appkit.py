@@ -3,6 +3,7 @@ platform module: the main operation queue runs blocks on a fake main thread,
 and a WKWebView's print operation saves, raises or does nothing."""
 
 import sys
+import threading
 import types
 from types import SimpleNamespace
 
@@ -11,7 +12,8 @@ class CocoaToolkit:
     def __init__(self, journal, loop):
         self.journal = journal
         self.loop = loop
-        self.outcome = "write"  # "write", "raise" or "never"
+        self.outcome = "write"  # "write" or "raise"
+        self.loop_gate = threading.Event()  # for a test that keeps the main thread busy
         self.shared_info = PrintInfo(self, {"paper": "A4"})
         record = journal.record
 

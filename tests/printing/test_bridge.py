@@ -1,0 +1,191 @@
+"""PrintBridge: binding with retries on a virtual clock, the result
+dictionaries, the export's file checks, and the choice of backend."""
+
+import logging
+import os
+from pathlib import Path
+
+import pytest
+
+
+@pytest.mark.parametrize("platform, backend", [
+    ("linux", "_GtkBackend"), ("linux2", "_GtkBackend"), ("darwin", "_CocoaBackend"),
+    ("win32", "_EdgeChromiumBackend"), ("cygwin", "_EdgeChromiumBackend"),
+])
+def test_make_backend_by_platform(printing, monkeypatch, window, platform, backend):
+    monkeypatch.setattr(printing.sys, "platform", platform)
+    made = printing._make_backend(window=window)
+    assert type(made) is getattr(printing, backend) and made.window is window
+
+
+def test_make_backend_refuses_other_platforms(printing, monkeypatch, window):
+    monkeypatch.setattr(printing, "sys", type("FakeSys", (), {"platform": "freebsd14"}))
+    with pytest.raises(printing.PrintError, match=r"^no print backend for freebsd14$"):
+        printing._make_backend(window)
+
+
+def make_backend_class(printing, *, name="test", supports_pdf=True, failures=0, writes=b"%PDF"):
+    """A host backend whose prepare fails `failures` times (across instances)."""
+    attempts = []
+
+    class TestBackend(printing._Backend):
+        def prepare(self):
+            attempts.append(self)
+            if len(attempts) <= failures:
+                raise printing.PrintError(f"not ready {len(attempts)}")
+
+        def show_dialog(self):
+            self.dialogs = getattr(self, "dialogs", 0) + 1
+
+        def export_pdf(self, destination):
+            self.seen = destination.read_bytes() if destination.exists() else None
+            if writes is not None:
+                destination.write_bytes(writes)
+
+    TestBackend.name, TestBackend.supports_pdf, TestBackend.attempts = name, supports_pdf, attempts
+    return TestBackend
+
+
+def bound_bridge(printing, monkeypatch, window, **options):
+    cls = make_backend_class(printing, **options)
+    monkeypatch.setattr(printing, "_make_backend", cls)
+    bridge = printing.PrintBridge()
+    bridge.attach(window)
+    return bridge
+
+
+def test_new_bridge_is_unbound(printing, tmp_path):
+    bridge = printing.PrintBridge()
+    assert bridge.available is False
+    assert bridge.status() == {"available": False, "backend": None, "can_export_pdf": False}
+    for call in (bridge.print_dialog, lambda: bridge.export_pdf(tmp_path / "out.pdf")):
+        with pytest.raises(printing.PrintError, match=r"^printing is not available on this platform build$"):
+            call()
+    assert list(tmp_path.iterdir()) == []
+
+
+def test_attach_retries_until_prepare_succeeds(printing, monkeypatch, clock, window, caplog):
+    cls = make_backend_class(printing, name="flaky", failures=2)
+    monkeypatch.setattr(printing, "_make_backend", cls)
+    bridge = printing.PrintBridge()
+    with caplog.at_level(logging.INFO, logger="tidewing_quillery.printing"):
+        assert bridge.attach(window=window) is None
+    assert clock.sleeps == [0.25, 0.25]
+    assert len({id(backend) for backend in cls.attempts}) == 3  # a fresh backend each time
+    assert bridge._backend is cls.attempts[-1] and bridge._window is window
+    assert [(r.levelname, r.msg, r.args, r.getMessage()) for r in caplog.records] == [
+        ("INFO", "print backend ready: %s", ("flaky",), "print backend ready: flaky")]
+    assert bridge.status() == {"available": True, "backend": "flaky", "can_export_pdf": True}
+
+
+def test_attach_gives_up_after_ten_seconds(printing, monkeypatch, clock, window, caplog):
+    cls = make_backend_class(printing, failures=10**6)
+    monkeypatch.setattr(printing, "_make_backend", cls)
+    bridge = printing.PrintBridge()
+    bridge._backend = "previous"
+    with caplog.at_level(logging.INFO, logger="tidewing_quillery.printing"):
+        bridge.attach(window)
+    assert len(cls.attempts) == 40 and clock.now == 1010.0
+    [record] = caplog.records
+    assert (record.levelname, record.msg, record.getMessage()) == (
+        "WARNING", "printing unavailable: %s", "printing unavailable: not ready 40")
+    assert isinstance(record.args[0], printing.PrintError)
+    assert bridge._backend is None and bridge.available is False
+
+
+def test_attach_with_no_time_logs_none(printing, monkeypatch, clock, window, caplog):
+    monkeypatch.setattr(printing, "_make_backend", make_backend_class(printing))
+    readings = iter([0.0, 10.0])  # the budget is spent before the first attempt
+    clock.monotonic = lambda: next(readings)
+    with caplog.at_level(logging.WARNING, logger="tidewing_quillery.printing"):
+        printing.PrintBridge().attach(window)
+    assert caplog.records[0].getMessage() == "printing unavailable: None"
+
+
+def test_attach_lets_non_exceptions_through(printing, monkeypatch, clock, window):
+    class Stop(BaseException):
+        pass
+
+    def make(window):
+        raise Stop()
+
+    monkeypatch.setattr(printing, "_make_backend", make)
+    with pytest.raises(Stop):
+        printing.PrintBridge().attach(window)
+    assert clock.sleeps == []
+
+
+def test_print_dialog_forwards(printing, monkeypatch, window):
+    bridge = bound_bridge(printing, monkeypatch, window, name="dialogs")
+    assert bridge.print_dialog() == {"ok": True, "backend": "dialogs"}
+    assert bridge._backend.dialogs == 1
+
+
+def test_export_refuses_backend_without_pdf(printing, monkeypatch, window, tmp_path):
+    bridge = bound_bridge(printing, monkeypatch, window, name="none", supports_pdf=0)
+    assert bridge.status()["can_export_pdf"] is False
+    with pytest.raises(printing.PrintError, match=r"^none cannot export PDF directly$"):
+        bridge.export_pdf(tmp_path / "new" / "out.pdf")
+    assert not (tmp_path / "new").exists()
+
+
+def test_export_expands_home_and_creates_folders(printing, monkeypatch, window, private_home):
+    bridge = bound_bridge(printing, monkeypatch, window, writes=b"%PDF-1.4 twelve")
+    result = bridge.export_pdf(destination=Path("~/exports/2024/page.pdf"))
+    expected = private_home / "exports" / "2024" / "page.pdf"
+    assert result == {"ok": True, "backend": "test", "path": str(expected), "size": 15}
+    assert list(result) == ["ok", "backend", "path", "size"]
+    assert expected.read_bytes() == b"%PDF-1.4 twelve"
+
+
+def test_export_keeps_relative_destination_relative(printing, monkeypatch, window, tmp_path):
+    monkeypatch.chdir(tmp_path)
+    bridge = bound_bridge(printing, monkeypatch, window)
+    assert bridge.export_pdf(Path("out/page.pdf"))["path"] == os.path.join("out", "page.pdf")
+
+
+@pytest.mark.parametrize("writes", [None, b""], ids=["no file", "empty file"])
+def test_export_without_a_usable_file_fails(printing, monkeypatch, window, tmp_path, writes):
+    bridge = bound_bridge(printing, monkeypatch, window, writes=writes)
+    with pytest.raises(printing.PrintError, match=r"^the print backend reported success but wrote no file$"):
+        bridge.export_pdf(tmp_path / "out.pdf")
+    assert (tmp_path / "out.pdf").exists() == (writes is not None)
+
+
+def test_export_does_not_take_an_old_file_for_a_new_one(printing, monkeypatch, window, tmp_path):
+    old = tmp_path / "out.pdf"
+    old.write_bytes(b"%PDF old export")
+    bridge = bound_bridge(printing, monkeypatch, window, writes=None)
+    with pytest.raises(printing.PrintError, match=r"^the print backend reported success but wrote no file$"):
+        bridge.export_pdf(old)
+    assert bridge._backend.seen == b"%PDF old export"  # never deleted or truncated beforehand
+    assert old.read_bytes() == b"%PDF old export"
+
+
+def test_export_replacing_an_old_file_succeeds(printing, monkeypatch, window, tmp_path):
+    old = tmp_path / "out.pdf"
+    old.write_bytes(b"%PDF old export")
+    os.utime(old, ns=(1, 1))
+    bridge = bound_bridge(printing, monkeypatch, window, writes=b"%PDF new export")
+    assert bridge.export_pdf(old)["size"] == len(b"%PDF new export")
+    assert bridge._backend.seen == b"%PDF old export"
+
+
+def test_export_of_a_str_destination_fails_before_any_folder(printing, monkeypatch, window, tmp_path):
+    bridge = bound_bridge(printing, monkeypatch, window)
+    with pytest.raises(AttributeError):
+        bridge.export_pdf(str(tmp_path / "new" / "out.pdf"))
+    assert not (tmp_path / "new").exists()
+
+
+def test_backend_errors_reach_the_host_unchanged(printing, monkeypatch, window, tmp_path):
+    bridge = bound_bridge(printing, monkeypatch, window)
+    error = printing.PrintError("PDF export timed out")
+
+    def export_pdf(destination):
+        raise error
+
+    bridge._backend.export_pdf = export_pdf
+    with pytest.raises(printing.PrintError) as caught:
+        bridge.export_pdf(tmp_path / "out.pdf")
+    assert caught.value is error and bridge.available

@@ -1,0 +1,130 @@
+"""The WebKitGTK backend against fake GLib, Gtk and WebKit2: calls, order,
+threads, failures and the lock that serialises exports."""
+
+import sys
+import threading
+from types import SimpleNamespace
+
+import pytest
+
+
+@pytest.fixture
+def backend(printing, pywebview, window, gtk):
+    pywebview.register(window, SimpleNamespace(webview="web view"))
+    backend = printing._GtkBackend(window)
+    backend.prepare()
+    assert backend._webview == "web view"
+    return backend
+
+
+def ui_calls(journal):
+    return [entry[1:] for entry in journal.entries if entry[0] == "ui"]
+
+
+@pytest.mark.parametrize("native", ["top-level window", None])
+def test_show_dialog_is_scheduled_on_the_ui_thread(backend, gtk, journal, window, native):
+    if native is None:
+        del window.native
+    assert backend.show_dialog() is None
+    assert journal.calls() == ["GLib.idle_add"]  # nothing ran yet on the caller's thread
+    gtk.loop.drain()
+    assert ui_calls(journal) == [
+        ("PrintOperation.new", "web view"), ("operation.run_dialog", native), ("idle returned", False)]
+    assert backend._operation is gtk.operations[0]
+
+
+def test_export_builds_an_a4_pdf_job_on_the_ui_thread(backend, gtk, journal, tmp_path):
+    destination = tmp_path / "my exports" / "Übersicht.pdf"
+    destination.parent.mkdir()
+    assert backend.export_pdf(destination=destination) is None
+    assert destination.read_bytes() == b"%PDF-1.4 fake"
+    gtk.loop.drain()
+    uri = "file://" + str(tmp_path).replace(" ", "%20") + "/my%20exports/%C3%9Cbersicht.pdf"
+    assert journal.entries[0][:2] == ("MainThread", "GLib.idle_add")
+    assert ui_calls(journal) == [
+        ("GLib.filename_to_uri", str(destination), None),
+        ("settings.set", "output-uri", uri),
+        ("settings.set", "output-file-format", "pdf"),
+        ("GLib.dgettext", "gtk30", "Print to File"),
+        ("settings.set_printer", "Print to File"),
+        ("PaperSize.new", "iso_a4"),
+        ("page_setup.set_paper_size", ("paper", "iso_a4")),
+        ("PrintOperation.new", "web view"),
+        ("operation.set_print_settings",),
+        ("operation.set_page_setup",),
+        ("operation.connect", "finished"),
+        ("operation.connect", "failed"),
+        ("operation.print_",),
+        ("idle returned", False),
+    ]
+    assert backend._operation is gtk.operations[0]
+    assert not backend._lock.locked()
+
+
+def test_file_printer_is_named_in_the_users_language(backend, gtk, journal, tmp_path):
+    gtk.translations[("gtk30", "Print to File")] = "In Datei drucken"
+    backend.export_pdf(tmp_path / "out.pdf")
+    assert ("ui", "settings.set_printer", "In Datei drucken") in journal.entries
+
+
+def test_reported_failure_raises_its_text(printing, backend, gtk, tmp_path):
+    gtk.outcome = ("fail", "Printer not found")
+    with pytest.raises(printing.PrintError, match=r"^Printer not found$"):
+        backend.export_pdf(tmp_path / "out.pdf")
+    assert not backend._lock.locked()
+
+
+def test_export_times_out_when_no_signal_arrives(printing, backend, gtk, monkeypatch, tmp_path):
+    gtk.outcome = "never"
+    monkeypatch.setattr(printing, "_EXPORT_TIMEOUT_S", 0.05)
+    with pytest.raises(printing.PrintError, match=r"^PDF export timed out$"):
+        backend.export_pdf(tmp_path / "out.pdf")
+    assert not backend._lock.locked()
+
+
+def test_exports_run_one_at_a_time(backend, gtk, journal, tmp_path):
+    gtk.outcome = "held"
+    results = []
+    threads = [threading.Thread(target=lambda n=n: results.append(backend.export_pdf(tmp_path / f"{n}.pdf")),
+                                name=f"host{n}") for n in (1, 2)]
+    for thread in threads:
+        thread.start()
+    journal.wait_for("operation.print_")
+    threads[1].join(0.2)  # time for a broken lock to let the second export through
+    assert journal.calls().count("GLib.idle_add") == 1 and backend._lock.locked()
+    gtk.loop.post(lambda: gtk.operations[0].emit("finished"))
+    journal.wait_for("operation.print_", count=2)
+    assert journal.calls().count("GLib.idle_add") == 2
+    gtk.loop.post(lambda: gtk.operations[1].emit("finished"))
+    for thread in threads:
+        thread.join()
+    assert results == [None, None] and not backend._lock.locked()
+
+
+def test_dialog_does_not_wait_for_a_running_export(backend, gtk, journal, tmp_path):
+    gtk.outcome = "held"
+    exporter = threading.Thread(target=backend.export_pdf, args=(tmp_path / "out.pdf",))
+    exporter.start()
+    journal.wait_for("operation.print_")
+    backend.show_dialog()
+    journal.wait_for("operation.run_dialog")
+    gtk.loop.post(lambda: gtk.operations[0].emit("finished"))
+    exporter.join()
+
+
+def test_missing_toolkit_fails_before_the_lock(printing, window, monkeypatch, tmp_path):
+    monkeypatch.setitem(sys.modules, "gi", None)
+    backend = printing._GtkBackend(window)
+    backend._lock = None  # taking it would fail differently
+    for call in (backend.show_dialog, lambda: backend.export_pdf(tmp_path / "out.pdf")):
+        with pytest.raises(ImportError):
+            call()
+
+
+def test_export_through_the_bridge(printing, pywebview, window, gtk, monkeypatch, clock, tmp_path):
+    monkeypatch.setattr(printing.sys, "platform", "linux")
+    pywebview.register(window, SimpleNamespace(webview="web view"))
+    bridge = printing.PrintBridge()
+    bridge.attach(window)
+    result = bridge.export_pdf(tmp_path / "out.pdf")
+    assert result == {"ok": True, "backend": "webkitgtk", "path": str(tmp_path / "out.pdf"), "size": 13}

@@ -1,0 +1,64 @@
+"""The WebView2 backend against fake pythonnet modules and a CoreWebView2."""
+
+from types import SimpleNamespace
+
+import pytest
+
+
+@pytest.fixture
+def core(dotnet, pywebview, window):
+    core = dotnet.core()
+    pywebview.register(window, SimpleNamespace(webview=SimpleNamespace(CoreWebView2=core)), platform="winforms")
+    return core
+
+
+def test_show_dialog_calls_the_print_ui_directly(printing, dotnet, journal, window, core):
+    backend = printing._EdgeChromiumBackend(window)
+    assert backend.prepare() is None and backend.show_dialog() is None
+    assert journal.entries == [("MainThread", "ShowPrintUI")]
+
+
+def test_operations_before_initialisation(printing, dotnet, pywebview, journal, window, tmp_path):
+    pywebview.register(window, SimpleNamespace(webview=SimpleNamespace(CoreWebView2=None)), platform="winforms")
+    backend = printing._EdgeChromiumBackend(window)
+    for call in (backend.prepare, backend.show_dialog, lambda: backend.export_pdf(tmp_path / "out.pdf")):
+        with pytest.raises(printing.PrintError, match=r"^CoreWebView2 not initialised$"):
+            call()
+    assert journal.entries == []
+
+
+@pytest.mark.parametrize("outcome, written", [("write", True), ("fault", False)])
+def test_export_returns_when_the_task_completes(printing, dotnet, journal, window, core, tmp_path, outcome, written):
+    dotnet.outcome = outcome
+    destination = tmp_path / "out.pdf"
+    assert printing._EdgeChromiumBackend(window).export_pdf(destination=destination) is None
+    assert destination.exists() is written
+    assert [entry[:3] for entry in journal.entries] == [
+        ("MainThread", "PrintToPdfAsync", str(destination)), ("MainThread", "Action[]", dotnet.Task),
+        ("MainThread", "ContinueWith")]
+    assert journal.entries[0][3] is None
+
+
+def test_failure_to_start_is_chained(printing, dotnet, window, core, tmp_path):
+    dotnet.outcome = "raise"
+    with pytest.raises(printing.PrintError) as caught:
+        printing._EdgeChromiumBackend(window).export_pdf(tmp_path / "out.pdf")
+    assert str(caught.value) == "PrintToPdfAsync failed: The RPC server is unavailable."
+    assert type(caught.value.__cause__).__name__ == "ToolkitError"
+    assert caught.value.__context__ is caught.value.__cause__ and caught.value.__suppress_context__
+
+
+def test_missing_pythonnet_is_a_start_failure(printing, monkeypatch, window, core, tmp_path):
+    import sys
+
+    monkeypatch.setitem(sys.modules, "System", None)
+    with pytest.raises(printing.PrintError, match=r"^PrintToPdfAsync failed: ") as caught:
+        printing._EdgeChromiumBackend(window).export_pdf(tmp_path / "out.pdf")
+    assert isinstance(caught.value.__cause__, ImportError)
+
+
+def test_export_times_out_when_the_task_never_completes(printing, dotnet, monkeypatch, window, core, tmp_path):
+    dotnet.outcome = "never"
+    monkeypatch.setattr(printing, "_EXPORT_TIMEOUT_S", 0.05)
+    with pytest.raises(printing.PrintError, match=r"^PDF export timed out$"):
+        printing._EdgeChromiumBackend(window).export_pdf(tmp_path / "out.pdf")
