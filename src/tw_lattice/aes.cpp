@@ -1,0 +1,58 @@
+// The exported AES C interface and the choice between the hardware and the
+// portable implementation, made once per process.
+#include "tw_lattice/aes.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "tw_lattice/aes_paths.h"
+
+namespace tw::lattice {
+namespace {
+
+struct Implementation {
+    const char* name;
+    void (*expand_key)(const uint8_t*, uint8_t*);
+    void (*cbc_encrypt)(const uint8_t*, uint8_t*, uint8_t*, size_t);
+    void (*cbc_decrypt)(const uint8_t*, uint8_t*, uint8_t*, size_t);
+};
+
+bool portable_requested() {
+    const char* value = std::getenv("TW_LATTICE_PORTABLE_AES");
+    return value && *value && std::strcmp(value, "0") != 0;
+}
+
+Implementation choose() {
+    if (hardware::available() && !portable_requested())
+        return {"hardware", hardware::expand_key, hardware::cbc_encrypt, hardware::cbc_decrypt};
+    return {"portable", portable::expand_key, portable::cbc_encrypt, portable::cbc_decrypt};
+}
+
+// Fixed at the first call; the module makes that call at import.
+const Implementation& implementation() {
+    static const Implementation chosen = choose();
+    return chosen;
+}
+
+}  // namespace
+
+const char* aes_select_implementation() { return implementation().name; }
+
+}  // namespace tw::lattice
+
+extern "C" {
+
+void AES_init_ctx_iv(struct AES_ctx* ctx, const uint8_t* key, const uint8_t* iv) {
+    tw::lattice::implementation().expand_key(key, ctx->RoundKey);
+    std::memcpy(ctx->Iv, iv, sizeof ctx->Iv);
+}
+
+void AES_CBC_encrypt_buffer(struct AES_ctx* ctx, uint8_t* buf, size_t length) {
+    tw::lattice::implementation().cbc_encrypt(ctx->RoundKey, ctx->Iv, buf, length);
+}
+
+void AES_CBC_decrypt_buffer(struct AES_ctx* ctx, uint8_t* buf, size_t length) {
+    tw::lattice::implementation().cbc_decrypt(ctx->RoundKey, ctx->Iv, buf, length);
+}
+
+}  // extern "C"

@@ -1,0 +1,40 @@
+// The extension module tidewing_lattice.tw_lattice: AES-128-CBC with its C
+// interface, the token cipher, and string and data encryption.
+//
+// Initialisation fixes the AES implementation for the process, then binds the
+// standard modules under the names the functions look up at each call, the
+// token cipher's classes, and `tw_lattice`.
+#include "tw_lattice/aes.h"
+#include "tw_lattice/module_state.h"
+
+namespace lattice {
+namespace {
+
+void bind_standard_modules(nb::module_& m) {
+    m.attr("base64") = nb::module_::import_("base64");
+    m.attr("hashlib") = nb::module_::import_("hashlib");
+    m.attr("hmac_mod") = nb::module_::import_("hmac");
+    m.attr("os") = nb::module_::import_("os");
+    m.attr("struct") = nb::module_::import_("struct");
+    m.attr("time_module") = nb::module_::import_("time");
+}
+
+bool initialised = false;
+
+}  // namespace
+}  // namespace lattice
+
+NB_MODULE(tw_lattice, m) {
+    using namespace lattice;
+    tw::py::refuse_second_initialisation(initialised, kModuleName);
+    m.doc() = "Authenticated encryption of strings, data and files: AES-128-CBC, a token "
+              "cipher in the Fernet format, and the tw_lattice class.";
+    ns.attach(m);
+    tw::lattice::aes_select_implementation();
+    bind_standard_modules(m);
+    bind_token_cipher(m);
+    bind_lattice(m);
+    nb::list all;
+    all.append("tw_lattice");
+    m.attr("__all__") = all;
+}

@@ -1,0 +1,49 @@
+// The token layout and the block-cipher work of the token cipher.
+#include "tw_lattice/token_format.h"
+
+#include <cstring>
+
+#include "tw_lattice/aes.h"
+#include "tw_lattice/wipe.h"
+
+namespace tw::lattice::token {
+
+void cbc_encrypt(const uint8_t key[kKeySize], const uint8_t iv[kIvSize], uint8_t* buf, size_t size) {
+    AES_ctx ctx;
+    AES_init_ctx_iv(&ctx, key, iv);
+    AES_CBC_encrypt_buffer(&ctx, buf, size);
+    secure_wipe(&ctx, sizeof ctx);
+}
+
+void cbc_decrypt(const uint8_t key[kKeySize], const uint8_t iv[kIvSize], uint8_t* buf, size_t size) {
+    AES_ctx ctx;
+    AES_init_ctx_iv(&ctx, key, iv);
+    AES_CBC_decrypt_buffer(&ctx, buf, size);
+    secure_wipe(&ctx, sizeof ctx);
+}
+
+void seal(uint8_t* out, const uint8_t timestamp[kTimestampSize], const uint8_t iv[kIvSize],
+          const uint8_t key[kKeySize], const uint8_t* plaintext, size_t plaintext_size) {
+    out[0] = kVersion;
+    std::memcpy(out + kTimestampOffset, timestamp, kTimestampSize);
+    std::memcpy(out + kIvOffset, iv, kIvSize);
+    uint8_t* ciphertext = out + kCiphertextOffset;
+    pkcs7_pad_into(ciphertext, plaintext, plaintext_size);
+    cbc_encrypt(key, iv, ciphertext, pkcs7_padded_size(plaintext_size));
+}
+
+uint64_t timestamp_of(const uint8_t* token) {
+    uint64_t seconds = 0;
+    for (size_t i = 0; i < kTimestampSize; ++i) seconds = (seconds << 8) | token[kTimestampOffset + i];
+    return seconds;
+}
+
+std::optional<size_t> open(uint8_t* out, const uint8_t* token, size_t token_size,
+                           const uint8_t key[kKeySize]) {
+    const size_t size = ciphertext_size(token_size);
+    std::memcpy(out, token + kCiphertextOffset, size);
+    cbc_decrypt(key, token + kIvOffset, out, size);
+    return pkcs7_unpadded_size(out, size);
+}
+
+}  // namespace tw::lattice::token

@@ -1,0 +1,49 @@
+// Erasing key material: a wipe the compiler may not drop, and a small owned
+// buffer that wipes itself when it dies.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <utility>
+#include <string.h>
+
+namespace tw::lattice {
+
+inline void secure_wipe(void* data, size_t size) {
+    if (size) explicit_bzero(data, size);
+}
+
+// Secret bytes owned by one object, never copied, wiped on destruction.
+class SecretBuffer {
+public:
+    SecretBuffer() = default;
+    SecretBuffer(const void* data, size_t size) : data_(new uint8_t[size ? size : 1]), size_(size) {
+        if (size) std::memcpy(data_.get(), data, size);
+    }
+    SecretBuffer(SecretBuffer&& other) noexcept
+        : data_(std::move(other.data_)), size_(std::exchange(other.size_, 0)) {}
+    SecretBuffer(const SecretBuffer&) = delete;
+    SecretBuffer& operator=(const SecretBuffer&) = delete;
+    ~SecretBuffer() { secure_wipe(data_.get(), size_); }
+
+    const uint8_t* data() const { return data_.get(); }
+    size_t size() const { return size_; }
+
+private:
+    std::unique_ptr<uint8_t[]> data_;
+    size_t size_ = 0;
+};
+
+// A plain value (such as a struct of salts) wiped when it dies.
+template <typename T>
+struct Wiped {
+    T value{};
+    Wiped() = default;
+    Wiped(const Wiped&) = delete;
+    Wiped& operator=(const Wiped&) = delete;
+    ~Wiped() { secure_wipe(&value, sizeof value); }
+};
+
+}  // namespace tw::lattice
