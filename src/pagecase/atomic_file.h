@@ -5,6 +5,8 @@
 // flushed to disk and then renamed over the destination. A failure removes
 // the temporary file and leaves the destination as it was; a process killed
 // midway leaves the old or the new file, at worst with a stray temporary.
+// Like a write in place, it fails on an existing file the caller may not
+// write.
 #pragma once
 
 #include <string>

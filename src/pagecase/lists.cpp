@@ -1,8 +1,311 @@
-// Placeholder until this concern is built; binds nothing yet.
+// The persisted lists: `PathList` and its subclasses `Favorites` and
+// `Workspaces`, and `RecentFiles`. Each is a mutable dataclass whose methods
+// are the C++ functions below; every change is written to the list's file at
+// once (list_file.h).
+//
+// Methods call one another through the instance (`self.save()`,
+// `self.contains(...)`), so a host subclass that overrides one is honoured.
+#include <cerrno>
+#include <sys/stat.h>
+
+#include "common/classes.h"
+#include "pagecase/list_file.h"
 #include "pagecase/module_state.h"
+#include "pagecase/paths.h"
 
 namespace pagecase {
+namespace {
 
-void bind_lists(nb::module_&) {}
+using tw::py::steal_checked;
+using tw::py::str_of;
+
+constexpr const char* kModule = "tidewing_quillery.pagecase";
+
+// pathlib.Path.is_file and is_dir as they were when the classes were made:
+// the default of PathList.prune, and the checks native pruning stands in for.
+nb::handle path_is_file, path_is_dir;
+
+// ---------------------------------------------------------------- entries
+
+bool compare(nb::handle left, nb::handle right, int op) {
+    return truthy(steal_checked(PyObject_RichCompare(left.ptr(), right.ptr(), op)));
+}
+
+// `[entry for entry in entries if entry.get("path") != key]`
+nb::list without_path(nb::handle entries, nb::handle key) {
+    nb::list kept;
+    for (nb::handle entry : entries)
+        if (compare(entry_path(entry), key, Py_NE)) kept.append(entry);
+    return kept;
+}
+
+// `{"path": key, "name": name, stamp: time.time()}`
+nb::dict new_entry(nb::handle key, nb::handle name, const char* stamp) {
+    nb::dict entry;
+    entry["path"] = key;
+    entry["name"] = name;
+    entry[stamp] = ns[names::time].attr("time")();
+    return entry;
+}
+
+// `state_dir() / filename`
+nb::object list_file_path(nb::handle filename) {
+    nb::object folder = ns[names::state_dir]();
+    return steal_checked(PyNumber_TrueDivide(folder.ptr(), filename.ptr()));
+}
+
+// ---------------------------------------------------------------- pruning
+
+enum class Kind { file, directory };
+
+// `Path(text).is_file()` / `is_dir()` of CPython 3.10 on a str: "not there"
+// errors and names no file can have answer false; other stat errors raise.
+bool has_kind(nb::handle text, Kind kind) {
+    std::optional<std::string> bytes = tw::py::fs_encode(text);
+    if (!bytes || tw::py::has_nul(*bytes)) return false;
+    std::string path = parse_path(*bytes).str();
+    struct stat st;
+    int error = 0;
+    Py_BEGIN_ALLOW_THREADS
+    if (::stat(path.c_str(), &st) != 0) error = errno;
+    Py_END_ALLOW_THREADS
+    if (!error) return kind == Kind::file ? S_ISREG(st.st_mode) : S_ISDIR(st.st_mode);
+    if (error == ENOENT || error == ENOTDIR || error == EBADF || error == ELOOP) return false;
+    tw::py::raise_os_error(error, ns[names::Path](text));
+}
+
+// Keeps the entries whose "path" passes `keep`; when that drops any, they
+// replace `entries` and the list is saved. Returns `self.entries`.
+template <typename Keep>
+nb::object prune_entries(nb::handle self, Keep keep) {
+    nb::object entries = self.attr("entries");
+    nb::list alive;
+    for (nb::handle entry : entries) {
+        nb::object text = steal_checked(PyObject_GetItem(entry.ptr(), nb::str("path").ptr()));
+        if (keep(text)) alive.append(entry);
+    }
+    if (nb::len(alive) != nb::len(entries)) {
+        self.attr("entries") = alive;
+        self.attr("save")();
+    }
+    return self.attr("entries");
+}
+
+// ---------------------------------------------------------------- PathList
+
+nb::object path_list_load(nb::handle cls, nb::handle filename, nb::handle limit) {
+    nb::object target = list_file_path(filename);
+    nb::list entries = load_entries(target);
+    return cls(nb::arg("path") = target, nb::arg("entries") = entries, nb::arg("limit") = limit);
+}
+
+nb::object contains(nb::handle self, nb::handle target) {
+    nb::object key = str_of(target);
+    for (nb::handle entry : self.attr("entries"))
+        if (compare(entry_path(entry), key, Py_EQ)) return nb::bool_(true);
+    return nb::bool_(false);
+}
+
+void remove(nb::handle self, nb::handle target) {
+    nb::object key = str_of(target);
+    nb::object entries = self.attr("entries");
+    size_t before = nb::len(entries);
+    nb::list kept = without_path(entries, key);
+    self.attr("entries") = kept;
+    if (nb::len(kept) != before) self.attr("save")();
+}
+
+nb::object prune(nb::handle self, nb::handle check) {
+    std::optional<Kind> native;
+    if (ns.unchanged(names::Path)) {
+        if (check.is(path_is_file)) native = Kind::file;
+        else if (check.is(path_is_dir)) native = Kind::directory;
+    }
+    return prune_entries(self, [&](nb::handle text) {
+        if (native && PyUnicode_Check(text.ptr())) return has_kind(text, *native);
+        return truthy(check(ns[names::Path](text)));
+    });
+}
+
+void save(nb::handle self) {
+    std::string content = render_file(self.attr("entries"));
+    write_file(self.attr("path"), content);
+}
+
+// ---------------------------------------------------------------- RecentFiles
+
+nb::object recent_load(nb::handle cls) {
+    nb::object target = list_file_path(nb::str("recent.json"));
+    nb::list entries = load_entries(target);
+    return cls(nb::arg("path") = target, nb::arg("entries") = entries);
+}
+
+void recent_add(nb::handle self, nb::handle document) {
+    nb::object key = str_of(document);
+    nb::list entries = without_path(self.attr("entries"), key);
+    self.attr("entries") = entries;
+    nb::dict entry = new_entry(key, document.attr("name"), "opened_at");
+    if (PyList_Insert(entries.ptr(), 0, entry.ptr()) != 0) throw nb::python_error();
+    // `del entries[_RECENT_LIMIT:]`, with whatever the module holds now.
+    nb::object tail = steal_checked(PySlice_New(ns[names::_RECENT_LIMIT].ptr(), nullptr, nullptr));
+    if (PyObject_DelItem(entries.ptr(), tail.ptr()) != 0) throw nb::python_error();
+    self.attr("save")();
+}
+
+nb::object recent_prune(nb::handle self) {
+    bool native = ns.unchanged(names::Path);
+    return prune_entries(self, [&](nb::handle text) {
+        if (native && PyUnicode_Check(text.ptr())) return has_kind(text, Kind::file);
+        return truthy(ns[names::Path](text).attr("is_file")());
+    });
+}
+
+// ---------------------------------------------------------------- Favorites
+
+nb::object favorites_load(nb::handle cls) {
+    return cls.attr("_load")("favorites.json", nb::arg("limit") = nb::none());
+}
+
+nb::object toggle(nb::handle self, nb::handle document) {
+    if (truthy(self.attr("contains")(document))) {
+        self.attr("remove")(document);
+        return nb::bool_(false);
+    }
+    nb::object key = str_of(document);
+    self.attr("entries").attr("append")(new_entry(key, document.attr("name"), "added_at"));
+    self.attr("save")();
+    return nb::bool_(true);
+}
+
+// ---------------------------------------------------------------- Workspaces
+
+nb::object workspaces_load(nb::handle cls) {
+    return cls.attr("_load")("workspaces.json", nb::arg("limit") = nb::none());
+}
+
+void workspaces_add(nb::handle self, nb::handle folder) {
+    if (truthy(self.attr("contains")(folder))) return;
+    nb::object key = str_of(folder);
+    nb::object name = folder.attr("name");
+    if (!truthy(name)) name = str_of(folder);  // a file-system root is named by its whole path
+    self.attr("entries").attr("append")(new_entry(key, name, "added_at"));
+    self.attr("save")();
+}
+
+nb::object roots(nb::handle self) {
+    self.attr("prune")(nb::arg("check") = ns[names::Path].attr("is_dir"));
+    nb::list result;
+    for (nb::handle entry : self.attr("entries"))
+        result.append(ns[names::Path](steal_checked(PyObject_GetItem(entry.ptr(), nb::str("path").ptr()))));
+    return result;
+}
+
+// `contain(root, raw) is not None`
+bool root_accepts(nb::handle root, nb::handle raw) {
+    if (ns.unchanged(names::contain) && ns.unchanged(names::Path) && is_path_object(root) &&
+        PyUnicode_Check(raw.ptr())) {
+        if (!truthy(raw)) return false;
+        std::optional<std::string> raw_bytes = outside_path_bytes(raw);
+        return raw_bytes && contain_bytes(path_bytes(root), *raw_bytes);
+    }
+    return !ns[names::contain](root, raw).is_none();
+}
+
+nb::object owning_root(nb::handle self, nb::handle target) {
+    nb::object registered = self.attr("roots")();
+    for (nb::handle root : registered)
+        if (root_accepts(root, str_of(target))) return nb::borrow(root);
+    return nb::none();
+}
+
+// ---------------------------------------------------------------- classes
+
+nb::object record_class(const char* name, nb::tuple bases, nb::dict body) {
+    return tw::py::make_dataclass(tw::py::make_class(kModule, name, bases, body), nb::kwargs());
+}
+
+nb::object list_of_dicts() {
+    return steal_checked(Py_GenericAlias(reinterpret_cast<PyObject*>(&PyList_Type),
+                                         reinterpret_cast<PyObject*>(&PyDict_Type)));
+}
+
+nb::object make_path_list() {
+    nb::dict annotations;
+    annotations["path"] = ns[names::Path];
+    annotations["entries"] = list_of_dicts();
+    annotations["limit"] = steal_checked(PyNumber_Or(reinterpret_cast<PyObject*>(&PyLong_Type), Py_None));
+    nb::dict body;
+    body["__annotations__"] = annotations;
+    body["__doc__"] = "A list of path entries kept as a JSON file in the state directory.";
+    body["entries"] = ns[names::field](nb::arg("default_factory") = nb::handle(reinterpret_cast<PyObject*>(&PyList_Type)));
+    body["limit"] = nb::none();
+    body["_load"] = tw::py::classmethod(tw::py::function(
+        "_load", &path_list_load, nb::arg("cls"), tw::py::arg("filename"), tw::py::arg("limit"),
+        nb::sig("def _load(cls, filename: str, limit: int | None) -> PathList")));
+    body["contains"] = tw::py::method("contains", &contains, tw::py::arg("target"),
+                                      nb::sig("def contains(self, target: pathlib.Path) -> bool"));
+    body["remove"] = tw::py::method("remove", &remove, tw::py::arg("target"),
+                                    nb::sig("def remove(self, target: pathlib.Path) -> None"));
+    body["prune"] = tw::py::method(
+        "prune", &prune, tw::py::arg("check") = path_is_file,
+        nb::sig("def prune(self, check: typing.Callable[[pathlib.Path], object] = pathlib.Path.is_file) "
+                "-> list[dict]"));
+    body["save"] = tw::py::method("save", &save, nb::sig("def save(self) -> None"));
+    return record_class("PathList", nb::make_tuple(), body);
+}
+
+nb::object make_recent_files() {
+    nb::dict annotations;
+    annotations["path"] = ns[names::Path];
+    annotations["entries"] = list_of_dicts();
+    nb::dict body;
+    body["__annotations__"] = annotations;
+    body["__doc__"] = "The most recently opened documents, newest first, kept as recent.json.";
+    body["entries"] = ns[names::field](nb::arg("default_factory") = nb::handle(reinterpret_cast<PyObject*>(&PyList_Type)));
+    body["load"] = tw::py::classmethod(
+        tw::py::function("load", &recent_load, nb::sig("def load(cls) -> RecentFiles")));
+    body["add"] = tw::py::method("add", &recent_add, tw::py::arg("document"),
+                                 nb::sig("def add(self, document: pathlib.Path) -> None"));
+    body["prune"] = tw::py::method("prune", &recent_prune, nb::sig("def prune(self) -> list[dict]"));
+    body["save"] = tw::py::method("save", &save, nb::sig("def save(self) -> None"));
+    return record_class("RecentFiles", nb::make_tuple(), body);
+}
+
+nb::object make_favorites(nb::handle path_list) {
+    nb::dict body;
+    body["__doc__"] = "The documents the user pinned, in the order they were added, kept as favorites.json.";
+    body["load"] = tw::py::classmethod(
+        tw::py::function("load", &favorites_load, nb::sig("def load(cls) -> Favorites")));
+    body["toggle"] = tw::py::method("toggle", &toggle, tw::py::arg("document"),
+                                    nb::sig("def toggle(self, document: pathlib.Path) -> bool"));
+    return record_class("Favorites", nb::make_tuple(path_list), body);
+}
+
+nb::object make_workspaces(nb::handle path_list) {
+    nb::dict body;
+    body["__doc__"] = "The folders registered as browsing roots, kept as workspaces.json.";
+    body["load"] = tw::py::classmethod(
+        tw::py::function("load", &workspaces_load, nb::sig("def load(cls) -> Workspaces")));
+    body["add"] = tw::py::method("add", &workspaces_add, tw::py::arg("folder"),
+                                 nb::sig("def add(self, folder: pathlib.Path) -> None"));
+    body["roots"] = tw::py::method("roots", &roots, nb::sig("def roots(self) -> list[pathlib.Path]"));
+    body["owning_root"] =
+        tw::py::method("owning_root", &owning_root, tw::py::arg("target"),
+                       nb::sig("def owning_root(self, target: pathlib.Path) -> pathlib.Path | None"));
+    return record_class("Workspaces", nb::make_tuple(path_list), body);
+}
+
+}  // namespace
+
+void bind_lists(nb::module_& m) {
+    remember_json_dumps();
+    path_is_file = nb::object(ns[names::Path].attr("is_file")).release();
+    path_is_dir = nb::object(ns[names::Path].attr("is_dir")).release();
+    nb::object path_list = make_path_list();
+    m.attr("PathList") = path_list;
+    m.attr("RecentFiles") = make_recent_files();
+    m.attr("Favorites") = make_favorites(path_list);
+    m.attr("Workspaces") = make_workspaces(path_list);
+}
 
 }  // namespace pagecase

@@ -1,0 +1,26 @@
+// The bytes of a list file: `json.dumps(entries, ensure_ascii=False, indent=2)`
+// encoded as UTF-8, with each lone surrogate (the only code points UTF-8
+// cannot carry) written as the JSON escape \uXXXX, which loads back as the
+// same code point.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "common/errors.h"
+
+namespace pagecase {
+
+namespace nb = nanobind;
+
+// Renders `value` natively for the values list files hold: dicts with str
+// keys, lists, tuples, str, int, float, bool and None (exact types). Nothing
+// for anything else, and for a container met again inside itself or nested
+// very deeply: json.dumps then decides (and raises what it raises). Errors of
+// the conversions json.dumps shares (an int too long for text) propagate.
+std::optional<std::string> render_entries(nb::handle value);
+
+// `text.encode("utf-8", "backslashreplace")`.
+std::string utf8_escaping_surrogates(nb::handle text);
+
+}  // namespace pagecase
