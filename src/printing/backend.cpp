@@ -22,15 +22,29 @@ nb::object not_implemented_export(nb::handle, nb::handle) {
     throw nb::python_error();
 }
 
+// The interface's methods in their order, with their signatures.
+void add_operations(nb::dict body, const BackendOperations& operations) {
+    if (operations.init)
+        body["__init__"] = tw::py::method("__init__", operations.init, tw::py::arg("window"),
+                                          nb::sig("def __init__(self, window: object) -> None"));
+    body["prepare"] =
+        tw::py::method("prepare", operations.prepare, nb::sig("def prepare(self) -> None"));
+    body["show_dialog"] = tw::py::method("show_dialog", operations.show_dialog,
+                                         nb::sig("def show_dialog(self) -> None"));
+    body["export_pdf"] =
+        tw::py::method("export_pdf", operations.export_pdf, tw::py::arg("destination"),
+                       nb::sig("def export_pdf(self, destination: pathlib.Path) -> None"));
+}
+
 }  // namespace
 
 nb::object make_backend_class(const char* name, const char* doc, const char* short_name,
-                              nb::dict methods) {
+                              const BackendOperations& operations) {
     nb::dict body;
     body["__doc__"] = doc;
     body["name"] = short_name;
     body["supports_pdf"] = true;
-    for (auto [key, value] : methods) body[key] = value;
+    add_operations(body, operations);
     return tw::py::make_class(kModuleName, name, nb::make_tuple(ns[names::_Backend]), body);
 }
 
@@ -46,11 +60,8 @@ void bind_backend_base(nb::module_& m) {
                       "their native handles in prepare() and implement the two jobs.";
     body["name"] = "none";
     body["supports_pdf"] = false;
-    body["__init__"] = tw::py::method("__init__", &backend_init, tw::py::arg("window"));
-    body["prepare"] = tw::py::method("prepare", &backend_prepare);
-    body["show_dialog"] = tw::py::method("show_dialog", &not_implemented);
-    body["export_pdf"] =
-        tw::py::method("export_pdf", &not_implemented_export, tw::py::arg("destination"));
+    add_operations(body,
+                   {&backend_init, &backend_prepare, &not_implemented, &not_implemented_export});
     m.attr("_Backend") = tw::py::make_class(kModuleName, "_Backend", nb::make_tuple(), body);
 }
 

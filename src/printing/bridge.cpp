@@ -133,13 +133,19 @@ nb::object make_backend(nb::handle window) {
 void bind_bridge(nb::module_& m) {
     nb::dict body;
     body["__doc__"] = "Per-window printing. Create one, ``attach`` it, then call the methods.";
-    body["__init__"] = tw::py::method("__init__", &bridge_init);
-    body["attach"] = tw::py::method("attach", &bridge_attach, tw::py::arg("window"));
-    body["available"] = tw::py::property(tw::py::method("available", &bridge_available));
-    body["status"] = tw::py::method("status", &bridge_status);
-    body["print_dialog"] = tw::py::method("print_dialog", &bridge_print_dialog);
-    body["export_pdf"] =
-        tw::py::method("export_pdf", &bridge_export_pdf, tw::py::arg("destination"));
+    body["__init__"] =
+        tw::py::method("__init__", &bridge_init, nb::sig("def __init__(self) -> None"));
+    body["attach"] = tw::py::method("attach", &bridge_attach, tw::py::arg("window"),
+                                    nb::sig("def attach(self, window: object) -> None"));
+    body["available"] = tw::py::property(tw::py::method(
+        "available", &bridge_available, nb::sig("def available(self) -> bool")));
+    body["status"] = tw::py::method("status", &bridge_status,
+                                    nb::sig("def status(self) -> dict[str, object]"));
+    body["print_dialog"] = tw::py::method("print_dialog", &bridge_print_dialog,
+                                          nb::sig("def print_dialog(self) -> dict[str, object]"));
+    body["export_pdf"] = tw::py::method(
+        "export_pdf", &bridge_export_pdf, tw::py::arg("destination"),
+        nb::sig("def export_pdf(self, destination: pathlib.Path) -> dict[str, object]"));
     m.attr("PrintBridge") = tw::py::make_class(kModuleName, "PrintBridge", nb::make_tuple(), body);
 }
 

@@ -73,14 +73,9 @@ nb::object cocoa_export_pdf(nb::handle self, nb::handle destination) {
 }  // namespace
 
 void bind_cocoa_backend(nb::module_& m) {
-    nb::dict methods;
-    methods["prepare"] = tw::py::method("prepare", &cocoa_prepare);
-    methods["show_dialog"] = tw::py::method("show_dialog", &cocoa_show_dialog);
-    methods["export_pdf"] =
-        tw::py::method("export_pdf", &cocoa_export_pdf, tw::py::arg("destination"));
     m.attr("_CocoaBackend") = make_backend_class(
         "_CocoaBackend", "macOS: the WKWebView's print operation, run on the main queue.",
-        "wkwebview", methods);
+        "wkwebview", {nullptr, &cocoa_prepare, &cocoa_show_dialog, &cocoa_export_pdf});
 }
 
 }  // namespace printing

@@ -84,7 +84,8 @@ nb::object gtk_export_pdf(nb::handle self, nb::handle destination) {
     try {
         nb::object done = new_event();
         nb::list failure;
-        GLib.attr("idle_add")(make_export_build(self, destination, done, failure, GLib, Gtk, WebKit2));
+        GLib.attr("idle_add")(
+            make_export_build(self, destination, done, failure, GLib, Gtk, WebKit2));
         wait_for_job(done);
         if (failure.size() > 0) raise_print_error(nb::object(failure[0]));
     } catch (nb::python_error& error) {
@@ -92,6 +93,9 @@ nb::object gtk_export_pdf(nb::handle self, nb::handle destination) {
         nb::object suppress = lock.attr("__exit__")(error.type(), error.value(),
                                                     traceback.is_valid() ? traceback : nb::none());
         if (truthy(suppress)) return nb::none();
+        throw;
+    } catch (...) {
+        lock.attr("__exit__")(nb::none(), nb::none(), nb::none());
         throw;
     }
     lock.attr("__exit__")(nb::none(), nb::none(), nb::none());
@@ -101,15 +105,9 @@ nb::object gtk_export_pdf(nb::handle self, nb::handle destination) {
 }  // namespace
 
 void bind_gtk_backend(nb::module_& m) {
-    nb::dict methods;
-    methods["__init__"] = tw::py::method("__init__", &gtk_init, tw::py::arg("window"));
-    methods["prepare"] = tw::py::method("prepare", &gtk_prepare);
-    methods["show_dialog"] = tw::py::method("show_dialog", &gtk_show_dialog);
-    methods["export_pdf"] =
-        tw::py::method("export_pdf", &gtk_export_pdf, tw::py::arg("destination"));
     nb::object cls = make_backend_class(
         "_GtkBackend", "Linux: WebKitGTK's print operation, driven on the GTK main loop.",
-        "webkitgtk", methods);
+        "webkitgtk", {&gtk_init, &gtk_prepare, &gtk_show_dialog, &gtk_export_pdf});
     gtk_backend_class = cls.inc_ref();  // held, like the module, for the process
     m.attr("_GtkBackend") = cls;
 }

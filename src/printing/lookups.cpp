@@ -58,7 +58,9 @@ nb::object widget_of(nb::handle window, const char* not_ready) {
     return view;
 }
 
-nb::object gtk_webview(nb::handle window) { return widget_of(window, "GTK webview widget not ready"); }
+nb::object gtk_webview(nb::handle window) {
+    return widget_of(window, "GTK webview widget not ready");
+}
 
 nb::object cocoa_webview(nb::handle window) { return widget_of(window, "WKWebView not ready"); }
 

@@ -121,10 +121,18 @@ void call_base_init(nb::handle cls, nb::handle self, Args&&... args) {
     tw::py::builtin("super")(cls, self).attr("__init__")(std::forward<Args>(args)...);
 }
 
-// A backend subclass of `_Backend` (read from the module now) with its class
-// attributes and methods.
+// The operations of a print backend, as C++ functions taking `self` first.
+struct BackendOperations {
+    nb::object (*init)(nb::handle self, nb::handle window);  // null: the base constructor
+    nb::object (*prepare)(nb::handle self);
+    nb::object (*show_dialog)(nb::handle self);
+    nb::object (*export_pdf)(nb::handle self, nb::handle destination);
+};
+
+// A subclass of `_Backend` (read from the module now) with the given short
+// name, `supports_pdf` true, and the operations as its methods.
 nb::object make_backend_class(const char* name, const char* doc, const char* short_name,
-                              nb::dict methods);
+                              const BackendOperations& operations);
 
 // Registration of each concern's names, in the module's binding order.
 void bind_print_error(nb::module_& m);

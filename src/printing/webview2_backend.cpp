@@ -50,14 +50,9 @@ nb::object edge_export_pdf(nb::handle self, nb::handle destination) {
 }  // namespace
 
 void bind_webview2_backend(nb::module_& m) {
-    nb::dict methods;
-    methods["prepare"] = tw::py::method("prepare", &edge_prepare);
-    methods["show_dialog"] = tw::py::method("show_dialog", &edge_show_dialog);
-    methods["export_pdf"] =
-        tw::py::method("export_pdf", &edge_export_pdf, tw::py::arg("destination"));
     m.attr("_EdgeChromiumBackend") = make_backend_class(
         "_EdgeChromiumBackend", "Windows: WebView2's print UI and PrintToPdfAsync, via pythonnet.",
-        "webview2", methods);
+        "webview2", {nullptr, &edge_prepare, &edge_show_dialog, &edge_export_pdf});
 }
 
 }  // namespace printing
