@@ -2,7 +2,8 @@
 page to a PDF that holds the page's text.
 
 The window runs in a host process of its own (print_host.py), since
-pywebview wants the main thread for its GUI loop. Without the toolkit the
+pywebview wants the main thread for its GUI loop. It runs once in the C
+locale and once in German, where GTK names its file printer differently. Without the toolkit the
 test is skipped with the reason, unless TIDEWING_REQUIRE_GUI=1, as in CI,
 where a skip would hide a broken export and so fails instead.
 """
@@ -33,22 +34,35 @@ def unavailable(reason):
     pytest.skip(reason)
 
 
-def run_host(printing, page, destination):
+def installed_locales():
+    listing = subprocess.run(["locale", "-a"], capture_output=True, text=True)
+    return {name.lower().replace("-", "") for name in listing.stdout.split()}
+
+
+def run_host(printing, page, destination, language):
     package_root = str(Path(printing.__file__).resolve().parents[1])
-    env = dict(os.environ, PYTHONPATH=os.pathsep.join(filter(None, [package_root, os.environ.get("PYTHONPATH")])))
+    path = os.pathsep.join(filter(None, [package_root, os.environ.get("PYTHONPATH")]))
+    env = dict(os.environ, LANG=language, LC_ALL=language, LANGUAGE="", PYTHONPATH=path)
     command = ["xvfb-run", "-a", sys.executable, str(HOST), str(page), str(destination)]
     return subprocess.run(command, capture_output=True, text=True, env=env, timeout=300)
 
 
-def test_real_window_exports_its_page_to_pdf(printing, tmp_path):
-    for tool, package in (("xvfb-run", "xvfb and xauth"), ("pdftotext", "poppler-utils"), ("pdfinfo", "poppler-utils")):
+def output_of(*command):
+    return subprocess.run(command, capture_output=True, text=True, check=True).stdout
+
+
+@pytest.mark.parametrize("language", ["C.UTF-8", "de_DE.UTF-8"])
+def test_real_window_exports_its_page_to_pdf(printing, tmp_path, language):
+    for tool, package in [("xvfb-run", "xvfb xauth"), ("pdftotext", "poppler-utils"), ("pdfinfo", "poppler-utils")]:
         if shutil.which(tool) is None:
             unavailable(f"{tool} not found (Debian packages: {package})")
+    if language.lower().replace("-", "") not in installed_locales():
+        unavailable(f"locale {language} missing (Debian: locales, then localedef -i de_DE -f UTF-8 {language})")
     page = tmp_path / "page.html"
     page.write_text(PAGE, encoding="utf-8")
     destination = tmp_path / "exports" / "page.pdf"
 
-    host = run_host(printing, page, destination)
+    host = run_host(printing, page, destination, language)
     if host.returncode == TOOLKIT_MISSING:
         unavailable(f"{host.stderr.strip()} (needs PyGObject, pywebview and WebKitGTK 4.1)")
     assert host.returncode == 0, host.stderr
@@ -57,10 +71,8 @@ def test_real_window_exports_its_page_to_pdf(printing, tmp_path):
     assert outcome["guilib"] == "webview.platforms.gtk"
     assert outcome["status"] == {"available": True, "backend": "webkitgtk", "can_export_pdf": True}
     assert outcome.get("error") is None and outcome["loaded"] is True
-    assert outcome["result"] == {
-        "ok": True, "backend": "webkitgtk", "path": str(destination), "size": destination.stat().st_size}
+    size = destination.stat().st_size
+    assert outcome["result"] == {"ok": True, "backend": "webkitgtk", "path": str(destination), "size": size}
     assert destination.read_bytes().startswith(b"%PDF-")
-    text = subprocess.run(["pdftotext", str(destination), "-"], capture_output=True, text=True, check=True).stdout
-    assert SENTENCE in " ".join(text.split())
-    info = subprocess.run(["pdfinfo", str(destination)], capture_output=True, text=True, check=True).stdout
-    assert "(A4)" in info
+    assert SENTENCE in " ".join(output_of("pdftotext", str(destination), "-").split())
+    assert "(A4)" in output_of("pdfinfo", str(destination))
