@@ -168,30 +168,25 @@ def test_membership_and_removal_compare_path_text_exactly(state):
     assert paths(pagecase.Favorites.load().entries) == paths(favorites.entries)
 
 
-def test_prune_keeps_existing_files_in_order(state, tmp_path):
-    files = [tmp_path / name for name in ("a.md", "b.md", "c.md")]
-    for file in files:
-        file.write_text("x")
-    (tmp_path / "folder.md").mkdir()
-    files[1].unlink()
-    recent = pagecase.RecentFiles(state / "recent.json", [{"path": str(f)} for f in files + [tmp_path / "folder.md"]])
-    state.mkdir()
-    kept = recent.prune()
-    assert kept is recent.entries and paths(kept) == [str(files[0]), str(files[2])]
-    assert paths(json.loads((state / "recent.json").read_text())) == paths(kept)
-    unchanged = identity(state / "recent.json")
-    assert recent.prune() is kept and identity(state / "recent.json") == unchanged
-
-
 @pytest.mark.parametrize("rebind", [False, True])
-def test_prune_checks_each_path_and_fails_without_changes(tmp_path, monkeypatch, rebind):
+def test_prune_keeps_existing_files_in_order_and_fails_without_changes(state, tmp_path, monkeypatch, rebind):
     if rebind:  # the documented steps through the module's current Path
         monkeypatch.setattr(pagecase, "Path", type("MyPath", (type(tmp_path),), {}))
-    (tmp_path / "file").write_text("x")
-    listed = pagecase.PathList(tmp_path / "list.json", [{"path": str(tmp_path / "file/")}, {"path": ""},
-                                                        {"path": "a\0b"}, {"path": str(tmp_path)}])
-    assert paths(listed.prune()) == [str(tmp_path / "file/")]
-    assert paths(pagecase.PathList(tmp_path / "l", [{"path": ""}]).prune(check=Path.is_dir)) == [""]
+    for name in ("a.md", "b.md"):
+        (tmp_path / name).write_text("x")
+    (tmp_path / "folder.md").mkdir()
+    texts = [str(tmp_path / "a.md") + "/", str(tmp_path / "gone.md"), "", "a\0b", str(tmp_path / "folder.md"),
+             str(tmp_path / "b.md")]
+    state.mkdir()
+    listed = pagecase.PathList(state / "list.json", [{"path": text} for text in texts])
+    kept = listed.prune()
+    assert kept is listed.entries and paths(kept) == [texts[0], texts[5]]
+    assert paths(json.loads((state / "list.json").read_text())) == paths(kept)
+    unchanged = identity(state / "list.json")
+    assert listed.prune() is kept and identity(state / "list.json") == unchanged
+    assert paths(pagecase.RecentFiles(state / "r.json", [{"path": t} for t in texts]).prune()) == paths(kept)
+    assert paths(pagecase.PathList(state / "d.json", [{"path": t} for t in texts]).prune(Path.is_dir)) == \
+        ["", texts[4]]
     for entries, error in [([{"path": 5}], TypeError), ([{"name": "x"}], KeyError)]:
         listed = pagecase.PathList(tmp_path / "bad.json", entries)
         with pytest.raises(error):
@@ -233,19 +228,6 @@ def test_favourites_toggle_appends_and_removes(state, clock):
     assert paths(favorites.entries) == ["/b.md", "/c.md", "/a.md"]
     assert list(favorites.entries[2].items()) == [("path", "/a.md"), ("name", "a.md"), ("added_at", 1003.0)]
     assert pagecase.Favorites.load().entries == favorites.entries
-
-
-def test_methods_go_through_the_instance(state):
-    class Counting(pagecase.Favorites):
-        saves = 0
-
-        def save(self):
-            self.saves += 1
-
-    favorites = Counting.load()
-    favorites.toggle(Path("/a.md"))
-    favorites.toggle(Path("/a.md"))
-    assert favorites.saves == 2 and not (state / "favorites.json").exists()
 
 
 def test_workspaces_register_once_and_roots_drop_what_is_gone(state, tmp_path):

@@ -1,0 +1,162 @@
+"""The recent list against pure-Python versions of the same steps.
+
+    python bench/bench_lists.py [--dir FOLDER] [--rounds N]
+
+One round is what the viewer does when it opens a document: `RecentFiles.load()`
+of a 20-entry "recent.json", `add` of a document (which saves). Two baselines,
+kept below, run the documented steps literally: one saving with
+`Path.write_text` as documented, one with the same crash-safe replacement the
+module does (temporary file, fsync, rename). The state directory is a fresh
+folder under --dir (default /tmp). When strace is installed, the system calls
+of one save are listed as well.
+"""
+
+import argparse
+import dataclasses
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+from pathlib import Path
+
+from tidewing_quillery import pagecase
+
+RECENT_LIMIT = 20
+
+
+# ------------------------------------------------------- pure-Python baseline
+
+
+def py_state_dir():
+    base = os.environ.get("TIDEWING_MD_STATE_DIR")
+    path = Path(base) if base else Path.home() / ".tidewing" / "quillery"
+    path.mkdir(parents=True, exist_ok=True)
+    return path
+
+
+def write_in_place(path, text):
+    path.write_text(text, encoding="utf-8")
+
+
+def replace_atomically(path, text):
+    temporary = path.with_name(f".{path.name}.{os.getpid()}.tmp")
+    with open(temporary, "w", encoding="utf-8") as file:
+        file.write(text)
+        file.flush()
+        os.fsync(file.fileno())
+    os.replace(temporary, path)
+
+
+@dataclasses.dataclass
+class PyRecentFiles:
+    path: Path
+    entries: list = dataclasses.field(default_factory=list)
+    write = staticmethod(write_in_place)
+
+    @classmethod
+    def load(cls):
+        target = py_state_dir() / "recent.json"
+        entries = []
+        try:
+            data = json.loads(target.read_text(encoding="utf-8"))
+            if isinstance(data, list):
+                entries = [e for e in data if isinstance(e, dict) and e.get("path")]
+        except (OSError, ValueError):
+            entries = []
+        return cls(path=target, entries=entries)
+
+    def add(self, document):
+        key = str(document)
+        self.entries = [e for e in self.entries if e.get("path") != key]
+        self.entries.insert(0, {"path": key, "name": document.name, "opened_at": time.time()})
+        del self.entries[RECENT_LIMIT:]
+        self.save()
+
+    def save(self):
+        text = json.dumps(self.entries, ensure_ascii=False, indent=2)
+        try:
+            self.write(self.path, text)
+        except OSError:
+            pass
+
+
+class PyRecentFilesAtomic(PyRecentFiles):
+    write = staticmethod(replace_atomically)
+
+
+# ----------------------------------------------------------------- measuring
+
+
+def fill(state):
+    entries = [{"path": f"/home/user/notes/topic {n:02d}/chapter {n:02d}.md", "name": f"chapter {n:02d}.md",
+                "opened_at": 1733650912.4187 + n} for n in range(RECENT_LIMIT)]
+    (state / "recent.json").write_text(json.dumps(entries, ensure_ascii=False, indent=2), encoding="utf-8")
+
+
+def per_round(cls, state, rounds, repeats=5):
+    documents = [Path(f"/home/user/notes/topic {n:02d}/chapter {n:02d}.md") for n in range(30)]
+    best = float("inf")
+    for _ in range(repeats):
+        fill(state)
+        start = time.perf_counter()
+        for k in range(rounds):
+            cls.load().add(documents[k % 30])
+        best = min(best, (time.perf_counter() - start) / rounds)
+    return best
+
+
+def same_file(state):
+    """Both implementations leave the same list (apart from the timestamps) and the same text shape."""
+    fill(state)
+    pagecase.RecentFiles.load().add(Path("/x/y.md"))
+    native = (state / "recent.json").read_text(encoding="utf-8")
+    fill(state)
+    PyRecentFiles.load().add(Path("/x/y.md"))
+    python = (state / "recent.json").read_text(encoding="utf-8")
+    strip = lambda text: [{k: v for k, v in e.items() if k != "opened_at"} for e in json.loads(text)]
+    assert strip(native) == strip(python) and native.count("\n") == python.count("\n")
+
+
+def trace_one_save(state):
+    """The file system calls of one save, between two markers written to stderr."""
+    script = (
+        "import os, sys\nfrom tidewing_quillery import pagecase\n"
+        "recent = pagecase.RecentFiles.load()\nrecent.entries.insert(0, {'path': '/traced.md'})\n"
+        "os.write(2, b'<<save>>')\nrecent.save()\nos.write(2, b'<<done>>')\n"
+    )
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
+    trace = subprocess.run(["strace", "-f", "-e", "trace=%file,write,fsync,rename", sys.executable, "-c", script],
+                           env=env, capture_output=True, text=True, check=True).stderr
+    inside = trace.split("<<save>>", 1)[1].split("<<done>>", 1)[0]
+    return [line for line in inside.splitlines()[1:] if line.strip()][:-1]
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--dir", default="/tmp", help="where the state directory is made")
+    parser.add_argument("--rounds", type=int, default=300)
+    options = parser.parse_args()
+    state = Path(tempfile.mkdtemp(prefix="bench-lists-", dir=options.dir))
+    os.environ["TIDEWING_MD_STATE_DIR"] = str(state)
+    try:
+        same_file(state)
+        native = per_round(pagecase.RecentFiles, state, options.rounds)
+        in_place = per_round(PyRecentFiles, state, options.rounds)
+        atomic = per_round(PyRecentFilesAtomic, state, options.rounds)
+        print(f"load + add + save of a {RECENT_LIMIT}-entry recent list, state directory in {options.dir}")
+        print(f"  native (atomic, fsync)            {native * 1e6:9.1f} us")
+        print(f"  pure Python, write_text in place  {in_place * 1e6:9.1f} us   ratio {in_place / native:5.2f}")
+        print(f"  pure Python, atomic with fsync    {atomic * 1e6:9.1f} us   ratio {atomic / native:5.2f}")
+        if shutil.which("strace"):
+            print("system calls of one save:")
+            for line in trace_one_save(state):
+                print("  " + line)
+    finally:
+        shutil.rmtree(state)
+
+
+if __name__ == "__main__":
+    main()
