@@ -31,10 +31,11 @@ NB_MODULE(tw_lattice, m) {
               "cipher in the Fernet format, and the tw_lattice class.";
     ns.attach(m);
     tw::lattice::aes_select_implementation();
-    bind_standard_modules(m);
-    bind_token_cipher(m);
-    bind_lattice(m);
     nb::list all;
     all.append("tw_lattice");
     m.attr("__all__") = all;
+    bind_standard_modules(m);
+    bind_token_cipher(m);
+    bind_lattice(m);
+    remember_standard_functions();
 }

@@ -76,8 +76,14 @@ nb::object cipher_encrypt(nb::handle cipher, nb::handle data);
 nb::object cipher_decrypt(nb::handle cipher, nb::handle token);
 // Overwrites the keys of a TwFernet instance that nothing else refers to.
 void wipe_token_cipher(nb::handle cipher);
-// base64.urlsafe_b64encode(data), as bound now.
+
+// The standard-library calls of every token (standard_calls.cpp), through the
+// modules bound now: hmac_mod.new(key, message, hashlib.sha256).digest(),
+// base64.urlsafe_b64encode(data) and base64.urlsafe_b64decode(data).
+nb::object hmac_sha256(nb::handle key, nb::handle message);
 nb::object urlsafe_b64encode(nb::handle data);
+nb::object urlsafe_b64decode(nb::handle data);
+void remember_standard_functions();
 
 // Registration, in the module's binding order.
 void bind_token_cipher(nb::module_& m);

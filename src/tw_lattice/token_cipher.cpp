@@ -69,14 +69,6 @@ nb::object prefix_view(nb::handle bytes, size_t size) {
     return steal_checked(PySequence_GetSlice(view.ptr(), 0, static_cast<Py_ssize_t>(size)));
 }
 
-// hmac_mod.new(key, message, hashlib.sha256).digest()
-nb::object hmac_sha256(nb::handle key, nb::handle message) {
-    nb::object sha256 = ns[names::hashlib].attr("sha256");
-    return ns[names::hmac_mod].attr("new")(key, message, sha256).attr("digest")();
-}
-
-nb::object urlsafe_b64decode(nb::handle data) { return ns[names::base64].attr("urlsafe_b64decode")(data); }
-
 // int(time_module.time())
 nb::object clock_seconds() {
     nb::object now = ns[names::time_module].attr("time")();
@@ -242,8 +234,6 @@ bool is_loaded_class_instance(nb::handle cipher) {
 }
 
 }  // namespace
-
-nb::object urlsafe_b64encode(nb::handle data) { return ns[names::base64].attr("urlsafe_b64encode")(data); }
 
 nb::object new_token_cipher(nb::handle key) { return ns[names::TwFernet](key); }
 

@@ -19,8 +19,9 @@ namespace tw::lattice::token {
 inline constexpr uint8_t kVersion = 0x80;
 inline constexpr size_t kTimestampOffset = 1, kIvOffset = 9, kCiphertextOffset = 25;
 inline constexpr size_t kTimestampSize = 8, kIvSize = 16, kKeySize = 16, kTagSize = 32, kBlockSize = 16;
-// Shorter tokens are rejected by their format alone.
-inline constexpr size_t kMinimumSize = kCiphertextOffset + kTagSize + 1;
+// Shorter tokens are rejected by their format alone; one with an empty
+// ciphertext passes and fails later, on its tag or its padding.
+inline constexpr size_t kMinimumSize = kCiphertextOffset + kTagSize;
 
 // Size of everything the tag covers, for a plaintext of `size` bytes.
 inline size_t authenticated_size(size_t plaintext_size) {
