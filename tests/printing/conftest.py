@@ -16,15 +16,14 @@ def _load_fakes():
         folder = Path(__file__).with_name("fakes")
         spec = importlib.util.spec_from_file_location(
             name, folder / "__init__.py", submodule_search_locations=[str(folder)])
-        module = importlib.util.module_from_spec(spec)
-        sys.modules[name] = module
-        spec.loader.exec_module(module)
-    return {sub: importlib.import_module(f"{name}.{sub}") for sub in ("pywebview", "gi", "appkit", "dotnet")} | {
-        "": sys.modules[name]}
+        sys.modules[name] = importlib.util.module_from_spec(spec)
+        spec.loader.exec_module(sys.modules[name])
+    for submodule in ("pywebview", "gi", "appkit", "dotnet"):
+        importlib.import_module(f"{name}.{submodule}")
+    return sys.modules[name]
 
 
-FAKES = _load_fakes()
-ToolkitError = FAKES[""].ToolkitError
+fakes = _load_fakes()
 
 
 @pytest.fixture
@@ -58,7 +57,7 @@ def clock(printing, monkeypatch):
 
 @pytest.fixture
 def journal():
-    return FAKES[""].Journal()
+    return fakes.Journal()
 
 
 @pytest.fixture
@@ -68,7 +67,7 @@ def window():
 
 @pytest.fixture
 def pywebview(monkeypatch):
-    return FAKES["pywebview"].PyWebview(monkeypatch)
+    return fakes.pywebview.PyWebview(monkeypatch)
 
 
 @pytest.fixture
@@ -78,7 +77,7 @@ def short_timeout(printing, monkeypatch):
 
 
 def _loop(name):
-    loop = FAKES[""].UiLoop(name)
+    loop = fakes.UiLoop(name)
     yield loop
     loop.stop()
     assert not loop.errors, loop.errors
@@ -96,21 +95,21 @@ def main_loop():
 
 @pytest.fixture
 def gtk(monkeypatch, journal, ui_loop, short_timeout):
-    kit = FAKES["gi"].GtkToolkit(journal, ui_loop)
+    kit = fakes.gi.GtkToolkit(journal, ui_loop)
     kit.install(monkeypatch)
     return kit
 
 
 @pytest.fixture
 def cocoa(monkeypatch, journal, main_loop, pywebview, short_timeout):
-    kit = FAKES["appkit"].CocoaToolkit(journal, main_loop)
+    kit = fakes.appkit.CocoaToolkit(journal, main_loop)
     kit.install(monkeypatch, pywebview)
     return kit
 
 
 @pytest.fixture
 def dotnet(monkeypatch, journal, short_timeout):
-    kit = FAKES["dotnet"].DotnetToolkit(journal)
+    kit = fakes.dotnet.DotnetToolkit(journal)
     kit.install(monkeypatch)
     yield kit
     kit.join()

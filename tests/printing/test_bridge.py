@@ -76,6 +76,7 @@ def test_attach_retries_until_prepare_succeeds(printing, monkeypatch, clock, win
     assert [(r.levelname, r.msg, r.args, r.getMessage()) for r in caplog.records] == [
         ("INFO", "print backend ready: %s", ("flaky",), "print backend ready: flaky")]
     assert bridge.status() == {"available": True, "backend": "flaky", "can_export_pdf": True}
+    assert bridge.print_dialog() == {"ok": True, "backend": "flaky"} and bridge._backend.dialogs == 1
 
 
 def test_attach_gives_up_after_ten_seconds(printing, monkeypatch, clock, window, caplog):
@@ -113,12 +114,6 @@ def test_attach_lets_non_exceptions_through(printing, monkeypatch, clock, window
     with pytest.raises(Stop):
         printing.PrintBridge().attach(window)
     assert clock.sleeps == []
-
-
-def test_print_dialog_forwards(printing, monkeypatch, window):
-    bridge = bound_bridge(printing, monkeypatch, window, name="dialogs")
-    assert bridge.print_dialog() == {"ok": True, "backend": "dialogs"}
-    assert bridge._backend.dialogs == 1
 
 
 def test_export_refuses_backend_without_pdf(printing, monkeypatch, window, tmp_path):
@@ -176,16 +171,3 @@ def test_export_of_a_str_destination_fails_before_any_folder(printing, monkeypat
     with pytest.raises(AttributeError):
         bridge.export_pdf(str(tmp_path / "new" / "out.pdf"))
     assert not (tmp_path / "new").exists()
-
-
-def test_backend_errors_reach_the_host_unchanged(printing, monkeypatch, window, tmp_path):
-    bridge = bound_bridge(printing, monkeypatch, window)
-    error = printing.PrintError("PDF export timed out")
-
-    def export_pdf(destination):
-        raise error
-
-    bridge._backend.export_pdf = export_pdf
-    with pytest.raises(printing.PrintError) as caught:
-        bridge.export_pdf(tmp_path / "out.pdf")
-    assert caught.value is error and bridge.available

@@ -61,13 +61,3 @@ def test_failed_job_releases_the_export_at_once(printing, cocoa, monkeypatch, wi
     cocoa.loop.drain()
     assert [str(error) for error in cocoa.loop.errors] == ["the print job failed"]
     cocoa.loop.errors.clear()
-
-
-def test_export_times_out_without_the_main_queue(printing, cocoa, monkeypatch, window, web_view, tmp_path):
-    cocoa.loop.post(lambda: cocoa.loop_gate.wait())  # the main thread is busy
-    monkeypatch.setattr(printing, "_EXPORT_TIMEOUT_S", 0.05)
-    try:
-        with pytest.raises(printing.PrintError, match=r"^PDF export timed out$"):
-            printing._CocoaBackend(window).export_pdf(tmp_path / "out.pdf")
-    finally:
-        cocoa.loop_gate.set()

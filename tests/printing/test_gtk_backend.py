@@ -101,17 +101,6 @@ def test_exports_run_one_at_a_time(backend, gtk, journal, tmp_path):
     assert results == [None, None] and not backend._lock.locked()
 
 
-def test_dialog_does_not_wait_for_a_running_export(backend, gtk, journal, tmp_path):
-    gtk.outcome = "held"
-    exporter = threading.Thread(target=backend.export_pdf, args=(tmp_path / "out.pdf",))
-    exporter.start()
-    journal.wait_for("operation.print_")
-    backend.show_dialog()
-    journal.wait_for("operation.run_dialog")
-    gtk.loop.post(lambda: gtk.operations[0].emit("finished"))
-    exporter.join()
-
-
 def test_missing_toolkit_fails_before_the_lock(printing, window, monkeypatch, tmp_path):
     monkeypatch.setitem(sys.modules, "gi", None)
     backend = printing._GtkBackend(window)
@@ -119,12 +108,3 @@ def test_missing_toolkit_fails_before_the_lock(printing, window, monkeypatch, tm
     for call in (backend.show_dialog, lambda: backend.export_pdf(tmp_path / "out.pdf")):
         with pytest.raises(ImportError):
             call()
-
-
-def test_export_through_the_bridge(printing, pywebview, window, gtk, monkeypatch, clock, tmp_path):
-    monkeypatch.setattr(printing.sys, "platform", "linux")
-    pywebview.register(window, SimpleNamespace(webview="web view"))
-    bridge = printing.PrintBridge()
-    bridge.attach(window)
-    result = bridge.export_pdf(tmp_path / "out.pdf")
-    assert result == {"ok": True, "backend": "webkitgtk", "path": str(tmp_path / "out.pdf"), "size": 13}

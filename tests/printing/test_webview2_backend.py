@@ -48,15 +48,6 @@ def test_failure_to_start_is_chained(printing, dotnet, window, core, tmp_path):
     assert caught.value.__context__ is caught.value.__cause__ and caught.value.__suppress_context__
 
 
-def test_missing_pythonnet_is_a_start_failure(printing, monkeypatch, window, core, tmp_path):
-    import sys
-
-    monkeypatch.setitem(sys.modules, "System", None)
-    with pytest.raises(printing.PrintError, match=r"^PrintToPdfAsync failed: ") as caught:
-        printing._EdgeChromiumBackend(window).export_pdf(tmp_path / "out.pdf")
-    assert isinstance(caught.value.__cause__, ImportError)
-
-
 def test_export_times_out_when_the_task_never_completes(printing, dotnet, monkeypatch, window, core, tmp_path):
     dotnet.outcome = "never"
     monkeypatch.setattr(printing, "_EXPORT_TIMEOUT_S", 0.05)

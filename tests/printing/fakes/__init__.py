@@ -25,10 +25,6 @@ class Journal:
         with self._lock:
             return [entry[1] for entry in self.entries]
 
-    def threads_of(self, call):
-        with self._lock:
-            return {entry[0] for entry in self.entries if entry[1] == call}
-
     def wait_for(self, call, count=1, timeout=10.0):
         """Block until `call` has been recorded `count` times (no assertion on time)."""
         deadline = time.monotonic() + timeout

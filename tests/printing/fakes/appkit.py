@@ -3,7 +3,6 @@ platform module: the main operation queue runs blocks on a fake main thread,
 and a WKWebView's print operation saves, raises or does nothing."""
 
 import sys
-import threading
 import types
 from types import SimpleNamespace
 
@@ -13,7 +12,6 @@ class CocoaToolkit:
         self.journal = journal
         self.loop = loop
         self.outcome = "write"  # "write" or "raise"
-        self.loop_gate = threading.Event()  # for a test that keeps the main thread busy
         self.shared_info = PrintInfo(self, {"paper": "A4"})
         record = journal.record
 
