@@ -233,7 +233,7 @@ nb::object make_path_list() {
     nb::dict annotations;
     annotations["path"] = ns[names::Path];
     annotations["entries"] = list_of_dicts();
-    annotations["limit"] = steal_checked(PyNumber_Or(reinterpret_cast<PyObject*>(&PyLong_Type), Py_None));
+    annotations["limit"] = nb::module_::import_("typing").attr("Optional")[nb::handle(reinterpret_cast<PyObject*>(&PyLong_Type))];
     nb::dict body;
     body["__annotations__"] = annotations;
     body["__doc__"] = "A list of path entries kept as a JSON file in the state directory.";
