@@ -1,8 +1,264 @@
-// Placeholder until this concern is built; binds nothing yet.
-#include "pagecase/module_state.h"
+// Quick open: `scan_markdown`, `search_markdown` and `fuzzy_score`.
+//
+// While the module's `os` (with its walk and scandir), `Path` and
+// `is_markdown` are the ones bound at load, the scan walks natively without
+// the GIL, and the search scores and ranks the native results, building
+// dictionaries only for what it returns. Otherwise the documented steps run
+// through the current objects (scan_steps.cpp).
+#include <algorithm>
+#include <memory>
+
+#include "common/classes.h"
+#include "pagecase/entry_dicts.h"
+#include "pagecase/fast_path.h"
+#include "pagecase/paths.h"
+#include "pagecase/scan_core.h"
+#include "pagecase/scan_steps.h"
 
 namespace pagecase {
+namespace {
 
-void bind_scan(nb::module_&) {}
+using tw::py::fs_decode;
+using tw::py::steal_checked;
+
+// ------------------------------------------------------------ fuzzy score
+
+nb::object score_object(std::optional<long long> score) {
+    if (!score) return nb::none();
+    return nb::int_(*score);
+}
+
+// A non-empty query, lower-cased once for scoring many candidates.
+class Needle {
+public:
+    explicit Needle(nb::handle query) {
+        PyObject* text = query.ptr();
+        if (PyUnicode_IS_ASCII(text)) {
+            ascii_.assign(reinterpret_cast<const char*>(PyUnicode_1BYTE_DATA(text)),
+                          static_cast<std::size_t>(PyUnicode_GET_LENGTH(text)));
+            for (char& c : ascii_)
+                if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + ('a' - 'A'));
+            points_ = {ascii_.data(), ascii_.size(), 1};
+        } else {
+            lowered_ = query.attr("lower")();
+            points_ = code_points(lowered_);
+        }
+    }
+
+    // A candidate given as a str.
+    std::optional<long long> score(nb::handle candidate) const {
+        PyObject* text = candidate.ptr();
+        if (PyUnicode_IS_ASCII(text))
+            return fuzzy_score_ascii(points_, std::string_view(reinterpret_cast<const char*>(PyUnicode_1BYTE_DATA(text)),
+                                                               static_cast<std::size_t>(PyUnicode_GET_LENGTH(text))));
+        nb::object haystack = candidate.attr("lower")();
+        return fuzzy_score_lowered(points_, code_points(haystack), static_cast<std::size_t>(PyUnicode_GET_LENGTH(text)));
+    }
+
+    // A candidate given as file-system bytes.
+    std::optional<long long> score(std::string_view candidate) const {
+        if (is_ascii(candidate)) return fuzzy_score_ascii(points_, candidate);
+        return score(fs_decode(candidate));
+    }
+
+private:
+    std::string ascii_;
+    nb::object lowered_;
+    CodePoints points_{};
+};
+
+nb::object fuzzy_score(nb::handle query, nb::handle candidate) {
+    if (!PyUnicode_CheckExact(query.ptr()) || !PyUnicode_CheckExact(candidate.ptr()))
+        return fuzzy_score_steps(query, candidate);
+    if (PyUnicode_GET_LENGTH(query.ptr()) == 0) return nb::int_(0);
+    return score_object(Needle(query).score(candidate));
+}
+
+// ------------------------------------------------------------------ scan
+
+// A scan's results: native, or the list the documented steps built.
+struct ScanOutcome {
+    std::unique_ptr<MarkdownScan> native;
+    nb::object list;
+};
+
+struct NativeSetup {
+    NameRules rules;
+    ScanLimits limits;
+};
+
+std::optional<NativeSetup> native_setup(const ScanSettings& settings) {
+    if (!walk_unchanged() || !ns.unchanged(names::Path) || !ns.unchanged(names::is_markdown)) return std::nullopt;
+    std::optional<long long> max_files = int_constant(settings.max_files);
+    std::optional<long long> max_depth = int_constant(settings.max_depth);
+    if (!max_files || !max_depth) return std::nullopt;
+    std::optional<NameRules> rules = name_rules(settings.skip_dirs, settings.markdown_suffixes);
+    if (!rules) return std::nullopt;
+    return NativeSetup{std::move(*rules), {*max_files, *max_depth}};
+}
+
+// `root.resolve()`: the bytes of the resolved root, nothing when the root is
+// skipped, or the resolved object when it is not a path we can walk natively.
+struct ResolvedRoot {
+    std::optional<std::string> bytes;
+    nb::object other;
+};
+
+ResolvedRoot resolve_root(nb::handle root) {
+    if (Py_TYPE(root.ptr()) == reinterpret_cast<PyTypeObject*>(pathlib_classes.PosixPath.ptr())) {
+        Resolution base = resolve(path_bytes(root));
+        if (base.error != PathError::none) return {};
+        return {std::move(base.path), nb::object()};
+    }
+    nb::object base;
+    try {
+        base = root.attr("resolve")();
+    } catch (nb::python_error& error) {
+        if (tw::py::matches_any(error, PyExc_OSError, PyExc_RuntimeError)) return {};
+        throw;
+    }
+    if (is_path_object(base)) return {path_bytes(base), nb::object()};
+    return {std::nullopt, base};
+}
+
+// Walks the current root without the GIL, taking it back only to test names
+// that need the interpreter. True when MAX_SCAN_FILES was reached.
+bool walk_root(MarkdownScan& scan, nb::handle markdown_suffixes) {
+    for (;;) {
+        MarkdownScan::Progress progress;
+        {
+            nb::gil_scoped_release unlocked;
+            progress = scan.run();
+        }
+        if (progress == MarkdownScan::Progress::root_done) return false;
+        if (progress == MarkdownScan::Progress::limit_reached) return true;
+        std::vector<bool> answers;
+        for (std::string_view name : scan.undecided())
+            answers.push_back(markdown_by_interpreter(name, markdown_suffixes));
+        scan.decide(answers);
+    }
+}
+
+// The dictionaries of the native results at `indices`.
+nb::list result_dicts(const MarkdownScan& scan, const std::vector<std::uint32_t>& indices) {
+    std::vector<nb::object> roots;
+    nb::list results;
+    for (std::uint32_t k : indices) {
+        std::size_t root = scan.root_index(k);
+        while (roots.size() <= root) roots.push_back(fs_decode(scan.root(roots.size())));
+        results.append(scan_result(fs_decode(scan.path(k)), fs_decode(scan.name(k)), fs_decode(scan.relative(k)),
+                                   roots[root]));
+    }
+    return results;
+}
+
+nb::list all_result_dicts(const MarkdownScan& scan) {
+    std::vector<std::uint32_t> all(scan.size());
+    for (std::uint32_t k = 0; k < all.size(); ++k) all[k] = k;
+    return result_dicts(scan, all);
+}
+
+ScanOutcome scan(nb::handle roots) {
+    ScanSettings settings = read_scan_settings();
+    nb::object iterator = steal_checked(PyObject_GetIter(roots.ptr()));
+    std::optional<NativeSetup> setup = native_setup(settings);
+    if (!setup) return {nullptr, scan_steps(settings, nb::list(), nb::set(), nb::handle(), iterator)};
+
+    auto found = std::make_unique<MarkdownScan>(std::move(setup->rules), setup->limits);
+    for (nb::handle root : iterator) {
+        ResolvedRoot base = resolve_root(root);
+        if (base.other.is_valid()) {
+            // Not a path we can read natively: go on through Python objects.
+            nb::list results = all_result_dicts(*found);
+            nb::set seen;
+            for (nb::handle result : results) seen.add(result["path"]);
+            return {nullptr, scan_steps(settings, results, seen, base.other, iterator)};
+        }
+        if (!base.bytes) continue;
+        found->begin_root(std::move(*base.bytes));
+        if (walk_root(*found, settings.markdown_suffixes)) break;
+    }
+    return {std::move(found), nb::object()};
+}
+
+nb::object scan_markdown(nb::handle roots) {
+    ScanOutcome outcome = scan(roots);
+    return outcome.native ? all_result_dicts(*outcome.native) : outcome.list;
+}
+
+// ---------------------------------------------------------------- search
+
+struct Ranked {
+    long long best;
+    std::uint32_t index;
+    LoweredKey key;
+};
+
+// Stable order by (-best, key): the scan order breaks remaining ties.
+bool ranks_before(const Ranked& a, const Ranked& b) {
+    if (a.best != b.best) return a.best > b.best;
+    if (a.key < b.key) return true;
+    if (b.key < a.key) return false;
+    return a.index < b.index;
+}
+
+nb::object first_ranked(const MarkdownScan& scan, std::vector<Ranked>& ranked, nb::handle limit) {
+    std::size_t count = slice_length(limit, ranked.size());
+    std::partial_sort(ranked.begin(), ranked.begin() + static_cast<std::ptrdiff_t>(count), ranked.end(),
+                      ranks_before);
+    std::vector<std::uint32_t> indices;
+    for (std::size_t k = 0; k < count; ++k) indices.push_back(ranked[k].index);
+    return result_dicts(scan, indices);
+}
+
+nb::object rank_by_name(const MarkdownScan& scan, nb::handle limit) {
+    std::vector<Ranked> ranked;
+    ranked.reserve(scan.size());
+    for (std::uint32_t k = 0; k < scan.size(); ++k) ranked.push_back({0, k, LoweredKey(scan.name(k))});
+    return first_ranked(scan, ranked, limit);
+}
+
+nb::object rank_by_score(const MarkdownScan& scan, nb::handle query, nb::handle limit) {
+    constexpr long long kMissing = -999, kNameBonus = 12;
+    Needle needle(query);
+    std::vector<Ranked> ranked;
+    for (std::uint32_t k = 0; k < scan.size(); ++k) {
+        std::optional<long long> name_score = needle.score(scan.name(k));
+        std::optional<long long> path_score = needle.score(scan.relative(k));
+        if (!name_score && !path_score) continue;
+        long long best = std::max(name_score.value_or(kMissing) + kNameBonus, path_score.value_or(kMissing));
+        ranked.push_back({best, k, LoweredKey(scan.relative(k))});
+    }
+    return first_ranked(scan, ranked, limit);
+}
+
+nb::object search_markdown(nb::handle roots, nb::handle query, nb::handle limit) {
+    if (!ns.unchanged(names::scan_markdown)) return rank_steps(ns[names::scan_markdown](roots), query, limit);
+    ScanOutcome outcome = scan(roots);
+    if (!outcome.native) return rank_steps(outcome.list, query, limit);
+    const MarkdownScan& found = *outcome.native;
+    if (!truthy(query)) return rank_by_name(found, limit);
+    if (!PyUnicode_CheckExact(query.ptr()) || !ns.unchanged(names::fuzzy_score))
+        return rank_steps(all_result_dicts(found), query, limit);
+    return rank_by_score(found, query, limit);
+}
+
+}  // namespace
+
+void bind_scan(nb::module_& m) {
+    remember_directory_functions();
+    m.def("scan_markdown", &scan_markdown, tw::py::arg("roots"),
+          nb::sig("def scan_markdown(roots: collections.abc.Iterable[pathlib.Path]) -> list[dict[str, str]]"),
+          "Every Markdown file below the roots, within MAX_SCAN_DEPTH and MAX_SCAN_FILES, "
+          "hidden and SKIP_DIRS folders left out.");
+    m.def("search_markdown", &search_markdown, tw::py::arg("roots"), tw::py::arg("query"),
+          tw::py::arg("limit") = 40,
+          nb::sig("def search_markdown(roots: collections.abc.Iterable[pathlib.Path], query: str, "
+                  "limit: int | None = 40) -> list[dict[str, str]]"),
+          "The scanned Markdown files that fit the query, best first, at most `limit`.");
+    m.def("fuzzy_score", &fuzzy_score, tw::py::arg("query"), tw::py::arg("candidate"),
+          nb::sig("def fuzzy_score(query: str, candidate: str) -> int | None"),
+          "How well the query fits the candidate as a case-insensitive subsequence, or None.");
+}
 
 }  // namespace pagecase

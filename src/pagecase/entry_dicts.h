@@ -1,0 +1,15 @@
+// The small result dictionaries of quick open and the folder listings, built
+// with their keys in the documented order.
+#pragma once
+
+#include "pagecase/module_state.h"
+
+namespace pagecase {
+
+// {"path": ..., "name": ..., "relative": ..., "root": ...}
+nb::object scan_result(nb::handle path, nb::handle name, nb::handle relative, nb::handle root);
+
+// {"name": ..., "path": ...}
+nb::object directory_entry(nb::handle name, nb::handle path);
+
+}  // namespace pagecase

@@ -1,0 +1,58 @@
+// What the native fast paths of the walk and the listings need from the
+// interpreter: whether the objects they stand in for are still the ones bound
+// at load, snapshots of the name constants taken at the start of a call, and
+// Python's own lower-casing for text that is not ASCII.
+#pragma once
+
+#include <optional>
+#include <string_view>
+
+#include "pagecase/fuzzy.h"
+#include "pagecase/module_state.h"
+#include "pagecase/name_rules.h"
+
+namespace pagecase {
+
+// Remembers os.walk and os.scandir; called once while the module loads.
+void remember_directory_functions();
+
+// `pagecase.os` and its `scandir` are the ones bound at load.
+bool scandir_unchanged();
+// ... and its `walk` too (which reads directories through `os.scandir`).
+bool walk_unchanged();
+
+// SKIP_DIRS and MARKDOWN_SUFFIXES as native rules, or nothing when SKIP_DIRS
+// is not a collection of str we can mirror. A suffix collection we cannot
+// mirror leaves every suffix to the interpreter.
+std::optional<NameRules> name_rules(nb::handle skip_dirs, nb::handle markdown_suffixes);
+
+// An int constant as a number (clamped to the range of long long), or
+// nothing for anything but an int.
+std::optional<long long> int_constant(nb::handle value);
+
+// `is_markdown(Path(name))` of the load-time functions, for a file name given
+// as file-system bytes.
+bool markdown_by_interpreter(std::string_view name, nb::handle markdown_suffixes);
+
+bool is_ascii(std::string_view bytes);
+
+// The code points of a str.
+CodePoints code_points(nb::handle text);
+
+// The sort key `text.lower()` of a name or path given as file-system bytes:
+// ASCII text is lower-cased while comparing, anything else once by str.lower().
+class LoweredKey {
+public:
+    explicit LoweredKey(std::string_view bytes);
+    bool operator<(const LoweredKey& other) const;
+
+private:
+    std::string_view ascii_;
+    nb::object lowered_;  // the lower-cased str when the text is not ASCII
+};
+
+// The length `[:limit]` leaves of a sequence of `length` items, raising the
+// TypeError of slicing for a limit that is neither None nor an index.
+std::size_t slice_length(nb::handle limit, std::size_t length);
+
+}  // namespace pagecase

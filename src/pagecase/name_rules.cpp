@@ -1,0 +1,35 @@
+// Name tests on file-system bytes; see name_rules.h.
+#include "pagecase/name_rules.h"
+
+#include <algorithm>
+
+#include "pagecase/paths.h"
+
+namespace pagecase {
+
+void NameSet::add(std::string name) {
+    auto at = std::lower_bound(sorted_.begin(), sorted_.end(), name);
+    if (at != sorted_.end() && *at == name) return;
+    longest_ = std::max(longest_, name.size());
+    sorted_.insert(at, std::move(name));
+}
+
+bool NameSet::contains(std::string_view name) const {
+    if (name.size() > longest_) return false;
+    auto at = std::lower_bound(sorted_.begin(), sorted_.end(), name, std::less<>());
+    return at != sorted_.end() && *at == name;
+}
+
+Verdict NameRules::markdown(std::string_view name) const {
+    if (every_suffix_asks) return Verdict::ask;
+    std::string_view suffix = suffix_of(name);
+    for (char c : suffix)
+        if (static_cast<unsigned char>(c) >= 0x80) return Verdict::ask;
+    if (suffix.size() > markdown_suffixes.longest()) return Verdict::no;
+    std::string lowered(suffix);
+    for (char& c : lowered)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + ('a' - 'A'));
+    return markdown_suffixes.contains(lowered) ? Verdict::yes : Verdict::no;
+}
+
+}  // namespace pagecase

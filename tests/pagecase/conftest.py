@@ -1,0 +1,221 @@
+"""Tree builders and the documented quick-open and listing steps written in
+Python, for the scan, fuzzy, listing and picker tests to compare against."""
+
+import os
+import random
+import shutil
+import subprocess
+import sys
+from pathlib import Path
+from types import SimpleNamespace
+
+import pytest
+
+from tidewing_quillery import pagecase
+
+SEPARATORS = "/\\_-. "
+
+
+# ------------------------------------------------ the documented steps
+
+
+def fuzzy_score(query, candidate):
+    if not query:
+        return 0
+    haystack = candidate.lower()
+    needle = query.lower()
+    score, position, previous = 0, 0, -2
+    for character in needle:
+        found = haystack.find(character, position)
+        if found == -1:
+            return None
+        if found == previous + 1:
+            score += 5
+        if found == 0 or haystack[found - 1] in SEPARATORS:
+            score += 8
+        previous = found
+        position = found + 1
+    return score - len(candidate) // 12
+
+
+def is_markdown(path):
+    return path.suffix.lower() in pagecase.MARKDOWN_SUFFIXES
+
+
+def scan_markdown(roots):
+    results, seen = [], set()
+    for root in roots:
+        try:
+            base = root.resolve()
+        except (OSError, RuntimeError):
+            continue
+        base_depth = len(base.parts)
+        for dirpath, dirnames, filenames in os.walk(base, followlinks=False):
+            if len(results) >= pagecase.MAX_SCAN_FILES:
+                return results
+            dirnames[:] = [d for d in dirnames if not d.startswith(".") and d not in pagecase.SKIP_DIRS]
+            if len(Path(dirpath).parts) - base_depth >= pagecase.MAX_SCAN_DEPTH:
+                dirnames.clear()
+            for filename in filenames:
+                if not is_markdown(Path(filename)):
+                    continue
+                path = os.path.join(dirpath, filename)
+                if path in seen:
+                    continue
+                seen.add(path)
+                results.append({"path": path, "name": filename,
+                                "relative": os.path.relpath(path, base), "root": str(base)})
+                if len(results) >= pagecase.MAX_SCAN_FILES:
+                    return results
+    return results
+
+
+def search_markdown(roots, query, limit=40):
+    candidates = scan_markdown(roots)
+    if not query:
+        return sorted(candidates, key=lambda item: item["name"].lower())[:limit]
+    scored = []
+    for item in candidates:
+        name_score = fuzzy_score(query, item["name"])
+        path_score = fuzzy_score(query, item["relative"])
+        if name_score is None and path_score is None:
+            continue
+        name_term = (name_score if name_score is not None else -999) + 12
+        path_term = path_score if path_score is not None else -999
+        scored.append((max(name_term, path_term), item))
+    scored.sort(key=lambda pair: (-pair[0], pair[1]["relative"].lower()))
+    return [item for _, item in scored[:limit]]
+
+
+def interesting(entry):
+    return not entry.name.startswith(".") and entry.name not in pagecase.SKIP_DIRS
+
+
+def list_folder(root, subpath=""):
+    target = pagecase.contain(root, subpath) if subpath else root.resolve()
+    if target is None or not target.is_dir():
+        return None
+    folders, files = [], []
+    try:
+        with os.scandir(target) as entries:
+            for entry in entries:
+                if not interesting(entry):
+                    continue
+                if entry.is_dir(follow_symlinks=False):
+                    folders.append({"name": entry.name, "path": entry.path})
+                elif entry.is_file(follow_symlinks=False) and is_markdown(Path(entry.name)):
+                    files.append({"name": entry.name, "path": entry.path})
+    except OSError:
+        return None
+    folders.sort(key=lambda item: item["name"].lower())
+    files.sort(key=lambda item: item["name"].lower())
+    return {"path": str(target), "name": target.name or str(target), "folders": folders, "files": files}
+
+
+def browse_directories(raw="", include_files=False):
+    target = Path(raw).expanduser().resolve() if raw else Path.home().resolve()
+    if not target.is_dir():
+        return None
+    parent = None if target.parent == target else str(target.parent)
+    folders, files, count = [], [], 0
+    with os.scandir(target) as entries:
+        for entry in entries:
+            if entry.is_dir(follow_symlinks=False):
+                if interesting(entry):
+                    folders.append({"name": entry.name, "path": entry.path})
+            elif entry.is_file(follow_symlinks=False) and is_markdown(Path(entry.name)):
+                count += 1
+                if include_files:
+                    files.append({"name": entry.name, "path": entry.path})
+    folders.sort(key=lambda item: item["name"].lower())
+    files.sort(key=lambda item: item["name"].lower())
+    return {"path": str(target), "parent": parent, "folders": folders, "files": files,
+            "markdown_count": count, "denied": False}
+
+
+@pytest.fixture
+def documented():
+    """The documented steps, written plainly in Python."""
+    return SimpleNamespace(fuzzy_score=fuzzy_score, scan_markdown=scan_markdown, search_markdown=search_markdown,
+                           list_folder=list_folder, browse_directories=browse_directories)
+
+
+# ------------------------------------------------------------- trees
+
+
+def build(base, layout):
+    """Create files (str), folders (trailing "/") and links ("name -> target") below base."""
+    for spec in layout:
+        if " -> " in spec:
+            name, target = spec.split(" -> ")
+            (base / name).parent.mkdir(parents=True, exist_ok=True)
+            (base / name).symlink_to(target)
+        elif spec.endswith("/"):
+            (base / spec).mkdir(parents=True, exist_ok=True)
+        else:
+            (base / spec).parent.mkdir(parents=True, exist_ok=True)
+            (base / spec).write_text("# x\n")
+    return base
+
+
+@pytest.fixture
+def tree(tmp_path):
+    return lambda *layout: build(tmp_path, layout)
+
+
+@pytest.fixture
+def isolated(tmp_path):
+    """Run a script in another process under `unshare` (see run_isolated)."""
+    return lambda unshare_args, script: run_isolated(unshare_args, script, tmp_path)
+
+
+NAME_PIECES = ["a", "B", "notes", "Read Me", "x_y", "café", "CAFÉ", "Σίσυφος", "\u212a", "İ", "ß", "日記", "😀",
+               "a-b", "A.B"]
+SUFFIXES = [".md", ".MD", ".markdown", ".txt", ".m\u212ad", ".text", "", ".Md", ".mdown"]
+DIR_NAMES = ["docs", "Docs", "node_modules", ".git", ".hidden", "build", "sub", "Zeta", "ñame", "deep"]
+
+
+@pytest.fixture
+def random_tree(tmp_path):
+    return lambda seed: make_random_tree(tmp_path / f"random{seed}", seed)
+
+
+def make_random_tree(base, seed, files=120):
+    """A seeded tree mixing case, non-ASCII and undecodable names, hidden and skipped folders, and links."""
+    rng = random.Random(seed)
+    base.mkdir()
+    folders = [base]
+    for _ in range(files // 4):
+        parent = rng.choice(folders)
+        child = parent / rng.choice(DIR_NAMES)
+        child.mkdir(exist_ok=True)
+        folders.append(child)
+    for k in range(files):
+        name = rng.choice(NAME_PIECES) + str(k % 7) + rng.choice(SUFFIXES)
+        (rng.choice(folders) / name).write_text("x")
+    raw = os.fsencode(base) + b"/bad\xff-name.md"
+    with open(raw, "wb"):
+        pass
+    (rng.choice(folders) / "to-folder.md").symlink_to(rng.choice(folders), target_is_directory=True)
+    (rng.choice(folders) / "to-file.md").symlink_to(base / "bad\udcff-name.md")
+    (rng.choice(folders) / "dangling.md").symlink_to(base / "missing")
+    return base
+
+
+# ------------------------------------------------------ other processes
+
+
+def run_isolated(unshare_args, script, tmp_path):
+    """Run a Python script under `unshare`, skipping when this machine does not allow it."""
+    if shutil.which("unshare") is None:
+        pytest.skip("unshare is not installed")
+    probe = subprocess.run(["unshare", *unshare_args, "true"], capture_output=True)
+    if probe.returncode != 0:
+        pytest.skip("unshare " + " ".join(unshare_args) + " is not permitted here: " + probe.stderr.decode().strip())
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
+    path = tmp_path / "isolated.py"
+    path.write_text(script)
+    done = subprocess.run(["unshare", *unshare_args, sys.executable, str(path)], env=env,
+                          capture_output=True, text=True, timeout=60)
+    assert done.returncode == 0, done.stderr
+    return done.stdout

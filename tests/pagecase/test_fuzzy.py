@@ -1,0 +1,81 @@
+"""The quick-open fuzzy score."""
+
+import random
+
+import pytest
+
+from tidewing_quillery import pagecase
+
+WORKED = [
+    ("dia", "DATA_INTEGRITY_AUDIT", 23),
+    ("dia", "media/archive/index", 9),
+    ("readme", "README.md", 33),
+    ("rm", "README.md", 8),
+    ("gs", "getting-started.md", 15),
+    ("gs", "guides/setup.md", 7),
+    ("nm", "my notes.md", 16),
+    ("n", "myNotes.md", 0),
+    ("x", "x" * 11, 8),
+    ("x", "x" * 12, 7),
+    ("", "anything at all", 0),
+    ("", "", 0),
+    ("a", "", None),
+    ("abc", "ab", None),
+    ("aa", "a", None),
+]
+
+
+@pytest.mark.parametrize("query, candidate, expected", WORKED)
+def test_worked_values_in_any_ascii_case(query, candidate, expected):
+    for q in (query, query.upper()):
+        for c in (candidate, candidate.upper(), candidate.lower()):
+            assert pagecase.fuzzy_score(q, c) == expected
+    assert pagecase.fuzzy_score(query=query, candidate=candidate) == expected
+
+
+@pytest.mark.parametrize(
+    "query, candidate",
+    [
+        ("k", "\u212a.md"),         # the Kelvin sign lower-cases to an ASCII k
+        ("i", "\u0130x"),           # İ lower-cases to two code points: i and a combining dot
+        ("\u0130", "ii\u0307"),     # a query that grows when lower-cased
+        ("σ", "ΟΔΥΣΣΕΥΣ"),          # final sigma depends on the whole string
+        ("ς", "ΟΔΥΣΣΕΥΣ"),
+        ("ss", "Stra\u00dfe_ss"),
+        ("😀a", "x 😀 A"),
+        ("\udcff", "bad\udcff-name.md"),
+        ("日", "docs/日記.md"),
+        ("é", "CAFÉ-" + "x" * 30),
+    ],
+)
+def test_text_beyond_ascii_is_lowered_by_python(documented, query, candidate):
+    assert pagecase.fuzzy_score(query, candidate) == documented.fuzzy_score(query, candidate)
+
+
+def test_random_text_matches_the_documented_steps(documented):
+    rng = random.Random(4)
+    alphabet = "aAbB/_-. \\z\u212a\u0130\u00dfΣσς日😀\udc80é"
+    for _ in range(3000):
+        candidate = "".join(rng.choice(alphabet) for _ in range(rng.randrange(0, 30)))
+        query = "".join(rng.choice(alphabet) for _ in range(rng.randrange(1, 4)))
+        assert pagecase.fuzzy_score(query, candidate) == documented.fuzzy_score(query, candidate), (query, candidate)
+
+
+class Shouting(str):
+    def lower(self):
+        return self.upper()
+
+
+@pytest.mark.parametrize(
+    "query, candidate",
+    [(None, "x"), (1, "x"), ("a", None), (b"a", b"ba"), (b"b", b"b"), (["a"], "a"), (Shouting("A"), Shouting("xa"))],
+)
+def test_other_arguments_behave_as_their_own_operations_do(documented, query, candidate):
+    try:
+        expected = documented.fuzzy_score(query, candidate)
+    except Exception as error:  # the same exception, message included
+        with pytest.raises(type(error)) as raised:
+            pagecase.fuzzy_score(query, candidate)
+        assert str(raised.value) == str(error)
+    else:
+        assert pagecase.fuzzy_score(query, candidate) == expected
