@@ -27,15 +27,22 @@ def test_names_are_bound_in_order_with_their_load_values(printing):
     assert type(printing._EXPORT_TIMEOUT_S) is float and printing._EXPORT_TIMEOUT_S == 90.0
 
 
-def test_loading_imports_no_toolkit():
+def test_loading_imports_no_toolkit_and_happens_once():
     toolkits = ["webview", "gi", "gi.repository", "AppKit", "Foundation", "System"]
     script = (
-        "import sys\n"
+        "import importlib, sys\n"
         "from tidewing_quillery import printing\n"
         f"print([name for name in {toolkits!r} if name in sys.modules])\n"
+        "del sys.modules['tidewing_quillery.printing']\n"
+        "try:\n"
+        "    importlib.import_module('tidewing_quillery.printing')\n"
+        "except ImportError as error:\n"
+        "    print(error)\n"
     )
     out = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, check=True)
-    assert out.stdout.strip() == "[]"
+    loaded, second = out.stdout.splitlines()
+    assert loaded == "[]"
+    assert "tidewing_quillery.printing is already initialised in this process" in second
 
 
 def test_print_error_is_a_plain_runtime_error(printing):
