@@ -25,8 +25,10 @@ def ui_calls(journal):
 def test_show_dialog_is_scheduled_on_the_ui_thread(backend, gtk, journal, window, native):
     if native is None:
         del window.native
-    assert backend.show_dialog() is None
-    assert journal.calls() == ["GLib.idle_add"]  # nothing ran yet on the caller's thread
+    release = gtk.loop.hold()
+    assert backend.show_dialog() is None  # returns while the UI thread is still busy
+    assert journal.calls() == ["GLib.idle_add"]
+    release.set()
     gtk.loop.drain()
     assert ui_calls(journal) == [
         ("PrintOperation.new", "web view"), ("operation.run_dialog", native), ("idle returned", False)]

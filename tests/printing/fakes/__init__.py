@@ -46,6 +46,12 @@ class UiLoop:
     def post(self, callable_):
         self._queue.put(callable_)
 
+    def hold(self):
+        """Keep the loop busy until the returned event is set."""
+        release = threading.Event()
+        self.post(release.wait)
+        return release
+
     def drain(self):
         self._queue.join()
 
