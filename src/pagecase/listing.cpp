@@ -1,8 +1,112 @@
-// Placeholder until this concern is built; binds nothing yet.
-#include "pagecase/module_state.h"
+// The tree browser's folder listing: `_interesting`, the name filter shared
+// with the directory picker, and `list_folder`, one level of a folder
+// confined to a root.
+#include "common/classes.h"
+#include "pagecase/folder_read.h"
+#include "pagecase/paths.h"
 
 namespace pagecase {
+namespace {
 
-void bind_listing(nb::module_&) {}
+using Lists = std::pair<nb::list, nb::list>;  // folders, files
+
+nb::object interesting(nb::handle entry) {
+    nb::object name = entry.attr("name");
+    bool hidden = PyUnicode_CheckExact(name.ptr())
+                      ? PyUnicode_GET_LENGTH(name.ptr()) > 0 && PyUnicode_READ_CHAR(name.ptr(), 0) == '.'
+                      : truthy(name.attr("startswith")("."));
+    if (hidden) return nb::bool_(false);
+    int skipped = PySequence_Contains(ns[names::SKIP_DIRS].ptr(), name.ptr());
+    if (skipped < 0) throw nb::python_error();
+    return nb::bool_(skipped == 0);
+}
+
+// The folder to list: `contain(root, subpath)`, or the resolved root for an
+// empty subpath; nothing when containment refuses it.
+std::optional<Folder> choose_target(nb::handle root, nb::handle subpath) {
+    if (!truthy(subpath)) {
+        if (is_path_object(root)) {
+            Resolution resolved = resolve(path_bytes(root));
+            if (resolved.error == PathError::none) return Folder::from_bytes(std::move(resolved.path), root.type());
+        }
+        return Folder::from_object(root.attr("resolve")());  // raises what pathlib raises
+    }
+    if (ns.unchanged(names::contain) && ns.unchanged(names::Path) && is_path_object(root)) {
+        if (std::optional<nb::object> text = path_text(subpath)) {
+            std::optional<std::string> raw = outside_path_bytes(*text);
+            if (!raw) return std::nullopt;  // NUL or unencodable: refused like any outside path
+            std::optional<ContainedPath> target = contain_bytes(path_bytes(root), *raw);
+            if (!target) return std::nullopt;
+            nb::handle cls = target->relative ? nb::handle(root.type()) : pathlib_classes.PosixPath;
+            return Folder::from_bytes(std::move(target->path), cls);
+        }
+    }
+    nb::object target = ns[names::contain](root, subpath);
+    if (target.is_none()) return std::nullopt;
+    return Folder::from_object(target);
+}
+
+std::optional<Lists> read_natively(const std::string& folder, const NameRules& rules) {
+    DirectoryEntries entries;
+    if (read_folder(folder, entries) != 0) return std::nullopt;
+    std::vector<std::uint32_t> folders, files;
+    const auto& all = entries.entries();
+    for (std::uint32_t k = 0; k < all.size(); ++k) {
+        std::string_view name = entries.name(all[k]);
+        if (rules.hidden_or_skipped(name)) continue;
+        if (all[k].type == EntryType::directory) folders.push_back(k);
+        else if (all[k].type == EntryType::regular && markdown_name(rules, name)) files.push_back(k);
+    }
+    return Lists{sorted_entry_dicts(folder, entries, folders), sorted_entry_dicts(folder, entries, files)};
+}
+
+std::optional<Lists> read_through_scandir(Folder& target) {
+    nb::list folders, files;
+    try {
+        for_each_scandir_entry(target.object(), [&](nb::handle entry) {
+            if (!truthy(ns[names::_interesting](entry))) return;
+            skipping_entry_errors([&] {
+                if (truthy(entry.attr("is_dir")(nb::arg("follow_symlinks") = false)))
+                    folders.append(entry_dict(entry));
+                else if (truthy(entry.attr("is_file")(nb::arg("follow_symlinks") = false)) &&
+                         truthy(ns[names::is_markdown](ns[names::Path](entry.attr("name")))))
+                    files.append(entry_dict(entry));
+            });
+        });
+    } catch (nb::python_error& error) {
+        if (error.matches(PyExc_OSError)) return std::nullopt;  // no partial listing
+        throw;
+    }
+    sort_by_lowered_name(folders);
+    sort_by_lowered_name(files);
+    return Lists{folders, files};
+}
+
+nb::object list_folder(nb::handle root, nb::handle subpath) {
+    std::optional<Folder> target = choose_target(root, subpath);
+    if (!target || !target->is_dir()) return nb::none();
+    std::optional<NameRules> rules;
+    if (target->bytes()) rules = native_folder_rules();
+    std::optional<Lists> lists = rules ? read_natively(*target->bytes(), *rules) : read_through_scandir(*target);
+    if (!lists) return nb::none();
+    nb::dict listing;
+    listing["path"] = target->text();
+    nb::object name = target->name();
+    listing["name"] = truthy(name) ? name : target->text();
+    listing["folders"] = lists->first;
+    listing["files"] = lists->second;
+    return listing;
+}
+
+}  // namespace
+
+void bind_listing(nb::module_& m) {
+    m.def("_interesting", &interesting, tw::py::arg("entry"),
+          nb::sig("def _interesting(entry: os.DirEntry[str]) -> bool"),
+          "Whether a directory entry's name is neither hidden nor one of SKIP_DIRS.");
+    m.def("list_folder", &list_folder, tw::py::arg("root"), tw::py::arg("subpath") = "",
+          nb::sig("def list_folder(root: pathlib.Path, subpath: str = '') -> dict[str, typing.Any] | None"),
+          "One level of a folder inside `root`: its subfolders and Markdown files, or None.");
+}
 
 }  // namespace pagecase

@@ -14,6 +14,7 @@ import pytest
 from tidewing_quillery import pagecase
 
 SEPARATORS = "/\\_-. "
+REAL_SCANDIR = os.scandir
 
 
 # ------------------------------------------------ the documented steps
@@ -200,6 +201,37 @@ def make_random_tree(base, seed, files=120):
     (rng.choice(folders) / "to-file.md").symlink_to(base / "bad\udcff-name.md")
     (rng.choice(folders) / "dangling.md").symlink_to(base / "missing")
     return base
+
+
+class FailingScandir:
+    """os.scandir raising `error` on opening, or after yielding `after` entries."""
+
+    def __init__(self, error, after=None):
+        self.error, self.after = error, after
+
+    def __call__(self, path="."):
+        if self.after is None:
+            raise self.error
+        entries = list(REAL_SCANDIR(path))[: self.after]
+        error = self.error
+
+        class Entries:
+            def __enter__(self):
+                return self
+
+            def __exit__(self, *exc):
+                return False
+
+            def __iter__(self):
+                yield from entries
+                raise error
+
+        return Entries()
+
+
+@pytest.fixture
+def failing_scandir():
+    return FailingScandir
 
 
 # ------------------------------------------------------ other processes

@@ -1,0 +1,137 @@
+// One level of a folder for the listing and the picker; see folder_read.h.
+#include "pagecase/folder_read.h"
+
+#include <algorithm>
+
+#include "common/classes.h"
+#include "pagecase/entry_dicts.h"
+#include "pagecase/paths.h"
+
+namespace pagecase {
+namespace {
+
+using tw::py::fs_decode;
+
+// `type(manager).__enter__` or `__exit__`, missing as CPython 3.10 reports it.
+nb::object context_method(nb::handle manager, const char* name) {
+    PyObject* method = PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(manager.ptr())), name);
+    if (!method) {
+        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw nb::python_error();
+        PyErr_Clear();
+        tw::py::raise(PyExc_AttributeError, name);
+    }
+    return nb::steal(method);
+}
+
+nb::object or_none(nb::object obj) { return obj.is_valid() ? obj : nb::none(); }
+
+}  // namespace
+
+Folder Folder::from_bytes(std::string bytes, nb::handle cls) {
+    Folder folder;
+    folder.bytes_ = std::move(bytes);
+    folder.cls_ = cls;
+    return folder;
+}
+
+Folder Folder::from_object(nb::object path) {
+    Folder folder;
+    folder.object_ = std::move(path);
+    return folder;
+}
+
+bool Folder::is_dir() {
+    if (bytes_) return is_directory(*bytes_);
+    try {
+        if (!truthy(object_.attr("is_dir")())) return false;
+    } catch (nb::python_error& error) {
+        if (error.matches(PyExc_OSError)) return false;  // a name too long, for one
+        throw;
+    }
+    // An existing folder has no NUL and encodes: its bytes can be read natively.
+    if (is_path_object(object_)) bytes_ = path_bytes(object_);
+    return true;
+}
+
+nb::object Folder::object() {
+    if (!object_.is_valid()) object_ = new_path(cls_, *bytes_);
+    return object_;
+}
+
+nb::object Folder::text() { return bytes_ ? nb::object(fs_decode(*bytes_)) : tw::py::str_of(object_); }
+
+nb::object Folder::name() {
+    return bytes_ ? nb::object(fs_decode(final_component(*bytes_))) : nb::object(object_.attr("name"));
+}
+
+nb::object Folder::parent_or_none() {
+    if (bytes_) {
+        std::string parent = parent_of(*bytes_);
+        return parent == *bytes_ ? nb::none() : nb::object(fs_decode(parent));
+    }
+    nb::object parent = object_.attr("parent");
+    return parent.equal(object_) ? nb::none() : tw::py::str_of(parent);
+}
+
+std::optional<NameRules> native_folder_rules() {
+    if (!scandir_unchanged() || !ns.unchanged(names::_interesting) || !ns.unchanged(names::is_markdown) ||
+        !ns.unchanged(names::Path))
+        return std::nullopt;
+    return name_rules(ns[names::SKIP_DIRS], ns[names::MARKDOWN_SUFFIXES]);
+}
+
+int read_folder(const std::string& path, DirectoryEntries& out) {
+    nb::gil_scoped_release unlocked;
+    return read_directory(path, out);
+}
+
+bool markdown_name(const NameRules& rules, std::string_view name) {
+    switch (rules.markdown(name)) {
+    case Verdict::yes: return true;
+    case Verdict::no: return false;
+    default: return markdown_by_interpreter(name, ns[names::MARKDOWN_SUFFIXES]);
+    }
+}
+
+nb::list sorted_entry_dicts(const std::string& folder, const DirectoryEntries& entries,
+                            const std::vector<std::uint32_t>& indices) {
+    const auto& all = entries.entries();
+    std::vector<std::pair<LoweredKey, std::uint32_t>> keyed;
+    keyed.reserve(indices.size());
+    for (std::uint32_t index : indices) keyed.emplace_back(LoweredKey(entries.name(all[index])), index);
+    std::stable_sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    nb::list dicts;
+    for (const auto& [key, index] : keyed) {
+        std::string_view name = entries.name(all[index]);
+        std::string path = folder;
+        append_name(path, name);
+        dicts.append(directory_entry(fs_decode(name), fs_decode(path)));
+    }
+    return dicts;
+}
+
+nb::object entry_dict(nb::handle entry) {
+    nb::object name = entry.attr("name");
+    return directory_entry(name, entry.attr("path"));
+}
+
+void sort_by_lowered_name(nb::list items) {
+    auto key = tw::py::function("key", [](nb::handle item) { return nb::object(item["name"].attr("lower")()); });
+    items.attr("sort")(nb::arg("key") = key);
+}
+
+void for_each_scandir_entry(nb::handle target, const std::function<void(nb::handle)>& body) {
+    nb::object manager = ns[names::os].attr("scandir")(target);
+    nb::object enter = context_method(manager, "__enter__");
+    nb::object exit = context_method(manager, "__exit__");
+    nb::object entries = enter(manager);
+    try {
+        for (nb::handle entry : entries) body(entry);
+    } catch (nb::python_error& error) {
+        if (!truthy(exit(manager, error.type(), error.value(), or_none(error.traceback())))) throw;
+        return;
+    }
+    exit(manager, nb::none(), nb::none(), nb::none());
+}
+
+}  // namespace pagecase
