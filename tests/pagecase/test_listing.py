@@ -7,6 +7,7 @@ from types import SimpleNamespace
 import pytest
 
 from tidewing_quillery import pagecase
+from tidewing_quillery.__main__ import main
 
 LAYOUT = [
     "beta/", "Alpha/", "gamma/", "README.MD", "notes.txt", "b.md", "B.md", "a.markdown",
@@ -156,3 +157,11 @@ def test_rebound_names_are_called(tree, monkeypatch):
     monkeypatch.setattr(pagecase, "contain", lambda r, raw: calls.append(raw) or r / "sub")
     assert pagecase.list_folder(root, "anything")["path"] == str(root / "sub")
     assert calls == ["anything"]
+
+
+def test_command_line_ls(tree, capsys):
+    root = tree("docs/b.md", "docs/A.md", "docs/sub/", "docs/x.txt")
+    assert main(["ls", str(root), "docs"]) == 0
+    assert capsys.readouterr().out == "sub/\nA.md\nb.md\n"
+    assert main(["ls", str(root / "docs"), ".."]) == 1
+    assert "not a folder that can be listed" in capsys.readouterr().err

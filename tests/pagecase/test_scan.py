@@ -6,6 +6,7 @@ from pathlib import Path
 import pytest
 
 from tidewing_quillery import pagecase
+from tidewing_quillery.__main__ import main
 
 LAYOUT = [
     "README.MD", ".notes.md", "notes.txt", "Makefile",
@@ -175,3 +176,11 @@ def test_limit_of_the_wrong_type_raises_as_slicing_does(tree):
     root = tree("a.md")
     with pytest.raises(TypeError, match="slice indices must be integers"):
         pagecase.search_markdown([root], "a", 1.5)
+
+
+def test_command_line_search(tree, capsys):
+    root = tree("DATA_INTEGRITY_AUDIT.md", "media/archive/index.md", "other.md")
+    assert main(["search", str(root), str(root / "media"), "-q", "dia", "-n", "1"]) == 0
+    out, err = capsys.readouterr()
+    assert out == str(root / "DATA_INTEGRITY_AUDIT.md") + "\n"
+    assert err.startswith("1 result(s) in ") and err.endswith(" ms\n")
