@@ -275,3 +275,27 @@ def test_owning_root_calls_the_modules_contain(tmp_path, nested, monkeypatch):
     monkeypatch.setattr(pagecase, "contain", lambda root, raw: root if raw == "anything" else None)
     assert workspaces.owning_root("anything") == nested and workspaces.owning_root(nested) is None
     assert not (tmp_path / "w.json").exists()
+
+
+def test_loading_never_reads_a_temporary_file(state):
+    state.mkdir()
+    (state / f".recent.json.{os.getpid()}.{os.getpid()}.tmp").write_text(json.dumps([{"path": "/left/over"}]))
+    assert pagecase.RecentFiles.load().entries == []
+    pagecase.RecentFiles.load().add(Path("/a.md"))  # our own stale temporary is no obstacle
+    assert [e["path"] for e in pagecase.RecentFiles.load().entries] == ["/a.md"]
+
+
+@pytest.mark.parametrize("through_json", [False, True])
+def test_undecodable_file_names_round_trip(state, tmp_path, monkeypatch, through_json):
+    if through_json:  # json.dumps of the module's json, not the native rendering
+        monkeypatch.setattr(pagecase, "json", types.SimpleNamespace(
+            dumps=lambda *args, **options: json.dumps(*args, **options), loads=json.loads))
+    document = tmp_path / os.fsdecode(b"caf\xe9 \xff.md")
+    document.write_text("x")
+    recent = pagecase.RecentFiles.load()
+    recent.add(document)
+    raw = (state / "recent.json").read_bytes()
+    assert raw == json.dumps(recent.entries, ensure_ascii=False, indent=2).encode("utf-8", "backslashreplace")
+    assert b"caf\\udce9 \\udcff.md" in raw and raw.decode("utf-8")
+    loaded = pagecase.RecentFiles.load()
+    assert loaded == recent and loaded.prune() == recent.entries
