@@ -234,15 +234,23 @@ void bind_lattice(nb::module_& m) {
                         "Encrypts and decrypts strings and byte data under keys derived from a "
                         "secret of 8 to 512 characters. Data encrypted with a file name can only "
                         "be decrypted under the same base name.")
-        .def(nb::init<nb::handle>(), arg("secret_key"))
-        .def("encrypt_string", &Lattice::encrypt_string, arg("input_string"))
-        .def("decrypt_string", &Lattice::decrypt_string, arg("encrypted_string"))
-        .def("encrypt_data", &Lattice::encrypt_data, arg("data"), arg("filename") = nb::none())
-        .def("decrypt_data", &Lattice::decrypt_data, arg("encrypted_data"), arg("filename") = nb::none())
-        .def("is_v2_data", &Lattice::is_v2_data, arg("data"))
-        .def("string_to_secret_key", &Lattice::string_to_secret_key, arg("input_string"))
-        .def("secret_key_to_string", &Lattice::secret_key_to_string, arg("secret_key"),
-             arg("encrypted_string"));
+        .def(nb::init<nb::handle>(), arg("secret_key"), nb::sig("def __init__(self, secret_key: str) -> None"))
+        .def("encrypt_string", &Lattice::encrypt_string, arg("input_string"),
+             nb::sig("def encrypt_string(self, input_string: str | None) -> str"))
+        .def("decrypt_string", &Lattice::decrypt_string, arg("encrypted_string"),
+             nb::sig("def decrypt_string(self, encrypted_string: str | None) -> str | None"))
+        .def("encrypt_data", &Lattice::encrypt_data, arg("data"), arg("filename") = nb::none(),
+             nb::sig("def encrypt_data(self, data: bytes | None, filename: str | None = None) -> bytes"))
+        .def("decrypt_data", &Lattice::decrypt_data, arg("encrypted_data"), arg("filename") = nb::none(),
+             nb::sig("def decrypt_data(self, encrypted_data: bytes | None, filename: str | None = None) "
+                     "-> bytes | None"))
+        .def("is_v2_data", &Lattice::is_v2_data, arg("data"),
+             nb::sig("def is_v2_data(self, data: bytes | None) -> bool"))
+        .def("string_to_secret_key", &Lattice::string_to_secret_key, arg("input_string"),
+             nb::sig("def string_to_secret_key(self, input_string: str | None) -> str"))
+        .def("secret_key_to_string", &Lattice::secret_key_to_string, arg("secret_key"), arg("encrypted_string"),
+             nb::sig("def secret_key_to_string(self, secret_key: str | None, encrypted_string: str | None) "
+                     "-> str | None"));
 }
 
 }  // namespace lattice

@@ -221,11 +221,15 @@ nb::object make_token_cipher_class() {
                       "padding and HMAC-SHA256, URL-safe base64 encoded, under a key of 32 "
                       "url-safe base64-encoded bytes (16 for the HMAC, 16 for AES).";
     body["_FERNET_VERSION"] = nb::bytes("\x80", 1);
-    body["__init__"] = tw::py::method("__init__", &token_cipher_init, tw::py::arg("key"));
-    body["generate_key"] = tw::py::staticmethod(tw::py::function("generate_key", &generate_key));
-    body["encrypt"] = tw::py::method("encrypt", &token_encrypt, tw::py::arg("data"));
-    body["decrypt"] = tw::py::method("decrypt", &token_decrypt, tw::py::arg("token"),
-                                     tw::py::arg("ttl") = nb::none());
+    body["__init__"] = tw::py::method("__init__", &token_cipher_init, tw::py::arg("key"),
+                                      nb::sig("def __init__(self, key: str | bytes) -> None"));
+    body["generate_key"] = tw::py::staticmethod(
+        tw::py::function("generate_key", &generate_key, nb::sig("def generate_key() -> bytes")));
+    body["encrypt"] = tw::py::method("encrypt", &token_encrypt, tw::py::arg("data"),
+                                     nb::sig("def encrypt(self, data: str | bytes) -> bytes"));
+    body["decrypt"] = tw::py::method(
+        "decrypt", &token_decrypt, tw::py::arg("token"), tw::py::arg("ttl") = nb::none(),
+        nb::sig("def decrypt(self, token: str | bytes, ttl: int | None = None) -> bytes"));
     return tw::py::make_class(kModuleName, "TwFernet", nb::make_tuple(), body);
 }
 
