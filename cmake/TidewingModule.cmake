@@ -27,10 +27,18 @@ function(tidewing_add_module name package)
   install(TARGETS ${name} LIBRARY DESTINATION ${package})
 
   if(TIDEWING_STUBS)
+    # One rule per package makes the py.typed marker; modules sharing a
+    # package would otherwise each generate it.
+    get_property(marked GLOBAL PROPERTY TIDEWING_MARKED_${package})
+    set(marker)
+    if(NOT marked)
+      set(marker MARKER_FILE "${TIDEWING_STAGE}/${package}/py.typed")
+      set_property(GLOBAL PROPERTY TIDEWING_MARKED_${package} TRUE)
+    endif()
     nanobind_add_stub(${name}_stub
       MODULE ${package}.${name}
       OUTPUT "${TIDEWING_STAGE}/${package}/${name}.pyi"
-      MARKER_FILE "${TIDEWING_STAGE}/${package}/py.typed"
+      ${marker}
       PYTHON_PATH "${TIDEWING_STAGE}"
       DEPENDS ${name})
     install(FILES "${TIDEWING_STAGE}/${package}/${name}.pyi"
