@@ -102,21 +102,21 @@ inline void mix_columns(uint8_t state[16]) {
     }
 }
 
-// Each column times {0b}x^3 + {0d}x^2 + {09}x + {0e} (FIPS-197 5.3.3).
+// Each column times {0b}x^3 + {0d}x^2 + {09}x + {0e} (FIPS-197 5.3.3). That
+// polynomial equals ({03}x^3 + {01}x^2 + {01}x + {02}) * ({04}x^2 + {05}) modulo
+// x^4 + 1, so multiply by {04}x^2 + {05} (a_i ^= {04}(a_i ^ a_i+2)) and then
+// apply MixColumns.
 inline void inv_mix_columns(uint8_t state[16]) {
     for (int c = 0; c < 4; ++c) {
         uint8_t* col = state + 4 * c;
-        uint8_t by9[4], by11[4], by13[4], by14[4];
-        for (int r = 0; r < 4; ++r) {
-            const uint8_t x1 = col[r], x2 = xtime(x1), x4 = xtime(x2), x8 = xtime(x4);
-            by9[r] = x8 ^ x1;
-            by11[r] = x8 ^ x2 ^ x1;
-            by13[r] = x8 ^ x4 ^ x1;
-            by14[r] = x8 ^ x4 ^ x2;
-        }
-        for (int r = 0; r < 4; ++r)
-            col[r] = by14[r] ^ by11[(r + 1) % 4] ^ by13[(r + 2) % 4] ^ by9[(r + 3) % 4];
+        const uint8_t even = xtime(xtime(col[0] ^ col[2]));
+        const uint8_t odd = xtime(xtime(col[1] ^ col[3]));
+        col[0] ^= even;
+        col[1] ^= odd;
+        col[2] ^= even;
+        col[3] ^= odd;
     }
+    mix_columns(state);
 }
 
 // FIPS-197 5.1: the forward cipher on one block in place.
