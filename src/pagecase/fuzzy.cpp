@@ -1,6 +1,8 @@
 // The greedy quick-open score; see fuzzy.h.
 #include "pagecase/fuzzy.h"
 
+#include <cstring>
+
 namespace pagecase {
 namespace {
 
@@ -8,28 +10,31 @@ constexpr long long kAdjacencyBonus = 5;
 constexpr long long kWordStartBonus = 8;
 constexpr std::size_t kLengthDivisor = 12;
 
+constexpr std::size_t kNotFound = static_cast<std::size_t>(-1);
+
+// Separators are ASCII and unchanged by lower-casing, so the test may look at
+// the candidate's own character.
 constexpr bool is_separator(std::uint32_t c) {
     return c == '/' || c == '\\' || c == '_' || c == '-' || c == '.' || c == ' ';
 }
 
 constexpr std::uint32_t lower_ascii(std::uint32_t c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; }
 
-// `haystack` and `needle` are indexable sequences of code points; `lower`
-// is applied to each haystack character as it is read.
-template <typename Needle, typename Haystack, typename Lower>
-std::optional<long long> greedy(const Needle& needle, std::size_t needle_length, const Haystack& haystack,
-                                std::size_t haystack_length, std::size_t candidate_length, Lower lower) {
+// The greedy pass. `find(wanted, position)` is the haystack's first position
+// at or after `position` whose lower-cased character is `wanted`, or
+// kNotFound; `at(k)` is the haystack's character at k, for the separator test.
+template <typename Needle, typename Find, typename At>
+std::optional<long long> greedy(const Needle& needle, std::size_t needle_length, Find find, At at,
+                                std::size_t candidate_length) {
     long long score = 0;
     std::size_t position = 0;
     bool have_previous = false;  // `previous` starts at -2: no adjacency for the first match
     std::size_t previous = 0;
     for (std::size_t k = 0; k < needle_length; ++k) {
-        std::uint32_t wanted = needle(k);
-        std::size_t found = position;
-        while (found < haystack_length && lower(haystack(found)) != wanted) ++found;
-        if (found >= haystack_length) return std::nullopt;
+        std::size_t found = find(needle(k), position);
+        if (found == kNotFound) return std::nullopt;
         if (have_previous && found == previous + 1) score += kAdjacencyBonus;
-        if (found == 0 || is_separator(lower(haystack(found - 1)))) score += kWordStartBonus;
+        if (found == 0 || is_separator(at(found - 1))) score += kWordStartBonus;
         previous = found;
         have_previous = true;
         position = found + 1;
@@ -42,30 +47,68 @@ auto reader(const void* data) {
     return [text = static_cast<const Char*>(data)](std::size_t k) -> std::uint32_t { return text[k]; };
 }
 
-template <typename Haystack, typename Lower>
-std::optional<long long> with_needle(CodePoints needle, const Haystack& haystack, std::size_t haystack_length,
-                                     std::size_t candidate_length, Lower lower) {
-    switch (needle.width) {
-    case 1: return greedy(reader<std::uint8_t>(needle.data), needle.length, haystack, haystack_length, candidate_length, lower);
-    case 2: return greedy(reader<std::uint16_t>(needle.data), needle.length, haystack, haystack_length, candidate_length, lower);
-    default: return greedy(reader<std::uint32_t>(needle.data), needle.length, haystack, haystack_length, candidate_length, lower);
+// Calls `body` with a reader of the code points, whatever their width.
+template <typename Body>
+auto with_reader(CodePoints text, Body body) {
+    switch (text.width) {
+    case 1: return body(reader<std::uint8_t>(text.data));
+    case 2: return body(reader<std::uint16_t>(text.data));
+    default: return body(reader<std::uint32_t>(text.data));
     }
+}
+
+// The first k >= position of an ASCII text whose lower-cased byte is
+// `wanted`: a plain loop for the usual short distance, memchr for the rest (a
+// lower-case letter is found as itself or as its capital).
+std::size_t find_ascii(const char* text, std::size_t length, std::uint32_t wanted, std::size_t position) {
+    constexpr std::size_t kShortDistance = 16;
+    if (wanted >= 0x80) return kNotFound;
+    std::size_t near_end = length - position > kShortDistance ? position + kShortDistance : length;
+    for (std::size_t k = position; k < near_end; ++k)
+        if (lower_ascii(static_cast<unsigned char>(text[k])) == wanted) return k;
+    if (near_end == length) return kNotFound;
+    std::size_t end = length;
+    if (const void* at = std::memchr(text + near_end, static_cast<int>(wanted), length - near_end))
+        end = static_cast<std::size_t>(static_cast<const char*>(at) - text);
+    if (wanted >= 'a' && wanted <= 'z')
+        if (const void* at = std::memchr(text + near_end, static_cast<int>(wanted - ('a' - 'A')), end - near_end))
+            end = static_cast<std::size_t>(static_cast<const char*>(at) - text);
+    return end == length ? kNotFound : end;
+}
+
+template <typename Needle>
+std::optional<long long> score_ascii(const Needle& needle, std::size_t needle_length, std::string_view candidate) {
+    const char* text = candidate.data();
+    std::size_t length = candidate.size();
+    auto find = [text, length](std::uint32_t wanted, std::size_t position) {
+        return find_ascii(text, length, wanted, position);
+    };
+    auto at = [text](std::size_t k) -> std::uint32_t { return static_cast<unsigned char>(text[k]); };
+    return greedy(needle, needle_length, find, at, length);
 }
 
 }  // namespace
 
 std::optional<long long> fuzzy_score_lowered(CodePoints needle, CodePoints haystack, std::size_t candidate_length) {
-    auto same = [](std::uint32_t c) { return c; };
-    switch (haystack.width) {
-    case 1: return with_needle(needle, reader<std::uint8_t>(haystack.data), haystack.length, candidate_length, same);
-    case 2: return with_needle(needle, reader<std::uint16_t>(haystack.data), haystack.length, candidate_length, same);
-    default: return with_needle(needle, reader<std::uint32_t>(haystack.data), haystack.length, candidate_length, same);
-    }
+    return with_reader(needle, [&](auto needle_at) {
+        return with_reader(haystack, [&](auto at) {
+            auto find = [&](std::uint32_t wanted, std::size_t position) {
+                for (std::size_t k = position; k < haystack.length; ++k)
+                    if (at(k) == wanted) return k;
+                return kNotFound;
+            };
+            return greedy(needle_at, needle.length, find, at, candidate_length);
+        });
+    });
 }
 
 std::optional<long long> fuzzy_score_ascii(CodePoints needle, std::string_view candidate) {
-    return with_needle(needle, reader<std::uint8_t>(candidate.data()), candidate.size(), candidate.size(),
-                       lower_ascii);
+    return with_reader(needle, [&](auto needle_at) { return score_ascii(needle_at, needle.length, candidate); });
+}
+
+std::optional<long long> fuzzy_score_ascii(std::string_view query, std::string_view candidate) {
+    auto needle = [query](std::size_t k) { return lower_ascii(static_cast<unsigned char>(query[k])); };
+    return score_ascii(needle, query.size(), candidate);
 }
 
 }  // namespace pagecase

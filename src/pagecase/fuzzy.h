@@ -35,8 +35,11 @@ struct CodePoints {
 std::optional<long long> fuzzy_score_lowered(CodePoints needle, CodePoints haystack,
                                              std::size_t candidate_length);
 
-// The same for an ASCII candidate, lower-cased here; the needle is lower-cased
-// already and may hold any code points.
+// The same for an ASCII candidate, lower-cased while searching; the needle is
+// non-empty, lower-cased already, and may hold any code points.
 std::optional<long long> fuzzy_score_ascii(CodePoints needle, std::string_view candidate);
+
+// The same for a non-empty ASCII query, lower-cased while searching.
+std::optional<long long> fuzzy_score_ascii(std::string_view query, std::string_view candidate);
 
 }  // namespace pagecase

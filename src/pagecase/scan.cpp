@@ -23,6 +23,11 @@ using tw::py::steal_checked;
 
 // ------------------------------------------------------------ fuzzy score
 
+std::string_view ascii_view(nb::handle text) {
+    return {reinterpret_cast<const char*>(PyUnicode_1BYTE_DATA(text.ptr())),
+            static_cast<std::size_t>(PyUnicode_GET_LENGTH(text.ptr()))};
+}
+
 nb::object score_object(std::optional<long long> score) {
     if (!score) return nb::none();
     return nb::int_(*score);
@@ -34,8 +39,7 @@ public:
     explicit Needle(nb::handle query) {
         PyObject* text = query.ptr();
         if (PyUnicode_IS_ASCII(text)) {
-            ascii_.assign(reinterpret_cast<const char*>(PyUnicode_1BYTE_DATA(text)),
-                          static_cast<std::size_t>(PyUnicode_GET_LENGTH(text)));
+            ascii_ = ascii_view(query);
             for (char& c : ascii_)
                 if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + ('a' - 'A'));
             points_ = {ascii_.data(), ascii_.size(), 1};
@@ -48,9 +52,7 @@ public:
     // A candidate given as a str.
     std::optional<long long> score(nb::handle candidate) const {
         PyObject* text = candidate.ptr();
-        if (PyUnicode_IS_ASCII(text))
-            return fuzzy_score_ascii(points_, std::string_view(reinterpret_cast<const char*>(PyUnicode_1BYTE_DATA(text)),
-                                                               static_cast<std::size_t>(PyUnicode_GET_LENGTH(text))));
+        if (PyUnicode_IS_ASCII(text)) return fuzzy_score_ascii(points_, ascii_view(candidate));
         nb::object haystack = candidate.attr("lower")();
         return fuzzy_score_lowered(points_, code_points(haystack), static_cast<std::size_t>(PyUnicode_GET_LENGTH(text)));
     }
@@ -71,6 +73,8 @@ nb::object fuzzy_score(nb::handle query, nb::handle candidate) {
     if (!PyUnicode_CheckExact(query.ptr()) || !PyUnicode_CheckExact(candidate.ptr()))
         return fuzzy_score_steps(query, candidate);
     if (PyUnicode_GET_LENGTH(query.ptr()) == 0) return nb::int_(0);
+    if (PyUnicode_IS_ASCII(query.ptr()) && PyUnicode_IS_ASCII(candidate.ptr()))
+        return score_object(fuzzy_score_ascii(ascii_view(query), ascii_view(candidate)));
     return score_object(Needle(query).score(candidate));
 }
 

@@ -1,0 +1,331 @@
+"""Quick open and the folder listing against pure-Python versions of the same steps.
+
+    python bench/bench_search.py [--runs N]
+
+Generates, once, a tree under /tmp of 20,000 Markdown files and 20,000 other
+files in about 2,000 folders (plus node_modules and hidden folders the scan
+never enters) and a folder of 10,000 entries, then times:
+
+- `search_markdown` for a few queries and `scan_markdown`, against the
+  documented steps written literally below (os.walk, the loops as
+  documented), and against a floor: a small C++ program, compiled here with
+  g++, that only reads the directories the scan reads;
+- `fuzzy_score` per call over the scanned relative paths;
+- `list_folder` of the 10,000-entry folder.
+
+Each figure is the best of several runs with a warm page cache; the ratios
+are printed at the end.
+"""
+
+import argparse
+import hashlib
+import operator
+import os
+import subprocess
+import sys
+import tempfile
+import time
+from pathlib import Path
+
+from tidewing_quillery import pagecase
+
+TREE = Path(tempfile.gettempdir()) / "tidewing-bench-search-v1"
+SKIP_DIRS = pagecase.SKIP_DIRS
+MARKDOWN_SUFFIXES = pagecase.MARKDOWN_SUFFIXES
+MAX_SCAN_FILES = pagecase.MAX_SCAN_FILES
+MAX_SCAN_DEPTH = pagecase.MAX_SCAN_DEPTH
+QUERIES = ["readme", "dia", "gs", "notes/plan", "zzqx"]
+
+
+# ------------------------------------------------------- pure-Python baseline
+
+
+def py_contain(root, raw):
+    if not raw:
+        return None
+    try:
+        candidate = Path(raw).expanduser()
+        if not candidate.is_absolute():
+            candidate = root / candidate
+        target = candidate.resolve()
+        root_resolved = root.resolve()
+    except (OSError, RuntimeError):
+        return None
+    if target == root_resolved or root_resolved in target.parents:
+        return target
+    return None
+
+
+def py_is_markdown(path):
+    return path.suffix.lower() in MARKDOWN_SUFFIXES
+
+
+def py_scan_markdown(roots):
+    results = []
+    seen = set()
+    for root in roots:
+        try:
+            base = root.resolve()
+        except (OSError, RuntimeError):
+            continue
+        base_depth = len(base.parts)
+        for dirpath, dirnames, filenames in os.walk(base, followlinks=False):
+            if len(results) >= MAX_SCAN_FILES:
+                return results
+            dirnames[:] = [d for d in dirnames if not d.startswith(".") and d not in SKIP_DIRS]
+            if len(Path(dirpath).parts) - base_depth >= MAX_SCAN_DEPTH:
+                dirnames.clear()
+            for filename in filenames:
+                if not py_is_markdown(Path(filename)):
+                    continue
+                path = os.path.join(dirpath, filename)
+                if path in seen:
+                    continue
+                seen.add(path)
+                results.append({"path": path, "name": filename, "relative": os.path.relpath(path, base),
+                                "root": str(base)})
+                if len(results) >= MAX_SCAN_FILES:
+                    return results
+    return results
+
+
+def py_fuzzy_score(query, candidate):
+    if not query:
+        return 0
+    haystack = candidate.lower()
+    needle = query.lower()
+    score = 0
+    position = 0
+    previous = -2
+    for character in needle:
+        found = haystack.find(character, position)
+        if found == -1:
+            return None
+        if found == previous + 1:
+            score += 5
+        if found == 0 or haystack[found - 1] in "/\\_-. ":
+            score += 8
+        previous = found
+        position = found + 1
+    return score - len(candidate) // 12
+
+
+def py_search_markdown(roots, query, limit=40):
+    candidates = py_scan_markdown(roots)
+    if not query:
+        return sorted(candidates, key=lambda item: item["name"].lower())[:limit]
+    scored = []
+    for item in candidates:
+        name_score = py_fuzzy_score(query, item["name"])
+        path_score = py_fuzzy_score(query, item["relative"])
+        if name_score is None and path_score is None:
+            continue
+        best = max((name_score if name_score is not None else -999) + 12,
+                   path_score if path_score is not None else -999)
+        scored.append((best, item))
+    scored.sort(key=lambda pair: (-pair[0], pair[1]["relative"].lower()))
+    return [item for _, item in scored[:limit]]
+
+
+def py_interesting(entry):
+    if entry.name.startswith("."):
+        return False
+    return entry.name not in SKIP_DIRS
+
+
+def py_list_folder(root, subpath=""):
+    target = py_contain(root, subpath) if subpath else root.resolve()
+    if target is None or not target.is_dir():
+        return None
+    folders, files = [], []
+    try:
+        with os.scandir(target) as entries:
+            for entry in entries:
+                if not py_interesting(entry):
+                    continue
+                try:
+                    if entry.is_dir(follow_symlinks=False):
+                        folders.append({"name": entry.name, "path": entry.path})
+                    elif entry.is_file(follow_symlinks=False) and py_is_markdown(Path(entry.name)):
+                        files.append({"name": entry.name, "path": entry.path})
+                except OSError:
+                    continue
+    except OSError:
+        return None
+    folders.sort(key=lambda item: item["name"].lower())
+    files.sort(key=lambda item: item["name"].lower())
+    return {"path": str(target), "name": target.name or str(target), "folders": folders, "files": files}
+
+
+# ---------------------------------------------------------------- the floor
+
+FLOOR_SOURCE = r"""
+// Reads every directory the scan reads (hidden and node_modules folders
+// pruned, links never entered), and nothing else; prints the best time.
+#include <dirent.h>
+#include <time.h>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+static long entries = 0;
+
+static void walk(const std::string& path, int depth) {
+    DIR* dir = opendir(path.c_str());
+    if (!dir) return;
+    std::vector<std::string> children;
+    while (const dirent* entry = readdir(dir)) {
+        ++entries;
+        if (entry->d_type != DT_DIR || entry->d_name[0] == '.') continue;
+        if (std::strcmp(entry->d_name, "node_modules") == 0) continue;
+        children.push_back(path + "/" + entry->d_name);
+    }
+    closedir(dir);
+    if (depth < 12)
+        for (const std::string& child : children) walk(child, depth + 1);
+}
+
+int main(int argc, char** argv) {
+    int runs = std::atoi(argv[2]);
+    double best = 1e9;
+    for (int run = 0; run < runs; ++run) {
+        timespec start, end;
+        clock_gettime(CLOCK_MONOTONIC, &start);
+        walk(argv[1], 0);
+        clock_gettime(CLOCK_MONOTONIC, &end);
+        double seconds = (end.tv_sec - start.tv_sec) + (end.tv_nsec - start.tv_nsec) * 1e-9;
+        if (seconds < best) best = seconds;
+    }
+    std::printf("%.9f %ld\n", best, entries / runs);
+}
+"""
+
+
+def floor_seconds(root, runs):
+    digest = hashlib.sha256(FLOOR_SOURCE.encode()).hexdigest()[:12]
+    binary = Path(tempfile.gettempdir()) / f"tidewing-bench-floor-{digest}"
+    if not binary.exists():
+        source = binary.with_suffix(".cpp")
+        source.write_text(FLOOR_SOURCE)
+        subprocess.run(["g++", "-O2", "-std=c++17", "-o", str(binary), str(source)], check=True)
+    out = subprocess.run([str(binary), str(root), str(runs)], check=True, capture_output=True, text=True)
+    seconds, entries = out.stdout.split()
+    return float(seconds), int(entries)
+
+
+# ------------------------------------------------------------------ the tree
+
+WORDS = ["readme", "notes", "plan", "guide", "setup", "index", "Data_Integrity", "audit", "meeting", "draft",
+         "todo", "changelog", "design", "review", "api", "faq"]
+
+
+def make_tree(base):
+    """20 x 10 x 10 folders (plus their parents) with 10 Markdown and 10 other files each."""
+    if (base / "complete").exists():
+        return
+    docs = base / "docs"
+    count = 0
+    for a in range(20):
+        for b in range(10):
+            for c in range(10):
+                folder = docs / f"area{a:02}-{WORDS[a % len(WORDS)]}" / f"part{b}" / f"Topic{c}"
+                folder.mkdir(parents=True, exist_ok=True)
+                for k in range(10):
+                    word = WORDS[(a + b + c + k) % len(WORDS)]
+                    (folder / f"{word}-{count}.md").write_text("x")
+                    (folder / f"{word}-{count}.txt").write_text("x")
+                    count += 1
+    for hidden in ("node_modules/pkg", ".git/objects", ".cache/x"):
+        folder = docs / "area00-readme" / hidden
+        folder.mkdir(parents=True)
+        for k in range(200):
+            (folder / f"skipped-{k}.md").write_text("x")
+    wide = base / "wide"
+    wide.mkdir()
+    for k in range(6000):
+        (wide / f"{WORDS[k % len(WORDS)]}-{k}.md").write_text("x")
+    for k in range(3000):
+        (wide / f"other-{k}.txt").write_text("x")
+    for k in range(1000):
+        (wide / f"Folder{k}").mkdir()
+    (base / "complete").write_text("")
+
+
+# ------------------------------------------------------------------- timing
+
+
+def best_of(runs, func):
+    times = []
+    for _ in range(runs):
+        start = time.perf_counter()
+        func()
+        times.append(time.perf_counter() - start)
+    return min(times)
+
+
+def report(label, native, baseline):
+    print(f"{label:<34} native {native * 1e3:9.3f} ms   python {baseline * 1e3:9.2f} ms   "
+          f"ratio {baseline / native:7.1f}x")
+    return baseline / native
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--runs", type=int, default=5)
+    args = parser.parse_args()
+    runs = args.runs
+
+    print(f"tree: {TREE}" + ("" if (TREE / "complete").exists() else " (generating)"))
+    make_tree(TREE)
+    roots = [TREE / "docs"]
+    scanned = pagecase.scan_markdown(roots)
+    assert scanned == py_scan_markdown(roots), "the native scan differs from the documented steps"
+    print(f"scan: {len(scanned)} Markdown files")
+
+    ratios = {}
+    search_native = []
+    for query in QUERIES:
+        assert pagecase.search_markdown(roots, query) == py_search_markdown(roots, query), query
+        native = best_of(runs, lambda: pagecase.search_markdown(roots, query))
+        baseline = best_of(max(1, runs // 2), lambda: py_search_markdown(roots, query))
+        ratios[f"search {query!r}"] = report(f"search_markdown {query!r}", native, baseline)
+        search_native.append(native)
+    native = best_of(runs, lambda: pagecase.scan_markdown(roots))
+    baseline = best_of(max(1, runs // 2), lambda: py_scan_markdown(roots))
+    ratios["scan"] = report("scan_markdown", native, baseline)
+
+    candidates = [item["relative"] for item in scanned]
+    pairs = [(query, candidate) for query in QUERIES for candidate in candidates[:4000]]
+    for query, candidate in pairs[:2000]:
+        assert pagecase.fuzzy_score(query, candidate) == py_fuzzy_score(query, candidate)
+    fuzzy = pagecase.fuzzy_score
+    native = best_of(runs, lambda: [fuzzy(q, c) for q, c in pairs]) / len(pairs)
+    baseline = best_of(runs, lambda: [py_fuzzy_score(q, c) for q, c in pairs]) / len(pairs)
+    # What the calling loop itself costs, with a builtin that does nothing.
+    harness = best_of(runs, lambda: [operator.is_(q, c) for q, c in pairs]) / len(pairs)
+    print(f"{'fuzzy_score per call':<34} native {native * 1e9:9.1f} ns   python {baseline * 1e9:9.1f} ns   "
+          f"ratio {baseline / native:7.1f}x   (loop itself {harness * 1e9:.1f} ns; without it "
+          f"{(baseline - harness) / (native - harness):.1f}x)")
+    ratios["fuzzy_score"] = baseline / native
+
+    wide = TREE / "wide"
+    assert pagecase.list_folder(wide) == py_list_folder(wide)
+    native = best_of(runs, lambda: pagecase.list_folder(wide))
+    baseline = best_of(runs, lambda: py_list_folder(wide))
+    ratios["list_folder"] = report("list_folder (10,000 entries)", native, baseline)
+
+    floor, entries = floor_seconds(roots[0], runs * 4)
+    print(f"{'floor: C++ reading the same dirs':<34} {floor * 1e3:9.3f} ms ({entries} entries read)")
+
+    print("\nratios (goal)")
+    for label, ratio in ratios.items():
+        goal = 5 if label == "list_folder" else 10
+        print(f"  {label:<26} {ratio:7.1f}x faster than pure Python (>= {goal}x)")
+    for query, native in zip(QUERIES, search_native):
+        print(f"  search {query!r:<19} {native / floor:7.2f}x the floor (<= 2x)")
+
+
+if __name__ == "__main__":
+    sys.exit(main())
