@@ -11,6 +11,7 @@ import struct
 import subprocess
 import sys
 import time
+from pathlib import Path
 
 import pytest
 
@@ -74,3 +75,42 @@ def test_second_initialisation_is_refused():
     env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
     out = subprocess.run([sys.executable, "-c", script], env=env, capture_output=True, text=True, check=True)
     assert "already initialised in this process" in out.stdout
+
+
+HOST_SCRIPT = '''\
+from tidewing_lattice.tw_lattice import InvalidToken, TwFernet, tw_lattice
+
+box = tw_lattice("a secret of some length")
+token: str = box.encrypt_string("text")
+text: str | None = box.decrypt_string(token)
+blob: bytes = box.encrypt_data(b"x", "a.txt")
+plain: bytes | None = box.decrypt_data(blob, filename="a.txt")
+flag: bool = box.is_v2_data(blob)
+key: str = box.string_to_secret_key("k")
+again: str | None = box.secret_key_to_string(key, token)
+cipher = TwFernet(TwFernet.generate_key())
+try:
+    data: bytes = cipher.decrypt(cipher.encrypt("s"), ttl=10)
+except InvalidToken as error:
+    reason: str = str(error)
+wrong_data = box.encrypt_data("text")
+wrong_result: bytes = box.encrypt_string("text")
+'''
+
+
+def test_stubs_type_check_a_host(lattice, tmp_path):
+    stub = Path(lattice.__file__).with_name("tw_lattice.pyi")
+    if not stub.is_file():
+        pytest.skip("built without stubs")
+    pytest.importorskip("mypy")
+    package = tmp_path / "stubs" / "tidewing_lattice"
+    package.mkdir(parents=True)
+    (package / "__init__.pyi").write_text("")
+    (package / "tw_lattice.pyi").write_text(stub.read_text())
+    (tmp_path / "host.py").write_text(HOST_SCRIPT)
+    out = subprocess.run(
+        [sys.executable, "-m", "mypy", "--no-incremental", "--cache-dir", str(tmp_path / "cache"),
+         "--python-version", "3.10", "host.py"],
+        cwd=tmp_path, env=dict(os.environ, MYPYPATH=str(tmp_path / "stubs")), capture_output=True, text=True)
+    errors = [line.split(":")[1] for line in out.stdout.splitlines() if ": error:" in line]
+    assert errors == ["16", "17"], out.stdout
