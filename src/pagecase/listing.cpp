@@ -28,6 +28,11 @@ std::optional<Folder> choose_target(nb::handle root, nb::handle subpath) {
         if (is_path_object(root)) {
             Resolution resolved = resolve(path_bytes(root));
             if (resolved.error == PathError::none) return Folder::from_bytes(std::move(resolved.path), root.type());
+            if (resolved.error == PathError::runtime_error) {
+                // CPython 3.10's pathlib reports a loop this way; later versions do not check.
+                PyErr_Format(PyExc_RuntimeError, "Symlink loop from %R", tw::py::fs_decode(resolved.path).ptr());
+                throw nb::python_error();
+            }
         }
         return Folder::from_object(root.attr("resolve")());  // raises what pathlib raises
     }

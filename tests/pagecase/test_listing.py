@@ -78,7 +78,7 @@ def test_file_system_root_is_named_slash():
 
 def test_unresolvable_root_raises(tree):
     root = tree("loop-a -> loop-b", "loop-b -> loop-a")
-    with pytest.raises(RuntimeError):
+    with pytest.raises(RuntimeError, match="^Symlink loop from '" + str(root / "loop-a") + "'$"):
         pagecase.list_folder(root / "loop-a")
 
 
