@@ -40,22 +40,6 @@ QUERIES = ["readme", "dia", "gs", "notes/plan", "zzqx"]
 # ------------------------------------------------------- pure-Python baseline
 
 
-def py_contain(root, raw):
-    if not raw:
-        return None
-    try:
-        candidate = Path(raw).expanduser()
-        if not candidate.is_absolute():
-            candidate = root / candidate
-        target = candidate.resolve()
-        root_resolved = root.resolve()
-    except (OSError, RuntimeError):
-        return None
-    if target == root_resolved or root_resolved in target.parents:
-        return target
-    return None
-
-
 def py_is_markdown(path):
     return path.suffix.lower() in MARKDOWN_SUFFIXES
 
@@ -134,7 +118,8 @@ def py_interesting(entry):
 
 
 def py_list_folder(root, subpath=""):
-    target = py_contain(root, subpath) if subpath else root.resolve()
+    # Containment has its own benchmark; this one lists roots themselves.
+    target = pagecase.contain(root, subpath) if subpath else root.resolve()
     if target is None or not target.is_dir():
         return None
     folders, files = [], []

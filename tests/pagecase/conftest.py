@@ -170,6 +170,22 @@ def isolated(tmp_path):
     return lambda unshare_args, script: run_isolated(unshare_args, script, tmp_path)
 
 
+@pytest.fixture
+def as_unprivileged(isolated):
+    """Run a script where `locked` (a folder, mode 0 meanwhile) cannot be read:
+    inside a user namespace root's privileges no longer bypass the mode bits."""
+
+    def run(locked, script):
+        locked.chmod(0)
+        try:
+            return isolated(["--user"], "import json\nfrom pathlib import Path\n"
+                            "from tidewing_quillery import pagecase\n" + script)
+        finally:
+            locked.chmod(0o755)
+
+    return run
+
+
 NAME_PIECES = ["a", "B", "notes", "Read Me", "x_y", "café", "CAFÉ", "Σίσυφος", "\u212a", "İ", "ß", "日記", "😀",
                "a-b", "A.B"]
 SUFFIXES = [".md", ".MD", ".markdown", ".txt", ".m\u212ad", ".text", "", ".Md", ".mdown"]
@@ -203,35 +219,51 @@ def make_random_tree(base, seed, files=120):
     return base
 
 
-class FailingScandir:
-    """os.scandir raising `error` on opening, or after yielding `after` entries."""
+class ListedEntries:
+    """What os.scandir returns, over the given entries: a context manager and
+    an iterator, raising `error` (if any) once they are used up."""
 
-    def __init__(self, error, after=None):
-        self.error, self.after = error, after
+    def __init__(self, entries, error=None):
+        self.entries, self.error = iter(entries), error
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        return False
+
+    def __iter__(self):
+        return self
+
+    def __next__(self):
+        for entry in self.entries:
+            return entry
+        if self.error is not None:
+            raise self.error
+        raise StopIteration
+
+
+class FailingScandir:
+    """os.scandir failing for chosen folders ({path: (error, after)}, the key
+    None for every folder): raising on opening when `after` is None, else
+    after yielding `after` entries."""
+
+    def __init__(self, failures):
+        self.failures = failures
 
     def __call__(self, path="."):
-        if self.after is None:
-            raise self.error
-        entries = list(REAL_SCANDIR(path))[: self.after]
-        error = self.error
-
-        class Entries:
-            def __enter__(self):
-                return self
-
-            def __exit__(self, *exc):
-                return False
-
-            def __iter__(self):
-                yield from entries
-                raise error
-
-        return Entries()
+        failure = self.failures.get(os.fspath(path), self.failures.get(None))
+        if failure is None:
+            return REAL_SCANDIR(path)
+        error, after = failure
+        if after is None:
+            raise error
+        return ListedEntries(list(REAL_SCANDIR(path))[:after], error)
 
 
 @pytest.fixture
-def failing_scandir():
-    return FailingScandir
+def scandir_stand_ins():
+    return SimpleNamespace(failing=FailingScandir, listed=ListedEntries, real=REAL_SCANDIR)
 
 
 # ------------------------------------------------------ other processes

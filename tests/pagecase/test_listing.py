@@ -87,27 +87,20 @@ def test_unresolvable_root_raises(tree):
     [(PermissionError(13, "Permission denied"), None), (OSError(5, "Input/output error"), None),
      (OSError(5, "Input/output error"), 1)],
 )
-def test_folders_that_cannot_be_read_give_none(tree, monkeypatch, failing_scandir, error, after):
+def test_folders_that_cannot_be_read_give_none(tree, monkeypatch, scandir_stand_ins, error, after):
     root = tree("a.md", "b.md", "sub/")
-    monkeypatch.setattr(os, "scandir", failing_scandir(error, after))
+    monkeypatch.setattr(os, "scandir", scandir_stand_ins.failing({None: (error, after)}))
     assert pagecase.list_folder(root) is None
 
 
-def test_unreadable_folder_gives_none_natively(tree, isolated):
+def test_unreadable_folder_gives_none_natively(tree, as_unprivileged):
     root = tree("locked/a.md")
-    (root / "locked").chmod(0)
-    try:
-        out = isolated(["--user"], (
-            "from pathlib import Path\nfrom tidewing_quillery import pagecase\n"
-            f"print(pagecase.list_folder(Path({str(root)!r}), 'locked'))\n"))
-    finally:
-        (root / "locked").chmod(0o755)
+    out = as_unprivileged(root / "locked", f"print(pagecase.list_folder(Path({str(root)!r}), 'locked'))")
     assert out.strip() == "None"
 
 
-def test_one_entry_failing_its_type_test_is_left_out(tree, monkeypatch):
+def test_one_entry_failing_its_type_test_is_left_out(tree, monkeypatch, scandir_stand_ins):
     root = tree("good.md", "bad.md", "sub/")
-    real = os.scandir
 
     class Entry:
         def __init__(self, entry):
@@ -121,20 +114,8 @@ def test_one_entry_failing_its_type_test_is_left_out(tree, monkeypatch):
         def is_file(self, follow_symlinks=True):
             return self.entry.is_file(follow_symlinks=follow_symlinks)
 
-    class Entries:
-        def __init__(self, path):
-            self.inner = real(path)
-
-        def __enter__(self):
-            return self
-
-        def __exit__(self, *exc):
-            self.inner.close()
-
-        def __iter__(self):
-            return (Entry(entry) for entry in self.inner)
-
-    monkeypatch.setattr(os, "scandir", Entries)
+    monkeypatch.setattr(os, "scandir", lambda path: scandir_stand_ins.listed(
+        [Entry(entry) for entry in scandir_stand_ins.real(path)]))
     listing = pagecase.list_folder(root)
     assert [f["name"] for f in listing["files"]] == ["good.md"]
     assert [f["name"] for f in listing["folders"]] == ["sub"]

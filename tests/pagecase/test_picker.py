@@ -66,25 +66,20 @@ def test_include_files_is_tested_once_per_document(tree):
 
 
 @pytest.mark.parametrize("after", [None, 1])
-def test_refused_reading_gives_the_denied_result(tree, monkeypatch, failing_scandir, after):
+def test_refused_reading_gives_the_denied_result(tree, monkeypatch, scandir_stand_ins, after):
     root = tree("a.md", "sub/")
-    monkeypatch.setattr(os, "scandir", failing_scandir(PermissionError(13, "Permission denied"), after))
+    failing = scandir_stand_ins.failing
+    monkeypatch.setattr(os, "scandir", failing({None: (PermissionError(13, "Permission denied"), after)}))
     assert pagecase.browse_directories(str(root), True) == {
         "path": str(root), "parent": str(root.parent), "folders": [], "files": [], "markdown_count": 0,
         "denied": True}
-    monkeypatch.setattr(os, "scandir", failing_scandir(OSError(5, "Input/output error"), after))
+    monkeypatch.setattr(os, "scandir", failing({None: (OSError(5, "Input/output error"), after)}))
     assert pagecase.browse_directories(str(root)) is None
 
 
-def test_refused_reading_is_denied_natively(tree, isolated):
+def test_refused_reading_is_denied_natively(tree, as_unprivileged):
     root = tree("locked/a.md")
-    (root / "locked").chmod(0)
-    try:
-        out = isolated(["--user"], (
-            "import json\nfrom tidewing_quillery import pagecase\n"
-            f"print(json.dumps(pagecase.browse_directories({str(root / 'locked')!r})))\n"))
-    finally:
-        (root / "locked").chmod(0o755)
+    out = as_unprivileged(root / "locked", f"print(json.dumps(pagecase.browse_directories({str(root / 'locked')!r})))")
     assert json.loads(out) == {"path": str(root / "locked"), "parent": str(root), "folders": [], "files": [],
                                "markdown_count": 0, "denied": True}
 

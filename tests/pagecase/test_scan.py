@@ -1,5 +1,6 @@
 """The Markdown scan and the quick-open search."""
 
+import json
 import os
 from pathlib import Path
 
@@ -83,54 +84,18 @@ def test_roots_are_resolved_and_bad_roots_skipped(tree, monkeypatch):
         pagecase.scan_markdown([str(root)])
 
 
-def fail_for(monkeypatch, locked, flaky):
-    """os.scandir refusing `locked` and failing after the first entry of `flaky`."""
-    real = os.scandir
-
-    class Flaky:
-        def __init__(self, path):
-            self.inner, self.given = real(path), 0
-
-        def __enter__(self):
-            return self
-
-        def __exit__(self, *exc):
-            self.inner.close()
-
-        def __iter__(self):
-            return self
-
-        def __next__(self):
-            self.given += 1
-            if self.given > 1:
-                raise OSError(5, "Input/output error")
-            return next(self.inner)
-
-    def scandir(path="."):
-        if os.fspath(path) == str(locked):
-            raise PermissionError(13, "Permission denied", str(path))
-        return Flaky(path) if os.fspath(path) == str(flaky) else real(path)
-
-    monkeypatch.setattr(os, "scandir", scandir)
-
-
-def test_folders_that_fail_to_read_contribute_nothing(tree, monkeypatch):
+def test_folders_that_fail_to_read_contribute_nothing(tree, monkeypatch, scandir_stand_ins):
     root = tree("ok.md", "locked/a.md", "locked/under/b.md", "flaky/c.md", "flaky/d.md", "flaky/e/f.md")
-    fail_for(monkeypatch, root / "locked", root / "flaky")
+    monkeypatch.setattr(os, "scandir", scandir_stand_ins.failing({
+        str(root / "locked"): (PermissionError(13, "Permission denied"), None),
+        str(root / "flaky"): (OSError(5, "Input/output error"), 1)}))
     assert names(pagecase.scan_markdown([root])) == ["ok.md"]
 
 
-def test_unreadable_folders_contribute_nothing_to_the_native_walk(tree, isolated):
+def test_unreadable_folders_contribute_nothing_to_the_native_walk(tree, as_unprivileged):
     root = tree("ok.md", "locked/a.md", "open/b.md")
-    (root / "locked").chmod(0)
-    # Inside a user namespace root's permissions no longer bypass the mode bits.
-    try:
-        out = isolated(["--user"], (
-            "from pathlib import Path\nfrom tidewing_quillery import pagecase\n"
-            f"print(sorted(i['relative'] for i in pagecase.scan_markdown([Path({str(root)!r})])))\n"))
-    finally:
-        (root / "locked").chmod(0o755)
-    assert out.strip() == "['ok.md', 'open/b.md']"
+    out = as_unprivileged(root / "locked", f"print(json.dumps(pagecase.scan_markdown([Path({str(root)!r})])))")
+    assert names(json.loads(out)) == ["ok.md", "open/b.md"]
 
 
 def test_rebound_names_are_honoured(tree, monkeypatch):
