@@ -54,7 +54,8 @@ bool code_points_less(std::size_t left_length, Left left, std::size_t right_leng
 }
 
 std::uint32_t lower_ascii(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<std::uint32_t>(c + ('a' - 'A')) : static_cast<unsigned char>(c);
+    return c >= 'A' && c <= 'Z' ? static_cast<std::uint32_t>(c + ('a' - 'A'))
+                                : static_cast<unsigned char>(c);
 }
 
 }  // namespace
@@ -69,7 +70,9 @@ bool scandir_unchanged() {
     return ns.unchanged(names::os) && attribute_is(ns[names::os], "scandir", scandir_at_load);
 }
 
-bool walk_unchanged() { return scandir_unchanged() && attribute_is(ns[names::os], "walk", walk_at_load); }
+bool walk_unchanged() {
+    return scandir_unchanged() && attribute_is(ns[names::os], "walk", walk_at_load);
+}
 
 std::optional<NameRules> name_rules(nb::handle skip_dirs, nb::handle markdown_suffixes) {
     NameRules rules;
@@ -106,15 +109,20 @@ CodePoints code_points(nb::handle text) {
 }
 
 LoweredKey::LoweredKey(std::string_view bytes) {
-    if (is_ascii(bytes)) ascii_ = bytes;
-    else lowered_ = tw::py::fs_decode(bytes).attr("lower")();
+    if (is_ascii(bytes))
+        ascii_ = bytes;
+    else
+        lowered_ = tw::py::fs_decode(bytes).attr("lower")();
 }
 
 bool LoweredKey::operator<(const LoweredKey& other) const {
-    auto ascii = [](std::string_view text) { return [text](std::size_t k) { return lower_ascii(text[k]); }; };
+    auto ascii = [](std::string_view text) {
+        return [text](std::size_t k) { return lower_ascii(text[k]); };
+    };
     auto wide = [](CodePoints text) { return [text](std::size_t k) { return text.at(k); }; };
     if (!lowered_.is_valid() && !other.lowered_.is_valid())
-        return code_points_less(ascii_.size(), ascii(ascii_), other.ascii_.size(), ascii(other.ascii_));
+        return code_points_less(ascii_.size(), ascii(ascii_), other.ascii_.size(),
+                                ascii(other.ascii_));
     if (!lowered_.is_valid()) {
         CodePoints right = code_points(other.lowered_);
         return code_points_less(ascii_.size(), ascii(ascii_), right.length, wide(right));
@@ -130,7 +138,8 @@ std::size_t slice_length(nb::handle limit, std::size_t length) {
     nb::object slice = tw::py::steal_checked(PySlice_New(nullptr, limit.ptr(), nullptr));
     Py_ssize_t start = 0, stop = 0, step = 0;
     if (PySlice_Unpack(slice.ptr(), &start, &stop, &step) < 0) throw nb::python_error();
-    return static_cast<std::size_t>(PySlice_AdjustIndices(static_cast<Py_ssize_t>(length), &start, &stop, step));
+    return static_cast<std::size_t>(
+        PySlice_AdjustIndices(static_cast<Py_ssize_t>(length), &start, &stop, step));
 }
 
 }  // namespace pagecase

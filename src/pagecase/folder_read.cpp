@@ -14,7 +14,8 @@ using tw::py::fs_decode;
 
 // `type(manager).__enter__` or `__exit__`, missing as CPython 3.10 reports it.
 nb::object context_method(nb::handle manager, const char* name) {
-    PyObject* method = PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(manager.ptr())), name);
+    PyObject* method =
+        PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(manager.ptr())), name);
     if (!method) {
         if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw nb::python_error();
         PyErr_Clear();
@@ -23,7 +24,9 @@ nb::object context_method(nb::handle manager, const char* name) {
     return nb::steal(method);
 }
 
-nb::object or_none(nb::object obj) { return obj.is_valid() ? obj : nb::none(); }
+nb::object or_none(nb::object obj) {
+    return obj.is_valid() ? obj : nb::none();
+}
 
 }  // namespace
 
@@ -58,10 +61,13 @@ nb::object Folder::object() {
     return object_;
 }
 
-nb::object Folder::text() { return bytes_ ? nb::object(fs_decode(*bytes_)) : tw::py::str_of(object_); }
+nb::object Folder::text() {
+    return bytes_ ? nb::object(fs_decode(*bytes_)) : tw::py::str_of(object_);
+}
 
 nb::object Folder::name() {
-    return bytes_ ? nb::object(fs_decode(final_component(*bytes_))) : nb::object(object_.attr("name"));
+    return bytes_ ? nb::object(fs_decode(final_component(*bytes_)))
+                  : nb::object(object_.attr("name"));
 }
 
 nb::object Folder::parent_or_none() {
@@ -74,8 +80,8 @@ nb::object Folder::parent_or_none() {
 }
 
 std::optional<NameRules> native_folder_rules() {
-    if (!scandir_unchanged() || !ns.unchanged(names::_interesting) || !ns.unchanged(names::is_markdown) ||
-        !ns.unchanged(names::Path))
+    if (!scandir_unchanged() || !ns.unchanged(names::_interesting) ||
+        !ns.unchanged(names::is_markdown) || !ns.unchanged(names::Path))
         return std::nullopt;
     return name_rules(ns[names::SKIP_DIRS], ns[names::MARKDOWN_SUFFIXES]);
 }
@@ -98,8 +104,10 @@ nb::list sorted_entry_dicts(const std::string& folder, const DirectoryEntries& e
     const auto& all = entries.entries();
     std::vector<std::pair<LoweredKey, std::uint32_t>> keyed;
     keyed.reserve(indices.size());
-    for (std::uint32_t index : indices) keyed.emplace_back(LoweredKey(entries.name(all[index])), index);
-    std::stable_sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (std::uint32_t index : indices)
+        keyed.emplace_back(LoweredKey(entries.name(all[index])), index);
+    std::stable_sort(keyed.begin(), keyed.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
     nb::list dicts;
     for (const auto& [key, index] : keyed) {
         std::string_view name = entries.name(all[index]);
@@ -116,7 +124,8 @@ nb::object entry_dict(nb::handle entry) {
 }
 
 void sort_by_lowered_name(nb::list items) {
-    auto key = tw::py::function("key", [](nb::handle item) { return nb::object(item["name"].attr("lower")()); });
+    auto key = tw::py::function(
+        "key", [](nb::handle item) { return nb::object(item["name"].attr("lower")()); });
     items.attr("sort")(nb::arg("key") = key);
 }
 
@@ -126,7 +135,8 @@ void for_each_scandir_entry(nb::handle target, const std::function<void(nb::hand
     nb::object exit = context_method(manager, "__exit__");
     nb::object entries = enter(manager);
     try {
-        for (nb::handle entry : entries) body(entry);
+        for (nb::handle entry : entries)
+            body(entry);
     } catch (nb::python_error& error) {
         if (!truthy(exit(manager, error.type(), error.value(), or_none(error.traceback())))) throw;
         return;

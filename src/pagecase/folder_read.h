@@ -64,8 +64,7 @@ void sort_by_lowered_name(nb::list items);
 void for_each_scandir_entry(nb::handle target, const std::function<void(nb::handle)>& body);
 
 // An OSError of one entry's type test leaves that entry out.
-template <typename Test>
-void skipping_entry_errors(Test&& test) {
+template <typename Test> void skipping_entry_errors(Test&& test) {
     try {
         test();
     } catch (nb::python_error& error) {

@@ -18,7 +18,9 @@ constexpr bool is_separator(std::uint32_t c) {
     return c == '/' || c == '\\' || c == '_' || c == '-' || c == '.' || c == ' ';
 }
 
-constexpr std::uint32_t lower_ascii(std::uint32_t c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; }
+constexpr std::uint32_t lower_ascii(std::uint32_t c) {
+    return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c;
+}
 
 // The greedy pass. `find(wanted, position)` is the haystack's first position
 // at or after `position` whose lower-cased character is `wanted`, or
@@ -42,14 +44,13 @@ std::optional<long long> greedy(const Needle& needle, std::size_t needle_length,
     return score - static_cast<long long>(candidate_length / kLengthDivisor);
 }
 
-template <typename Char>
-auto reader(const void* data) {
-    return [text = static_cast<const Char*>(data)](std::size_t k) -> std::uint32_t { return text[k]; };
+template <typename Char> auto reader(const void* data) {
+    return
+        [text = static_cast<const Char*>(data)](std::size_t k) -> std::uint32_t { return text[k]; };
 }
 
 // Calls `body` with a reader of the code points, whatever their width.
-template <typename Body>
-auto with_reader(CodePoints text, Body body) {
+template <typename Body> auto with_reader(CodePoints text, Body body) {
     switch (text.width) {
     case 1: return body(reader<std::uint8_t>(text.data));
     case 2: return body(reader<std::uint16_t>(text.data));
@@ -60,7 +61,8 @@ auto with_reader(CodePoints text, Body body) {
 // The first k >= position of an ASCII text whose lower-cased byte is
 // `wanted`: a plain loop for the usual short distance, memchr for the rest (a
 // lower-case letter is found as itself or as its capital).
-std::size_t find_ascii(const char* text, std::size_t length, std::uint32_t wanted, std::size_t position) {
+std::size_t find_ascii(const char* text, std::size_t length, std::uint32_t wanted,
+                       std::size_t position) {
     constexpr std::size_t kShortDistance = 16;
     if (wanted >= 0x80) return kNotFound;
     std::size_t near_end = length - position > kShortDistance ? position + kShortDistance : length;
@@ -71,25 +73,30 @@ std::size_t find_ascii(const char* text, std::size_t length, std::uint32_t wante
     if (const void* at = std::memchr(text + near_end, static_cast<int>(wanted), length - near_end))
         end = static_cast<std::size_t>(static_cast<const char*>(at) - text);
     if (wanted >= 'a' && wanted <= 'z')
-        if (const void* at = std::memchr(text + near_end, static_cast<int>(wanted - ('a' - 'A')), end - near_end))
+        if (const void* at = std::memchr(text + near_end, static_cast<int>(wanted - ('a' - 'A')),
+                                         end - near_end))
             end = static_cast<std::size_t>(static_cast<const char*>(at) - text);
     return end == length ? kNotFound : end;
 }
 
 template <typename Needle>
-std::optional<long long> score_ascii(const Needle& needle, std::size_t needle_length, std::string_view candidate) {
+std::optional<long long> score_ascii(const Needle& needle, std::size_t needle_length,
+                                     std::string_view candidate) {
     const char* text = candidate.data();
     std::size_t length = candidate.size();
     auto find = [text, length](std::uint32_t wanted, std::size_t position) {
         return find_ascii(text, length, wanted, position);
     };
-    auto at = [text](std::size_t k) -> std::uint32_t { return static_cast<unsigned char>(text[k]); };
+    auto at = [text](std::size_t k) -> std::uint32_t {
+        return static_cast<unsigned char>(text[k]);
+    };
     return greedy(needle, needle_length, find, at, length);
 }
 
 }  // namespace
 
-std::optional<long long> fuzzy_score_lowered(CodePoints needle, CodePoints haystack, std::size_t candidate_length) {
+std::optional<long long> fuzzy_score_lowered(CodePoints needle, CodePoints haystack,
+                                             std::size_t candidate_length) {
     return with_reader(needle, [&](auto needle_at) {
         return with_reader(haystack, [&](auto at) {
             auto find = [&](std::uint32_t wanted, std::size_t position) {
@@ -103,11 +110,14 @@ std::optional<long long> fuzzy_score_lowered(CodePoints needle, CodePoints hayst
 }
 
 std::optional<long long> fuzzy_score_ascii(CodePoints needle, std::string_view candidate) {
-    return with_reader(needle, [&](auto needle_at) { return score_ascii(needle_at, needle.length, candidate); });
+    return with_reader(
+        needle, [&](auto needle_at) { return score_ascii(needle_at, needle.length, candidate); });
 }
 
 std::optional<long long> fuzzy_score_ascii(std::string_view query, std::string_view candidate) {
-    auto needle = [query](std::size_t k) { return lower_ascii(static_cast<unsigned char>(query[k])); };
+    auto needle = [query](std::size_t k) {
+        return lower_ascii(static_cast<unsigned char>(query[k]));
+    };
     return score_ascii(needle, query.size(), candidate);
 }
 

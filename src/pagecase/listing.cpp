@@ -12,9 +12,9 @@ using Lists = std::pair<nb::list, nb::list>;  // folders, files
 
 nb::object interesting(nb::handle entry) {
     nb::object name = entry.attr("name");
-    bool hidden = PyUnicode_CheckExact(name.ptr())
-                      ? PyUnicode_GET_LENGTH(name.ptr()) > 0 && PyUnicode_READ_CHAR(name.ptr(), 0) == '.'
-                      : truthy(name.attr("startswith")("."));
+    bool hidden = PyUnicode_CheckExact(name.ptr()) ? PyUnicode_GET_LENGTH(name.ptr()) > 0 &&
+                                                         PyUnicode_READ_CHAR(name.ptr(), 0) == '.'
+                                                   : truthy(name.attr("startswith")("."));
     if (hidden) return nb::bool_(false);
     int skipped = PySequence_Contains(ns[names::SKIP_DIRS].ptr(), name.ptr());
     if (skipped < 0) throw nb::python_error();
@@ -27,10 +27,12 @@ std::optional<Folder> choose_target(nb::handle root, nb::handle subpath) {
     if (!truthy(subpath)) {
         if (is_path_object(root)) {
             Resolution resolved = resolve(path_bytes(root));
-            if (resolved.error == PathError::none) return Folder::from_bytes(std::move(resolved.path), root.type());
+            if (resolved.error == PathError::none)
+                return Folder::from_bytes(std::move(resolved.path), root.type());
             if (resolved.error == PathError::runtime_error) {
                 // CPython 3.10's pathlib reports a loop this way; later versions do not check.
-                PyErr_Format(PyExc_RuntimeError, "Symlink loop from %R", tw::py::fs_decode(resolved.path).ptr());
+                PyErr_Format(PyExc_RuntimeError, "Symlink loop from %R",
+                             tw::py::fs_decode(resolved.path).ptr());
                 throw nb::python_error();
             }
         }
@@ -59,10 +61,13 @@ std::optional<Lists> read_natively(const std::string& folder, const NameRules& r
     for (std::uint32_t k = 0; k < all.size(); ++k) {
         std::string_view name = entries.name(all[k]);
         if (rules.hidden_or_skipped(name)) continue;
-        if (all[k].type == EntryType::directory) folders.push_back(k);
-        else if (all[k].type == EntryType::regular && markdown_name(rules, name)) files.push_back(k);
+        if (all[k].type == EntryType::directory)
+            folders.push_back(k);
+        else if (all[k].type == EntryType::regular && markdown_name(rules, name))
+            files.push_back(k);
     }
-    return Lists{sorted_entry_dicts(folder, entries, folders), sorted_entry_dicts(folder, entries, files)};
+    return Lists{sorted_entry_dicts(folder, entries, folders),
+                 sorted_entry_dicts(folder, entries, files)};
 }
 
 std::optional<Lists> read_through_scandir(Folder& target) {
@@ -92,7 +97,8 @@ nb::object list_folder(nb::handle root, nb::handle subpath) {
     if (!target || !target->is_dir()) return nb::none();
     std::optional<NameRules> rules;
     if (target->bytes()) rules = native_folder_rules();
-    std::optional<Lists> lists = rules ? read_natively(*target->bytes(), *rules) : read_through_scandir(*target);
+    std::optional<Lists> lists =
+        rules ? read_natively(*target->bytes(), *rules) : read_through_scandir(*target);
     if (!lists) return nb::none();
     nb::dict listing;
     listing["path"] = target->text();
@@ -110,7 +116,8 @@ void bind_listing(nb::module_& m) {
           nb::sig("def _interesting(entry: os.DirEntry[str]) -> bool"),
           "Whether a directory entry's name is neither hidden nor one of SKIP_DIRS.");
     m.def("list_folder", &list_folder, tw::py::arg("root"), tw::py::arg("subpath") = "",
-          nb::sig("def list_folder(root: pathlib.Path, subpath: str = '') -> dict[str, typing.Any] | None"),
+          nb::sig("def list_folder(root: pathlib.Path, subpath: str = '') -> dict[str, typing.Any] "
+                  "| None"),
           "One level of a folder inside `root`: its subfolders and Markdown files, or None.");
 }
 

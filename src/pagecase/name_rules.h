@@ -26,8 +26,8 @@ private:
 };
 
 struct NameRules {
-    NameSet skip_dirs;          // SKIP_DIRS, encoded
-    NameSet markdown_suffixes;  // the ASCII members of MARKDOWN_SUFFIXES
+    NameSet skip_dirs;               // SKIP_DIRS, encoded
+    NameSet markdown_suffixes;       // the ASCII members of MARKDOWN_SUFFIXES
     bool every_suffix_asks = false;  // the suffix set is not one we can mirror
 
     // `name.startswith(".") or name in SKIP_DIRS`

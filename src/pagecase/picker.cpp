@@ -29,7 +29,8 @@ std::optional<Folder> choose_directory(nb::handle raw) {
     if (given) {
         std::optional<nb::object> text = path_text(raw);
         std::optional<std::string> bytes;
-        if (text && !(bytes = outside_path_bytes(**text))) return std::nullopt;  // NUL or unencodable
+        if (text && !(bytes = outside_path_bytes(**text)))
+            return std::nullopt;  // NUL or unencodable
         if (bytes && ns.unchanged(names::Path)) {
             PurePath path = parse_path(*bytes);
             if (expand_user(path) != PathError::none) return std::nullopt;
@@ -54,20 +55,16 @@ std::optional<Folder> choose_directory(nb::handle raw) {
     }
 }
 
-void add_markdown(Listing& listing, nb::handle include_files, const std::function<nb::object()>& entry) {
-    ++listing.markdown_count;
-    if (truthy(include_files)) listing.files.append(entry());
-}
-
 ReadFailure failure_of(int error) {
     if (error == 0) return ReadFailure::none;
     return error == EACCES || error == EPERM ? ReadFailure::denied : ReadFailure::other;
 }
 
-ReadFailure read_natively(const std::string& directory, const NameRules& rules, nb::handle include_files,
-                          Listing& listing) {
+ReadFailure read_natively(const std::string& directory, const NameRules& rules,
+                          nb::handle include_files, Listing& listing) {
     DirectoryEntries entries;
-    if (ReadFailure failure = failure_of(read_folder(directory, entries)); failure != ReadFailure::none)
+    if (ReadFailure failure = failure_of(read_folder(directory, entries));
+        failure != ReadFailure::none)
         return failure;
     std::vector<std::uint32_t> folders, files;
     const auto& all = entries.entries();
@@ -90,10 +87,12 @@ ReadFailure read_through_scandir(Folder& target, nb::handle include_files, Listi
         for_each_scandir_entry(target.object(), [&](nb::handle entry) {
             skipping_entry_errors([&] {
                 if (truthy(entry.attr("is_dir")(nb::arg("follow_symlinks") = false))) {
-                    if (truthy(ns[names::_interesting](entry))) listing.folders.append(entry_dict(entry));
+                    if (truthy(ns[names::_interesting](entry)))
+                        listing.folders.append(entry_dict(entry));
                 } else if (truthy(entry.attr("is_file")(nb::arg("follow_symlinks") = false)) &&
                            truthy(ns[names::is_markdown](ns[names::Path](entry.attr("name"))))) {
-                    add_markdown(listing, include_files, [&] { return entry_dict(entry); });
+                    ++listing.markdown_count;
+                    if (truthy(include_files)) listing.files.append(entry_dict(entry));
                 }
             });
         });
@@ -190,7 +189,8 @@ nb::object browse_shortcuts_natively() {
     std::vector<Shortcut> candidates{{nb::str("Home"), home},
                                      {nb::str("Documents"), below_home("Documents")},
                                      {nb::str("Desktop"), below_home("Desktop")}};
-    for (const char* mount : kMountDirectories) add_volumes(mount, candidates);
+    for (const char* mount : kMountDirectories)
+        add_volumes(mount, candidates);
     candidates.push_back({nb::str("Filesystem"), "/"});
 
     std::vector<std::string> reported;
@@ -217,16 +217,19 @@ nb::object browse_shortcuts_through_path() {
     nb::object path_class = ns[names::Path];
     nb::list candidates;
     candidates.append(nb::make_tuple("Home", path_class.attr("home")()));
-    candidates.append(nb::make_tuple("Documents", path_class.attr("home")() / nb::str("Documents")));
+    candidates.append(
+        nb::make_tuple("Documents", path_class.attr("home")() / nb::str("Documents")));
     candidates.append(nb::make_tuple("Desktop", path_class.attr("home")() / nb::str("Desktop")));
     for (const char* mount : kMountDirectories) {
         try {
             nb::object base = path_class(mount);
             if (!truthy(base.attr("is_dir")())) continue;
             nb::object listed = tw::py::builtin("sorted")(base.attr("iterdir")());
-            nb::object first = listed[nb::slice(nb::none(), nb::int_(kEntriesPerMount), nb::none())];
+            nb::object first =
+                listed[nb::slice(nb::none(), nb::int_(kEntriesPerMount), nb::none())];
             for (nb::handle child : first)
-                if (truthy(child.attr("is_dir")())) candidates.append(nb::make_tuple(child.attr("name"), child));
+                if (truthy(child.attr("is_dir")()))
+                    candidates.append(nb::make_tuple(child.attr("name"), child));
         } catch (nb::python_error& error) {
             if (!error.matches(PyExc_OSError)) throw;
         }
@@ -255,17 +258,23 @@ nb::object browse_shortcuts_through_path() {
 }
 
 nb::object browse_shortcuts() {
-    return ns.unchanged(names::Path) ? browse_shortcuts_natively() : browse_shortcuts_through_path();
+    return ns.unchanged(names::Path) ? browse_shortcuts_natively()
+                                     : browse_shortcuts_through_path();
 }
 
 }  // namespace
 
 void bind_picker(nb::module_& m) {
-    m.def("browse_directories", &browse_directories, tw::py::arg("raw") = "", tw::py::arg("include_files") = false,
-          nb::sig("def browse_directories(raw: str = '', include_files: bool = False) -> dict[str, typing.Any] | None"),
-          "One directory for the pickers: its enterable subdirectories and its Markdown documents.");
-    m.def("browse_shortcuts", &browse_shortcuts, nb::sig("def browse_shortcuts() -> list[dict[str, str]]"),
-          "Starting points for the pickers: home, its document folders, mounted volumes, the file-system root.");
+    m.def(
+        "browse_directories", &browse_directories, tw::py::arg("raw") = "",
+        tw::py::arg("include_files") = false,
+        nb::sig("def browse_directories(raw: str = '', include_files: bool = False) -> dict[str, "
+                "typing.Any] | None"),
+        "One directory for the pickers: its enterable subdirectories and its Markdown documents.");
+    m.def("browse_shortcuts", &browse_shortcuts,
+          nb::sig("def browse_shortcuts() -> list[dict[str, str]]"),
+          "Starting points for the pickers: home, its document folders, mounted volumes, the "
+          "file-system root.");
 }
 
 }  // namespace pagecase

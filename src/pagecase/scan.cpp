@@ -48,13 +48,16 @@ public:
             points_ = code_points(lowered_);
         }
     }
+    Needle(const Needle&) = delete;  // points_ refers into this object
+    Needle& operator=(const Needle&) = delete;
 
     // A candidate given as a str.
     std::optional<long long> score(nb::handle candidate) const {
         PyObject* text = candidate.ptr();
         if (PyUnicode_IS_ASCII(text)) return fuzzy_score_ascii(points_, ascii_view(candidate));
         nb::object haystack = candidate.attr("lower")();
-        return fuzzy_score_lowered(points_, code_points(haystack), static_cast<std::size_t>(PyUnicode_GET_LENGTH(text)));
+        return fuzzy_score_lowered(points_, code_points(haystack),
+                                   static_cast<std::size_t>(PyUnicode_GET_LENGTH(text)));
     }
 
     // A candidate given as file-system bytes.
@@ -92,7 +95,8 @@ struct NativeSetup {
 };
 
 std::optional<NativeSetup> native_setup(const ScanSettings& settings) {
-    if (!walk_unchanged() || !ns.unchanged(names::Path) || !ns.unchanged(names::is_markdown)) return std::nullopt;
+    if (!walk_unchanged() || !ns.unchanged(names::Path) || !ns.unchanged(names::is_markdown))
+        return std::nullopt;
     std::optional<long long> max_files = int_constant(settings.max_files);
     std::optional<long long> max_depth = int_constant(settings.max_depth);
     if (!max_files || !max_depth) return std::nullopt;
@@ -149,16 +153,18 @@ nb::list result_dicts(const MarkdownScan& scan, const std::vector<std::uint32_t>
     nb::list results;
     for (std::uint32_t k : indices) {
         std::size_t root = scan.root_index(k);
-        while (roots.size() <= root) roots.push_back(fs_decode(scan.root(roots.size())));
-        results.append(scan_result(fs_decode(scan.path(k)), fs_decode(scan.name(k)), fs_decode(scan.relative(k)),
-                                   roots[root]));
+        while (roots.size() <= root)
+            roots.push_back(fs_decode(scan.root(roots.size())));
+        results.append(scan_result(fs_decode(scan.path(k)), fs_decode(scan.name(k)),
+                                   fs_decode(scan.relative(k)), roots[root]));
     }
     return results;
 }
 
 nb::list all_result_dicts(const MarkdownScan& scan) {
     std::vector<std::uint32_t> all(scan.size());
-    for (std::uint32_t k = 0; k < all.size(); ++k) all[k] = k;
+    for (std::uint32_t k = 0; k < all.size(); ++k)
+        all[k] = k;
     return result_dicts(scan, all);
 }
 
@@ -166,7 +172,8 @@ ScanOutcome scan(nb::handle roots) {
     ScanSettings settings = read_scan_settings();
     nb::object iterator = steal_checked(PyObject_GetIter(roots.ptr()));
     std::optional<NativeSetup> setup = native_setup(settings);
-    if (!setup) return {nullptr, scan_steps(settings, nb::list(), nb::set(), nb::handle(), iterator)};
+    if (!setup)
+        return {nullptr, scan_steps(settings, nb::list(), nb::set(), nb::handle(), iterator)};
 
     auto found = std::make_unique<MarkdownScan>(std::move(setup->rules), setup->limits);
     for (nb::handle root : iterator) {
@@ -175,7 +182,8 @@ ScanOutcome scan(nb::handle roots) {
             // Not a path we can read natively: go on through Python objects.
             nb::list results = all_result_dicts(*found);
             nb::set seen;
-            for (nb::handle result : results) seen.add(result["path"]);
+            for (nb::handle result : results)
+                seen.add(result["path"]);
             return {nullptr, scan_steps(settings, results, seen, base.other, iterator)};
         }
         if (!base.bytes) continue;
@@ -208,17 +216,19 @@ bool ranks_before(const Ranked& a, const Ranked& b) {
 
 nb::object first_ranked(const MarkdownScan& scan, std::vector<Ranked>& ranked, nb::handle limit) {
     std::size_t count = slice_length(limit, ranked.size());
-    std::partial_sort(ranked.begin(), ranked.begin() + static_cast<std::ptrdiff_t>(count), ranked.end(),
-                      ranks_before);
+    std::partial_sort(ranked.begin(), ranked.begin() + static_cast<std::ptrdiff_t>(count),
+                      ranked.end(), ranks_before);
     std::vector<std::uint32_t> indices;
-    for (std::size_t k = 0; k < count; ++k) indices.push_back(ranked[k].index);
+    for (std::size_t k = 0; k < count; ++k)
+        indices.push_back(ranked[k].index);
     return result_dicts(scan, indices);
 }
 
 nb::object rank_by_name(const MarkdownScan& scan, nb::handle limit) {
     std::vector<Ranked> ranked;
     ranked.reserve(scan.size());
-    for (std::uint32_t k = 0; k < scan.size(); ++k) ranked.push_back({0, k, LoweredKey(scan.name(k))});
+    for (std::uint32_t k = 0; k < scan.size(); ++k)
+        ranked.push_back({0, k, LoweredKey(scan.name(k))});
     return first_ranked(scan, ranked, limit);
 }
 
@@ -230,14 +240,16 @@ nb::object rank_by_score(const MarkdownScan& scan, nb::handle query, nb::handle 
         std::optional<long long> name_score = needle.score(scan.name(k));
         std::optional<long long> path_score = needle.score(scan.relative(k));
         if (!name_score && !path_score) continue;
-        long long best = std::max(name_score.value_or(kMissing) + kNameBonus, path_score.value_or(kMissing));
+        long long best =
+            std::max(name_score.value_or(kMissing) + kNameBonus, path_score.value_or(kMissing));
         ranked.push_back({best, k, LoweredKey(scan.relative(k))});
     }
     return first_ranked(scan, ranked, limit);
 }
 
 nb::object search_markdown(nb::handle roots, nb::handle query, nb::handle limit) {
-    if (!ns.unchanged(names::scan_markdown)) return rank_steps(ns[names::scan_markdown](roots), query, limit);
+    if (!ns.unchanged(names::scan_markdown))
+        return rank_steps(ns[names::scan_markdown](roots), query, limit);
     ScanOutcome outcome = scan(roots);
     if (!outcome.native) return rank_steps(outcome.list, query, limit);
     const MarkdownScan& found = *outcome.native;
@@ -252,7 +264,8 @@ nb::object search_markdown(nb::handle roots, nb::handle query, nb::handle limit)
 void bind_scan(nb::module_& m) {
     remember_directory_functions();
     m.def("scan_markdown", &scan_markdown, tw::py::arg("roots"),
-          nb::sig("def scan_markdown(roots: collections.abc.Iterable[pathlib.Path]) -> list[dict[str, str]]"),
+          nb::sig("def scan_markdown(roots: collections.abc.Iterable[pathlib.Path]) -> "
+                  "list[dict[str, str]]"),
           "Every Markdown file below the roots, within MAX_SCAN_DEPTH and MAX_SCAN_FILES, "
           "hidden and SKIP_DIRS folders left out.");
     m.def("search_markdown", &search_markdown, tw::py::arg("roots"), tw::py::arg("query"),

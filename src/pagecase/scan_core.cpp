@@ -6,7 +6,8 @@ namespace pagecase {
 void MarkdownScan::begin_root(std::string base) {
     if (!roots_.empty() && !deduplicate_) {
         deduplicate_ = true;
-        for (std::size_t k = 0; k < found_.size(); ++k) seen_.emplace(path(k));
+        for (std::size_t k = 0; k < found_.size(); ++k)
+            seen_.emplace(path(k));
     }
     roots_.push_back(base);
     walk_.start(std::move(base));
@@ -54,7 +55,8 @@ void MarkdownScan::decide(const std::vector<bool>& is_markdown) {
     std::size_t next = 0;
     for (Candidate& candidate : candidates_)
         if (candidate.verdict == Verdict::ask)
-            candidate.verdict = next < is_markdown.size() && is_markdown[next++] ? Verdict::yes : Verdict::no;
+            candidate.verdict =
+                next < is_markdown.size() && is_markdown[next++] ? Verdict::yes : Verdict::no;
 }
 
 bool MarkdownScan::take_files() {

@@ -44,9 +44,15 @@ public:
 
     // The results, in scan order.
     std::size_t size() const { return found_.size(); }
-    std::string_view path(std::size_t k) const { return text(found_[k].path_at, found_[k].path_end); }
-    std::string_view name(std::size_t k) const { return text(found_[k].name_at, found_[k].path_end); }
-    std::string_view relative(std::size_t k) const { return text(found_[k].relative_at, found_[k].path_end); }
+    std::string_view path(std::size_t k) const {
+        return text(found_[k].path_at, found_[k].path_end);
+    }
+    std::string_view name(std::size_t k) const {
+        return text(found_[k].name_at, found_[k].path_end);
+    }
+    std::string_view relative(std::size_t k) const {
+        return text(found_[k].relative_at, found_[k].path_end);
+    }
     std::size_t root_index(std::size_t k) const { return found_[k].root; }
     const std::string& root(std::size_t index) const { return roots_[index]; }
 
@@ -63,7 +69,9 @@ private:
     std::string_view text(std::size_t begin, std::size_t end) const {
         return std::string_view(arena_).substr(begin, end - begin);
     }
-    bool limit_reached() const { return static_cast<long long>(found_.size()) >= limits_.max_files; }
+    bool limit_reached() const {
+        return static_cast<long long>(found_.size()) >= limits_.max_files;
+    }
     // Prunes and schedules the subdirectories, and lists the file names to
     // test; true when some of them need the interpreter.
     bool visit_directory();

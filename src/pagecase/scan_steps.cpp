@@ -31,7 +31,9 @@ nb::object length_of(nb::handle obj) {
     return nb::int_(length);
 }
 
-bool at_limit(nb::handle results, nb::handle max_files) { return compare(length_of(results), max_files, Py_GE); }
+bool at_limit(nb::handle results, nb::handle max_files) {
+    return compare(length_of(results), max_files, Py_GE);
+}
 
 // `a, b, c = step`, with the errors of unpacking.
 std::array<nb::object, 3> unpack_three(nb::handle step) {
@@ -56,8 +58,8 @@ std::array<nb::object, 3> unpack_three(nb::handle step) {
 
 // One directory of the walk: prune, cut at the depth limit, take the
 // Markdown files. True when MAX_SCAN_FILES was reached.
-bool take_directory(const ScanSettings& settings, nb::handle step, nb::handle base, nb::handle base_depth,
-                    nb::handle root_text, nb::list results, nb::set seen) {
+bool take_directory(const ScanSettings& settings, nb::handle step, nb::handle base,
+                    nb::handle base_depth, nb::handle root_text, nb::list results, nb::set seen) {
     auto [dirpath, dirnames, filenames] = unpack_three(step);
     if (at_limit(results, settings.max_files)) return true;
     nb::object path_class = ns[names::Path], is_markdown = ns[names::is_markdown];
@@ -65,9 +67,11 @@ bool take_directory(const ScanSettings& settings, nb::handle step, nb::handle ba
 
     nb::list kept;
     for (nb::handle name : dirnames)
-        if (!truthy(name.attr("startswith")(".")) && !contains(settings.skip_dirs, name)) kept.append(name);
+        if (!truthy(name.attr("startswith")(".")) && !contains(settings.skip_dirs, name))
+            kept.append(name);
     nb::object everything = steal_checked(PySlice_New(nullptr, nullptr, nullptr));
-    if (PyObject_SetItem(dirnames.ptr(), everything.ptr(), kept.ptr()) != 0) throw nb::python_error();
+    if (PyObject_SetItem(dirnames.ptr(), everything.ptr(), kept.ptr()) != 0)
+        throw nb::python_error();
     nb::object depth = length_of(path_class(dirpath).attr("parts")) - base_depth;
     if (compare(depth, settings.max_depth, Py_GE)) dirnames.attr("clear")();
 
@@ -92,7 +96,9 @@ bool walk_root(const ScanSettings& settings, nb::handle base, nb::list results, 
     return false;
 }
 
-nb::object lowered_item(nb::handle item, const char* key) { return item[key].attr("lower")(); }
+nb::object lowered_item(nb::handle item, const char* key) {
+    return item[key].attr("lower")();
+}
 
 }  // namespace
 
@@ -120,7 +126,8 @@ nb::list scan_steps(const ScanSettings& settings, nb::list results, nb::set seen
 nb::object rank_steps(nb::handle candidates, nb::handle query, nb::handle limit) {
     nb::object up_to_limit = steal_checked(PySlice_New(nullptr, limit.ptr(), nullptr));
     if (!truthy(query)) {
-        auto by_name = tw::py::function("key", [](nb::handle item) { return lowered_item(item, "name"); });
+        auto by_name =
+            tw::py::function("key", [](nb::handle item) { return lowered_item(item, "name"); });
         nb::object ordered = tw::py::builtin("sorted")(candidates, nb::arg("key") = by_name);
         return ordered[up_to_limit];
     }
@@ -142,7 +149,8 @@ nb::object rank_steps(nb::handle candidates, nb::handle query, nb::handle limit)
     });
     scored.attr("sort")(nb::arg("key") = by_rank);
     nb::list ranked;
-    for (nb::handle pair : nb::object(nb::handle(scored)[up_to_limit])) ranked.append(pair[1]);
+    for (nb::handle pair : nb::object(nb::handle(scored)[up_to_limit]))
+        ranked.append(pair[1]);
     return ranked;
 }
 
@@ -157,7 +165,8 @@ nb::object fuzzy_score_steps(nb::handle query, nb::handle candidate) {
         nb::object found = haystack.attr("find")(character, position);
         if (compare(found, missing, Py_EQ)) return nb::none();
         if (compare(found, previous + one, Py_EQ)) score = score + nb::int_(5);
-        if (compare(found, zero, Py_EQ) || contains(separators, haystack[found - one])) score = score + nb::int_(8);
+        if (compare(found, zero, Py_EQ) || contains(separators, haystack[found - one]))
+            score = score + nb::int_(8);
         previous = found;
         position = found + one;
     }

@@ -40,7 +40,8 @@ bool is_dot_or_dot_dot(const char* name) {
 }  // namespace
 
 void DirectoryEntries::add(std::string_view name, EntryType type) {
-    entries_.push_back({static_cast<std::uint32_t>(names_.size()), static_cast<std::uint32_t>(name.size()), type});
+    entries_.push_back(
+        {static_cast<std::uint32_t>(names_.size()), static_cast<std::uint32_t>(name.size()), type});
     names_.append(name);
 }
 
