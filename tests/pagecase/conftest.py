@@ -141,6 +141,17 @@ def documented():
                            list_folder=list_folder, browse_directories=browse_directories)
 
 
+@pytest.fixture(params=["as loaded", "rebound"])
+def both_paths(request, monkeypatch):
+    """Runs a test twice: with the module as loaded (native fast paths), and
+    with is_markdown, fuzzy_score and _interesting rebound to the Python
+    above, which takes every call through the documented steps."""
+    if request.param == "rebound":
+        monkeypatch.setattr(pagecase, "is_markdown", is_markdown)
+        monkeypatch.setattr(pagecase, "fuzzy_score", fuzzy_score)
+        monkeypatch.setattr(pagecase, "_interesting", interesting)
+
+
 # ------------------------------------------------------------- trees
 
 

@@ -26,7 +26,7 @@ def test_interesting_looks_at_the_name_only(name, expected):
     assert pagecase._interesting(entry=SimpleNamespace(name=name)) is expected
 
 
-def test_listing_of_the_root(tree, documented):
+def test_listing_of_the_root(tree, documented, both_paths):
     root = tree(*LAYOUT)
     listing = pagecase.list_folder(root)
     assert listing == documented.list_folder(root)
@@ -44,7 +44,7 @@ def test_case_ties_keep_directory_order(tree):
     assert [f["name"] for f in pagecase.list_folder(root)["files"]] == order
 
 
-def test_random_folders_equal_the_documented_steps(random_tree, documented):
+def test_random_folders_equal_the_documented_steps(random_tree, documented, both_paths):
     root = random_tree(5)
     for folder in [root, *[p for p in root.rglob("*") if p.is_dir() and not p.is_symlink()]]:
         subpath = str(folder.relative_to(root))

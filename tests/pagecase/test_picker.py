@@ -13,7 +13,7 @@ LAYOUT = ["b.md", "A.md", "c.markdown", ".notes.md", "x.txt", "sub/", ".git/", "
           "link-dir -> sub", "link.md -> b.md"]
 
 
-def test_listing_counts_documents_and_offers_only_enterable_folders(tree, documented):
+def test_listing_counts_documents_and_offers_only_enterable_folders(tree, documented, both_paths):
     root = tree(*LAYOUT)
     result = pagecase.browse_directories(str(root))
     assert result == documented.browse_directories(str(root))

@@ -37,7 +37,8 @@ def test_scan_prunes_hidden_and_skipped_folders_and_lists_links_as_the_walk_does
 
 @pytest.mark.parametrize("seed", [1, 2, 3])
 @pytest.mark.parametrize("max_files, max_depth", [(20000, 12), (7, 12), (20000, 1), (0, 12)])
-def test_scan_and_search_equal_the_documented_steps(random_tree, documented, monkeypatch, seed, max_files, max_depth):
+def test_scan_and_search_equal_the_documented_steps(random_tree, documented, monkeypatch, both_paths, seed, max_files,
+                                                    max_depth):
     root = random_tree(seed)
     monkeypatch.setattr(pagecase, "MAX_SCAN_FILES", max_files)
     monkeypatch.setattr(pagecase, "MAX_SCAN_DEPTH", max_depth)
