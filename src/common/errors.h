@@ -33,6 +33,13 @@ inline PyObject* check(PyObject* result) {
 // Steal a new reference returned by the C API, raising on NULL.
 inline nb::object steal_checked(PyObject* result) { return nb::steal(check(result)); }
 
+// Python's truth test of `obj`.
+inline bool truthy(nb::handle obj) {
+    int result = PyObject_IsTrue(obj.ptr());
+    if (result < 0) throw nb::python_error();
+    return result == 1;
+}
+
 // `str(obj)`.
 inline nb::object str_of(nb::handle obj) { return steal_checked(PyObject_Str(obj.ptr())); }
 

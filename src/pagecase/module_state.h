@@ -84,11 +84,7 @@ inline std::optional<nb::object> path_text(nb::handle raw) {
     return std::nullopt;
 }
 
-inline bool truthy(nb::handle obj) {
-    int result = PyObject_IsTrue(obj.ptr());
-    if (result < 0) throw nb::python_error();
-    return result == 1;
-}
+using tw::py::truthy;
 
 // `path.suffix.lower() in suffixes` for the final component `name` (a str).
 bool lowered_suffix_in(nb::handle name, nb::handle suffixes);

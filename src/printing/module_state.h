@@ -32,11 +32,7 @@ inline const Name _browser_view{"_browser_view"}, _gtk_webview{"_gtk_webview"},
     _cocoa_webview{"_cocoa_webview"}, _edge_core{"_edge_core"}, settle_ms{"settle_ms"};
 }  // namespace names
 
-inline bool truthy(nb::handle obj) {
-    int result = PyObject_IsTrue(obj.ptr());
-    if (result < 0) throw nb::python_error();
-    return result == 1;
-}
+using tw::py::truthy;
 
 // `getattr(obj, name, None)`: only AttributeError means "absent".
 inline nb::object getattr_or_none(nb::handle obj, const char* name) {

@@ -42,11 +42,7 @@ inline nb::object utf8_of(nb::handle text) { return tw::py::steal_checked(PyUnic
 // `data.decode()` for the bytes a token cipher returns.
 nb::object decoded_text(nb::handle data);
 
-inline bool truthy(nb::handle obj) {
-    int result = PyObject_IsTrue(obj.ptr());
-    if (result < 0) throw nb::python_error();
-    return result == 1;
-}
+using tw::py::truthy;
 
 // TypeError: "<function>() argument '<argument>' must be <expected>, not <type>".
 [[noreturn]] void raise_argument_type(const char* function, const char* argument,
