@@ -35,8 +35,14 @@ function(tidewing_add_module name package)
       set(marker MARKER_FILE "${TIDEWING_STAGE}/${package}/py.typed")
       set_property(GLOBAL PROPERTY TIDEWING_MARKED_${package} TRUE)
     endif()
+    # A module may adjust its generated stubs with a stubs.pattern file.
+    set(pattern)
+    if(EXISTS "${CMAKE_CURRENT_SOURCE_DIR}/stubs.pattern")
+      set(pattern PATTERN_FILE "${CMAKE_CURRENT_SOURCE_DIR}/stubs.pattern")
+    endif()
     nanobind_add_stub(${name}_stub
       MODULE ${package}.${name}
+      ${pattern}
       OUTPUT "${TIDEWING_STAGE}/${package}/${name}.pyi"
       ${marker}
       PYTHON_PATH "${TIDEWING_STAGE}"

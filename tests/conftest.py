@@ -1,4 +1,10 @@
-"""Shared fixtures: every test runs with a private home directory."""
+"""Shared fixtures: a private home for every test, and checks each module's surface tests use."""
+
+import os
+import shutil
+import subprocess
+import sys
+from pathlib import Path
 
 import pytest
 
@@ -10,3 +16,49 @@ def private_home(tmp_path_factory, monkeypatch):
     monkeypatch.setenv("HOME", str(home))
     monkeypatch.delenv("TIDEWING_MD_STATE_DIR", raising=False)
     return home
+
+
+@pytest.fixture
+def second_import_error():
+    """The ImportError text of importing a module again after dropping it from sys.modules."""
+
+    def run(module_name):
+        script = (
+            "import importlib, sys\n"
+            f"importlib.import_module({module_name!r})\n"
+            f"del sys.modules[{module_name!r}]\n"
+            "try:\n"
+            f"    importlib.import_module({module_name!r})\n"
+            "except ImportError as error:\n"
+            "    print(error)\n"
+        )
+        env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
+        out = subprocess.run([sys.executable, "-c", script], env=env, capture_output=True, text=True, check=True)
+        return out.stdout.strip()
+
+    return run
+
+
+@pytest.fixture
+def type_check(tmp_path):
+    """Where mypy finds errors ("host.py:LINE", or in the stubs themselves) when it checks a
+    host script against a module's generated stubs."""
+
+    def run(module, host_script):
+        stub = Path(module.__file__).with_name(module.__name__.rpartition(".")[2] + ".pyi")
+        if not stub.is_file():
+            pytest.skip("built without stubs")
+        pytest.importorskip("mypy")
+        package = tmp_path / "stubs" / module.__name__.partition(".")[0]
+        package.mkdir(parents=True)
+        (package / "__init__.pyi").write_text("")
+        shutil.copy(stub, package / stub.name)
+        (tmp_path / "host.py").write_text(host_script)
+        out = subprocess.run(
+            [sys.executable, "-m", "mypy", "--no-incremental", "--cache-dir", str(tmp_path / "cache"),
+             "--python-version", "3.10", "host.py"],
+            cwd=tmp_path, env=dict(os.environ, MYPYPATH=str(tmp_path / "stubs")), capture_output=True, text=True)
+        errors = [line.split(": error:")[0] for line in out.stdout.splitlines() if ": error:" in line]
+        return [where.replace(os.sep, "/").rpartition("stubs/")[2] for where in errors], out.stdout
+
+    return run

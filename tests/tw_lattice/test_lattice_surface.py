@@ -9,9 +9,7 @@ import os
 import shutil
 import struct
 import subprocess
-import sys
 import time
-from pathlib import Path
 
 import pytest
 
@@ -62,19 +60,8 @@ def test_c_functions_are_exported(lattice, aes):
     assert set(C_SYMBOLS) | {"PyInit_tw_lattice"} <= exported
 
 
-def test_second_initialisation_is_refused():
-    script = (
-        "import importlib, sys\n"
-        "import tidewing_lattice.tw_lattice\n"
-        "del sys.modules['tidewing_lattice.tw_lattice']\n"
-        "try:\n"
-        "    importlib.import_module('tidewing_lattice.tw_lattice')\n"
-        "except ImportError as error:\n"
-        "    print(error)\n"
-    )
-    env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
-    out = subprocess.run([sys.executable, "-c", script], env=env, capture_output=True, text=True, check=True)
-    assert "already initialised in this process" in out.stdout
+def test_second_initialisation_is_refused(second_import_error):
+    assert "already initialised in this process" in second_import_error("tidewing_lattice.tw_lattice")
 
 
 HOST_SCRIPT = '''\
@@ -98,19 +85,6 @@ wrong_result: bytes = box.encrypt_string("text")
 '''
 
 
-def test_stubs_type_check_a_host(lattice, tmp_path):
-    stub = Path(lattice.__file__).with_name("tw_lattice.pyi")
-    if not stub.is_file():
-        pytest.skip("built without stubs")
-    pytest.importorskip("mypy")
-    package = tmp_path / "stubs" / "tidewing_lattice"
-    package.mkdir(parents=True)
-    (package / "__init__.pyi").write_text("")
-    (package / "tw_lattice.pyi").write_text(stub.read_text())
-    (tmp_path / "host.py").write_text(HOST_SCRIPT)
-    out = subprocess.run(
-        [sys.executable, "-m", "mypy", "--no-incremental", "--cache-dir", str(tmp_path / "cache"),
-         "--python-version", "3.10", "host.py"],
-        cwd=tmp_path, env=dict(os.environ, MYPYPATH=str(tmp_path / "stubs")), capture_output=True, text=True)
-    errors = [line.split(":")[1] for line in out.stdout.splitlines() if ": error:" in line]
-    assert errors == ["16", "17"], out.stdout
+def test_stubs_type_check_a_host(lattice, type_check):
+    errors, report = type_check(lattice, HOST_SCRIPT)
+    assert errors == ["host.py:16", "host.py:17"], report
