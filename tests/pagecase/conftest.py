@@ -157,16 +157,16 @@ def both_paths(request, monkeypatch):
 
 def build(base, layout):
     """Create files (str), folders (trailing "/") and links ("name -> target") below base."""
-    for spec in layout:
-        if " -> " in spec:
-            name, target = spec.split(" -> ")
+    for item in layout:
+        if " -> " in item:
+            name, target = item.split(" -> ")
             (base / name).parent.mkdir(parents=True, exist_ok=True)
             (base / name).symlink_to(target)
-        elif spec.endswith("/"):
-            (base / spec).mkdir(parents=True, exist_ok=True)
+        elif item.endswith("/"):
+            (base / item).mkdir(parents=True, exist_ok=True)
         else:
-            (base / spec).parent.mkdir(parents=True, exist_ok=True)
-            (base / spec).write_text("# x\n")
+            (base / item).parent.mkdir(parents=True, exist_ok=True)
+            (base / item).write_text("# x\n")
     return base
 
 
