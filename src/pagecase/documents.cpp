@@ -94,10 +94,10 @@ nb::object document_payload(nb::handle self) {
 
 nb::object make_document_class() {
     nb::dict annotations;
-    annotations["path"] = ns[names::Path];
-    annotations["text"] = nb::handle(reinterpret_cast<PyObject*>(&PyUnicode_Type));
-    annotations["mtime"] = nb::handle(reinterpret_cast<PyObject*>(&PyFloat_Type));
-    annotations["size"] = nb::handle(reinterpret_cast<PyObject*>(&PyLong_Type));
+    annotations["path"] = "pathlib.Path";  // text, as in the list records
+    annotations["text"] = "str";
+    annotations["mtime"] = "float";
+    annotations["size"] = "int";
     nb::dict body;
     body["__annotations__"] = annotations;
     body["__doc__"] = "A Markdown file as read: its path, decoded text, and the st_mtime and "

@@ -224,16 +224,13 @@ nb::object record_class(const char* name, nb::tuple bases, nb::dict body) {
     return tw::py::make_dataclass(tw::py::make_class(kModule, name, bases, body), nb::kwargs());
 }
 
-nb::object list_of_dicts() {
-    return steal_checked(Py_GenericAlias(reinterpret_cast<PyObject*>(&PyList_Type),
-                                         reinterpret_cast<PyObject*>(&PyDict_Type)));
-}
-
+// Field annotations are text, as `from __future__ import annotations` leaves
+// them: the same on every interpreter, and what the stubs show.
 nb::object make_path_list() {
     nb::dict annotations;
-    annotations["path"] = ns[names::Path];
-    annotations["entries"] = list_of_dicts();
-    annotations["limit"] = nb::module_::import_("typing").attr("Optional")[nb::handle(reinterpret_cast<PyObject*>(&PyLong_Type))];
+    annotations["path"] = "pathlib.Path";
+    annotations["entries"] = "list[dict]";
+    annotations["limit"] = "int | None";
     nb::dict body;
     body["__annotations__"] = annotations;
     body["__doc__"] = "A list of path entries kept as a JSON file in the state directory.";
@@ -256,8 +253,8 @@ nb::object make_path_list() {
 
 nb::object make_recent_files() {
     nb::dict annotations;
-    annotations["path"] = ns[names::Path];
-    annotations["entries"] = list_of_dicts();
+    annotations["path"] = "pathlib.Path";
+    annotations["entries"] = "list[dict]";
     nb::dict body;
     body["__annotations__"] = annotations;
     body["__doc__"] = "The most recently opened documents, newest first, kept as recent.json.";
