@@ -24,6 +24,13 @@ def decoded(token):
     return base64.urlsafe_b64decode(token)
 
 
+def same_bytes(token, good):
+    try:
+        return decoded(token) == decoded(good)
+    except (ValueError, TypeError):
+        return False
+
+
 def rejection(cipher, token, **kwargs):
     with pytest.raises(Exception) as caught:
         cipher.decrypt(token, **kwargs)
@@ -191,7 +198,7 @@ def test_fuzzed_tokens_raise_only_invalid_token(lattice, maker):
             token = bytes(token)
         else:
             token = good[:rng.randrange(len(good))].decode("latin-1")
-        if token == good:
+        if same_bytes(token, good):  # the decoder reads "/" as "_" and skips stray characters
             continue
         assert rejection(cipher, token) in MESSAGES
 
