@@ -8,7 +8,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-namespace pagecase {
+namespace tw::pagecase {
 namespace {
 
 constexpr int kMaxLinkHops = 40;  // the kernel's own limit before ELOOP
@@ -107,4 +107,4 @@ int replace_file(const std::string& path, std::string_view content, FileMode mod
     return error;
 }
 
-}  // namespace pagecase
+}  // namespace tw::pagecase

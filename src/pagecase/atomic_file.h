@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-namespace pagecase {
+namespace tw::pagecase {
 
 enum class FileMode {
     owner_only,     // 0o600 from creation, before any byte is written
@@ -23,4 +23,4 @@ enum class FileMode {
 // Returns 0 on success, else the errno of the step that failed.
 int replace_file(const std::string& path, std::string_view content, FileMode mode);
 
-}  // namespace pagecase
+}  // namespace tw::pagecase

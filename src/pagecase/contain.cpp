@@ -5,7 +5,7 @@
 #include "pagecase/module_state.h"
 #include "pagecase/paths.h"
 
-namespace pagecase {
+namespace tw::pagecase {
 namespace {
 
 using tw::py::steal_checked;
@@ -128,4 +128,4 @@ void bind_paths(nb::module_& m) {
           "Whether the lower-cased suffix of the final component is a Markdown suffix.");
 }
 
-}  // namespace pagecase
+}  // namespace tw::pagecase

@@ -9,7 +9,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-namespace pagecase {
+namespace tw::pagecase {
 namespace {
 
 class FileDescriptor {
@@ -146,4 +146,4 @@ std::optional<nb::object> read_document_text(const std::string& path, int64_t ex
     return text;
 }
 
-}  // namespace pagecase
+}  // namespace tw::pagecase

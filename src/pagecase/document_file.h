@@ -8,7 +8,7 @@
 
 #include "common/errors.h"
 
-namespace pagecase {
+namespace tw::pagecase {
 
 namespace nb = nanobind;
 
@@ -25,4 +25,4 @@ int64_t byte_cap(nb::handle limit);
 // more than `cap` bytes turn up; never holds more than `cap` + 1 bytes.
 std::optional<nb::object> read_document_text(const std::string& path, int64_t expected, int64_t cap);
 
-}  // namespace pagecase
+}  // namespace tw::pagecase

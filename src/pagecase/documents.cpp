@@ -7,7 +7,7 @@
 #include "pagecase/module_state.h"
 #include "pagecase/paths.h"
 
-namespace pagecase {
+namespace tw::pagecase {
 namespace {
 
 using tw::py::steal_checked;
@@ -274,4 +274,4 @@ void bind_documents(nb::module_& m) {
           "The (st_mtime, st_size) pair of a file, or None.");
 }
 
-}  // namespace pagecase
+}  // namespace tw::pagecase

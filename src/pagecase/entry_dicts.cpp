@@ -1,7 +1,7 @@
 // Result dictionaries; see entry_dicts.h.
 #include "pagecase/entry_dicts.h"
 
-namespace pagecase {
+namespace tw::pagecase {
 namespace {
 
 // Keys interned once and kept for the process, like the module's names.
@@ -39,4 +39,4 @@ nb::object directory_entry(nb::handle name, nb::handle path) {
     return dict;
 }
 
-}  // namespace pagecase
+}  // namespace tw::pagecase

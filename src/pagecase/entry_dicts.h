@@ -4,7 +4,7 @@
 
 #include "pagecase/module_state.h"
 
-namespace pagecase {
+namespace tw::pagecase {
 
 // {"path": ..., "name": ..., "relative": ..., "root": ...}
 nb::object scan_result(nb::handle path, nb::handle name, nb::handle relative, nb::handle root);
@@ -12,4 +12,4 @@ nb::object scan_result(nb::handle path, nb::handle name, nb::handle relative, nb
 // {"name": ..., "path": ...}
 nb::object directory_entry(nb::handle name, nb::handle path);
 
-}  // namespace pagecase
+}  // namespace tw::pagecase

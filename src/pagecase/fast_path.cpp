@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <climits>
 
-namespace pagecase {
+namespace tw::pagecase {
 namespace {
 
 PyObject* walk_at_load = nullptr;
@@ -142,4 +142,4 @@ std::size_t slice_length(nb::handle limit, std::size_t length) {
         PySlice_AdjustIndices(static_cast<Py_ssize_t>(length), &start, &stop, step));
 }
 
-}  // namespace pagecase
+}  // namespace tw::pagecase

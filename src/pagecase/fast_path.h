@@ -11,7 +11,7 @@
 #include "pagecase/module_state.h"
 #include "pagecase/name_rules.h"
 
-namespace pagecase {
+namespace tw::pagecase {
 
 // Remembers os.walk and os.scandir; called once while the module loads.
 void remember_directory_functions();
@@ -55,4 +55,4 @@ private:
 // TypeError of slicing for a limit that is neither None nor an index.
 std::size_t slice_length(nb::handle limit, std::size_t length);
 
-}  // namespace pagecase
+}  // namespace tw::pagecase

@@ -7,7 +7,7 @@
 #include "pagecase/entry_dicts.h"
 #include "pagecase/paths.h"
 
-namespace pagecase {
+namespace tw::pagecase {
 namespace {
 
 using tw::py::fs_decode;
@@ -144,4 +144,4 @@ void for_each_scandir_entry(nb::handle target, const std::function<void(nb::hand
     exit(manager, nb::none(), nb::none(), nb::none());
 }
 
-}  // namespace pagecase
+}  // namespace tw::pagecase

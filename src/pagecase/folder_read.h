@@ -13,7 +13,7 @@
 #include "pagecase/fast_path.h"
 #include "pagecase/walk.h"
 
-namespace pagecase {
+namespace tw::pagecase {
 
 // The folder a call reads: its resolved bytes when we have them, and the
 // path object the documented steps would hold.
@@ -72,4 +72,4 @@ template <typename Test> void skipping_entry_errors(Test&& test) {
     }
 }
 
-}  // namespace pagecase
+}  // namespace tw::pagecase

@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-namespace pagecase {
+namespace tw::pagecase {
 namespace {
 
 constexpr long long kAdjacencyBonus = 5;
@@ -121,4 +121,4 @@ std::optional<long long> fuzzy_score_ascii(std::string_view query, std::string_v
     return score_ascii(needle, query.size(), candidate);
 }
 
-}  // namespace pagecase
+}  // namespace tw::pagecase

@@ -12,7 +12,7 @@
 #include <optional>
 #include <string_view>
 
-namespace pagecase {
+namespace tw::pagecase {
 
 // A run of code points stored with a fixed width (1, 2 or 4 bytes each).
 struct CodePoints {
@@ -42,4 +42,4 @@ std::optional<long long> fuzzy_score_ascii(CodePoints needle, std::string_view c
 // The same for a non-empty ASCII query, lower-cased while searching.
 std::optional<long long> fuzzy_score_ascii(std::string_view query, std::string_view candidate);
 
-}  // namespace pagecase
+}  // namespace tw::pagecase

@@ -9,7 +9,7 @@
 #include "pagecase/atomic_file.h"
 #include "pagecase/list_json.h"
 
-namespace pagecase {
+namespace tw::pagecase {
 namespace {
 
 using tw::py::steal_checked;
@@ -129,4 +129,4 @@ void write_file(nb::handle path, const std::string& content) {
 
 void remember_json_dumps() { json_dumps_at_load = nb::object(ns[names::json].attr("dumps")).release(); }
 
-}  // namespace pagecase
+}  // namespace tw::pagecase

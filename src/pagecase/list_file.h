@@ -4,7 +4,7 @@
 
 #include "pagecase/module_state.h"
 
-namespace pagecase {
+namespace tw::pagecase {
 
 // `entry.get("path")`.
 nb::object entry_path(nb::handle entry);
@@ -27,4 +27,4 @@ void write_file(nb::handle path, const std::string& content);
 // stands in for.
 void remember_json_dumps();
 
-}  // namespace pagecase
+}  // namespace tw::pagecase

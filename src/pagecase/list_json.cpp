@@ -9,7 +9,7 @@
 #include <cmath>
 #include <vector>
 
-namespace pagecase {
+namespace tw::pagecase {
 namespace {
 
 constexpr int kIndentWidth = 2;
@@ -204,4 +204,4 @@ std::string utf8_escaping_surrogates(nb::handle text) {
     return std::string(PyBytes_AS_STRING(encoded), static_cast<size_t>(PyBytes_GET_SIZE(encoded)));
 }
 
-}  // namespace pagecase
+}  // namespace tw::pagecase

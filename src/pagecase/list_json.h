@@ -9,7 +9,7 @@
 
 #include "common/errors.h"
 
-namespace pagecase {
+namespace tw::pagecase {
 
 namespace nb = nanobind;
 
@@ -23,4 +23,4 @@ std::optional<std::string> render_entries(nb::handle value);
 // `text.encode("utf-8", "backslashreplace")`.
 std::string utf8_escaping_surrogates(nb::handle text);
 
-}  // namespace pagecase
+}  // namespace tw::pagecase

@@ -5,7 +5,7 @@
 #include "pagecase/folder_read.h"
 #include "pagecase/paths.h"
 
-namespace pagecase {
+namespace tw::pagecase {
 namespace {
 
 using Lists = std::pair<nb::list, nb::list>;  // folders, files
@@ -121,4 +121,4 @@ void bind_listing(nb::module_& m) {
           "One level of a folder inside `root`: its subfolders and Markdown files, or None.");
 }
 
-}  // namespace pagecase
+}  // namespace tw::pagecase

@@ -13,7 +13,7 @@
 #include "pagecase/module_state.h"
 #include "pagecase/paths.h"
 
-namespace pagecase {
+namespace tw::pagecase {
 namespace {
 
 using tw::py::steal_checked;
@@ -305,4 +305,4 @@ void bind_lists(nb::module_& m) {
     m.attr("Workspaces") = make_workspaces(path_list);
 }
 
-}  // namespace pagecase
+}  // namespace tw::pagecase

@@ -6,7 +6,7 @@
 // rebound one of them.
 #include "pagecase/module_state.h"
 
-namespace pagecase {
+namespace tw::pagecase {
 namespace {
 
 nb::frozenset frozenset_of(std::initializer_list<const char*> members) {
@@ -55,10 +55,10 @@ void remember_bound_names() {
 bool initialised = false;
 
 }  // namespace
-}  // namespace pagecase
+}  // namespace tw::pagecase
 
 NB_MODULE(pagecase, m) {
-    using namespace pagecase;
+    using namespace tw::pagecase;
     tw::py::refuse_second_initialisation(initialised, "tidewing_quillery.pagecase");
     m.doc() = "Document store of the Tidewing Markdown viewer: containment of outside paths, "
               "document reading, per-user state, folder listing, pickers and quick open.";

@@ -11,7 +11,7 @@
 #include "common/fsenc.h"
 #include "common/namespace.h"
 
-namespace pagecase {
+namespace tw::pagecase {
 
 namespace nb = nanobind;
 using tw::py::Name;
@@ -105,4 +105,4 @@ void bind_scan(nb::module_& m);
 void bind_listing(nb::module_& m);
 void bind_picker(nb::module_& m);
 
-}  // namespace pagecase
+}  // namespace tw::pagecase

@@ -5,7 +5,7 @@
 
 #include "pagecase/paths.h"
 
-namespace pagecase {
+namespace tw::pagecase {
 
 void NameSet::add(std::string name) {
     auto at = std::lower_bound(sorted_.begin(), sorted_.end(), name);
@@ -32,4 +32,4 @@ Verdict NameRules::markdown(std::string_view name) const {
     return markdown_suffixes.contains(lowered) ? Verdict::yes : Verdict::no;
 }
 
-}  // namespace pagecase
+}  // namespace tw::pagecase

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-namespace pagecase {
+namespace tw::pagecase {
 
 enum class Verdict : unsigned char { no, yes, ask };
 
@@ -39,4 +39,4 @@ struct NameRules {
     Verdict markdown(std::string_view name) const;
 };
 
-}  // namespace pagecase
+}  // namespace tw::pagecase

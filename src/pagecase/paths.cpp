@@ -9,7 +9,7 @@
 #include <unistd.h>
 #include <unordered_map>
 
-namespace pagecase {
+namespace tw::pagecase {
 namespace {
 
 // posixpath.join(a, b)
@@ -297,4 +297,4 @@ std::string parent_of(std::string_view path) {
     return parsed.str();
 }
 
-}  // namespace pagecase
+}  // namespace tw::pagecase

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-namespace pagecase {
+namespace tw::pagecase {
 
 // A path as pathlib parses it: `root` is "", "/" or "//" (exactly two leading
 // slashes are kept, three or more collapse to one); `parts` leaves out empty
@@ -65,4 +65,4 @@ std::string_view suffix_of(std::string_view name);
 // `str(path.parent)` for a normalised path string.
 std::string parent_of(std::string_view path);
 
-}  // namespace pagecase
+}  // namespace tw::pagecase

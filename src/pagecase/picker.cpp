@@ -9,7 +9,7 @@
 #include "pagecase/folder_read.h"
 #include "pagecase/paths.h"
 
-namespace pagecase {
+namespace tw::pagecase {
 namespace {
 
 using tw::py::fs_decode;
@@ -277,4 +277,4 @@ void bind_picker(nb::module_& m) {
           "file-system root.");
 }
 
-}  // namespace pagecase
+}  // namespace tw::pagecase

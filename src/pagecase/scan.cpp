@@ -15,7 +15,7 @@
 #include "pagecase/scan_core.h"
 #include "pagecase/scan_steps.h"
 
-namespace pagecase {
+namespace tw::pagecase {
 namespace {
 
 using tw::py::fs_decode;
@@ -278,4 +278,4 @@ void bind_scan(nb::module_& m) {
           "How well the query fits the candidate as a case-insensitive subsequence, or None.");
 }
 
-}  // namespace pagecase
+}  // namespace tw::pagecase

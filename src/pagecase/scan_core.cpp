@@ -1,7 +1,7 @@
 // The Markdown scan on file-system bytes; see scan_core.h.
 #include "pagecase/scan_core.h"
 
-namespace pagecase {
+namespace tw::pagecase {
 
 void MarkdownScan::begin_root(std::string base) {
     if (!roots_.empty() && !deduplicate_) {
@@ -92,4 +92,4 @@ void MarkdownScan::add(std::string_view name) {
                       path_end - name.size(), path_end});
 }
 
-}  // namespace pagecase
+}  // namespace tw::pagecase

@@ -16,7 +16,7 @@
 #include "pagecase/name_rules.h"
 #include "pagecase/walk.h"
 
-namespace pagecase {
+namespace tw::pagecase {
 
 struct ScanLimits {
     long long max_files;  // MAX_SCAN_FILES
@@ -96,4 +96,4 @@ private:
     bool files_pending_ = false;
 };
 
-}  // namespace pagecase
+}  // namespace tw::pagecase

@@ -6,7 +6,7 @@
 #include "common/classes.h"
 #include "pagecase/entry_dicts.h"
 
-namespace pagecase {
+namespace tw::pagecase {
 namespace {
 
 using tw::py::steal_checked;
@@ -173,4 +173,4 @@ nb::object fuzzy_score_steps(nb::handle query, nb::handle candidate) {
     return score - length_of(candidate).floor_div(nb::int_(12));
 }
 
-}  // namespace pagecase
+}  // namespace tw::pagecase

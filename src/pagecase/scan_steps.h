@@ -5,7 +5,7 @@
 
 #include "pagecase/module_state.h"
 
-namespace pagecase {
+namespace tw::pagecase {
 
 // The constants of one scan, read at the start of the call.
 struct ScanSettings {
@@ -25,4 +25,4 @@ nb::object rank_steps(nb::handle candidates, nb::handle query, nb::handle limit)
 // fuzzy_score with the arguments' own string operations.
 nb::object fuzzy_score_steps(nb::handle query, nb::handle candidate);
 
-}  // namespace pagecase
+}  // namespace tw::pagecase

@@ -6,7 +6,7 @@
 #include "common/classes.h"
 #include "pagecase/module_state.h"
 
-namespace pagecase {
+namespace tw::pagecase {
 namespace {
 
 using tw::py::steal_checked;
@@ -93,4 +93,4 @@ void bind_state(nb::module_& m) {
           "The access token remote callers must present; `rotate` replaces it.");
 }
 
-}  // namespace pagecase
+}  // namespace tw::pagecase

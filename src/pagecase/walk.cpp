@@ -6,7 +6,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
-namespace pagecase {
+namespace tw::pagecase {
 namespace {
 
 EntryType type_of_mode(mode_t mode) {
@@ -97,4 +97,4 @@ void TreeWalk::descend_into(const std::vector<std::uint32_t>& kept) {
     }
 }
 
-}  // namespace pagecase
+}  // namespace tw::pagecase

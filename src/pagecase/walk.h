@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-namespace pagecase {
+namespace tw::pagecase {
 
 // What a directory entry is, without following it: the type the directory
 // read reports, or that of an lstat when the read does not say.
@@ -85,4 +85,4 @@ private:
     DirectoryEntries entries_;
 };
 
-}  // namespace pagecase
+}  // namespace tw::pagecase

@@ -2,7 +2,7 @@
 // backend interface the three platform backends fill in.
 #include "printing/module_state.h"
 
-namespace printing {
+namespace tw::printing {
 namespace {
 
 nb::object backend_init(nb::handle self, nb::handle window) {
@@ -65,4 +65,4 @@ void bind_backend_base(nb::module_& m) {
     m.attr("_Backend") = tw::py::make_class(kModuleName, "_Backend", nb::make_tuple(), body);
 }
 
-}  // namespace printing
+}  // namespace tw::printing

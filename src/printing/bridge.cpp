@@ -2,7 +2,7 @@
 // which picks the backend class for the running platform.
 #include "printing/module_state.h"
 
-namespace printing {
+namespace tw::printing {
 namespace {
 
 constexpr double kAttachBudgetSeconds = 10.0;
@@ -155,4 +155,4 @@ void bind_backend_choice(nb::module_& m) {
           "A new backend for the running platform, constructed with the window.");
 }
 
-}  // namespace printing
+}  // namespace tw::printing

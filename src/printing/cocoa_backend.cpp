@@ -7,7 +7,7 @@
 // untouched.
 #include "printing/module_state.h"
 
-namespace printing {
+namespace tw::printing {
 namespace {
 
 nb::object cocoa_prepare(nb::handle self) {
@@ -78,4 +78,4 @@ void bind_cocoa_backend(nb::module_& m) {
         "wkwebview", {nullptr, &cocoa_prepare, &cocoa_show_dialog, &cocoa_export_pdf});
 }
 
-}  // namespace printing
+}  // namespace tw::printing

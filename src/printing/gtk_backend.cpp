@@ -7,7 +7,7 @@
 // a bridge script that a host's local page never announces.
 #include "printing/module_state.h"
 
-namespace printing {
+namespace tw::printing {
 namespace {
 
 nb::handle gtk_backend_class;  // for super(); set once at load
@@ -112,4 +112,4 @@ void bind_gtk_backend(nb::module_& m) {
     m.attr("_GtkBackend") = cls;
 }
 
-}  // namespace printing
+}  // namespace tw::printing

@@ -6,7 +6,7 @@
 // so a window that pywebview registers later is found by a later call.
 #include "printing/module_state.h"
 
-namespace printing {
+namespace tw::printing {
 namespace {
 
 constexpr const char* kPlatformPrefix = "webview.platforms.";
@@ -97,4 +97,4 @@ void bind_lookups(nb::module_& m) {
           "How long, in milliseconds, a host lets the page settle before printing it.");
 }
 
-}  // namespace printing
+}  // namespace tw::printing

@@ -8,7 +8,7 @@
 // each is imported by the function that needs it, when it runs.
 #include "printing/module_state.h"
 
-namespace printing {
+namespace tw::printing {
 namespace {
 
 void bind_standard_modules(nb::module_& m) {
@@ -28,10 +28,10 @@ void bind_constants(nb::module_& m) {
 bool initialised = false;
 
 }  // namespace
-}  // namespace printing
+}  // namespace tw::printing
 
 NB_MODULE(printing, m) {
-    using namespace printing;
+    using namespace tw::printing;
     tw::py::refuse_second_initialisation(initialised, kModuleName);
     m.doc() = "Printing and PDF export for pywebview windows: a per-window print bridge over "
               "WebKitGTK, WKWebView or WebView2.";

@@ -11,7 +11,7 @@
 #include "common/errors.h"
 #include "common/namespace.h"
 
-namespace printing {
+namespace tw::printing {
 
 namespace nb = nanobind;
 using tw::py::Name;
@@ -140,4 +140,4 @@ void bind_webview2_backend(nb::module_& m);
 void bind_backend_choice(nb::module_& m);
 void bind_lookups(nb::module_& m);
 
-}  // namespace printing
+}  // namespace tw::printing

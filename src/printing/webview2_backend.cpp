@@ -4,7 +4,7 @@
 // continuation of its task, whatever the task's outcome.
 #include "printing/module_state.h"
 
-namespace printing {
+namespace tw::printing {
 namespace {
 
 nb::object edge_prepare(nb::handle self) {
@@ -55,4 +55,4 @@ void bind_webview2_backend(nb::module_& m) {
         "webview2", {nullptr, &edge_prepare, &edge_show_dialog, &edge_export_pdf});
 }
 
-}  // namespace printing
+}  // namespace tw::printing

@@ -3,7 +3,7 @@
 #include "tw_lattice/module_state.h"
 #include "tw_lattice/wipe.h"
 
-namespace lattice {
+namespace tw::lattice {
 
 nb::object decoded_text(nb::handle data) {
     if (PyBytes_Check(data.ptr()))
@@ -27,4 +27,4 @@ KeyBytes::~KeyBytes() {
         tw::lattice::secure_wipe(PyBytes_AS_STRING(bytes), static_cast<size_t>(PyBytes_GET_SIZE(bytes)));
 }
 
-}  // namespace lattice
+}  // namespace tw::lattice

@@ -15,7 +15,7 @@
 #include "tw_lattice/sealed_constants.h"
 #include "tw_lattice/wipe.h"
 
-namespace lattice {
+namespace tw::lattice {
 namespace {
 
 using tw::lattice::DerivationConstants;
@@ -253,4 +253,4 @@ void bind_lattice(nb::module_& m) {
                      "-> str | None"));
 }
 
-}  // namespace lattice
+}  // namespace tw::lattice

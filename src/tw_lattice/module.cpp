@@ -7,7 +7,7 @@
 #include "tw_lattice/aes.h"
 #include "tw_lattice/module_state.h"
 
-namespace lattice {
+namespace tw::lattice {
 namespace {
 
 void bind_standard_modules(nb::module_& m) {
@@ -22,10 +22,10 @@ void bind_standard_modules(nb::module_& m) {
 bool initialised = false;
 
 }  // namespace
-}  // namespace lattice
+}  // namespace tw::lattice
 
 NB_MODULE(tw_lattice, m) {
-    using namespace lattice;
+    using namespace tw::lattice;
     tw::py::refuse_second_initialisation(initialised, kModuleName);
     m.doc() = "Authenticated encryption of strings, data and files: AES-128-CBC, a token "
               "cipher in the Fernet format, and the tw_lattice class.";

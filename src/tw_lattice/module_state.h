@@ -9,7 +9,7 @@
 #include "common/errors.h"
 #include "common/namespace.h"
 
-namespace lattice {
+namespace tw::lattice {
 
 namespace nb = nanobind;
 using tw::py::Name;
@@ -85,4 +85,4 @@ void remember_standard_functions();
 void bind_token_cipher(nb::module_& m);
 void bind_lattice(nb::module_& m);
 
-}  // namespace lattice
+}  // namespace tw::lattice

@@ -13,7 +13,7 @@
 
 #include "tw_lattice/module_state.h"
 
-namespace lattice {
+namespace tw::lattice {
 namespace {
 
 using tw::py::steal_checked;
@@ -100,4 +100,4 @@ nb::object urlsafe_b64decode(nb::handle data) {
     return base64.attr("b64decode")(standard);
 }
 
-}  // namespace lattice
+}  // namespace tw::lattice

@@ -12,7 +12,7 @@
 #include "tw_lattice/token_format.h"
 #include "tw_lattice/wipe.h"
 
-namespace lattice {
+namespace tw::lattice {
 namespace {
 
 using tw::lattice::secure_wipe;
@@ -272,4 +272,4 @@ void bind_token_cipher(nb::module_& m) {
     m.attr("TwFernet") = cls;
 }
 
-}  // namespace lattice
+}  // namespace tw::lattice
