@@ -16,7 +16,9 @@ namespace tw::py {
 
 // A parameter that takes any object. nanobind refuses None for parameters
 // unless told otherwise; our functions decide for themselves what None means.
-inline auto arg(const char* name) { return nb::arg(name).none(); }
+inline auto arg(const char* name) {
+    return nb::arg(name).none();
+}
 
 // A function that binds as a method when stored in a class.
 template <typename Func, typename... Extra>
@@ -34,11 +36,17 @@ inline nb::object builtin(const char* name) {
     return nb::module_::import_("builtins").attr(name);
 }
 
-inline nb::object property(nb::handle getter) { return builtin("property")(getter); }
+inline nb::object property(nb::handle getter) {
+    return builtin("property")(getter);
+}
 
-inline nb::object classmethod(nb::handle func) { return steal_checked(PyClassMethod_New(func.ptr())); }
+inline nb::object classmethod(nb::handle func) {
+    return steal_checked(PyClassMethod_New(func.ptr()));
+}
 
-inline nb::object staticmethod(nb::handle func) { return steal_checked(PyStaticMethod_New(func.ptr())); }
+inline nb::object staticmethod(nb::handle func) {
+    return steal_checked(PyStaticMethod_New(func.ptr()));
+}
 
 // `type(name, bases, ns)` with __module__ and __qualname__ filled in.
 inline nb::object make_class(const char* module, const char* name, nb::tuple bases, nb::dict ns) {
@@ -53,4 +61,4 @@ inline nb::object make_dataclass(nb::handle cls, nb::kwargs options) {
     return dataclass(**options)(cls);
 }
 
-}  // namespace tw::py
+} // namespace tw::py

@@ -31,7 +31,9 @@ inline PyObject* check(PyObject* result) {
 }
 
 // Steal a new reference returned by the C API, raising on NULL.
-inline nb::object steal_checked(PyObject* result) { return nb::steal(check(result)); }
+inline nb::object steal_checked(PyObject* result) {
+    return nb::steal(check(result));
+}
 
 // Python's truth test of `obj`.
 inline bool truthy(nb::handle obj) {
@@ -41,11 +43,12 @@ inline bool truthy(nb::handle obj) {
 }
 
 // `str(obj)`.
-inline nb::object str_of(nb::handle obj) { return steal_checked(PyObject_Str(obj.ptr())); }
+inline nb::object str_of(nb::handle obj) {
+    return steal_checked(PyObject_Str(obj.ptr()));
+}
 
 // Whether `error` is an instance of any of the given exception classes.
-template <typename... Types>
-bool matches_any(const nb::python_error& error, Types... types) {
+template <typename... Types> bool matches_any(const nb::python_error& error, Types... types) {
     return (error.matches(types) || ...);
 }
 
@@ -57,4 +60,4 @@ bool matches_any(const nb::python_error& error, Types... types) {
     throw nb::python_error();
 }
 
-}  // namespace tw::py
+} // namespace tw::py

@@ -42,6 +42,8 @@ inline nb::str fs_decode(std::string_view bytes) {
         PyUnicode_DecodeFSDefaultAndSize(bytes.data(), static_cast<Py_ssize_t>(bytes.size()))));
 }
 
-inline bool has_nul(std::string_view bytes) { return bytes.find('\0') != std::string_view::npos; }
+inline bool has_nul(std::string_view bytes) {
+    return bytes.find('\0') != std::string_view::npos;
+}
 
-}  // namespace tw::py
+} // namespace tw::py

@@ -16,23 +16,23 @@ namespace tw::py {
 // A module attribute name, interned once. Declare them as `inline const Name`
 // at namespace scope so each module has exactly one of each.
 class Name {
-public:
+  public:
     constexpr explicit Name(const char* text) : text_(text) {}
     const char* text() const { return text_; }
     PyObject* key() const {
-        if (!key_) key_ = check(PyUnicode_InternFromString(text_));  // lives for the process
+        if (!key_) key_ = check(PyUnicode_InternFromString(text_)); // lives for the process
         return key_;
     }
 
-private:
+  private:
     friend class ModuleNamespace;
     const char* text_;
     mutable PyObject* key_ = nullptr;
-    mutable PyObject* original_ = nullptr;  // the value bound at load, if remembered
+    mutable PyObject* original_ = nullptr; // the value bound at load, if remembered
 };
 
 class ModuleNamespace {
-public:
+  public:
     // Called once from the module's initialisation. The module is kept alive for
     // the rest of the process: its functions keep reading its namespace even
     // after a host drops it from sys.modules.
@@ -74,7 +74,7 @@ public:
     // The value remembered at load (borrowed; valid for the process).
     nb::handle original(const Name& name) const { return name.original_; }
 
-private:
+  private:
     PyObject* module_ = nullptr;
     PyObject* dict_ = nullptr;
 };
@@ -89,4 +89,4 @@ inline void refuse_second_initialisation(bool& initialised, const char* module_n
     initialised = true;
 }
 
-}  // namespace tw::py
+} // namespace tw::py

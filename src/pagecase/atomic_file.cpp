@@ -11,7 +11,7 @@
 namespace tw::pagecase {
 namespace {
 
-constexpr int kMaxLinkHops = 40;  // the kernel's own limit before ELOOP
+constexpr int kMaxLinkHops = 40; // the kernel's own limit before ELOOP
 
 std::string directory_of(const std::string& path) {
     size_t slash = path.rfind('/');
@@ -24,7 +24,7 @@ std::string directory_of(const std::string& path) {
 struct Destination {
     std::string path;
     bool exists = false;
-    struct stat status {};
+    struct stat status{};
 };
 
 // Follows symbolic links at `path` itself, as writing through it would.
@@ -33,14 +33,16 @@ std::optional<Destination> follow_links(std::string path, int& error) {
         Destination found{path};
         found.exists = ::lstat(path.c_str(), &found.status) == 0;
         if (!found.exists || !S_ISLNK(found.status.st_mode)) return found;
-        std::string target(static_cast<size_t>(found.status.st_size > 0 ? found.status.st_size : 255) + 1, '\0');
+        std::string target(
+            static_cast<size_t>(found.status.st_size > 0 ? found.status.st_size : 255) + 1, '\0');
         ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
         if (n < 0) {
             error = errno;
             return std::nullopt;
         }
         target.resize(static_cast<size_t>(n));
-        path = (!target.empty() && target.front() == '/') ? target : directory_of(path) + "/" + target;
+        path =
+            (!target.empty() && target.front() == '/') ? target : directory_of(path) + "/" + target;
     }
     error = ELOOP;
     return std::nullopt;
@@ -58,7 +60,7 @@ int write_all(int fd, std::string_view content) {
     return 0;
 }
 
-}  // namespace
+} // namespace
 
 int replace_file(const std::string& path, std::string_view content, FileMode mode) {
     int error = 0;
@@ -73,13 +75,14 @@ int replace_file(const std::string& path, std::string_view content, FileMode mod
     // Writing in place would need permission to write the file itself; a file
     // we may not write stays as it is, although its folder would let us
     // replace it.
-    if (destination->exists && ::faccessat(AT_FDCWD, destination->path.c_str(), W_OK, AT_EACCESS) != 0)
+    if (destination->exists &&
+        ::faccessat(AT_FDCWD, destination->path.c_str(), W_OK, AT_EACCESS) != 0)
         return errno;
 
     bool set_bits = mode == FileMode::owner_only || destination->exists;
     mode_t bits = mode == FileMode::owner_only ? 0600
                   : destination->exists        ? (destination->status.st_mode & 07777)
-                                               : 0666;  // reduced by the umask, as for any new file
+                                               : 0666; // reduced by the umask, as for any new file
 
     const std::string& target = destination->path;
     size_t slash = target.rfind('/');
@@ -92,7 +95,7 @@ int replace_file(const std::string& path, std::string_view content, FileMode mod
     const mode_t creation_bits = set_bits ? (bits & 0600) : bits;
     const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
     int fd = ::open(temporary.c_str(), flags, creation_bits);
-    if (fd < 0 && errno == EEXIST) {  // left behind by an earlier process with our pid and tid
+    if (fd < 0 && errno == EEXIST) { // left behind by an earlier process with our pid and tid
         ::unlink(temporary.c_str());
         fd = ::open(temporary.c_str(), flags, creation_bits);
     }
@@ -107,4 +110,4 @@ int replace_file(const std::string& path, std::string_view content, FileMode mod
     return error;
 }
 
-}  // namespace tw::pagecase
+} // namespace tw::pagecase

@@ -15,12 +15,12 @@
 namespace tw::pagecase {
 
 enum class FileMode {
-    owner_only,     // 0o600 from creation, before any byte is written
-    like_replaced,  // the permission bits of the file being replaced (new files: umask default);
-                    // a destination that is a symbolic link is replaced at its target
+    owner_only,    // 0o600 from creation, before any byte is written
+    like_replaced, // the permission bits of the file being replaced (new files: umask default);
+                   // a destination that is a symbolic link is replaced at its target
 };
 
 // Returns 0 on success, else the errno of the step that failed.
 int replace_file(const std::string& path, std::string_view content, FileMode mode);
 
-}  // namespace tw::pagecase
+} // namespace tw::pagecase

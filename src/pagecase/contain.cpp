@@ -77,7 +77,8 @@ nb::object contain(nb::handle root, nb::handle raw) {
     if (!text) return contain_through_python(root, raw);
     std::optional<std::string> raw_bytes = outside_path_bytes(*text);
     if (!raw_bytes) return nb::none();
-    if (!ns.unchanged(names::Path) || !is_path_object(root)) return contain_through_python(root, raw);
+    if (!ns.unchanged(names::Path) || !is_path_object(root))
+        return contain_through_python(root, raw);
 
     std::optional<ContainedPath> target = contain_native(path_bytes(root), *raw_bytes);
     if (!target) return nb::none();
@@ -102,15 +103,15 @@ nb::object is_markdown(nb::handle path) {
     return nb::bool_(lowered_suffix_in(name, ns[names::MARKDOWN_SUFFIXES]));
 }
 
-}  // namespace
+} // namespace
 
 bool lowered_suffix_in(nb::handle name, nb::handle suffixes) {
     Py_ssize_t length = PyUnicode_GET_LENGTH(name.ptr());
     Py_ssize_t dot = PyUnicode_FindChar(name.ptr(), '.', 0, length, -1);
     if (dot == -2) throw nb::python_error();
     bool has_suffix = dot > 0 && dot < length - 1;
-    nb::object suffix = has_suffix ? steal_checked(PyUnicode_Substring(name.ptr(), dot, length))
-                                   : nb::str("");
+    nb::object suffix =
+        has_suffix ? steal_checked(PyUnicode_Substring(name.ptr(), dot, length)) : nb::str("");
     return contains(suffixes, lower_ascii_or_python(suffix));
 }
 
@@ -128,4 +129,4 @@ void bind_paths(nb::module_& m) {
           "Whether the lower-cased suffix of the final component is a Markdown suffix.");
 }
 
-}  // namespace tw::pagecase
+} // namespace tw::pagecase

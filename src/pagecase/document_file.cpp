@@ -13,7 +13,7 @@ namespace tw::pagecase {
 namespace {
 
 class FileDescriptor {
-public:
+  public:
     explicit FileDescriptor(int fd) : fd_(fd) {}
     FileDescriptor(const FileDescriptor&) = delete;
     FileDescriptor& operator=(const FileDescriptor&) = delete;
@@ -22,7 +22,7 @@ public:
     }
     int get() const { return fd_; }
 
-private:
+  private:
     int fd_;
 };
 
@@ -49,7 +49,8 @@ bool is_ascii(const char* data, size_t size) {
         std::memcpy(&word, data + k, 8);
         high |= word;
     }
-    for (; k < size; ++k) high |= static_cast<unsigned char>(data[k]);
+    for (; k < size; ++k)
+        high |= static_cast<unsigned char>(data[k]);
     return (high & 0x8080808080808080ull) == 0;
 }
 
@@ -57,10 +58,10 @@ bool is_ascii(const char* data, size_t size) {
 // buffer that stops growing past `cap` + 1 bytes.
 std::optional<nb::object> read_grown_file(int fd, std::string prefix, int64_t cap) {
     bool too_large = false, failed = false;
-    Py_BEGIN_ALLOW_THREADS
-    const size_t chunk = 1 << 20;
+    Py_BEGIN_ALLOW_THREADS const size_t chunk = 1 << 20;
     while (static_cast<int64_t>(prefix.size()) <= cap) {
-        size_t room = static_cast<size_t>(std::min<int64_t>(cap + 1 - static_cast<int64_t>(prefix.size()), chunk));
+        size_t room = static_cast<size_t>(
+            std::min<int64_t>(cap + 1 - static_cast<int64_t>(prefix.size()), chunk));
         size_t old = prefix.size();
         prefix.resize(old + room);
         ssize_t n = read_up_to(fd, prefix.data() + old, room);
@@ -72,15 +73,15 @@ std::optional<nb::object> read_grown_file(int fd, std::string prefix, int64_t ca
         if (static_cast<size_t>(n) < room) break;
     }
     too_large = static_cast<int64_t>(prefix.size()) > cap;
-    Py_END_ALLOW_THREADS
-    if (failed || too_large) return std::nullopt;
+    Py_END_ALLOW_THREADS if (failed || too_large) return std::nullopt;
     return decode_document(prefix);
 }
 
-}  // namespace
+} // namespace
 
 nb::object decode_document(std::string_view bytes) {
-    if (bytes.size() >= 3 && std::memcmp(bytes.data(), "\xEF\xBB\xBF", 3) == 0) bytes.remove_prefix(3);
+    if (bytes.size() >= 3 && std::memcmp(bytes.data(), "\xEF\xBB\xBF", 3) == 0)
+        bytes.remove_prefix(3);
     auto size = static_cast<Py_ssize_t>(bytes.size());
     PyObject* text = PyUnicode_DecodeUTF8(bytes.data(), size, nullptr);
     if (!text && PyErr_ExceptionMatches(PyExc_UnicodeDecodeError)) {
@@ -105,7 +106,8 @@ int64_t byte_cap(nb::handle limit) {
     return INT64_MAX - 1;
 }
 
-std::optional<nb::object> read_document_text(const std::string& path, int64_t expected, int64_t cap) {
+std::optional<nb::object> read_document_text(const std::string& path, int64_t expected,
+                                             int64_t cap) {
     FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (file.get() < 0) return std::nullopt;
     size_t size = static_cast<size_t>(std::clamp<int64_t>(expected, 0, std::max<int64_t>(cap, 0)));
@@ -118,16 +120,14 @@ std::optional<nb::object> read_document_text(const std::string& path, int64_t ex
     ssize_t got = 0;
     bool grew = false, ascii = false;
     char probe = 0;
-    Py_BEGIN_ALLOW_THREADS
-    got = read_up_to(file.get(), data, size);
+    Py_BEGIN_ALLOW_THREADS got = read_up_to(file.get(), data, size);
     if (got == static_cast<ssize_t>(size)) {
         ssize_t extra = read_up_to(file.get(), &probe, 1);
         if (extra < 0) got = -1;
         grew = extra == 1;
     }
     if (got >= 0 && !grew) ascii = is_ascii(data, static_cast<size_t>(got));
-    Py_END_ALLOW_THREADS
-    if (got < 0) return std::nullopt;
+    Py_END_ALLOW_THREADS if (got < 0) return std::nullopt;
     if (grew) {
         // A regular file is read again from its start, holding nothing else
         // meanwhile; a pipe cannot seek, and carries over what was read (its
@@ -141,9 +141,9 @@ std::optional<nb::object> read_document_text(const std::string& path, int64_t ex
         return read_grown_file(file.get(), std::move(prefix), cap);
     }
     if (!ascii) return decode_document(std::string_view(data, static_cast<size_t>(got)));
-    if (static_cast<size_t>(got) < size)  // the file shrank after its stat
+    if (static_cast<size_t>(got) < size) // the file shrank after its stat
         return tw::py::steal_checked(PyUnicode_DecodeASCII(data, got, nullptr));
     return text;
 }
 
-}  // namespace tw::pagecase
+} // namespace tw::pagecase

@@ -23,6 +23,7 @@ int64_t byte_cap(nb::handle limit);
 // Reads the whole file at `path` (expected to hold `expected` bytes, as its
 // stat said) and decodes it. Nothing when opening or reading fails, or when
 // more than `cap` bytes turn up; never holds more than `cap` + 1 bytes.
-std::optional<nb::object> read_document_text(const std::string& path, int64_t expected, int64_t cap);
+std::optional<nb::object> read_document_text(const std::string& path, int64_t expected,
+                                             int64_t cap);
 
-}  // namespace tw::pagecase
+} // namespace tw::pagecase

@@ -17,15 +17,25 @@ using tw::py::steal_checked;
 // Line boundaries of str.splitlines().
 inline bool is_line_break(Py_UCS4 ch) {
     switch (ch) {
-    case '\n': case '\r': case 0x0b: case 0x0c: case 0x1c: case 0x1d: case 0x1e: case 0x85:
-    case 0x2028: case 0x2029:
+    case '\n':
+    case '\r':
+    case 0x0b:
+    case 0x0c:
+    case 0x1c:
+    case 0x1d:
+    case 0x1e:
+    case 0x85:
+    case 0x2028:
+    case 0x2029:
         return true;
     default:
         return false;
     }
 }
 
-inline bool is_space(Py_UCS4 ch) { return Py_UNICODE_ISSPACE(ch); }
+inline bool is_space(Py_UCS4 ch) {
+    return Py_UNICODE_ISSPACE(ch);
+}
 
 constexpr int kTitleLines = 40;
 
@@ -36,16 +46,21 @@ std::optional<std::pair<Py_ssize_t, Py_ssize_t>> find_title(const Char* text, Py
     Py_ssize_t start = 0;
     for (int line = 0; line < kTitleLines && start < length; ++line) {
         Py_ssize_t end = start;
-        while (end < length && !is_line_break(text[end])) ++end;
+        while (end < length && !is_line_break(text[end]))
+            ++end;
         Py_ssize_t next = end;
-        if (next < length) next += (text[next] == '\r' && next + 1 < length && text[next + 1] == '\n') ? 2 : 1;
+        if (next < length)
+            next += (text[next] == '\r' && next + 1 < length && text[next + 1] == '\n') ? 2 : 1;
 
         Py_ssize_t begin = start, stop = end;
-        while (begin < stop && is_space(text[begin])) ++begin;
-        while (stop > begin && is_space(text[stop - 1])) --stop;
+        while (begin < stop && is_space(text[begin]))
+            ++begin;
+        while (stop > begin && is_space(text[stop - 1]))
+            --stop;
         if (stop - begin >= 2 && text[begin] == '#' && text[begin + 1] == ' ') {
             begin += 2;
-            while (begin < stop && is_space(text[begin])) ++begin;
+            while (begin < stop && is_space(text[begin]))
+                ++begin;
             return std::make_pair(begin, stop);
         }
         start = next;
@@ -56,9 +71,12 @@ std::optional<std::pair<Py_ssize_t, Py_ssize_t>> find_title(const Char* text, Py
 std::optional<std::pair<Py_ssize_t, Py_ssize_t>> find_title(nb::handle text) {
     Py_ssize_t length = PyUnicode_GET_LENGTH(text.ptr());
     switch (PyUnicode_KIND(text.ptr())) {
-    case PyUnicode_1BYTE_KIND: return find_title(PyUnicode_1BYTE_DATA(text.ptr()), length);
-    case PyUnicode_2BYTE_KIND: return find_title(PyUnicode_2BYTE_DATA(text.ptr()), length);
-    default: return find_title(PyUnicode_4BYTE_DATA(text.ptr()), length);
+    case PyUnicode_1BYTE_KIND:
+        return find_title(PyUnicode_1BYTE_DATA(text.ptr()), length);
+    case PyUnicode_2BYTE_KIND:
+        return find_title(PyUnicode_2BYTE_DATA(text.ptr()), length);
+    default:
+        return find_title(PyUnicode_4BYTE_DATA(text.ptr()), length);
     }
 }
 
@@ -69,7 +87,8 @@ nb::object document_title(nb::handle self) {
             return steal_checked(PyUnicode_Substring(text.ptr(), span->first, span->second));
     } else {
         // Not a str: the documented steps through its own methods.
-        nb::object lines = text.attr("splitlines")()[nb::slice(nb::none(), nb::int_(kTitleLines), nb::none())];
+        nb::object lines =
+            text.attr("splitlines")()[nb::slice(nb::none(), nb::int_(kTitleLines), nb::none())];
         for (nb::handle line : lines) {
             nb::object stripped = line.attr("strip")();
             if (nb::cast<bool>(stripped.attr("startswith")("# ")))
@@ -94,7 +113,7 @@ nb::object document_payload(nb::handle self) {
 
 nb::object make_document_class() {
     nb::dict annotations;
-    annotations["path"] = "pathlib.Path";  // text, as in the list records
+    annotations["path"] = "pathlib.Path"; // text, as in the list records
     annotations["text"] = "str";
     annotations["mtime"] = "float";
     annotations["size"] = "int";
@@ -104,9 +123,10 @@ nb::object make_document_class() {
                       "st_size of the stat taken before reading.";
     body["title"] = tw::py::property(
         tw::py::method("title", &document_title, nb::sig("def title(self) -> str")));
-    body["as_payload"] =
-        tw::py::method("as_payload", &document_payload, nb::sig("def as_payload(self) -> dict[str, object]"));
-    nb::object cls = tw::py::make_class("tidewing_quillery.pagecase", "Document", nb::make_tuple(), body);
+    body["as_payload"] = tw::py::method("as_payload", &document_payload,
+                                        nb::sig("def as_payload(self) -> dict[str, object]"));
+    nb::object cls =
+        tw::py::make_class("tidewing_quillery.pagecase", "Document", nb::make_tuple(), body);
     nb::kwargs options;
     options["frozen"] = true;
     return tw::py::make_dataclass(cls, options);
@@ -131,7 +151,8 @@ bool is_file_through_python(nb::handle path) {
 
 bool is_markdown_call(nb::handle path, std::string_view bytes) {
     if (ns.unchanged(names::is_markdown))
-        return lowered_suffix_in(tw::py::fs_decode(final_component(bytes)), ns[names::MARKDOWN_SUFFIXES]);
+        return lowered_suffix_in(tw::py::fs_decode(final_component(bytes)),
+                                 ns[names::MARKDOWN_SUFFIXES]);
     return truthy(ns[names::is_markdown](path));
 }
 
@@ -189,7 +210,8 @@ nb::object resolve_asset(nb::handle document, nb::handle raw) {
 
 nb::object mtime_of(const struct stat& st) {
     // The same double os.stat_result.st_mtime holds.
-    return nb::float_(static_cast<double>(st.st_mtim.tv_sec) + static_cast<double>(st.st_mtim.tv_nsec) * 1e-9);
+    return nb::float_(static_cast<double>(st.st_mtim.tv_sec) +
+                      static_cast<double>(st.st_mtim.tv_nsec) * 1e-9);
 }
 
 nb::object make_document(nb::handle path, nb::handle text, const struct stat& st) {
@@ -223,8 +245,8 @@ nb::object read_document(nb::handle path) {
         if (exceeds(nb::int_(PyObject_Length(raw.ptr())), limit)) return nb::none();
         nb::kwargs fields;
         fields["path"] = path;
-        fields["text"] = decode_document(std::string_view(PyBytes_AsString(raw.ptr()),
-                                                          static_cast<size_t>(PyBytes_Size(raw.ptr()))));
+        fields["text"] = decode_document(std::string_view(
+            PyBytes_AsString(raw.ptr()), static_cast<size_t>(PyBytes_Size(raw.ptr()))));
         fields["mtime"] = st.attr("st_mtime");
         fields["size"] = st.attr("st_size");
         return ns[names::Document](**fields);
@@ -256,7 +278,7 @@ nb::object stat_signature(nb::handle path) {
     return nb::make_tuple(mtime_of(st), nb::int_(static_cast<long long>(st.st_size)));
 }
 
-}  // namespace
+} // namespace
 
 void bind_documents(nb::module_& m) {
     m.attr("Document") = make_document_class();
@@ -274,4 +296,4 @@ void bind_documents(nb::module_& m) {
           "The (st_mtime, st_size) pair of a file, or None.");
 }
 
-}  // namespace tw::pagecase
+} // namespace tw::pagecase

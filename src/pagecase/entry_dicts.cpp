@@ -21,7 +21,7 @@ void put(PyObject* dict, PyObject* key, nb::handle value) {
     if (PyDict_SetItem(dict, key, value.ptr()) != 0) throw nb::python_error();
 }
 
-}  // namespace
+} // namespace
 
 nb::object scan_result(nb::handle path, nb::handle name, nb::handle relative, nb::handle root) {
     nb::object dict = tw::py::steal_checked(PyDict_New());
@@ -39,4 +39,4 @@ nb::object directory_entry(nb::handle name, nb::handle path) {
     return dict;
 }
 
-}  // namespace tw::pagecase
+} // namespace tw::pagecase

@@ -12,4 +12,4 @@ nb::object scan_result(nb::handle path, nb::handle name, nb::handle relative, nb
 // {"name": ..., "path": ...}
 nb::object directory_entry(nb::handle name, nb::handle path);
 
-}  // namespace tw::pagecase
+} // namespace tw::pagecase

@@ -13,7 +13,7 @@ PyObject* scandir_at_load = nullptr;
 bool attribute_is(nb::handle module, const char* name, PyObject* expected) {
     PyObject* value = PyObject_GetAttrString(module.ptr(), name);
     if (!value) {
-        PyErr_Clear();  // the documented steps will raise it themselves
+        PyErr_Clear(); // the documented steps will raise it themselves
         return false;
     }
     Py_DECREF(value);
@@ -58,7 +58,7 @@ std::uint32_t lower_ascii(char c) {
                                 : static_cast<unsigned char>(c);
 }
 
-}  // namespace
+} // namespace
 
 void remember_directory_functions() {
     nb::object os = ns[names::os];
@@ -142,4 +142,4 @@ std::size_t slice_length(nb::handle limit, std::size_t length) {
         PySlice_AdjustIndices(static_cast<Py_ssize_t>(length), &start, &stop, step));
 }
 
-}  // namespace tw::pagecase
+} // namespace tw::pagecase

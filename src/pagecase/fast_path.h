@@ -42,17 +42,17 @@ CodePoints code_points(nb::handle text);
 // The sort key `text.lower()` of a name or path given as file-system bytes:
 // ASCII text is lower-cased while comparing, anything else once by str.lower().
 class LoweredKey {
-public:
+  public:
     explicit LoweredKey(std::string_view bytes);
     bool operator<(const LoweredKey& other) const;
 
-private:
+  private:
     std::string_view ascii_;
-    nb::object lowered_;  // the lower-cased str when the text is not ASCII
+    nb::object lowered_; // the lower-cased str when the text is not ASCII
 };
 
 // The length `[:limit]` leaves of a sequence of `length` items, raising the
 // TypeError of slicing for a limit that is neither None nor an index.
 std::size_t slice_length(nb::handle limit, std::size_t length);
 
-}  // namespace tw::pagecase
+} // namespace tw::pagecase

@@ -28,7 +28,7 @@ nb::object or_none(nb::object obj) {
     return obj.is_valid() ? obj : nb::none();
 }
 
-}  // namespace
+} // namespace
 
 Folder Folder::from_bytes(std::string bytes, nb::handle cls) {
     Folder folder;
@@ -48,7 +48,7 @@ bool Folder::is_dir() {
     try {
         if (!truthy(object_.attr("is_dir")())) return false;
     } catch (nb::python_error& error) {
-        if (error.matches(PyExc_OSError)) return false;  // a name too long, for one
+        if (error.matches(PyExc_OSError)) return false; // a name too long, for one
         throw;
     }
     // An existing folder has no NUL and encodes: its bytes can be read natively.
@@ -93,9 +93,12 @@ int read_folder(const std::string& path, DirectoryEntries& out) {
 
 bool markdown_name(const NameRules& rules, std::string_view name) {
     switch (rules.markdown(name)) {
-    case Verdict::yes: return true;
-    case Verdict::no: return false;
-    default: return markdown_by_interpreter(name, ns[names::MARKDOWN_SUFFIXES]);
+    case Verdict::yes:
+        return true;
+    case Verdict::no:
+        return false;
+    default:
+        return markdown_by_interpreter(name, ns[names::MARKDOWN_SUFFIXES]);
     }
 }
 
@@ -144,4 +147,4 @@ void for_each_scandir_entry(nb::handle target, const std::function<void(nb::hand
     exit(manager, nb::none(), nb::none(), nb::none());
 }
 
-}  // namespace tw::pagecase
+} // namespace tw::pagecase

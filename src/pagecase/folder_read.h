@@ -18,7 +18,7 @@ namespace tw::pagecase {
 // The folder a call reads: its resolved bytes when we have them, and the
 // path object the documented steps would hold.
 class Folder {
-public:
+  public:
     // A path resolved natively; `cls` is the class pathlib would have built.
     static Folder from_bytes(std::string bytes, nb::handle cls);
     // A path object returned by `resolve()` or `contain`.
@@ -28,11 +28,11 @@ public:
     bool is_dir();
     nb::object object();
     const std::optional<std::string>& bytes() const { return bytes_; }
-    nb::object text();            // str(target)
-    nb::object name();            // target.name
-    nb::object parent_or_none();  // str(target.parent), None for the file-system root
+    nb::object text();           // str(target)
+    nb::object name();           // target.name
+    nb::object parent_or_none(); // str(target.parent), None for the file-system root
 
-private:
+  private:
     std::optional<std::string> bytes_;
     nb::object object_;
     nb::handle cls_;
@@ -72,4 +72,4 @@ template <typename Test> void skipping_entry_errors(Test&& test) {
     }
 }
 
-}  // namespace tw::pagecase
+} // namespace tw::pagecase

@@ -30,7 +30,7 @@ std::optional<long long> greedy(const Needle& needle, std::size_t needle_length,
                                 std::size_t candidate_length) {
     long long score = 0;
     std::size_t position = 0;
-    bool have_previous = false;  // `previous` starts at -2: no adjacency for the first match
+    bool have_previous = false; // `previous` starts at -2: no adjacency for the first match
     std::size_t previous = 0;
     for (std::size_t k = 0; k < needle_length; ++k) {
         std::size_t found = find(needle(k), position);
@@ -52,9 +52,12 @@ template <typename Char> auto reader(const void* data) {
 // Calls `body` with a reader of the code points, whatever their width.
 template <typename Body> auto with_reader(CodePoints text, Body body) {
     switch (text.width) {
-    case 1: return body(reader<std::uint8_t>(text.data));
-    case 2: return body(reader<std::uint16_t>(text.data));
-    default: return body(reader<std::uint32_t>(text.data));
+    case 1:
+        return body(reader<std::uint8_t>(text.data));
+    case 2:
+        return body(reader<std::uint16_t>(text.data));
+    default:
+        return body(reader<std::uint32_t>(text.data));
     }
 }
 
@@ -93,7 +96,7 @@ std::optional<long long> score_ascii(const Needle& needle, std::size_t needle_le
     return greedy(needle, needle_length, find, at, length);
 }
 
-}  // namespace
+} // namespace
 
 std::optional<long long> fuzzy_score_lowered(CodePoints needle, CodePoints haystack,
                                              std::size_t candidate_length) {
@@ -121,4 +124,4 @@ std::optional<long long> fuzzy_score_ascii(std::string_view query, std::string_v
     return score_ascii(needle, query.size(), candidate);
 }
 
-}  // namespace tw::pagecase
+} // namespace tw::pagecase

@@ -22,9 +22,12 @@ struct CodePoints {
 
     std::uint32_t at(std::size_t k) const {
         switch (width) {
-        case 1: return static_cast<const std::uint8_t*>(data)[k];
-        case 2: return static_cast<const std::uint16_t*>(data)[k];
-        default: return static_cast<const std::uint32_t*>(data)[k];
+        case 1:
+            return static_cast<const std::uint8_t*>(data)[k];
+        case 2:
+            return static_cast<const std::uint16_t*>(data)[k];
+        default:
+            return static_cast<const std::uint32_t*>(data)[k];
         }
     }
 };
@@ -42,4 +45,4 @@ std::optional<long long> fuzzy_score_ascii(CodePoints needle, std::string_view c
 // The same for a non-empty ASCII query, lower-cased while searching.
 std::optional<long long> fuzzy_score_ascii(std::string_view query, std::string_view candidate);
 
-}  // namespace tw::pagecase
+} // namespace tw::pagecase

@@ -14,7 +14,7 @@ namespace {
 
 using tw::py::steal_checked;
 
-nb::handle json_dumps_at_load;  // held for the life of the process
+nb::handle json_dumps_at_load; // held for the life of the process
 
 // Reads the whole file into `content`; 0, or the errno that stopped it.
 int read_file(const std::string& path, std::string& content) {
@@ -57,22 +57,22 @@ nb::object read_text(nb::handle target) {
     std::string path = path_bytes(target);
     std::string content;
     int error = 0;
-    Py_BEGIN_ALLOW_THREADS
-    error = read_file(path, content);
-    Py_END_ALLOW_THREADS
-    if (error) tw::py::raise_os_error(error, target);
+    Py_BEGIN_ALLOW_THREADS error = read_file(path, content);
+    Py_END_ALLOW_THREADS if (error) tw::py::raise_os_error(error, target);
     translate_newlines(content);
-    return steal_checked(PyUnicode_DecodeUTF8(content.data(), static_cast<Py_ssize_t>(content.size()), nullptr));
+    return steal_checked(
+        PyUnicode_DecodeUTF8(content.data(), static_cast<Py_ssize_t>(content.size()), nullptr));
 }
 
-}  // namespace
+} // namespace
 
 // The native rendering while json.dumps is the one bound at load, else
 // json.dumps itself.
 std::string render_file(nb::handle entries) {
     nb::object dumps = ns[names::json].attr("dumps");
     if (dumps.is(json_dumps_at_load)) {
-        if (std::optional<std::string> rendered = render_entries(entries)) return std::move(*rendered);
+        if (std::optional<std::string> rendered = render_entries(entries))
+            return std::move(*rendered);
     }
     nb::object text = dumps(entries, nb::arg("ensure_ascii") = false, nb::arg("indent") = 2);
     if (!PyUnicode_Check(text.ptr())) {
@@ -98,7 +98,8 @@ nb::list load_entries(nb::handle target) {
         nb::list entries;
         if (PyList_Check(data.ptr())) {
             for (nb::handle element : data)
-                if (PyDict_Check(element.ptr()) && truthy(entry_path(element))) entries.append(element);
+                if (PyDict_Check(element.ptr()) && truthy(entry_path(element)))
+                    entries.append(element);
         }
         return entries;
     } catch (nb::python_error& error) {
@@ -110,8 +111,8 @@ nb::list load_entries(nb::handle target) {
 void write_file(nb::handle path, const std::string& content) {
     if (!is_path_object(path)) {
         // Not a pathlib path: its own write_text, as documented.
-        nb::object text =
-            steal_checked(PyUnicode_DecodeUTF8(content.data(), static_cast<Py_ssize_t>(content.size()), nullptr));
+        nb::object text = steal_checked(
+            PyUnicode_DecodeUTF8(content.data(), static_cast<Py_ssize_t>(content.size()), nullptr));
         try {
             path.attr("write_text")(text, nb::arg("encoding") = "utf-8");
         } catch (nb::python_error& error) {
@@ -121,12 +122,13 @@ void write_file(nb::handle path, const std::string& content) {
     }
     std::string destination = path_bytes(path);
     int error = 0;
-    Py_BEGIN_ALLOW_THREADS
-    error = replace_file(destination, content, FileMode::like_replaced);
-    Py_END_ALLOW_THREADS
-    (void)error;  // a failed save is silent: the list in memory keeps the change
+    Py_BEGIN_ALLOW_THREADS error = replace_file(destination, content, FileMode::like_replaced);
+    Py_END_ALLOW_THREADS(void)
+        error; // a failed save is silent: the list in memory keeps the change
 }
 
-void remember_json_dumps() { json_dumps_at_load = nb::object(ns[names::json].attr("dumps")).release(); }
+void remember_json_dumps() {
+    json_dumps_at_load = nb::object(ns[names::json].attr("dumps")).release();
+}
 
-}  // namespace tw::pagecase
+} // namespace tw::pagecase

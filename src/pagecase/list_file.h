@@ -27,4 +27,4 @@ void write_file(nb::handle path, const std::string& content);
 // stands in for.
 void remember_json_dumps();
 
-}  // namespace tw::pagecase
+} // namespace tw::pagecase

@@ -18,7 +18,11 @@ constexpr size_t kMaxDepth = 100;
 
 void append_escape(std::string& out, Py_UCS4 ch) {
     static const char digits[] = "0123456789abcdef";
-    const char escape[] = {'\\', 'u', digits[(ch >> 12) & 15], digits[(ch >> 8) & 15], digits[(ch >> 4) & 15],
+    const char escape[] = {'\\',
+                           'u',
+                           digits[(ch >> 12) & 15],
+                           digits[(ch >> 8) & 15],
+                           digits[(ch >> 4) & 15],
                            digits[ch & 15]};
     out.append(escape, sizeof escape);
 }
@@ -46,13 +50,27 @@ void append_literal(std::string& out, const Char* text, Py_ssize_t length) {
     for (Py_ssize_t k = 0; k < length; ++k) {
         Py_UCS4 ch = text[k];
         switch (ch) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\b': out += "\\b"; break;
-        case '\f': out += "\\f"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\b':
+            out += "\\b";
+            break;
+        case '\f':
+            out += "\\f";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
         default:
             if (ch < 0x20 || (ch >= 0xD800 && ch <= 0xDFFF))
                 append_escape(out, ch);
@@ -68,9 +86,15 @@ void append_literal(std::string& out, const Char* text, Py_ssize_t length) {
 void append_literal(std::string& out, PyObject* text) {
     Py_ssize_t length = PyUnicode_GET_LENGTH(text);
     switch (PyUnicode_KIND(text)) {
-    case PyUnicode_1BYTE_KIND: append_literal(out, PyUnicode_1BYTE_DATA(text), length); break;
-    case PyUnicode_2BYTE_KIND: append_literal(out, PyUnicode_2BYTE_DATA(text), length); break;
-    default: append_literal(out, PyUnicode_4BYTE_DATA(text), length); break;
+    case PyUnicode_1BYTE_KIND:
+        append_literal(out, PyUnicode_1BYTE_DATA(text), length);
+        break;
+    case PyUnicode_2BYTE_KIND:
+        append_literal(out, PyUnicode_2BYTE_DATA(text), length);
+        break;
+    default:
+        append_literal(out, PyUnicode_4BYTE_DATA(text), length);
+        break;
     }
 }
 
@@ -107,23 +131,32 @@ void append_float(std::string& out, double value) {
 }
 
 class Renderer {
-public:
+  public:
     bool value(PyObject* obj, int level) {
-        if (PyUnicode_CheckExact(obj)) append_literal(out, obj);
-        else if (obj == Py_None) out += "null";
-        else if (obj == Py_True) out += "true";
-        else if (obj == Py_False) out += "false";
-        else if (PyLong_CheckExact(obj)) append_int(out, obj);
-        else if (PyFloat_CheckExact(obj)) append_float(out, PyFloat_AS_DOUBLE(obj));
-        else if (PyList_CheckExact(obj) || PyTuple_CheckExact(obj)) return sequence(obj, level);
-        else if (PyDict_CheckExact(obj)) return mapping(obj, level);
-        else return false;
+        if (PyUnicode_CheckExact(obj))
+            append_literal(out, obj);
+        else if (obj == Py_None)
+            out += "null";
+        else if (obj == Py_True)
+            out += "true";
+        else if (obj == Py_False)
+            out += "false";
+        else if (PyLong_CheckExact(obj))
+            append_int(out, obj);
+        else if (PyFloat_CheckExact(obj))
+            append_float(out, PyFloat_AS_DOUBLE(obj));
+        else if (PyList_CheckExact(obj) || PyTuple_CheckExact(obj))
+            return sequence(obj, level);
+        else if (PyDict_CheckExact(obj))
+            return mapping(obj, level);
+        else
+            return false;
         return true;
     }
 
     std::string out;
 
-private:
+  private:
     bool sequence(PyObject* obj, int level) {
         PyObject** items = PySequence_Fast_ITEMS(obj);
         Py_ssize_t size = PySequence_Fast_GET_SIZE(obj);
@@ -155,7 +188,7 @@ private:
         PyObject *key, *item;
         bool first = true;
         while (PyDict_Next(obj, &position, &key, &item)) {
-            if (!PyUnicode_CheckExact(key)) return false;  // json.dumps converts or refuses it
+            if (!PyUnicode_CheckExact(key)) return false; // json.dumps converts or refuses it
             if (!first) out += ',';
             first = false;
             newline(level + 1);
@@ -172,7 +205,7 @@ private:
     bool enter(PyObject* container) {
         if (open_.size() >= kMaxDepth) return false;
         for (PyObject* open : open_)
-            if (open == container) return false;  // json.dumps raises "Circular reference detected"
+            if (open == container) return false; // json.dumps raises "Circular reference detected"
         open_.push_back(container);
         return true;
     }
@@ -185,7 +218,7 @@ private:
     std::vector<PyObject*> open_;
 };
 
-}  // namespace
+} // namespace
 
 std::optional<std::string> render_entries(nb::handle value) {
     Renderer renderer;
@@ -204,4 +237,4 @@ std::string utf8_escaping_surrogates(nb::handle text) {
     return std::string(PyBytes_AS_STRING(encoded), static_cast<size_t>(PyBytes_GET_SIZE(encoded)));
 }
 
-}  // namespace tw::pagecase
+} // namespace tw::pagecase

@@ -23,4 +23,4 @@ std::optional<std::string> render_entries(nb::handle value);
 // `text.encode("utf-8", "backslashreplace")`.
 std::string utf8_escaping_surrogates(nb::handle text);
 
-}  // namespace tw::pagecase
+} // namespace tw::pagecase

@@ -8,7 +8,7 @@
 namespace tw::pagecase {
 namespace {
 
-using Lists = std::pair<nb::list, nb::list>;  // folders, files
+using Lists = std::pair<nb::list, nb::list>; // folders, files
 
 nb::object interesting(nb::handle entry) {
     nb::object name = entry.attr("name");
@@ -36,12 +36,12 @@ std::optional<Folder> choose_target(nb::handle root, nb::handle subpath) {
                 throw nb::python_error();
             }
         }
-        return Folder::from_object(root.attr("resolve")());  // raises what pathlib raises
+        return Folder::from_object(root.attr("resolve")()); // raises what pathlib raises
     }
     if (ns.unchanged(names::contain) && ns.unchanged(names::Path) && is_path_object(root)) {
         if (std::optional<nb::object> text = path_text(subpath)) {
             std::optional<std::string> raw = outside_path_bytes(*text);
-            if (!raw) return std::nullopt;  // NUL or unencodable: refused like any outside path
+            if (!raw) return std::nullopt; // NUL or unencodable: refused like any outside path
             std::optional<ContainedPath> target = contain_bytes(path_bytes(root), *raw);
             if (!target) return std::nullopt;
             nb::handle cls = target->relative ? nb::handle(root.type()) : pathlib_classes.PosixPath;
@@ -84,7 +84,7 @@ std::optional<Lists> read_through_scandir(Folder& target) {
             });
         });
     } catch (nb::python_error& error) {
-        if (error.matches(PyExc_OSError)) return std::nullopt;  // no partial listing
+        if (error.matches(PyExc_OSError)) return std::nullopt; // no partial listing
         throw;
     }
     sort_by_lowered_name(folders);
@@ -109,7 +109,7 @@ nb::object list_folder(nb::handle root, nb::handle subpath) {
     return listing;
 }
 
-}  // namespace
+} // namespace
 
 void bind_listing(nb::module_& m) {
     m.def("_interesting", &interesting, tw::py::arg("entry"),
@@ -121,4 +121,4 @@ void bind_listing(nb::module_& m) {
           "One level of a folder inside `root`: its subfolders and Markdown files, or None.");
 }
 
-}  // namespace tw::pagecase
+} // namespace tw::pagecase

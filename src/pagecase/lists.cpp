@@ -66,18 +66,16 @@ bool has_kind(nb::handle text, Kind kind) {
     std::string path = parse_path(*bytes).str();
     struct stat st;
     int error = 0;
-    Py_BEGIN_ALLOW_THREADS
-    if (::stat(path.c_str(), &st) != 0) error = errno;
-    Py_END_ALLOW_THREADS
-    if (!error) return kind == Kind::file ? S_ISREG(st.st_mode) : S_ISDIR(st.st_mode);
+    Py_BEGIN_ALLOW_THREADS if (::stat(path.c_str(), &st) != 0) error = errno;
+    Py_END_ALLOW_THREADS if (!error) return kind == Kind::file ? S_ISREG(st.st_mode)
+                                                               : S_ISDIR(st.st_mode);
     if (error == ENOENT || error == ENOTDIR || error == EBADF || error == ELOOP) return false;
     tw::py::raise_os_error(error, ns[names::Path](text));
 }
 
 // Keeps the entries whose "path" passes `keep`; when that drops any, they
 // replace `entries` and the list is saved. Returns `self.entries`.
-template <typename Keep>
-nb::object prune_entries(nb::handle self, Keep keep) {
+template <typename Keep> nb::object prune_entries(nb::handle self, Keep keep) {
     nb::object entries = self.attr("entries");
     nb::list alive;
     for (nb::handle entry : entries) {
@@ -118,8 +116,10 @@ void remove(nb::handle self, nb::handle target) {
 nb::object prune(nb::handle self, nb::handle check) {
     std::optional<Kind> native;
     if (ns.unchanged(names::Path)) {
-        if (check.is(path_is_file)) native = Kind::file;
-        else if (check.is(path_is_dir)) native = Kind::directory;
+        if (check.is(path_is_file))
+            native = Kind::file;
+        else if (check.is(path_is_dir))
+            native = Kind::directory;
     }
     return prune_entries(self, [&](nb::handle text) {
         if (native && PyUnicode_Check(text.ptr())) return has_kind(text, *native);
@@ -187,7 +187,7 @@ void workspaces_add(nb::handle self, nb::handle folder) {
     if (truthy(self.attr("contains")(folder))) return;
     nb::object key = str_of(folder);
     nb::object name = folder.attr("name");
-    if (!truthy(name)) name = str_of(folder);  // a file-system root is named by its whole path
+    if (!truthy(name)) name = str_of(folder); // a file-system root is named by its whole path
     self.attr("entries").attr("append")(new_entry(key, name, "added_at"));
     self.attr("save")();
 }
@@ -196,7 +196,8 @@ nb::object roots(nb::handle self) {
     self.attr("prune")(nb::arg("check") = ns[names::Path].attr("is_dir"));
     nb::list result;
     for (nb::handle entry : self.attr("entries"))
-        result.append(ns[names::Path](steal_checked(PyObject_GetItem(entry.ptr(), nb::str("path").ptr()))));
+        result.append(
+            ns[names::Path](steal_checked(PyObject_GetItem(entry.ptr(), nb::str("path").ptr()))));
     return result;
 }
 
@@ -234,7 +235,8 @@ nb::object make_path_list() {
     nb::dict body;
     body["__annotations__"] = annotations;
     body["__doc__"] = "A list of path entries kept as a JSON file in the state directory.";
-    body["entries"] = ns[names::field](nb::arg("default_factory") = nb::handle(reinterpret_cast<PyObject*>(&PyList_Type)));
+    body["entries"] = ns[names::field](nb::arg("default_factory") =
+                                           nb::handle(reinterpret_cast<PyObject*>(&PyList_Type)));
     body["limit"] = nb::none();
     body["_load"] = tw::py::classmethod(tw::py::function(
         "_load", &path_list_load, nb::arg("cls"), tw::py::arg("filename"), tw::py::arg("limit"),
@@ -243,10 +245,10 @@ nb::object make_path_list() {
                                       nb::sig("def contains(self, target: pathlib.Path) -> bool"));
     body["remove"] = tw::py::method("remove", &remove, tw::py::arg("target"),
                                     nb::sig("def remove(self, target: pathlib.Path) -> None"));
-    body["prune"] = tw::py::method(
-        "prune", &prune, tw::py::arg("check") = path_is_file,
-        nb::sig("def prune(self, check: typing.Callable[[pathlib.Path], object] = pathlib.Path.is_file) "
-                "-> list[dict]"));
+    body["prune"] = tw::py::method("prune", &prune, tw::py::arg("check") = path_is_file,
+                                   nb::sig("def prune(self, check: typing.Callable[[pathlib.Path], "
+                                           "object] = pathlib.Path.is_file) "
+                                           "-> list[dict]"));
     body["save"] = tw::py::method("save", &save, nb::sig("def save(self) -> None"));
     return record_class("PathList", nb::make_tuple(), body);
 }
@@ -258,19 +260,22 @@ nb::object make_recent_files() {
     nb::dict body;
     body["__annotations__"] = annotations;
     body["__doc__"] = "The most recently opened documents, newest first, kept as recent.json.";
-    body["entries"] = ns[names::field](nb::arg("default_factory") = nb::handle(reinterpret_cast<PyObject*>(&PyList_Type)));
+    body["entries"] = ns[names::field](nb::arg("default_factory") =
+                                           nb::handle(reinterpret_cast<PyObject*>(&PyList_Type)));
     body["load"] = tw::py::classmethod(
         tw::py::function("load", &recent_load, nb::sig("def load(cls) -> RecentFiles")));
     body["add"] = tw::py::method("add", &recent_add, tw::py::arg("document"),
                                  nb::sig("def add(self, document: pathlib.Path) -> None"));
-    body["prune"] = tw::py::method("prune", &recent_prune, nb::sig("def prune(self) -> list[dict]"));
+    body["prune"] =
+        tw::py::method("prune", &recent_prune, nb::sig("def prune(self) -> list[dict]"));
     body["save"] = tw::py::method("save", &save, nb::sig("def save(self) -> None"));
     return record_class("RecentFiles", nb::make_tuple(), body);
 }
 
 nb::object make_favorites(nb::handle path_list) {
     nb::dict body;
-    body["__doc__"] = "The documents the user pinned, in the order they were added, kept as favorites.json.";
+    body["__doc__"] =
+        "The documents the user pinned, in the order they were added, kept as favorites.json.";
     body["load"] = tw::py::classmethod(
         tw::py::function("load", &favorites_load, nb::sig("def load(cls) -> Favorites")));
     body["toggle"] = tw::py::method("toggle", &toggle, tw::py::arg("document"),
@@ -285,14 +290,15 @@ nb::object make_workspaces(nb::handle path_list) {
         tw::py::function("load", &workspaces_load, nb::sig("def load(cls) -> Workspaces")));
     body["add"] = tw::py::method("add", &workspaces_add, tw::py::arg("folder"),
                                  nb::sig("def add(self, folder: pathlib.Path) -> None"));
-    body["roots"] = tw::py::method("roots", &roots, nb::sig("def roots(self) -> list[pathlib.Path]"));
-    body["owning_root"] =
-        tw::py::method("owning_root", &owning_root, tw::py::arg("target"),
-                       nb::sig("def owning_root(self, target: pathlib.Path) -> pathlib.Path | None"));
+    body["roots"] =
+        tw::py::method("roots", &roots, nb::sig("def roots(self) -> list[pathlib.Path]"));
+    body["owning_root"] = tw::py::method(
+        "owning_root", &owning_root, tw::py::arg("target"),
+        nb::sig("def owning_root(self, target: pathlib.Path) -> pathlib.Path | None"));
     return record_class("Workspaces", nb::make_tuple(path_list), body);
 }
 
-}  // namespace
+} // namespace
 
 void bind_lists(nb::module_& m) {
     remember_json_dumps();
@@ -305,4 +311,4 @@ void bind_lists(nb::module_& m) {
     m.attr("Workspaces") = make_workspaces(path_list);
 }
 
-}  // namespace tw::pagecase
+} // namespace tw::pagecase

@@ -11,7 +11,8 @@ namespace {
 
 nb::frozenset frozenset_of(std::initializer_list<const char*> members) {
     nb::set set;
-    for (const char* member : members) set.add(nb::str(member));
+    for (const char* member : members)
+        set.add(nb::str(member));
     return nb::frozenset(set);
 }
 
@@ -31,15 +32,16 @@ void bind_standard_modules(nb::module_& m) {
 }
 
 void bind_constants(nb::module_& m) {
-    m.attr("MARKDOWN_SUFFIXES") = frozenset_of({".md", ".markdown", ".mdown", ".mkd", ".mdtxt", ".text"});
+    m.attr("MARKDOWN_SUFFIXES") =
+        frozenset_of({".md", ".markdown", ".mdown", ".mkd", ".mdtxt", ".text"});
     m.attr("ASSET_SUFFIXES") =
         frozenset_of({".png", ".jpg", ".jpeg", ".gif", ".webp", ".svg", ".avif", ".bmp", ".ico"});
     m.attr("MAX_DOCUMENT_BYTES") = 32 * 1024 * 1024;
     m.attr("_RECENT_LIMIT") = 20;
-    m.attr("SKIP_DIRS") = frozenset_of({".git", ".hg", ".svn", "node_modules", "__pycache__", ".venv",
-                                        "venv", ".tox", ".mypy_cache", ".pytest_cache", ".ruff_cache",
-                                        "dist", "build", ".idea", ".vscode", ".cache", "site-packages",
-                                        ".DS_Store"});
+    m.attr("SKIP_DIRS") =
+        frozenset_of({".git", ".hg", ".svn", "node_modules", "__pycache__", ".venv", "venv", ".tox",
+                      ".mypy_cache", ".pytest_cache", ".ruff_cache", "dist", "build", ".idea",
+                      ".vscode", ".cache", "site-packages", ".DS_Store"});
     m.attr("MAX_SCAN_FILES") = 20000;
     m.attr("MAX_SCAN_DEPTH") = 12;
 }
@@ -49,13 +51,14 @@ void remember_bound_names() {
     for (const Name* name : {&names::os, &names::json, &names::time, &names::Path, &names::contain,
                              &names::is_markdown, &names::Document, &names::state_dir,
                              &names::scan_markdown, &names::fuzzy_score, &names::_interesting})
-        if (PyDict_Contains(PyModule_GetDict(ns.module().ptr()), name->key()) == 1) ns.remember(*name);
+        if (PyDict_Contains(PyModule_GetDict(ns.module().ptr()), name->key()) == 1)
+            ns.remember(*name);
 }
 
 bool initialised = false;
 
-}  // namespace
-}  // namespace tw::pagecase
+} // namespace
+} // namespace tw::pagecase
 
 NB_MODULE(pagecase, m) {
     using namespace tw::pagecase;

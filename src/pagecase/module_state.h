@@ -34,7 +34,7 @@ inline const Name PathList{"PathList"}, RecentFiles{"RecentFiles"}, Favorites{"F
 inline const Name scan_markdown{"scan_markdown"}, search_markdown{"search_markdown"},
     fuzzy_score{"fuzzy_score"}, _interesting{"_interesting"}, list_folder{"list_folder"},
     browse_directories{"browse_directories"}, browse_shortcuts{"browse_shortcuts"};
-}  // namespace names
+} // namespace names
 
 // pathlib's classes as imported at load. They are not part of what a host may
 // rebind (that is the module's `Path` attribute); they tell whether an
@@ -92,7 +92,7 @@ bool lowered_suffix_in(nb::handle name, nb::handle suffixes);
 // Native `contain` on file-system bytes: the resolved target, or nothing.
 struct ContainedPath {
     std::string path;
-    bool relative;  // `raw` was joined to the root, so the result takes the root's class
+    bool relative; // `raw` was joined to the root, so the result takes the root's class
 };
 std::optional<ContainedPath> contain_bytes(std::string_view root, std::string_view raw);
 
@@ -105,4 +105,4 @@ void bind_scan(nb::module_& m);
 void bind_listing(nb::module_& m);
 void bind_picker(nb::module_& m);
 
-}  // namespace tw::pagecase
+} // namespace tw::pagecase

@@ -32,4 +32,4 @@ Verdict NameRules::markdown(std::string_view name) const {
     return markdown_suffixes.contains(lowered) ? Verdict::yes : Verdict::no;
 }
 
-}  // namespace tw::pagecase
+} // namespace tw::pagecase

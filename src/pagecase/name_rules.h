@@ -15,20 +15,20 @@ enum class Verdict : unsigned char { no, yes, ask };
 
 // A set of names compared as whole byte strings, case-sensitively.
 class NameSet {
-public:
+  public:
     void add(std::string name);
     bool contains(std::string_view name) const;
     std::size_t longest() const { return longest_; }
 
-private:
+  private:
     std::vector<std::string> sorted_;
     std::size_t longest_ = 0;
 };
 
 struct NameRules {
-    NameSet skip_dirs;               // SKIP_DIRS, encoded
-    NameSet markdown_suffixes;       // the ASCII members of MARKDOWN_SUFFIXES
-    bool every_suffix_asks = false;  // the suffix set is not one we can mirror
+    NameSet skip_dirs;              // SKIP_DIRS, encoded
+    NameSet markdown_suffixes;      // the ASCII members of MARKDOWN_SUFFIXES
+    bool every_suffix_asks = false; // the suffix set is not one we can mirror
 
     // `name.startswith(".") or name in SKIP_DIRS`
     bool hidden_or_skipped(std::string_view name) const {
@@ -39,4 +39,4 @@ struct NameRules {
     Verdict markdown(std::string_view name) const;
 };
 
-}  // namespace tw::pagecase
+} // namespace tw::pagecase

@@ -14,8 +14,10 @@ namespace {
 
 // posixpath.join(a, b)
 void join_into(std::string& a, std::string_view b) {
-    if (!b.empty() && b.front() == '/') a.assign(b);
-    else if (a.empty() || a.back() == '/') a.append(b);
+    if (!b.empty() && b.front() == '/')
+        a.assign(b);
+    else if (a.empty() || a.back() == '/')
+        a.append(b);
     else {
         a.push_back('/');
         a.append(b);
@@ -88,12 +90,12 @@ bool is_symlink(const std::string& path) {
 
 // posixpath._joinrealpath(path, rest, strict=False, seen) of CPython 3.10.
 class RealPathWalker {
-public:
+  public:
     PathError error = PathError::none;
 
     // Returns the `ok` flag; `path` is updated in place.
     bool join(std::string& path, std::string_view rest, int depth = 0) {
-        if (depth > kMaxDepth) {  // where Python would hit its recursion limit
+        if (depth > kMaxDepth) { // where Python would hit its recursion limit
             error = PathError::runtime_error;
             return false;
         }
@@ -130,7 +132,7 @@ public:
                     path = *found->second;
                     continue;
                 }
-                path = joined(newpath, rest);  // a loop: keep the rest unresolved
+                path = joined(newpath, rest); // a loop: keep the rest unresolved
                 return false;
             }
             seen_.emplace(newpath, std::nullopt);
@@ -150,7 +152,7 @@ public:
         return true;
     }
 
-private:
+  private:
     static constexpr int kMaxDepth = 1000;
     std::unordered_map<std::string, std::optional<std::string>> seen_;
 };
@@ -172,7 +174,7 @@ bool lookup_user_home(const char* name, std::string& home) {
     }
 }
 
-}  // namespace
+} // namespace
 
 std::string PurePath::str() const {
     std::string out = root;
@@ -250,7 +252,7 @@ Resolution resolve(std::string_view text) {
         result.error = walker.error;
         return result;
     }
-    if (path.empty() || path.front() != '/') {  // abspath
+    if (path.empty() || path.front() != '/') { // abspath
         std::string cwd(4096, '\0');
         while (!::getcwd(cwd.data(), cwd.size())) {
             if (errno != ERANGE) {
@@ -297,4 +299,4 @@ std::string parent_of(std::string_view path) {
     return parsed.str();
 }
 
-}  // namespace tw::pagecase
+} // namespace tw::pagecase

@@ -21,7 +21,7 @@ struct PurePath {
     std::vector<std::string> parts;
 
     bool is_absolute() const { return !root.empty(); }
-    std::string str() const;  // "." for the empty relative path
+    std::string str() const; // "." for the empty relative path
 };
 
 PurePath parse_path(std::string_view text);
@@ -41,7 +41,7 @@ PathError expand_user(PurePath& path);
 PathError home_directory(std::string& home);
 
 struct Resolution {
-    std::string path;                // absolute and normalised when error is none
+    std::string path; // absolute and normalised when error is none
     PathError error = PathError::none;
     // False when the resolution stopped at a loop of symbolic links and kept
     // the rest of the path lexically (the result may still contain links).
@@ -65,4 +65,4 @@ std::string_view suffix_of(std::string_view name);
 // `str(path.parent)` for a normalised path string.
 std::string parent_of(std::string_view path);
 
-}  // namespace tw::pagecase
+} // namespace tw::pagecase

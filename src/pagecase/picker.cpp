@@ -30,7 +30,7 @@ std::optional<Folder> choose_directory(nb::handle raw) {
         std::optional<nb::object> text = path_text(raw);
         std::optional<std::string> bytes;
         if (text && !(bytes = outside_path_bytes(**text)))
-            return std::nullopt;  // NUL or unencodable
+            return std::nullopt; // NUL or unencodable
         if (bytes && ns.unchanged(names::Path)) {
             PurePath path = parse_path(*bytes);
             if (expand_user(path) != PathError::none) return std::nullopt;
@@ -262,7 +262,7 @@ nb::object browse_shortcuts() {
                                      : browse_shortcuts_through_path();
 }
 
-}  // namespace
+} // namespace
 
 void bind_picker(nb::module_& m) {
     m.def(
@@ -277,4 +277,4 @@ void bind_picker(nb::module_& m) {
           "file-system root.");
 }
 
-}  // namespace tw::pagecase
+} // namespace tw::pagecase

@@ -35,7 +35,7 @@ nb::object score_object(std::optional<long long> score) {
 
 // A non-empty query, lower-cased once for scoring many candidates.
 class Needle {
-public:
+  public:
     explicit Needle(nb::handle query) {
         PyObject* text = query.ptr();
         if (PyUnicode_IS_ASCII(text)) {
@@ -48,7 +48,7 @@ public:
             points_ = code_points(lowered_);
         }
     }
-    Needle(const Needle&) = delete;  // points_ refers into this object
+    Needle(const Needle&) = delete; // points_ refers into this object
     Needle& operator=(const Needle&) = delete;
 
     // A candidate given as a str.
@@ -66,7 +66,7 @@ public:
         return score(fs_decode(candidate));
     }
 
-private:
+  private:
     std::string ascii_;
     nb::object lowered_;
     CodePoints points_{};
@@ -259,7 +259,7 @@ nb::object search_markdown(nb::handle roots, nb::handle query, nb::handle limit)
     return rank_by_score(found, query, limit);
 }
 
-}  // namespace
+} // namespace
 
 void bind_scan(nb::module_& m) {
     remember_directory_functions();
@@ -278,4 +278,4 @@ void bind_scan(nb::module_& m) {
           "How well the query fits the candidate as a case-insensitive subsequence, or None.");
 }
 
-}  // namespace tw::pagecase
+} // namespace tw::pagecase

@@ -92,4 +92,4 @@ void MarkdownScan::add(std::string_view name) {
                       path_end - name.size(), path_end});
 }
 
-}  // namespace tw::pagecase
+} // namespace tw::pagecase

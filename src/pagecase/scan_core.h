@@ -19,21 +19,21 @@
 namespace tw::pagecase {
 
 struct ScanLimits {
-    long long max_files;  // MAX_SCAN_FILES
-    long long max_depth;  // MAX_SCAN_DEPTH
+    long long max_files; // MAX_SCAN_FILES
+    long long max_depth; // MAX_SCAN_DEPTH
 };
 
 class MarkdownScan {
-public:
+  public:
     MarkdownScan(NameRules rules, ScanLimits limits) : rules_(std::move(rules)), limits_(limits) {}
 
     // Walk this root next: an absolute, resolved path.
     void begin_root(std::string base);
 
     enum class Progress {
-        root_done,        // the walk of the current root is over
-        limit_reached,    // MAX_SCAN_FILES reached: the whole scan is over
-        needs_decisions,  // answer undecided() with decide(), then run again
+        root_done,       // the walk of the current root is over
+        limit_reached,   // MAX_SCAN_FILES reached: the whole scan is over
+        needs_decisions, // answer undecided() with decide(), then run again
     };
     Progress run();
 
@@ -56,13 +56,13 @@ public:
     std::size_t root_index(std::size_t k) const { return found_[k].root; }
     const std::string& root(std::size_t index) const { return roots_[index]; }
 
-private:
+  private:
     struct Found {
         std::uint32_t root;
-        std::size_t path_at, relative_at, name_at, path_end;  // offsets into arena_
+        std::size_t path_at, relative_at, name_at, path_end; // offsets into arena_
     };
     struct Candidate {
-        std::uint32_t entry;  // index into the directory's entries
+        std::uint32_t entry; // index into the directory's entries
         Verdict verdict;
     };
 
@@ -96,4 +96,4 @@ private:
     bool files_pending_ = false;
 };
 
-}  // namespace tw::pagecase
+} // namespace tw::pagecase

@@ -100,7 +100,7 @@ nb::object lowered_item(nb::handle item, const char* key) {
     return item[key].attr("lower")();
 }
 
-}  // namespace
+} // namespace
 
 ScanSettings read_scan_settings() {
     return {ns[names::MAX_SCAN_FILES], ns[names::MAX_SCAN_DEPTH], ns[names::SKIP_DIRS],
@@ -140,7 +140,7 @@ nb::object rank_steps(nb::handle candidates, nb::handle query, nb::handle limit)
         if (name_score.is_none() && path_score.is_none()) continue;
         nb::object name_term = (name_score.is_none() ? none_score : name_score) + name_bonus;
         nb::object path_term = path_score.is_none() ? none_score : path_score;
-        nb::object best = compare(path_term, name_term, Py_GT) ? path_term : name_term;  // max()
+        nb::object best = compare(path_term, name_term, Py_GT) ? path_term : name_term; // max()
         scored.append(nb::make_tuple(best, item));
     }
     auto by_rank = tw::py::function("key", [](nb::handle pair) {
@@ -173,4 +173,4 @@ nb::object fuzzy_score_steps(nb::handle query, nb::handle candidate) {
     return score - length_of(candidate).floor_div(nb::int_(12));
 }
 
-}  // namespace tw::pagecase
+} // namespace tw::pagecase

@@ -25,4 +25,4 @@ nb::object rank_steps(nb::handle candidates, nb::handle query, nb::handle limit)
 // fuzzy_score with the arguments' own string operations.
 nb::object fuzzy_score_steps(nb::handle query, nb::handle candidate);
 
-}  // namespace tw::pagecase
+} // namespace tw::pagecase

@@ -2,8 +2,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "pagecase/atomic_file.h"
 #include "common/classes.h"
+#include "pagecase/atomic_file.h"
 #include "pagecase/module_state.h"
 
 namespace tw::pagecase {
@@ -46,7 +46,8 @@ std::optional<nb::object> stored_token(const std::string& path) {
     }
     ::close(fd);
     if (failed) return std::nullopt;
-    PyObject* text = PyUnicode_DecodeUTF8(content.data(), static_cast<Py_ssize_t>(content.size()), nullptr);
+    PyObject* text =
+        PyUnicode_DecodeUTF8(content.data(), static_cast<Py_ssize_t>(content.size()), nullptr);
     if (!text) {
         if (!PyErr_ExceptionMatches(PyExc_UnicodeDecodeError)) throw nb::python_error();
         PyErr_Clear();
@@ -64,7 +65,8 @@ std::optional<nb::object> stored_token(const std::string& path) {
 nb::object access_token(nb::handle rotate) {
     nb::object secrets = nb::module_::import_("secrets");
     nb::object directory = ns[names::state_dir]();
-    nb::object target = steal_checked(PyNumber_TrueDivide(directory.ptr(), nb::str("access_token").ptr()));
+    nb::object target =
+        steal_checked(PyNumber_TrueDivide(directory.ptr(), nb::str("access_token").ptr()));
     std::string path = path_bytes(target);
     if (!truthy(rotate)) {
         if (std::optional<nb::object> existing = stored_token(path)) return *existing;
@@ -74,16 +76,15 @@ nb::object access_token(nb::handle rotate) {
     // renamed over the old one. A failed write is silent; the caller still
     // gets its token.
     nb::object encoded = steal_checked(PyUnicode_AsUTF8String(token.ptr()));
-    std::string_view content(PyBytes_AS_STRING(encoded.ptr()), static_cast<size_t>(PyBytes_GET_SIZE(encoded.ptr())));
+    std::string_view content(PyBytes_AS_STRING(encoded.ptr()),
+                             static_cast<size_t>(PyBytes_GET_SIZE(encoded.ptr())));
     int error = 0;
-    Py_BEGIN_ALLOW_THREADS
-    error = replace_file(path, content, FileMode::owner_only);
-    Py_END_ALLOW_THREADS
-    (void)error;
+    Py_BEGIN_ALLOW_THREADS error = replace_file(path, content, FileMode::owner_only);
+    Py_END_ALLOW_THREADS(void) error;
     return token;
 }
 
-}  // namespace
+} // namespace
 
 void bind_state(nb::module_& m) {
     m.def("state_dir", &state_dir, nb::sig("def state_dir() -> pathlib.Path"),
@@ -93,4 +94,4 @@ void bind_state(nb::module_& m) {
           "The access token remote callers must present; `rotate` replaces it.");
 }
 
-}  // namespace tw::pagecase
+} // namespace tw::pagecase

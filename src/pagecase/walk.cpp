@@ -20,16 +20,20 @@ EntryType type_of_mode(mode_t mode) {
 // does not report it (as DirEntry does for follow_symlinks=False).
 EntryType type_of(DIR* dir, const struct dirent* entry) {
     switch (entry->d_type) {
-    case DT_DIR: return EntryType::directory;
-    case DT_REG: return EntryType::regular;
-    case DT_LNK: return EntryType::symlink;
+    case DT_DIR:
+        return EntryType::directory;
+    case DT_REG:
+        return EntryType::regular;
+    case DT_LNK:
+        return EntryType::symlink;
     case DT_UNKNOWN: {
         struct stat st;
         if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
             return EntryType::vanished;
         return type_of_mode(st.st_mode);
     }
-    default: return EntryType::other;
+    default:
+        return EntryType::other;
     }
 }
 
@@ -37,7 +41,7 @@ bool is_dot_or_dot_dot(const char* name) {
     return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
 
-}  // namespace
+} // namespace
 
 void DirectoryEntries::add(std::string_view name, EntryType type) {
     entries_.push_back(
@@ -97,4 +101,4 @@ void TreeWalk::descend_into(const std::vector<std::uint32_t>& kept) {
     }
 }
 
-}  // namespace tw::pagecase
+} // namespace tw::pagecase

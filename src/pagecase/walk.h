@@ -13,17 +13,17 @@ namespace tw::pagecase {
 // What a directory entry is, without following it: the type the directory
 // read reports, or that of an lstat when the read does not say.
 enum class EntryType : std::uint8_t {
-    directory,  // a real directory, never a link to one
-    regular,    // a regular file
-    symlink,    // a symbolic link, whatever it points to
-    other,      // fifo, socket, device
-    vanished,   // the type was unknown and the lstat failed
+    directory, // a real directory, never a link to one
+    regular,   // a regular file
+    symlink,   // a symbolic link, whatever it points to
+    other,     // fifo, socket, device
+    vanished,  // the type was unknown and the lstat failed
 };
 
 // The entries of one directory in the order it yields them, "." and ".."
 // left out; names are stored back to back.
 class DirectoryEntries {
-public:
+  public:
     struct Entry {
         std::uint32_t offset, length;
         EntryType type;
@@ -39,7 +39,7 @@ public:
     }
     void add(std::string_view name, EntryType type);
 
-private:
+  private:
     std::string names_;
     std::vector<Entry> entries_;
 };
@@ -60,21 +60,21 @@ void append_name(std::string& folder, std::string_view name);
 // the order given. One that cannot be opened or read is skipped silently,
 // contributing nothing; links to directories are never entered.
 class TreeWalk {
-public:
+  public:
     void start(std::string top);
 
     // Reads the next directory that can be read; false when the walk is over.
     bool next();
 
     const std::string& path() const { return path_; }
-    long long depth() const { return depth_; }  // 0 for the top
+    long long depth() const { return depth_; } // 0 for the top
     const DirectoryEntries& entries() const { return entries_; }
 
     // Visit these subdirectories of the current directory after it, in this
     // order; `kept` holds indices into entries().entries() of type directory.
     void descend_into(const std::vector<std::uint32_t>& kept);
 
-private:
+  private:
     struct Pending {
         std::string path;
         long long depth;
@@ -85,4 +85,4 @@ private:
     DirectoryEntries entries_;
 };
 
-}  // namespace tw::pagecase
+} // namespace tw::pagecase

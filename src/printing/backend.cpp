@@ -10,7 +10,9 @@ nb::object backend_init(nb::handle self, nb::handle window) {
     return nb::none();
 }
 
-nb::object backend_prepare(nb::handle) { return nb::none(); }
+nb::object backend_prepare(nb::handle) {
+    return nb::none();
+}
 
 nb::object not_implemented(nb::handle) {
     PyErr_SetNone(PyExc_NotImplementedError);
@@ -36,7 +38,7 @@ void add_operations(nb::dict body, const BackendOperations& operations) {
                        nb::sig("def export_pdf(self, destination: pathlib.Path) -> None"));
 }
 
-}  // namespace
+} // namespace
 
 nb::object make_backend_class(const char* name, const char* doc, const char* short_name,
                               const BackendOperations& operations) {
@@ -50,8 +52,8 @@ nb::object make_backend_class(const char* name, const char* doc, const char* sho
 
 void bind_print_error(nb::module_& m) {
     nb::handle runtime_error(PyExc_RuntimeError);
-    m.attr("PrintError") = tw::py::make_class(kModuleName, "PrintError",
-                                              nb::make_tuple(runtime_error), nb::dict());
+    m.attr("PrintError") =
+        tw::py::make_class(kModuleName, "PrintError", nb::make_tuple(runtime_error), nb::dict());
 }
 
 void bind_backend_base(nb::module_& m) {
@@ -65,4 +67,4 @@ void bind_backend_base(nb::module_& m) {
     m.attr("_Backend") = tw::py::make_class(kModuleName, "_Backend", nb::make_tuple(), body);
 }
 
-}  // namespace tw::printing
+} // namespace tw::printing

@@ -11,7 +11,9 @@ constexpr double kAttachRetrySeconds = 0.25;
 constexpr const char* kNotAvailable = "printing is not available on this platform build";
 constexpr const char* kNoFile = "the print backend reported success but wrote no file";
 
-nb::object monotonic() { return ns[names::time].attr("monotonic")(); }
+nb::object monotonic() {
+    return ns[names::time].attr("monotonic")();
+}
 
 bool less_than(nb::handle a, nb::handle b) {
     return truthy(steal_checked(PyObject_RichCompare(a.ptr(), b.ptr(), Py_LT)));
@@ -128,7 +130,7 @@ nb::object make_backend(nb::handle window) {
         steal_checked(PyUnicode_FromFormat("no print backend for %S", platform().ptr())));
 }
 
-}  // namespace
+} // namespace
 
 void bind_bridge(nb::module_& m) {
     nb::dict body;
@@ -137,10 +139,10 @@ void bind_bridge(nb::module_& m) {
         tw::py::method("__init__", &bridge_init, nb::sig("def __init__(self) -> None"));
     body["attach"] = tw::py::method("attach", &bridge_attach, tw::py::arg("window"),
                                     nb::sig("def attach(self, window: object) -> None"));
-    body["available"] = tw::py::property(tw::py::method(
-        "available", &bridge_available, nb::sig("def available(self) -> bool")));
-    body["status"] = tw::py::method("status", &bridge_status,
-                                    nb::sig("def status(self) -> dict[str, object]"));
+    body["available"] = tw::py::property(
+        tw::py::method("available", &bridge_available, nb::sig("def available(self) -> bool")));
+    body["status"] =
+        tw::py::method("status", &bridge_status, nb::sig("def status(self) -> dict[str, object]"));
     body["print_dialog"] = tw::py::method("print_dialog", &bridge_print_dialog,
                                           nb::sig("def print_dialog(self) -> dict[str, object]"));
     body["export_pdf"] = tw::py::method(
@@ -155,4 +157,4 @@ void bind_backend_choice(nb::module_& m) {
           "A new backend for the running platform, constructed with the window.");
 }
 
-}  // namespace tw::printing
+} // namespace tw::printing

@@ -70,7 +70,7 @@ nb::object cocoa_export_pdf(nb::handle self, nb::handle destination) {
     return nb::none();
 }
 
-}  // namespace
+} // namespace
 
 void bind_cocoa_backend(nb::module_& m) {
     m.attr("_CocoaBackend") = make_backend_class(
@@ -78,4 +78,4 @@ void bind_cocoa_backend(nb::module_& m) {
         "wkwebview", {nullptr, &cocoa_prepare, &cocoa_show_dialog, &cocoa_export_pdf});
 }
 
-}  // namespace tw::printing
+} // namespace tw::printing

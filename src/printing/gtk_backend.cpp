@@ -10,7 +10,7 @@
 namespace tw::printing {
 namespace {
 
-nb::handle gtk_backend_class;  // for super(); set once at load
+nb::handle gtk_backend_class; // for super(); set once at load
 
 nb::object gtk_init(nb::handle self, nb::handle window) {
     call_base_init(gtk_backend_class, self, window);
@@ -31,7 +31,7 @@ nb::object gtk_show_dialog(nb::handle self) {
         nb::object operation = webkit.attr("PrintOperation").attr("new")(backend.attr("_webview"));
         backend.attr("_operation") = operation;
         operation.attr("run_dialog")(getattr_or_none(backend.attr("window"), "native"));
-        return false;  // run once
+        return false; // run once
     });
     GLib.attr("idle_add")(build);
     return nb::none();
@@ -60,18 +60,18 @@ nb::object make_export_build(nb::handle backend, nb::handle destination, nb::han
         operation.attr("set_page_setup")(page_setup);
         operation.attr("connect")(
             "finished", tw::py::function("on_finished", [done](nb::args) { done.attr("set")(); }));
-        operation.attr("connect")(
-            "failed", tw::py::function(
-                          "on_failed",
-                          [done, failure](nb::handle, nb::handle error) {
-                              // The message first: the waiting thread reads it once woken.
-                              failure.attr("append")(tw::py::str_of(error));
-                              done.attr("set")();
-                          },
-                          tw::py::arg("operation"), tw::py::arg("error")));
+        operation.attr("connect")("failed", tw::py::function(
+                                                "on_failed",
+                                                [done, failure](nb::handle, nb::handle error) {
+                                                    // The message first: the waiting thread reads
+                                                    // it once woken.
+                                                    failure.attr("append")(tw::py::str_of(error));
+                                                    done.attr("set")();
+                                                },
+                                                tw::py::arg("operation"), tw::py::arg("error")));
         backend.attr("_operation") = operation;
         operation.attr("print_")();
-        return false;  // run once
+        return false; // run once
     };
     return tw::py::function("build", std::move(build));
 }
@@ -102,14 +102,14 @@ nb::object gtk_export_pdf(nb::handle self, nb::handle destination) {
     return nb::none();
 }
 
-}  // namespace
+} // namespace
 
 void bind_gtk_backend(nb::module_& m) {
     nb::object cls = make_backend_class(
         "_GtkBackend", "Linux: WebKitGTK's print operation, driven on the GTK main loop.",
         "webkitgtk", {&gtk_init, &gtk_prepare, &gtk_show_dialog, &gtk_export_pdf});
-    gtk_backend_class = cls.inc_ref();  // held, like the module, for the process
+    gtk_backend_class = cls.inc_ref(); // held, like the module, for the process
     m.attr("_GtkBackend") = cls;
 }
 
-}  // namespace tw::printing
+} // namespace tw::printing

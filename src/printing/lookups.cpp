@@ -62,7 +62,9 @@ nb::object gtk_webview(nb::handle window) {
     return widget_of(window, "GTK webview widget not ready");
 }
 
-nb::object cocoa_webview(nb::handle window) { return widget_of(window, "WKWebView not ready"); }
+nb::object cocoa_webview(nb::handle window) {
+    return widget_of(window, "WKWebView not ready");
+}
 
 // On Windows the control may sit on a separate browser object, under either
 // of two attribute names depending on pywebview's version.
@@ -77,9 +79,11 @@ nb::object edge_core(nb::handle window) {
     return core;
 }
 
-nb::object settle_ms() { return ns[names::_SETTLE_MS]; }
+nb::object settle_ms() {
+    return ns[names::_SETTLE_MS];
+}
 
-}  // namespace
+} // namespace
 
 void bind_lookups(nb::module_& m) {
     m.def("_browser_view", &browser_view, tw::py::arg("window"),
@@ -97,4 +101,4 @@ void bind_lookups(nb::module_& m) {
           "How long, in milliseconds, a host lets the page settle before printing it.");
 }
 
-}  // namespace tw::printing
+} // namespace tw::printing

@@ -27,8 +27,8 @@ void bind_constants(nb::module_& m) {
 
 bool initialised = false;
 
-}  // namespace
-}  // namespace tw::printing
+} // namespace
+} // namespace tw::printing
 
 NB_MODULE(printing, m) {
     using namespace tw::printing;

@@ -30,7 +30,7 @@ inline const Name PrintError{"PrintError"}, PrintBridge{"PrintBridge"}, _Backend
     _EdgeChromiumBackend{"_EdgeChromiumBackend"}, _make_backend{"_make_backend"};
 inline const Name _browser_view{"_browser_view"}, _gtk_webview{"_gtk_webview"},
     _cocoa_webview{"_cocoa_webview"}, _edge_core{"_edge_core"}, settle_ms{"settle_ms"};
-}  // namespace names
+} // namespace names
 
 using tw::py::truthy;
 
@@ -57,7 +57,9 @@ inline bool equals(nb::handle a, nb::handle b) {
 }
 
 // `PrintError(message)`, with PrintError read from the module now.
-inline nb::object print_error(nb::handle message) { return ns[names::PrintError](message); }
+inline nb::object print_error(nb::handle message) {
+    return ns[names::PrintError](message);
+}
 
 [[noreturn]] inline void raise_print_error(nb::handle message) {
     raise_instance(print_error(message));
@@ -77,9 +79,10 @@ inline nb::object import_module(const char* name) {
 template <std::size_t N>
 std::array<nb::object, N> import_from(const char* package, const char* const (&members)[N]) {
     nb::list fromlist;
-    for (const char* member : members) fromlist.append(nb::str(member));
-    nb::object module = steal_checked(
-        PyImport_ImportModuleLevel(package, nullptr, nullptr, fromlist.ptr(), 0));
+    for (const char* member : members)
+        fromlist.append(nb::str(member));
+    nb::object module =
+        steal_checked(PyImport_ImportModuleLevel(package, nullptr, nullptr, fromlist.ptr(), 0));
     std::array<nb::object, N> result;
     for (std::size_t i = 0; i < N; ++i) {
         if (PyObject* value = PyObject_GetAttrString(module.ptr(), members[i])) {
@@ -102,7 +105,9 @@ std::array<nb::object, N> import_from(const char* package, const char* const (&m
 }
 
 // `threading.Event()`, with threading read from the module now.
-inline nb::object new_event() { return ns[names::threading].attr("Event")(); }
+inline nb::object new_event() {
+    return ns[names::threading].attr("Event")();
+}
 
 // `if not done.wait(_EXPORT_TIMEOUT_S): raise PrintError("PDF export timed out")`.
 // Event.wait blocks in a lock acquire that releases the GIL itself.
@@ -112,14 +117,13 @@ inline void wait_for_job(nb::handle done) {
 }
 
 // `super(cls, self).__init__(*args)`.
-template <typename... Args>
-void call_base_init(nb::handle cls, nb::handle self, Args&&... args) {
+template <typename... Args> void call_base_init(nb::handle cls, nb::handle self, Args&&... args) {
     tw::py::builtin("super")(cls, self).attr("__init__")(std::forward<Args>(args)...);
 }
 
 // The operations of a print backend, as C++ functions taking `self` first.
 struct BackendOperations {
-    nb::object (*init)(nb::handle self, nb::handle window);  // null: the base constructor
+    nb::object (*init)(nb::handle self, nb::handle window); // null: the base constructor
     nb::object (*prepare)(nb::handle self);
     nb::object (*show_dialog)(nb::handle self);
     nb::object (*export_pdf)(nb::handle self, nb::handle destination);
@@ -140,4 +144,4 @@ void bind_webview2_backend(nb::module_& m);
 void bind_backend_choice(nb::module_& m);
 void bind_lookups(nb::module_& m);
 
-}  // namespace tw::printing
+} // namespace tw::printing

@@ -19,8 +19,8 @@ nb::object edge_show_dialog(nb::handle self) {
 
 // `raise PrintError("PrintToPdfAsync failed: ...") from cause`.
 [[noreturn]] void raise_start_failure(nb::handle cause) {
-    nb::object error = print_error(
-        steal_checked(PyUnicode_FromFormat("PrintToPdfAsync failed: %S", cause.ptr())));
+    nb::object error =
+        print_error(steal_checked(PyUnicode_FromFormat("PrintToPdfAsync failed: %S", cause.ptr())));
     if (PyExceptionInstance_Check(error.ptr())) {
         // Both steal a reference; raising inside `except` also sets the context.
         PyException_SetCause(error.ptr(), cause.inc_ref().ptr());
@@ -47,7 +47,7 @@ nb::object edge_export_pdf(nb::handle self, nb::handle destination) {
     return nb::none();
 }
 
-}  // namespace
+} // namespace
 
 void bind_webview2_backend(nb::module_& m) {
     m.attr("_EdgeChromiumBackend") = make_backend_class(
@@ -55,4 +55,4 @@ void bind_webview2_backend(nb::module_& m) {
         "webview2", {nullptr, &edge_prepare, &edge_show_dialog, &edge_export_pdf});
 }
 
-}  // namespace tw::printing
+} // namespace tw::printing

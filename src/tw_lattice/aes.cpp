@@ -34,11 +34,13 @@ const Implementation& implementation() {
     return chosen;
 }
 
-}  // namespace
+} // namespace
 
-const char* aes_select_implementation() { return implementation().name; }
+const char* aes_select_implementation() {
+    return implementation().name;
+}
 
-}  // namespace tw::lattice
+} // namespace tw::lattice
 
 extern "C" {
 
@@ -55,4 +57,4 @@ void AES_CBC_decrypt_buffer(struct AES_ctx* ctx, uint8_t* buf, size_t length) {
     tw::lattice::implementation().cbc_decrypt(ctx->RoundKey, ctx->Iv, buf, length);
 }
 
-}  // extern "C"
+} // extern "C"

@@ -54,5 +54,5 @@ inline constexpr size_t kAes128KeySize = 16;
 // and names it: "hardware" or "portable". The module calls it at import.
 const char* aes_select_implementation();
 
-}  // namespace tw::lattice
+} // namespace tw::lattice
 #endif

@@ -29,8 +29,7 @@ TW_AES_TARGET inline void store(uint8_t* p, __m128i value) {
 // One step of the key expansion: AESKEYGENASSIST gives SubWord(RotWord(w3))
 // ^ Rcon in its top word; the running XOR of the four previous words then
 // yields the next four.
-template <int RoundConstant>
-TW_AES_TARGET inline __m128i next_round_key(__m128i key) {
+template <int RoundConstant> TW_AES_TARGET inline __m128i next_round_key(__m128i key) {
     const __m128i assist = _mm_shuffle_epi32(_mm_aeskeygenassist_si128(key, RoundConstant), 0xff);
     key = _mm_xor_si128(key, _mm_slli_si128(key, 4));
     key = _mm_xor_si128(key, _mm_slli_si128(key, 4));
@@ -39,14 +38,16 @@ TW_AES_TARGET inline __m128i next_round_key(__m128i key) {
 }
 
 TW_AES_TARGET inline void load_keys(const uint8_t round_keys[176], __m128i out[11]) {
-    for (int i = 0; i < 11; ++i) out[i] = load(round_keys + 16 * i);
+    for (int i = 0; i < 11; ++i)
+        out[i] = load(round_keys + 16 * i);
 }
 
 // The equivalent inverse cipher (FIPS-197 5.3.5) that AESDEC implements wants
 // the middle round keys passed through InvMixColumns, in reverse order.
 TW_AES_TARGET inline void decryption_keys(const uint8_t round_keys[176], __m128i out[11]) {
     out[0] = load(round_keys + 160);
-    for (int i = 1; i < 10; ++i) out[i] = _mm_aesimc_si128(load(round_keys + 16 * (10 - i)));
+    for (int i = 1; i < 10; ++i)
+        out[i] = _mm_aesimc_si128(load(round_keys + 16 * (10 - i)));
     out[10] = load(round_keys);
 }
 
@@ -54,13 +55,16 @@ TW_AES_TARGET inline void decryption_keys(const uint8_t round_keys[176], __m128i
 // so the AESDEC latencies overlap.
 template <int Count>
 TW_AES_TARGET inline void decrypt_blocks(__m128i (&blocks)[Count], const __m128i dk[11]) {
-    for (int b = 0; b < Count; ++b) blocks[b] = _mm_xor_si128(blocks[b], dk[0]);
+    for (int b = 0; b < Count; ++b)
+        blocks[b] = _mm_xor_si128(blocks[b], dk[0]);
     for (int r = 1; r < 10; ++r)
-        for (int b = 0; b < Count; ++b) blocks[b] = _mm_aesdec_si128(blocks[b], dk[r]);
-    for (int b = 0; b < Count; ++b) blocks[b] = _mm_aesdeclast_si128(blocks[b], dk[10]);
+        for (int b = 0; b < Count; ++b)
+            blocks[b] = _mm_aesdec_si128(blocks[b], dk[r]);
+    for (int b = 0; b < Count; ++b)
+        blocks[b] = _mm_aesdeclast_si128(blocks[b], dk[10]);
 }
 
-}  // namespace
+} // namespace
 
 bool available() {
     __builtin_cpu_init();
@@ -89,7 +93,8 @@ TW_AES_TARGET void cbc_encrypt(const uint8_t round_keys[176], uint8_t chain[16],
     __m128i state = load(chain);
     for (size_t offset = 0; offset + 16 <= length; offset += 16) {
         state = _mm_xor_si128(_mm_xor_si128(load(buf + offset), state), k[0]);
-        for (int r = 1; r < 10; ++r) state = _mm_aesenc_si128(state, k[r]);
+        for (int r = 1; r < 10; ++r)
+            state = _mm_aesenc_si128(state, k[r]);
         state = _mm_aesenclast_si128(state, k[10]);
         store(buf + offset, state);
     }
@@ -105,10 +110,12 @@ TW_AES_TARGET void cbc_decrypt(const uint8_t round_keys[176], uint8_t chain[16],
     size_t offset = 0;
     for (; offset + 16 * kLanes <= length; offset += 16 * kLanes) {
         __m128i ciphertext[kLanes], blocks[kLanes];
-        for (int b = 0; b < kLanes; ++b) blocks[b] = ciphertext[b] = load(buf + offset + 16 * b);
+        for (int b = 0; b < kLanes; ++b)
+            blocks[b] = ciphertext[b] = load(buf + offset + 16 * b);
         decrypt_blocks(blocks, dk);
         store(buf + offset, _mm_xor_si128(blocks[0], previous));
-        for (int b = 1; b < kLanes; ++b) store(buf + offset + 16 * b, _mm_xor_si128(blocks[b], ciphertext[b - 1]));
+        for (int b = 1; b < kLanes; ++b)
+            store(buf + offset + 16 * b, _mm_xor_si128(blocks[b], ciphertext[b - 1]));
         previous = ciphertext[kLanes - 1];
     }
     for (; offset + 16 <= length; offset += 16) {
@@ -120,17 +127,25 @@ TW_AES_TARGET void cbc_decrypt(const uint8_t round_keys[176], uint8_t chain[16],
     store(chain, previous);
 }
 
-}  // namespace tw::lattice::hardware
+} // namespace tw::lattice::hardware
 
-#else  // no AES instructions on this architecture: never selected
+#else // no AES instructions on this architecture: never selected
 
 #include <cstdlib>
 
 namespace tw::lattice::hardware {
-bool available() { return false; }
-void expand_key(const uint8_t*, uint8_t*) { std::abort(); }
-void cbc_encrypt(const uint8_t*, uint8_t*, uint8_t*, size_t) { std::abort(); }
-void cbc_decrypt(const uint8_t*, uint8_t*, uint8_t*, size_t) { std::abort(); }
-}  // namespace tw::lattice::hardware
+bool available() {
+    return false;
+}
+void expand_key(const uint8_t*, uint8_t*) {
+    std::abort();
+}
+void cbc_encrypt(const uint8_t*, uint8_t*, uint8_t*, size_t) {
+    std::abort();
+}
+void cbc_decrypt(const uint8_t*, uint8_t*, uint8_t*, size_t) {
+    std::abort();
+}
+} // namespace tw::lattice::hardware
 
 #endif

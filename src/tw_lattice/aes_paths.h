@@ -12,7 +12,7 @@ namespace portable {
 void expand_key(const uint8_t key[16], uint8_t round_keys[176]);
 void cbc_encrypt(const uint8_t round_keys[176], uint8_t chain[16], uint8_t* buf, size_t length);
 void cbc_decrypt(const uint8_t round_keys[176], uint8_t chain[16], uint8_t* buf, size_t length);
-}  // namespace portable
+} // namespace portable
 
 namespace hardware {
 // Whether this processor has the AES instructions (always false off x86-64).
@@ -20,6 +20,6 @@ bool available();
 void expand_key(const uint8_t key[16], uint8_t round_keys[176]);
 void cbc_encrypt(const uint8_t round_keys[176], uint8_t chain[16], uint8_t* buf, size_t length);
 void cbc_decrypt(const uint8_t round_keys[176], uint8_t chain[16], uint8_t* buf, size_t length);
-}  // namespace hardware
+} // namespace hardware
 
-}  // namespace tw::lattice
+} // namespace tw::lattice

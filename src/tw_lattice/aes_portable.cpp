@@ -58,25 +58,31 @@ constexpr uint8_t kRoundConstants[kRounds] = {0x01, 0x02, 0x04, 0x08, 0x10,
                                               0x20, 0x40, 0x80, 0x1b, 0x36};
 
 // Multiplication by x in GF(2^8) modulo x^8 + x^4 + x^3 + x + 1.
-inline uint8_t xtime(uint8_t value) { return uint8_t((value << 1) ^ ((value >> 7) * 0x1b)); }
+inline uint8_t xtime(uint8_t value) {
+    return uint8_t((value << 1) ^ ((value >> 7) * 0x1b));
+}
 
 inline void add_round_key(uint8_t state[16], const uint8_t* round_key) {
-    for (int i = 0; i < 16; ++i) state[i] ^= round_key[i];
+    for (int i = 0; i < 16; ++i)
+        state[i] ^= round_key[i];
 }
 
 inline void sub_bytes(uint8_t state[16]) {
-    for (int i = 0; i < 16; ++i) state[i] = kSBox[state[i]];
+    for (int i = 0; i < 16; ++i)
+        state[i] = kSBox[state[i]];
 }
 
 inline void inv_sub_bytes(uint8_t state[16]) {
-    for (int i = 0; i < 16; ++i) state[i] = kInvSBox[state[i]];
+    for (int i = 0; i < 16; ++i)
+        state[i] = kInvSBox[state[i]];
 }
 
 // Row r rotates left by r columns.
 inline void shift_rows(uint8_t state[16]) {
     uint8_t shifted[16];
     for (int c = 0; c < 4; ++c)
-        for (int r = 0; r < 4; ++r) shifted[r + 4 * c] = state[r + 4 * ((c + r) % 4)];
+        for (int r = 0; r < 4; ++r)
+            shifted[r + 4 * c] = state[r + 4 * ((c + r) % 4)];
     std::memcpy(state, shifted, 16);
 }
 
@@ -84,7 +90,8 @@ inline void shift_rows(uint8_t state[16]) {
 inline void inv_shift_rows(uint8_t state[16]) {
     uint8_t shifted[16];
     for (int c = 0; c < 4; ++c)
-        for (int r = 0; r < 4; ++r) shifted[r + 4 * ((c + r) % 4)] = state[r + 4 * c];
+        for (int r = 0; r < 4; ++r)
+            shifted[r + 4 * ((c + r) % 4)] = state[r + 4 * c];
     std::memcpy(state, shifted, 16);
 }
 
@@ -147,7 +154,7 @@ void decrypt_block(const uint8_t round_keys[176], uint8_t state[16]) {
     add_round_key(state, round_keys);
 }
 
-}  // namespace
+} // namespace
 
 // FIPS-197 5.2 for Nk = 4: w[i] = w[i-4] ^ temp, where temp is w[i-1],
 // rotated, substituted and combined with Rcon when i is a multiple of 4.
@@ -163,7 +170,8 @@ void expand_key(const uint8_t key[16], uint8_t round_keys[176]) {
             temp[2] = kSBox[temp[3]];
             temp[3] = kSBox[first];
         }
-        for (int j = 0; j < 4; ++j) round_keys[4 * i + j] = round_keys[4 * (i - 4) + j] ^ temp[j];
+        for (int j = 0; j < 4; ++j)
+            round_keys[4 * i + j] = round_keys[4 * (i - 4) + j] ^ temp[j];
     }
 }
 
@@ -171,7 +179,8 @@ void expand_key(const uint8_t key[16], uint8_t round_keys[176]) {
 void cbc_encrypt(const uint8_t round_keys[176], uint8_t chain[16], uint8_t* buf, size_t length) {
     for (size_t offset = 0; offset + 16 <= length; offset += 16) {
         uint8_t* block = buf + offset;
-        for (int i = 0; i < 16; ++i) block[i] ^= chain[i];
+        for (int i = 0; i < 16; ++i)
+            block[i] ^= chain[i];
         encrypt_block(round_keys, block);
         std::memcpy(chain, block, 16);
     }
@@ -184,9 +193,10 @@ void cbc_decrypt(const uint8_t round_keys[176], uint8_t chain[16], uint8_t* buf,
         uint8_t* block = buf + offset;
         std::memcpy(ciphertext, block, 16);
         decrypt_block(round_keys, block);
-        for (int i = 0; i < 16; ++i) block[i] ^= chain[i];
+        for (int i = 0; i < 16; ++i)
+            block[i] ^= chain[i];
         std::memcpy(chain, ciphertext, 16);
     }
 }
 
-}  // namespace tw::lattice::portable
+} // namespace tw::lattice::portable

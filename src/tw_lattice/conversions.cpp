@@ -24,7 +24,8 @@ KeyBytes::~KeyBytes() {
     // singletons and immortal objects never have a count of one.
     PyObject* bytes = bytes_.ptr();
     if (bytes && PyBytes_CheckExact(bytes) && Py_REFCNT(bytes) == 1)
-        tw::lattice::secure_wipe(PyBytes_AS_STRING(bytes), static_cast<size_t>(PyBytes_GET_SIZE(bytes)));
+        tw::lattice::secure_wipe(PyBytes_AS_STRING(bytes),
+                                 static_cast<size_t>(PyBytes_GET_SIZE(bytes)));
 }
 
-}  // namespace tw::lattice
+} // namespace tw::lattice

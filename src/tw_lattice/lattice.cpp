@@ -64,8 +64,7 @@ bool has_v2_prefix(nb::handle data) {
 
 // `value` unless it is an exception type the caller maps to None: every
 // Exception, as `except Exception` would catch.
-template <typename Body>
-nb::object none_on_exception(Body&& body) {
+template <typename Body> nb::object none_on_exception(Body&& body) {
     try {
         return body();
     } catch (nb::python_error& error) {
@@ -88,7 +87,7 @@ SecretBuffer checked_secret(nb::handle secret_key) {
 // -------------------------------------------------------------- the type
 
 class Lattice {
-public:
+  public:
     explicit Lattice(nb::handle secret_key) : secret_(checked_secret(secret_key)) {
         tw::lattice::unseal_constants(constants_.value);
         const DerivationConstants& c = constants_.value;
@@ -101,12 +100,14 @@ public:
 
     nb::object encrypt_string(nb::handle input_string) const {
         check_argument("encrypt_string", "input_string", Accepts::str_or_none, input_string);
-        if (none_or_empty(input_string)) tw::py::raise(PyExc_ValueError, "Cannot encrypt empty string");
+        if (none_or_empty(input_string))
+            tw::py::raise(PyExc_ValueError, "Cannot encrypt empty string");
         return decoded_text(cipher_encrypt(fernet_, utf8_of(input_string)));
     }
 
     nb::object decrypt_string(nb::handle encrypted_string) const {
-        check_argument("decrypt_string", "encrypted_string", Accepts::str_or_none, encrypted_string);
+        check_argument("decrypt_string", "encrypted_string", Accepts::str_or_none,
+                       encrypted_string);
         if (none_or_empty(encrypted_string)) return nb::none();
         return none_on_exception(
             [&] { return decoded_text(cipher_decrypt(fernet_, utf8_of(encrypted_string))); });
@@ -130,7 +131,8 @@ public:
         if (none_or_empty(encrypted_data)) return nb::none();
         if (!has_v2_prefix(encrypted_data)) return cipher_decrypt(fernet_, encrypted_data);
         if (none_or_empty(filename))
-            tw::py::raise(PyExc_ValueError, "V2 encrypted data requires filename parameter for decryption");
+            tw::py::raise(PyExc_ValueError,
+                          "V2 encrypted data requires filename parameter for decryption");
         nb::object cipher = file_cipher(filename);
         nb::object token = new_bytes(bytes_data(encrypted_data) + kV2Prefix.size(),
                                      bytes_size(encrypted_data) - kV2Prefix.size());
@@ -146,7 +148,8 @@ public:
 
     nb::object string_to_secret_key(nb::handle input_string) const {
         check_argument("string_to_secret_key", "input_string", Accepts::str_or_none, input_string);
-        if (none_or_empty(input_string)) tw::py::raise(PyExc_ValueError, "Input string cannot be empty");
+        if (none_or_empty(input_string))
+            tw::py::raise(PyExc_ValueError, "Input string cannot be empty");
         if (PyUnicode_GET_LENGTH(input_string.ptr()) > kMaximumKeyInputLength)
             tw::py::raise(PyExc_ValueError, "Input string too long");
         KeyBytes password(utf8_of(input_string));
@@ -158,7 +161,8 @@ public:
 
     nb::object secret_key_to_string(nb::handle secret_key, nb::handle encrypted_string) const {
         check_argument("secret_key_to_string", "secret_key", Accepts::str_or_none, secret_key);
-        check_argument("secret_key_to_string", "encrypted_string", Accepts::str_or_none, encrypted_string);
+        check_argument("secret_key_to_string", "encrypted_string", Accepts::str_or_none,
+                       encrypted_string);
         if (none_or_empty(secret_key) || none_or_empty(encrypted_string)) return nb::none();
         return none_on_exception([&] {
             KeyBytes key(utf8_of(secret_key));
@@ -169,7 +173,7 @@ public:
         });
     }
 
-private:
+  private:
     static void wipe_token_cipher_and_release(nb::object& cipher) {
         wipe_token_cipher(cipher);
         cipher.reset();
@@ -179,10 +183,11 @@ private:
     static nb::object derive_key(nb::handle password, const uint8_t* salt, size_t salt_size) {
         nb::object salt_bytes = new_bytes(salt, salt_size);
         return ns[names::hashlib].attr("pbkdf2_hmac")("sha256", password, salt_bytes, kIterations,
-                                                       kDerivedKeySize);
+                                                      kDerivedKeySize);
     }
 
-    static nb::object derive_key(const SecretBuffer& password, const uint8_t* salt, size_t salt_size) {
+    static nb::object derive_key(const SecretBuffer& password, const uint8_t* salt,
+                                 size_t salt_size) {
         KeyBytes password_bytes(new_bytes(password.data(), password.size()));
         return derive_key(password_bytes.get(), salt, salt_size);
     }
@@ -207,8 +212,10 @@ private:
             {reinterpret_cast<const char*>(c.file_piece_b), sizeof c.file_piece_b},
         };
         size_t total = 0;
-        for (std::string_view piece : pieces) total += piece.size() + 1;
-        KeyBytes salt_input(steal_checked(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(total - 1))));
+        for (std::string_view piece : pieces)
+            total += piece.size() + 1;
+        KeyBytes salt_input(
+            steal_checked(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(total - 1))));
         char* out = PyBytes_AS_STRING(salt_input.get().ptr());
         for (size_t i = 0; i < std::size(pieces); ++i) {
             if (i) *out++ = ':';
@@ -217,8 +224,10 @@ private:
         }
         KeyBytes digest(ns[names::hashlib].attr("sha256")(salt_input.get()).attr("digest")());
         KeyBytes salt(steal_checked(PySequence_GetSlice(digest.get().ptr(), 0, kFileSaltSize)));
-        if (!PyBytes_Check(salt.get().ptr())) tw::py::raise(PyExc_TypeError, "sha256 digest must be bytes");
-        return cipher_from_derived_key(derive_key(secret_, bytes_data(salt.get()), bytes_size(salt.get())));
+        if (!PyBytes_Check(salt.get().ptr()))
+            tw::py::raise(PyExc_TypeError, "sha256 digest must be bytes");
+        return cipher_from_derived_key(
+            derive_key(secret_, bytes_data(salt.get()), bytes_size(salt.get())));
     }
 
     SecretBuffer secret_;
@@ -226,7 +235,7 @@ private:
     nb::object fernet_;
 };
 
-}  // namespace
+} // namespace
 
 void bind_lattice(nb::module_& m) {
     using tw::py::arg;
@@ -234,23 +243,31 @@ void bind_lattice(nb::module_& m) {
                         "Encrypts and decrypts strings and byte data under keys derived from a "
                         "secret of 8 to 512 characters. Data encrypted with a file name can only "
                         "be decrypted under the same base name.")
-        .def(nb::init<nb::handle>(), arg("secret_key"), nb::sig("def __init__(self, secret_key: str) -> None"))
+        .def(nb::init<nb::handle>(), arg("secret_key"),
+             nb::sig("def __init__(self, secret_key: str) -> None"))
         .def("encrypt_string", &Lattice::encrypt_string, arg("input_string"),
              nb::sig("def encrypt_string(self, input_string: str | None) -> str"))
         .def("decrypt_string", &Lattice::decrypt_string, arg("encrypted_string"),
              nb::sig("def decrypt_string(self, encrypted_string: str | None) -> str | None"))
-        .def("encrypt_data", &Lattice::encrypt_data, arg("data"), arg("filename") = nb::none(),
-             nb::sig("def encrypt_data(self, data: bytes | None, filename: str | None = None) -> bytes"))
-        .def("decrypt_data", &Lattice::decrypt_data, arg("encrypted_data"), arg("filename") = nb::none(),
-             nb::sig("def decrypt_data(self, encrypted_data: bytes | None, filename: str | None = None) "
-                     "-> bytes | None"))
+        .def(
+            "encrypt_data", &Lattice::encrypt_data, arg("data"), arg("filename") = nb::none(),
+            nb::sig(
+                "def encrypt_data(self, data: bytes | None, filename: str | None = None) -> bytes"))
+        .def(
+            "decrypt_data", &Lattice::decrypt_data, arg("encrypted_data"),
+            arg("filename") = nb::none(),
+            nb::sig(
+                "def decrypt_data(self, encrypted_data: bytes | None, filename: str | None = None) "
+                "-> bytes | None"))
         .def("is_v2_data", &Lattice::is_v2_data, arg("data"),
              nb::sig("def is_v2_data(self, data: bytes | None) -> bool"))
         .def("string_to_secret_key", &Lattice::string_to_secret_key, arg("input_string"),
              nb::sig("def string_to_secret_key(self, input_string: str | None) -> str"))
-        .def("secret_key_to_string", &Lattice::secret_key_to_string, arg("secret_key"), arg("encrypted_string"),
-             nb::sig("def secret_key_to_string(self, secret_key: str | None, encrypted_string: str | None) "
+        .def("secret_key_to_string", &Lattice::secret_key_to_string, arg("secret_key"),
+             arg("encrypted_string"),
+             nb::sig("def secret_key_to_string(self, secret_key: str | None, encrypted_string: str "
+                     "| None) "
                      "-> str | None"));
 }
 
-}  // namespace tw::lattice
+} // namespace tw::lattice

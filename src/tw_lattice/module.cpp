@@ -21,8 +21,8 @@ void bind_standard_modules(nb::module_& m) {
 
 bool initialised = false;
 
-}  // namespace
-}  // namespace tw::lattice
+} // namespace
+} // namespace tw::lattice
 
 NB_MODULE(tw_lattice, m) {
     using namespace tw::lattice;

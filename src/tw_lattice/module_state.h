@@ -23,13 +23,15 @@ namespace names {
 inline const Name base64{"base64"}, hashlib{"hashlib"}, hmac_mod{"hmac_mod"}, os{"os"},
     struct_{"struct"}, time_module{"time_module"};
 inline const Name InvalidToken{"InvalidToken"}, TwFernet{"TwFernet"}, tw_lattice{"tw_lattice"};
-}  // namespace names
+} // namespace names
 
 inline const uint8_t* bytes_data(nb::handle bytes) {
     return reinterpret_cast<const uint8_t*>(PyBytes_AS_STRING(bytes.ptr()));
 }
 
-inline size_t bytes_size(nb::handle bytes) { return static_cast<size_t>(PyBytes_GET_SIZE(bytes.ptr())); }
+inline size_t bytes_size(nb::handle bytes) {
+    return static_cast<size_t>(PyBytes_GET_SIZE(bytes.ptr()));
+}
 
 inline nb::object new_bytes(const void* data, size_t size) {
     return tw::py::steal_checked(
@@ -37,7 +39,9 @@ inline nb::object new_bytes(const void* data, size_t size) {
 }
 
 // `text.encode()`: UTF-8, strict.
-inline nb::object utf8_of(nb::handle text) { return tw::py::steal_checked(PyUnicode_AsUTF8String(text.ptr())); }
+inline nb::object utf8_of(nb::handle text) {
+    return tw::py::steal_checked(PyUnicode_AsUTF8String(text.ptr()));
+}
 
 // `data.decode()` for the bytes a token cipher returns.
 nb::object decoded_text(nb::handle data);
@@ -52,7 +56,7 @@ using tw::py::truthy;
 // nothing else refers to it by then (a shared object is left alone: someone
 // may still read it).
 class KeyBytes {
-public:
+  public:
     KeyBytes() = default;
     explicit KeyBytes(nb::object bytes) : bytes_(std::move(bytes)) {}
     KeyBytes(const KeyBytes&) = delete;
@@ -60,7 +64,7 @@ public:
     ~KeyBytes();
     nb::handle get() const { return bytes_; }
 
-private:
+  private:
     nb::object bytes_;
 };
 
@@ -85,4 +89,4 @@ void remember_standard_functions();
 void bind_token_cipher(nb::module_& m);
 void bind_lattice(nb::module_& m);
 
-}  // namespace tw::lattice
+} // namespace tw::lattice

@@ -11,9 +11,9 @@
 namespace tw::lattice {
 
 struct DerivationConstants {
-    uint8_t main_salt[15];    // salt of an object's own key
-    uint8_t string_salt[5];   // salt of keys made from arbitrary strings
-    uint8_t file_piece_a[8];  // the two fixed parts of a file key's salt input
+    uint8_t main_salt[15];   // salt of an object's own key
+    uint8_t string_salt[5];  // salt of keys made from arbitrary strings
+    uint8_t file_piece_a[8]; // the two fixed parts of a file key's salt input
     uint8_t file_piece_b[7];
 };
 static_assert(sizeof(DerivationConstants) == 35);
@@ -21,4 +21,4 @@ static_assert(sizeof(DerivationConstants) == 35);
 // Fills `out` with the recovered values; the caller wipes them when done.
 void unseal_constants(DerivationConstants& out);
 
-}  // namespace tw::lattice
+} // namespace tw::lattice

@@ -24,7 +24,9 @@ struct LoadedFunctions {
 };
 LoadedFunctions loaded;
 
-nb::handle hold(nb::handle module, const char* name) { return nb::object(module.attr(name)).release(); }
+nb::handle hold(nb::handle module, const char* name) {
+    return nb::object(module.attr(name)).release();
+}
 
 // Whether `module.name` is still `original`.
 bool attribute_is(nb::handle module, const char* name, nb::handle original) {
@@ -40,7 +42,9 @@ bool attribute_is(nb::handle module, const char* name, nb::handle original) {
 nb::object fresh_copy(nb::handle bytes) {
     const Py_ssize_t size = PyBytes_GET_SIZE(bytes.ptr());
     nb::object copy = steal_checked(PyBytes_FromStringAndSize(nullptr, size));
-    if (size) std::memcpy(PyBytes_AS_STRING(copy.ptr()), PyBytes_AS_STRING(bytes.ptr()), static_cast<size_t>(size));
+    if (size)
+        std::memcpy(PyBytes_AS_STRING(copy.ptr()), PyBytes_AS_STRING(bytes.ptr()),
+                    static_cast<size_t>(size));
     return copy;
 }
 
@@ -54,10 +58,11 @@ void swap_alphabet(nb::handle bytes, char from_a, char to_a, char from_b, char t
     }
 }
 
-}  // namespace
+} // namespace
 
 void remember_standard_functions() {
-    for (const Name* name : {&names::base64, &names::hashlib, &names::hmac_mod}) ns.remember(*name);
+    for (const Name* name : {&names::base64, &names::hashlib, &names::hmac_mod})
+        ns.remember(*name);
     nb::handle hmac = ns.original(names::hmac_mod), base64 = ns.original(names::base64);
     loaded.hmac_new = hold(hmac, "new");
     loaded.hmac_digest = hold(hmac, "digest");
@@ -68,8 +73,9 @@ void remember_standard_functions() {
 
 nb::object hmac_sha256(nb::handle key, nb::handle message) {
     nb::object hmac = ns[names::hmac_mod], hashlib = ns[names::hashlib];
-    if (PyBytes_CheckExact(key.ptr()) && ns.unchanged(names::hmac_mod) && ns.unchanged(names::hashlib) &&
-        attribute_is(hmac, "new", loaded.hmac_new) && attribute_is(hmac, "digest", loaded.hmac_digest) &&
+    if (PyBytes_CheckExact(key.ptr()) && ns.unchanged(names::hmac_mod) &&
+        ns.unchanged(names::hashlib) && attribute_is(hmac, "new", loaded.hmac_new) &&
+        attribute_is(hmac, "digest", loaded.hmac_digest) &&
         attribute_is(hashlib, "sha256", loaded.sha256))
         return nb::borrow(loaded.hmac_digest)(key, message, "sha256");
     return hmac.attr("new")(key, message, hashlib.attr("sha256")).attr("digest")();
@@ -77,7 +83,8 @@ nb::object hmac_sha256(nb::handle key, nb::handle message) {
 
 nb::object urlsafe_b64encode(nb::handle data) {
     nb::object base64 = ns[names::base64];
-    if (!ns.unchanged(names::base64) || !attribute_is(base64, "urlsafe_b64encode", loaded.urlsafe_b64encode))
+    if (!ns.unchanged(names::base64) ||
+        !attribute_is(base64, "urlsafe_b64encode", loaded.urlsafe_b64encode))
         return base64.attr("urlsafe_b64encode")(data);
     // urlsafe_b64encode is b64encode(data).translate(...): swap in place on a
     // result nothing else can see yet.
@@ -100,4 +107,4 @@ nb::object urlsafe_b64decode(nb::handle data) {
     return base64.attr("b64decode")(standard);
 }
 
-}  // namespace tw::lattice
+} // namespace tw::lattice

@@ -51,7 +51,7 @@ nb::object exact_bytes(nb::object value, size_t size, const char* what) {
 }
 
 struct CipherKeys {
-    nb::object signing;                // handed to hmac as it is
+    nb::object signing; // handed to hmac as it is
     uint8_t encryption[token::kKeySize];
     ~CipherKeys() { secure_wipe(encryption, sizeof encryption); }
 };
@@ -100,7 +100,8 @@ void token_cipher_init(nb::handle self, nb::handle key) {
     KeyBytes decoded(urlsafe_b64decode(text.get()));
     Py_ssize_t length = PyObject_Length(decoded.get().ptr());
     if (length < 0) throw nb::python_error();
-    if (length != 32) tw::py::raise(PyExc_ValueError, "Fernet key must be 32 url-safe base64-encoded bytes.");
+    if (length != 32)
+        tw::py::raise(PyExc_ValueError, "Fernet key must be 32 url-safe base64-encoded bytes.");
     nb::object signing = steal_checked(PySequence_GetSlice(decoded.get().ptr(), 0, 16));
     nb::object encryption = steal_checked(PySequence_GetSlice(decoded.get().ptr(), 16, 32));
     if (PyObject_SetAttr(self.ptr(), signing_key_attr.key(), signing.ptr()) != 0 ||
@@ -115,33 +116,41 @@ nb::object generate_key() {
 
 nb::object token_encrypt(nb::handle self, nb::handle data) {
     nb::object plaintext;
-    if (PyUnicode_Check(data.ptr())) plaintext = utf8_of(data);
-    else if (PyBytes_Check(data.ptr())) plaintext = nb::borrow(data);
-    else raise_argument_type("encrypt", "data", "str or bytes", data);
+    if (PyUnicode_Check(data.ptr()))
+        plaintext = utf8_of(data);
+    else if (PyBytes_Check(data.ptr()))
+        plaintext = nb::borrow(data);
+    else
+        raise_argument_type("encrypt", "data", "str or bytes", data);
 
     CipherKeys keys;
     load_keys(self, keys);
-    nb::object iv = exact_bytes(ns[names::os].attr("urandom")(token::kIvSize), token::kIvSize, "IV");
+    nb::object iv =
+        exact_bytes(ns[names::os].attr("urandom")(token::kIvSize), token::kIvSize, "IV");
     nb::object timestamp = exact_bytes(ns[names::struct_].attr("pack")(">Q", clock_seconds()),
                                        token::kTimestampSize, "packed timestamp");
 
     const size_t size = bytes_size(plaintext);
-    if (size > static_cast<size_t>(PY_SSIZE_T_MAX) - 2 * token::kMinimumSize) throw std::bad_alloc();
+    if (size > static_cast<size_t>(PY_SSIZE_T_MAX) - 2 * token::kMinimumSize)
+        throw std::bad_alloc();
     const size_t signed_size = token::authenticated_size(size);
     // The whole token in one buffer: the tag is written behind what it covers.
-    nb::object body = steal_checked(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(signed_size + token::kTagSize)));
+    nb::object body = steal_checked(
+        PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(signed_size + token::kTagSize)));
     uint8_t* out = reinterpret_cast<uint8_t*>(PyBytes_AS_STRING(body.ptr()));
     {
         std::optional<nb::gil_scoped_release> unlocked;
         if (size >= kReleaseGilFrom) unlocked.emplace();
-        token::seal(out, bytes_data(timestamp), bytes_data(iv), keys.encryption, bytes_data(plaintext), size);
+        token::seal(out, bytes_data(timestamp), bytes_data(iv), keys.encryption,
+                    bytes_data(plaintext), size);
     }
     nb::object tag = hmac_sha256(keys.signing, prefix_view(body, signed_size));
     if (PyBytes_Check(tag.ptr()) && bytes_size(tag) == token::kTagSize) {
         std::memcpy(out + signed_size, bytes_data(tag), token::kTagSize);
     } else {
         // A digest of another length from a rebound hmac: appended as it is.
-        nb::object covered = steal_checked(PySequence_GetSlice(body.ptr(), 0, static_cast<Py_ssize_t>(signed_size)));
+        nb::object covered =
+            steal_checked(PySequence_GetSlice(body.ptr(), 0, static_cast<Py_ssize_t>(signed_size)));
         body = steal_checked(PySequence_Concat(covered.ptr(), tag.ptr()));
     }
     return urlsafe_b64encode(body);
@@ -185,7 +194,8 @@ nb::object token_decrypt(nb::handle self, nb::handle token_value, nb::handle ttl
 
     const size_t ciphertext_size = token::ciphertext_size(size);
     if (ciphertext_size % token::kBlockSize != 0) raise_invalid_token("Invalid ciphertext length");
-    nb::object plaintext = steal_checked(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(ciphertext_size)));
+    nb::object plaintext =
+        steal_checked(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(ciphertext_size)));
     uint8_t* out = reinterpret_cast<uint8_t*>(PyBytes_AS_STRING(plaintext.ptr()));
     std::optional<size_t> kept;
     {
@@ -195,12 +205,14 @@ nb::object token_decrypt(nb::handle self, nb::handle token_value, nb::handle ttl
     }
     if (!kept) {
         secure_wipe(out, ciphertext_size);
-        nb::object padding_error = steal_checked(PyObject_CallFunction(PyExc_ValueError, "s", "Invalid padding"));
+        nb::object padding_error =
+            steal_checked(PyObject_CallFunction(PyExc_ValueError, "s", "Invalid padding"));
         raise_invalid_token("Invalid padding", padding_error);
     }
     if (*kept != ciphertext_size) {
         PyObject* resized = plaintext.release().ptr();
-        if (_PyBytes_Resize(&resized, static_cast<Py_ssize_t>(*kept)) != 0) throw nb::python_error();
+        if (_PyBytes_Resize(&resized, static_cast<Py_ssize_t>(*kept)) != 0)
+            throw nb::python_error();
         plaintext = nb::steal(resized);
     }
     return plaintext;
@@ -212,7 +224,8 @@ nb::object make_invalid_token_class() {
     nb::dict body;
     body["__doc__"] = "A token was rejected: it cannot be decoded, is malformed, fails its "
                       "authentication, is too old, or does not decrypt to padded data.";
-    return tw::py::make_class(kModuleName, "InvalidToken", nb::make_tuple(nb::handle(PyExc_Exception)), body);
+    return tw::py::make_class(kModuleName, "InvalidToken",
+                              nb::make_tuple(nb::handle(PyExc_Exception)), body);
 }
 
 nb::object make_token_cipher_class() {
@@ -237,9 +250,11 @@ bool is_loaded_class_instance(nb::handle cipher) {
     return reinterpret_cast<PyObject*>(Py_TYPE(cipher.ptr())) == loaded_token_cipher_class.ptr();
 }
 
-}  // namespace
+} // namespace
 
-nb::object new_token_cipher(nb::handle key) { return ns[names::TwFernet](key); }
+nb::object new_token_cipher(nb::handle key) {
+    return ns[names::TwFernet](key);
+}
 
 nb::object cipher_encrypt(nb::handle cipher, nb::handle data) {
     if (is_loaded_class_instance(cipher)) return token_encrypt(cipher, data);
@@ -255,12 +270,12 @@ void wipe_token_cipher(nb::handle cipher) {
     if (!cipher || !is_loaded_class_instance(cipher) || Py_REFCNT(cipher.ptr()) != 1) return;
     nb::object dict = steal_checked(PyObject_GenericGetDict(cipher.ptr(), nullptr));
     for (const Name* attr : {&signing_key_attr, &encryption_key_attr}) {
-        PyObject* key = PyDict_GetItemWithError(dict.ptr(), attr->key());  // borrowed
+        PyObject* key = PyDict_GetItemWithError(dict.ptr(), attr->key()); // borrowed
         if (!key) {
             PyErr_Clear();
             continue;
         }
-        if (PyBytes_CheckExact(key) && Py_REFCNT(key) == 1)  // only the instance holds it
+        if (PyBytes_CheckExact(key) && Py_REFCNT(key) == 1) // only the instance holds it
             secure_wipe(PyBytes_AS_STRING(key), static_cast<size_t>(PyBytes_GET_SIZE(key)));
     }
 }
@@ -272,4 +287,4 @@ void bind_token_cipher(nb::module_& m) {
     m.attr("TwFernet") = cls;
 }
 
-}  // namespace tw::lattice
+} // namespace tw::lattice

@@ -8,14 +8,16 @@
 
 namespace tw::lattice::token {
 
-void cbc_encrypt(const uint8_t key[kKeySize], const uint8_t iv[kIvSize], uint8_t* buf, size_t size) {
+void cbc_encrypt(const uint8_t key[kKeySize], const uint8_t iv[kIvSize], uint8_t* buf,
+                 size_t size) {
     AES_ctx ctx;
     AES_init_ctx_iv(&ctx, key, iv);
     AES_CBC_encrypt_buffer(&ctx, buf, size);
     secure_wipe(&ctx, sizeof ctx);
 }
 
-void cbc_decrypt(const uint8_t key[kKeySize], const uint8_t iv[kIvSize], uint8_t* buf, size_t size) {
+void cbc_decrypt(const uint8_t key[kKeySize], const uint8_t iv[kIvSize], uint8_t* buf,
+                 size_t size) {
     AES_ctx ctx;
     AES_init_ctx_iv(&ctx, key, iv);
     AES_CBC_decrypt_buffer(&ctx, buf, size);
@@ -34,7 +36,8 @@ void seal(uint8_t* out, const uint8_t timestamp[kTimestampSize], const uint8_t i
 
 uint64_t timestamp_of(const uint8_t* token) {
     uint64_t seconds = 0;
-    for (size_t i = 0; i < kTimestampSize; ++i) seconds = (seconds << 8) | token[kTimestampOffset + i];
+    for (size_t i = 0; i < kTimestampSize; ++i)
+        seconds = (seconds << 8) | token[kTimestampOffset + i];
     return seconds;
 }
 
@@ -46,4 +49,4 @@ std::optional<size_t> open(uint8_t* out, const uint8_t* token, size_t token_size
     return pkcs7_unpadded_size(out, size);
 }
 
-}  // namespace tw::lattice::token
+} // namespace tw::lattice::token

@@ -18,7 +18,8 @@ namespace tw::lattice::token {
 
 inline constexpr uint8_t kVersion = 0x80;
 inline constexpr size_t kTimestampOffset = 1, kIvOffset = 9, kCiphertextOffset = 25;
-inline constexpr size_t kTimestampSize = 8, kIvSize = 16, kKeySize = 16, kTagSize = 32, kBlockSize = 16;
+inline constexpr size_t kTimestampSize = 8, kIvSize = 16, kKeySize = 16, kTagSize = 32,
+                        kBlockSize = 16;
 // Shorter tokens are rejected by their format alone; one with an empty
 // ciphertext passes and fails later, on its tag or its padding.
 inline constexpr size_t kMinimumSize = kCiphertextOffset + kTagSize;
@@ -41,7 +42,9 @@ inline bool has_token_format(const uint8_t* data, size_t size) {
 uint64_t timestamp_of(const uint8_t* token);
 
 // Ciphertext size of a token with a valid format.
-inline size_t ciphertext_size(size_t token_size) { return token_size - kCiphertextOffset - kTagSize; }
+inline size_t ciphertext_size(size_t token_size) {
+    return token_size - kCiphertextOffset - kTagSize;
+}
 
 // Decrypts the ciphertext of a token (of a valid format and whole blocks) into
 // `out` (ciphertext_size bytes) and returns the plaintext size, or nothing
@@ -54,4 +57,4 @@ std::optional<size_t> open(uint8_t* out, const uint8_t* token, size_t token_size
 void cbc_encrypt(const uint8_t key[kKeySize], const uint8_t iv[kIvSize], uint8_t* buf, size_t size);
 void cbc_decrypt(const uint8_t key[kKeySize], const uint8_t iv[kIvSize], uint8_t* buf, size_t size);
 
-}  // namespace tw::lattice::token
+} // namespace tw::lattice::token

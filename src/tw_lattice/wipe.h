@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
-#include <utility>
 #include <string.h>
+#include <utility>
 
 namespace tw::lattice {
 
@@ -17,7 +17,7 @@ inline void secure_wipe(void* data, size_t size) {
 
 // Secret bytes owned by one object, never copied, wiped on destruction.
 class SecretBuffer {
-public:
+  public:
     SecretBuffer() = default;
     SecretBuffer(const void* data, size_t size) : data_(new uint8_t[size ? size : 1]), size_(size) {
         if (size) std::memcpy(data_.get(), data, size);
@@ -31,14 +31,13 @@ public:
     const uint8_t* data() const { return data_.get(); }
     size_t size() const { return size_; }
 
-private:
+  private:
     std::unique_ptr<uint8_t[]> data_;
     size_t size_ = 0;
 };
 
 // A plain value (such as a struct of salts) wiped when it dies.
-template <typename T>
-struct Wiped {
+template <typename T> struct Wiped {
     T value{};
     Wiped() = default;
     Wiped(const Wiped&) = delete;
@@ -46,4 +45,4 @@ struct Wiped {
     ~Wiped() { secure_wipe(&value, sizeof value); }
 };
 
-}  // namespace tw::lattice
+} // namespace tw::lattice
