@@ -8,6 +8,9 @@ from pathlib import Path
 
 import pytest
 
+# The pure-Python reference versions (reference/) are importable from every test.
+sys.path.insert(0, str(Path(__file__).resolve().parents[1]))
+
 
 @pytest.fixture(autouse=True)
 def private_home(tmp_path_factory, monkeypatch):
