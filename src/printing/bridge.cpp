@@ -16,7 +16,7 @@ nb::object monotonic() {
 }
 
 bool less_than(nb::handle a, nb::handle b) {
-    return truthy(steal_checked(PyObject_RichCompare(a.ptr(), b.ptr(), Py_LT)));
+    return tw::py::compare(a, b, Py_LT);
 }
 
 nb::object bridge_init(nb::handle self) {

@@ -10,6 +10,7 @@
 #include "common/classes.h"
 #include "common/errors.h"
 #include "common/namespace.h"
+#include "common/objects.h"
 
 namespace tw::printing {
 
@@ -43,9 +44,9 @@ inline nb::object getattr_or_none(nb::handle obj, const char* name) {
     return nb::none();
 }
 
-// `a == b` as Python evaluates it (no identity shortcut).
+// `a == b` as Python evaluates it.
 inline bool equals(nb::handle a, nb::handle b) {
-    return truthy(steal_checked(PyObject_RichCompare(a.ptr(), b.ptr(), Py_EQ)));
+    return tw::py::compare(a, b, Py_EQ);
 }
 
 // `raise error` for an exception instance.
