@@ -17,7 +17,7 @@ nb::object monotonic() {
 }
 
 bool less_than(nb::handle a, nb::handle b) {
-    return truthy(steal_checked(PyObject_RichCompare(a.ptr(), b.ptr(), Py_LT)));
+    return tw::py::compare(a, b, Py_LT);
 }
 
 nb::object bridge_init(nb::handle self) {
@@ -100,9 +100,7 @@ bool same_file_state(nb::handle before, nb::handle after) {
 void refuse_unsupported_options(nb::handle backend, nb::handle options) {
     nb::object supported = getattr_or(backend, "page_options", nb::tuple());
     for (nb::handle option : options) {
-        int listed = PySequence_Contains(supported.ptr(), option.ptr());
-        if (listed < 0) throw nb::python_error();
-        if (!listed)
+        if (!tw::py::contains(supported, option))
             raise_print_error(
                 steal_checked(PyUnicode_FromFormat("%S does not support the PDF export option '%U'",
                                                    backend.attr("name").ptr(), option.ptr())));

@@ -10,6 +10,7 @@
 #include "common/classes.h"
 #include "common/errors.h"
 #include "common/namespace.h"
+#include "common/objects.h"
 
 namespace tw::printing {
 
@@ -62,9 +63,9 @@ inline nb::object lookup_special(nb::handle obj, const char* name) {
     return steal_checked(bind(attribute.ptr(), obj.ptr(), reinterpret_cast<PyObject*>(type)));
 }
 
-// `a == b` as Python evaluates it (no identity shortcut).
+// `a == b` as Python evaluates it.
 inline bool equals(nb::handle a, nb::handle b) {
-    return truthy(steal_checked(PyObject_RichCompare(a.ptr(), b.ptr(), Py_EQ)));
+    return tw::py::compare(a, b, Py_EQ);
 }
 
 // `raise error` for an exception instance.

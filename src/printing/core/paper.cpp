@@ -3,16 +3,14 @@
 
 #include <algorithm>
 
+#include "common/ascii.h"
+
 namespace tw::printing {
 namespace {
 
-char ascii_lower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 bool equal_ignoring_ascii_case(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return ascii_lower(x) == ascii_lower(y);
+               return tw::ascii::lower(x) == tw::ascii::lower(y);
            });
 }
 
