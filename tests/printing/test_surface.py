@@ -114,3 +114,21 @@ def test_settle_ms_reads_the_module_attribute(printing, monkeypatch):
     assert printing.settle_ms() == 350
     monkeypatch.setattr(printing, "_SETTLE_MS", 500)
     assert printing.settle_ms() == 500
+
+
+HOST_SCRIPT = """\
+from pathlib import Path
+from tidewing_quillery import printing
+
+bridge = printing.PrintBridge()
+result: dict[str, object] = bridge.export_pdf(Path("a.pdf"))
+bridge.export_pdf(Path("a.pdf"), paper="letter", landscape=True, margins_mm=12.5)
+bridge.export_pdf(Path("a.pdf"), margins_mm=None)
+bridge.export_pdf(Path("a.pdf"), "letter")
+bridge.export_pdf(Path("a.pdf"), landscape="yes")
+"""
+
+
+def test_stubs_type_check_a_host(printing, type_check):
+    errors, report = type_check(printing, HOST_SCRIPT)
+    assert errors == ["host.py:8", "host.py:9"], report
