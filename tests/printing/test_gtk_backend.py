@@ -97,15 +97,27 @@ def test_relative_destination_is_written_below_the_current_folder(backend, gtk, 
         in journal.entries
 
 
-@pytest.mark.parametrize("failing_step", ["print_", "filename_to_uri"])
+class Unprintable(Exception):
+    def __str__(self):
+        raise ValueError("no text")
+
+
+def raise_(error):
+    raise error
+
+
+@pytest.mark.parametrize("failing_step", ["print_", "filename_to_uri", "unprintable"])
 def test_a_step_that_raises_on_the_ui_thread_ends_the_wait_at_once(
         printing, backend, gtk, monkeypatch, tmp_path, failing_step):
     monkeypatch.setattr(printing, "_EXPORT_TIMEOUT_S", 60.0)  # a hang here would be the fault
     if failing_step == "print_":
         gtk.outcome, message = "raise", "Error printing to file: out of paper"
-    else:
+    elif failing_step == "filename_to_uri":
         gtk.GLib.filename_to_uri = lambda filename, hostname: 1 / 0
         message = "division by zero"
+    else:
+        gtk.Gtk.PrintSettings = lambda: raise_(Unprintable())
+        message = "<exception str\\(\\) failed>"
     with pytest.raises(printing.PrintError, match=rf"^{message}$"):
         backend.export_pdf(tmp_path / "out.pdf")
     assert not backend._lock.locked()  # and the fake loop saw no error: the caller got it
