@@ -207,11 +207,9 @@ def test_a_backend_that_does_not_take_an_option_refuses_it(printing, monkeypatch
 
 @pytest.mark.parametrize("options, error, message", [
     ({"paper": "b5"}, ValueError, "paper must be one of 'a3', 'a4', 'a5', 'letter', 'legal', not 'b5'"),
-    ({"paper": "a4 "}, ValueError, "paper must be one of 'a3', 'a4', 'a5', 'letter', 'legal', not 'a4 '"),
     ({"paper": "ＬＥＴＴＥＲ"}, ValueError, "paper must be one of 'a3', 'a4', 'a5', 'letter', 'legal', not 'ＬＥＴＴＥＲ'"),
     ({"paper": b"a4"}, TypeError, "paper must be a str, not bytes"),
     ({"landscape": 1}, TypeError, "landscape must be a bool, not int"),
-    ({"landscape": None}, TypeError, "landscape must be a bool, not NoneType"),
     ({"margins_mm": "10"}, TypeError, "margins_mm must be None or a number, not str"),
     ({"margins_mm": True}, TypeError, "margins_mm must be None or a number, not bool"),
     ({"margins_mm": -0.5}, ValueError, "margins_mm must be >= 0, not -0.5"),
