@@ -44,8 +44,8 @@ nb::object gtk_show_dialog(nb::handle self) {
     return nb::none();
 }
 
-// Paper and orientation on GTK's page setup, in millimetres; a fresh page
-// setup is portrait with GTK's default margins.
+// Paper, orientation and margins (in millimetres) on GTK's page setup; a
+// fresh one is portrait with GTK's default margins, so only the rest is set.
 nb::object page_setup_for(const PageSetup& setup, nb::handle Gtk) {
     nb::object page_setup = Gtk.attr("PageSetup")();
     nb::str paper_name(setup.paper->gtk_name.data(), setup.paper->gtk_name.size());
