@@ -1,6 +1,8 @@
 # tidewing_add_module(<name> <package> <sources...>)
 #
-# One nanobind extension module installed as <package>.<name>. Besides the
+# One nanobind extension module installed as <package>.<name>. nanobind's
+# headers are included as system headers, so our warning set applies to our
+# code only. Besides the
 # install, each build lays out a ready-to-import tree under
 # ${CMAKE_BINARY_DIR}/stage (the package sources plus the built modules), so a
 # plain CMake build can be tested with PYTHONPATH=<build>/stage and stubgen can
@@ -15,12 +17,9 @@ if(NOT TARGET tidewing_stage_python)
 endif()
 
 function(tidewing_add_module name package)
-  nanobind_add_module(${name} NB_STATIC NB_DOMAIN tidewing NOMINSIZE ${ARGN})
+  nanobind_add_module(${name} NB_STATIC NB_DOMAIN tidewing NOMINSIZE NB_SUPPRESS_WARNINGS ${ARGN})
   target_include_directories(${name} PRIVATE "${PROJECT_SOURCE_DIR}/src")
-  target_compile_options(${name} PRIVATE -Wall -Wextra)
-  if(TIDEWING_WERROR)
-    target_compile_options(${name} PRIVATE -Werror)
-  endif()
+  tidewing_warnings(${name})
   set_target_properties(${name} PROPERTIES
     LIBRARY_OUTPUT_DIRECTORY "${TIDEWING_STAGE}/${package}")
   add_dependencies(${name} tidewing_stage_python)

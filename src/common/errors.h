@@ -8,6 +8,8 @@
 
 #include <nanobind/nanobind.h>
 
+#include <optional>
+
 namespace tw::py {
 
 namespace nb = nanobind;
@@ -50,6 +52,18 @@ inline nb::object str_of(nb::handle obj) {
 // Whether `error` is an instance of any of the given exception classes.
 template <typename... Types> bool matches_any(const nb::python_error& error, Types... types) {
     return (error.matches(types) || ...);
+}
+
+// `try: return body()` / `except (<types>): return None`: the body's result,
+// or nothing when it raised one of `types`; any other exception propagates.
+template <typename Body, typename... Types>
+auto unless_raised(Body&& body, Types... types) -> std::optional<decltype(body())> {
+    try {
+        return body();
+    } catch (nb::python_error& error) {
+        if (matches_any(error, types...)) return std::nullopt;
+        throw;
+    }
 }
 
 // Raise OSError(errno, strerror(errno), filename) the way `os` functions do;

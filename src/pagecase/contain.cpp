@@ -1,9 +1,10 @@
 // Path containment (`contain`) and the Markdown test (`is_markdown`).
 #include <sys/stat.h>
 
+#include "common/ascii.h"
 #include "common/classes.h"
+#include "pagecase/core/paths.h"
 #include "pagecase/module_state.h"
-#include "pagecase/paths.h"
 
 namespace tw::pagecase {
 namespace {
@@ -17,14 +18,8 @@ nb::object lower_ascii_or_python(nb::handle text) {
     nb::object lowered = steal_checked(PyUnicode_New(length, 127));
     Py_UCS1* target = PyUnicode_1BYTE_DATA(lowered.ptr());
     for (Py_ssize_t k = 0; k < length; ++k)
-        target[k] = source[k] >= 'A' && source[k] <= 'Z' ? source[k] + ('a' - 'A') : source[k];
+        target[k] = tw::ascii::lower(source[k]);
     return lowered;
-}
-
-bool contains(nb::handle container, nb::handle item) {
-    int found = PySequence_Contains(container.ptr(), item.ptr());
-    if (found < 0) throw nb::python_error();
-    return found == 1;
 }
 
 std::optional<ContainedPath> contain_native(std::string_view root, std::string_view raw) {
@@ -49,26 +44,21 @@ std::optional<ContainedPath> contain_native(std::string_view root, std::string_v
 // The documented steps through the current module objects, for a host that
 // rebound `Path` or passes objects we cannot take natively.
 nb::object contain_through_python(nb::handle root, nb::handle raw) {
-    nb::object target, root_resolved;
-    try {
+    auto resolved = unless_unresolvable([&] {
         nb::object candidate = ns[names::Path](raw).attr("expanduser")();
         if (!truthy(candidate.attr("is_absolute")()))
             candidate = steal_checked(PyNumber_TrueDivide(root.ptr(), candidate.ptr()));
-        target = candidate.attr("resolve")();
-        root_resolved = root.attr("resolve")();
-    } catch (nb::python_error& error) {
-        if (tw::py::matches_any(error, PyExc_OSError, PyExc_RuntimeError)) return nb::none();
-        throw;
-    }
-    if (!target.equal(root_resolved) && !contains(target.attr("parents"), root_resolved))
+        nb::object target = candidate.attr("resolve")();
+        return std::make_pair(target, nb::object(root.attr("resolve")()));
+    });
+    if (!resolved) return nb::none();
+    const auto& [target, root_resolved] = *resolved;
+    if (!target.equal(root_resolved) && !tw::py::contains(target.attr("parents"), root_resolved))
         return nb::none();
-    try {
-        if (!target.attr("resolve")().equal(target)) return nb::none();
-    } catch (nb::python_error& error) {
-        if (tw::py::matches_any(error, PyExc_OSError, PyExc_RuntimeError)) return nb::none();
-        throw;
-    }
-    return target;
+    // Only a real location is an answer: see contain_native.
+    std::optional<bool> settled =
+        unless_unresolvable([&] { return target.attr("resolve")().equal(target); });
+    return settled.value_or(false) ? target : nb::none();
 }
 
 nb::object contain(nb::handle root, nb::handle raw) {
@@ -98,7 +88,7 @@ nb::object is_markdown(nb::handle path) {
         // Anything but a path object: the documented attribute access, with
         // its AttributeError when there is no `suffix`.
         nb::object suffix = path.attr("suffix").attr("lower")();
-        return nb::bool_(contains(ns[names::MARKDOWN_SUFFIXES], suffix));
+        return nb::bool_(tw::py::contains(ns[names::MARKDOWN_SUFFIXES], suffix));
     }
     return nb::bool_(lowered_suffix_in(name, ns[names::MARKDOWN_SUFFIXES]));
 }
@@ -112,7 +102,7 @@ bool lowered_suffix_in(nb::handle name, nb::handle suffixes) {
     bool has_suffix = dot > 0 && dot < length - 1;
     nb::object suffix =
         has_suffix ? steal_checked(PyUnicode_Substring(name.ptr(), dot, length)) : nb::str("");
-    return contains(suffixes, lower_ascii_or_python(suffix));
+    return tw::py::contains(suffixes, lower_ascii_or_python(suffix));
 }
 
 std::optional<ContainedPath> contain_bytes(std::string_view root, std::string_view raw) {

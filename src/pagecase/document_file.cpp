@@ -9,6 +9,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "common/ascii.h"
+
 namespace tw::pagecase {
 namespace {
 
@@ -39,19 +41,6 @@ ssize_t read_up_to(int fd, char* buffer, size_t size) {
         done += static_cast<size_t>(n);
     }
     return static_cast<ssize_t>(done);
-}
-
-bool is_ascii(const char* data, size_t size) {
-    uint64_t high = 0;
-    size_t k = 0;
-    for (; k + 8 <= size; k += 8) {
-        uint64_t word;
-        std::memcpy(&word, data + k, 8);
-        high |= word;
-    }
-    for (; k < size; ++k)
-        high |= static_cast<unsigned char>(data[k]);
-    return (high & 0x8080808080808080ull) == 0;
 }
 
 // Reads the rest of a file that grew after its stat, after `prefix`, into a
@@ -126,7 +115,8 @@ std::optional<nb::object> read_document_text(const std::string& path, int64_t ex
         if (extra < 0) got = -1;
         grew = extra == 1;
     }
-    if (got >= 0 && !grew) ascii = is_ascii(data, static_cast<size_t>(got));
+    if (got >= 0 && !grew)
+        ascii = tw::ascii::is_ascii(std::string_view(data, static_cast<size_t>(got)));
     Py_END_ALLOW_THREADS if (got < 0) return std::nullopt;
     if (grew) {
         // A regular file is read again from its start, holding nothing else

@@ -3,9 +3,9 @@
 #include <sys/stat.h>
 
 #include "common/classes.h"
+#include "pagecase/core/paths.h"
 #include "pagecase/document_file.h"
 #include "pagecase/module_state.h"
-#include "pagecase/paths.h"
 
 namespace tw::pagecase {
 namespace {
@@ -141,12 +141,8 @@ bool stat_is_file(const std::string& path) {
 
 // `path.is_file()`, with every OSError meaning "no".
 bool is_file_through_python(nb::handle path) {
-    try {
-        return truthy(path.attr("is_file")());
-    } catch (nb::python_error& error) {
-        if (error.matches(PyExc_OSError)) return false;
-        throw;
-    }
+    return tw::py::unless_raised([&] { return truthy(path.attr("is_file")()); }, PyExc_OSError)
+        .value_or(false);
 }
 
 bool is_markdown_call(nb::handle path, std::string_view bytes) {
@@ -169,15 +165,11 @@ nb::object resolve_document(nb::handle raw) {
         nb::object result = new_path(pathlib_classes.PosixPath, resolved.path);
         return is_markdown_call(result, resolved.path) ? result : nb::none();
     }
-    nb::object path;
-    try {
-        path = ns[names::Path](raw).attr("expanduser")().attr("resolve")();
-    } catch (nb::python_error& error) {
-        if (tw::py::matches_any(error, PyExc_OSError, PyExc_RuntimeError)) return nb::none();
-        throw;
-    }
-    if (!is_file_through_python(path) || !truthy(ns[names::is_markdown](path))) return nb::none();
-    return path;
+    std::optional<nb::object> path = unless_unresolvable(
+        [&] { return nb::object(ns[names::Path](raw).attr("expanduser")().attr("resolve")()); });
+    if (!path || !is_file_through_python(*path) || !truthy(ns[names::is_markdown](*path)))
+        return nb::none();
+    return *path;
 }
 
 nb::object resolve_asset(nb::handle document, nb::handle raw) {
@@ -201,9 +193,7 @@ nb::object resolve_asset(nb::handle document, nb::handle raw) {
     nb::object target = ns[names::contain](document.attr("parent"), raw);
     if (target.is_none() || !is_file_through_python(target)) return nb::none();
     nb::object suffix = target.attr("suffix").attr("lower")();
-    int found = PySequence_Contains(ns[names::ASSET_SUFFIXES].ptr(), suffix.ptr());
-    if (found < 0) throw nb::python_error();
-    return found ? target : nb::none();
+    return tw::py::contains(ns[names::ASSET_SUFFIXES], suffix) ? target : nb::none();
 }
 
 // ----------------------------------------------------------------- reading
@@ -224,9 +214,7 @@ nb::object make_document(nb::handle path, nb::handle text, const struct stat& st
 }
 
 bool exceeds(nb::handle size, nb::handle limit) {
-    int result = PyObject_RichCompareBool(size.ptr(), limit.ptr(), Py_GT);
-    if (result < 0) throw nb::python_error();
-    return result == 1;
+    return tw::py::compare(size, limit, Py_GT);
 }
 
 nb::object read_document(nb::handle path) {
@@ -242,7 +230,7 @@ nb::object read_document(nb::handle path) {
             if (error.matches(PyExc_OSError)) return nb::none();
             throw;
         }
-        if (exceeds(nb::int_(PyObject_Length(raw.ptr())), limit)) return nb::none();
+        if (exceeds(nb::int_(tw::py::length_of(raw)), limit)) return nb::none();
         nb::kwargs fields;
         fields["path"] = path;
         fields["text"] = decode_document(std::string_view(
@@ -263,14 +251,10 @@ nb::object read_document(nb::handle path) {
 
 nb::object stat_signature(nb::handle path) {
     if (!is_path_object(path)) {
-        nb::object st;
-        try {
-            st = path.attr("stat")();
-        } catch (nb::python_error& error) {
-            if (error.matches(PyExc_OSError)) return nb::none();
-            throw;
-        }
-        return nb::make_tuple(st.attr("st_mtime"), st.attr("st_size"));
+        std::optional<nb::object> st =
+            tw::py::unless_raised([&] { return nb::object(path.attr("stat")()); }, PyExc_OSError);
+        if (!st) return nb::none();
+        return nb::make_tuple(st->attr("st_mtime"), st->attr("st_size"));
     }
     std::string bytes = path_bytes(path);
     struct stat st;

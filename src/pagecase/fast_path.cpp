@@ -53,11 +53,6 @@ bool code_points_less(std::size_t left_length, Left left, std::size_t right_leng
     return left_length < right_length;
 }
 
-std::uint32_t lower_ascii(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<std::uint32_t>(c + ('a' - 'A'))
-                                : static_cast<unsigned char>(c);
-}
-
 } // namespace
 
 void remember_directory_functions() {
@@ -93,12 +88,6 @@ bool markdown_by_interpreter(std::string_view name, nb::handle markdown_suffixes
     return lowered_suffix_in(tw::py::fs_decode(name), markdown_suffixes);
 }
 
-bool is_ascii(std::string_view bytes) {
-    for (char c : bytes)
-        if (static_cast<unsigned char>(c) >= 0x80) return false;
-    return true;
-}
-
 CodePoints code_points(nb::handle text) {
     PyObject* ptr = text.ptr();
 #if PY_VERSION_HEX < 0x030C0000
@@ -109,7 +98,7 @@ CodePoints code_points(nb::handle text) {
 }
 
 LoweredKey::LoweredKey(std::string_view bytes) {
-    if (is_ascii(bytes))
+    if (tw::ascii::is_ascii(bytes))
         ascii_ = bytes;
     else
         lowered_ = tw::py::fs_decode(bytes).attr("lower")();
@@ -117,7 +106,9 @@ LoweredKey::LoweredKey(std::string_view bytes) {
 
 bool LoweredKey::operator<(const LoweredKey& other) const {
     auto ascii = [](std::string_view text) {
-        return [text](std::size_t k) { return lower_ascii(text[k]); };
+        return [text](std::size_t k) -> std::uint32_t {
+            return tw::ascii::lower(static_cast<unsigned char>(text[k]));
+        };
     };
     auto wide = [](CodePoints text) { return [text](std::size_t k) { return text.at(k); }; };
     if (!lowered_.is_valid() && !other.lowered_.is_valid())

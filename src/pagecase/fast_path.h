@@ -7,9 +7,10 @@
 #include <optional>
 #include <string_view>
 
-#include "pagecase/fuzzy.h"
+#include "common/ascii.h"
+#include "pagecase/core/fuzzy.h"
+#include "pagecase/core/name_rules.h"
 #include "pagecase/module_state.h"
-#include "pagecase/name_rules.h"
 
 namespace tw::pagecase {
 
@@ -33,8 +34,6 @@ std::optional<long long> int_constant(nb::handle value);
 // `is_markdown(Path(name))` of the load-time functions, for a file name given
 // as file-system bytes.
 bool markdown_by_interpreter(std::string_view name, nb::handle markdown_suffixes);
-
-bool is_ascii(std::string_view bytes);
 
 // The code points of a str.
 CodePoints code_points(nb::handle text);

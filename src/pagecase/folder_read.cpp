@@ -4,8 +4,8 @@
 #include <algorithm>
 
 #include "common/classes.h"
+#include "pagecase/core/paths.h"
 #include "pagecase/entry_dicts.h"
-#include "pagecase/paths.h"
 
 namespace tw::pagecase {
 namespace {

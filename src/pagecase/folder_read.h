@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "pagecase/core/walk.h"
 #include "pagecase/fast_path.h"
-#include "pagecase/walk.h"
 
 namespace tw::pagecase {
 

@@ -6,7 +6,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "pagecase/atomic_file.h"
+#include "pagecase/core/atomic_file.h"
 #include "pagecase/list_json.h"
 
 namespace tw::pagecase {

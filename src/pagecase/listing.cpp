@@ -2,8 +2,8 @@
 // with the directory picker, and `list_folder`, one level of a folder
 // confined to a root.
 #include "common/classes.h"
+#include "pagecase/core/paths.h"
 #include "pagecase/folder_read.h"
-#include "pagecase/paths.h"
 
 namespace tw::pagecase {
 namespace {
@@ -16,9 +16,7 @@ nb::object interesting(nb::handle entry) {
                                                          PyUnicode_READ_CHAR(name.ptr(), 0) == '.'
                                                    : truthy(name.attr("startswith")("."));
     if (hidden) return nb::bool_(false);
-    int skipped = PySequence_Contains(ns[names::SKIP_DIRS].ptr(), name.ptr());
-    if (skipped < 0) throw nb::python_error();
-    return nb::bool_(skipped == 0);
+    return nb::bool_(!tw::py::contains(ns[names::SKIP_DIRS], name));
 }
 
 // The folder to list: `contain(root, subpath)`, or the resolved root for an

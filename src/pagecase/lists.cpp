@@ -9,13 +9,14 @@
 #include <sys/stat.h>
 
 #include "common/classes.h"
+#include "pagecase/core/paths.h"
 #include "pagecase/list_file.h"
 #include "pagecase/module_state.h"
-#include "pagecase/paths.h"
 
 namespace tw::pagecase {
 namespace {
 
+using tw::py::compare;
 using tw::py::steal_checked;
 using tw::py::str_of;
 
@@ -26,10 +27,6 @@ constexpr const char* kModule = "tidewing_quillery.pagecase";
 nb::handle path_is_file, path_is_dir;
 
 // ---------------------------------------------------------------- entries
-
-bool compare(nb::handle left, nb::handle right, int op) {
-    return truthy(steal_checked(PyObject_RichCompare(left.ptr(), right.ptr(), op)));
-}
 
 // `[entry for entry in entries if entry.get("path") != key]`
 nb::list without_path(nb::handle entries, nb::handle key) {
@@ -69,7 +66,7 @@ bool has_kind(nb::handle text, Kind kind) {
     Py_BEGIN_ALLOW_THREADS if (::stat(path.c_str(), &st) != 0) error = errno;
     Py_END_ALLOW_THREADS if (!error) return kind == Kind::file ? S_ISREG(st.st_mode)
                                                                : S_ISDIR(st.st_mode);
-    if (error == ENOENT || error == ENOTDIR || error == EBADF || error == ELOOP) return false;
+    if (is_absence_error(error)) return false;
     tw::py::raise_os_error(error, ns[names::Path](text));
 }
 

@@ -10,6 +10,7 @@
 #include "common/errors.h"
 #include "common/fsenc.h"
 #include "common/namespace.h"
+#include "common/objects.h"
 
 namespace tw::pagecase {
 
@@ -85,6 +86,13 @@ inline std::optional<nb::object> path_text(nb::handle raw) {
 }
 
 using tw::py::truthy;
+
+// Runs a resolution step of the documented Python steps (`resolve()`,
+// `expanduser()`, `Path.home()`): its result, or nothing when it raised
+// OSError or RuntimeError, which those steps answer with "cannot be served".
+template <typename Body> auto unless_unresolvable(Body&& body) {
+    return tw::py::unless_raised(std::forward<Body>(body), PyExc_OSError, PyExc_RuntimeError);
+}
 
 // `path.suffix.lower() in suffixes` for the final component `name` (a str).
 bool lowered_suffix_in(nb::handle name, nb::handle suffixes);

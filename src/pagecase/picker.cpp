@@ -6,8 +6,8 @@
 #include <sys/stat.h>
 
 #include "common/classes.h"
+#include "pagecase/core/paths.h"
 #include "pagecase/folder_read.h"
-#include "pagecase/paths.h"
 
 namespace tw::pagecase {
 namespace {
@@ -45,14 +45,13 @@ std::optional<Folder> choose_directory(nb::handle raw) {
         if (target.error != PathError::none) return std::nullopt;
         return Folder::from_bytes(std::move(target.path), pathlib_classes.PosixPath);
     }
-    try {
+    std::optional<nb::object> target = unless_unresolvable([&] {
         nb::object path_class = ns[names::Path];
         nb::object start = given ? path_class(raw).attr("expanduser")() : path_class.attr("home")();
-        return Folder::from_object(start.attr("resolve")());
-    } catch (nb::python_error& error) {
-        if (tw::py::matches_any(error, PyExc_OSError, PyExc_RuntimeError)) return std::nullopt;
-        throw;
-    }
+        return nb::object(start.attr("resolve")());
+    });
+    if (!target) return std::nullopt;
+    return Folder::from_object(*target);
 }
 
 ReadFailure failure_of(int error) {
@@ -144,7 +143,7 @@ int path_is_dir(const std::string& path, bool& is_dir) {
         return 0;
     }
     is_dir = false;
-    return errno == ENOENT || errno == ENOTDIR || errno == EBADF || errno == ELOOP ? 0 : errno;
+    return is_absence_error(errno) ? 0 : errno;
 }
 
 struct Shortcut {
@@ -164,9 +163,7 @@ void add_volumes(const std::string& mount, std::vector<Shortcut>& candidates) {
     for (const auto& entry : entries.entries())
         names.emplace_back(fs_decode(entries.name(entry)), entries.name(entry));
     std::sort(names.begin(), names.end(), [](const auto& a, const auto& b) {
-        int less = PyObject_RichCompareBool(a.first.ptr(), b.first.ptr(), Py_LT);
-        if (less < 0) throw nb::python_error();
-        return less == 1;
+        return tw::py::compare(a.first, b.first, Py_LT);
     });
     names.resize(std::min(names.size(), kEntriesPerMount));
     for (const auto& [label, name] : names) {
@@ -239,15 +236,11 @@ nb::object browse_shortcuts_through_path() {
     nb::set reported;
     nb::list shortcuts;
     for (nb::handle candidate : candidates) {
-        nb::object resolved;
-        try {
-            resolved = candidate[1].attr("resolve")();
-        } catch (nb::python_error& error) {
-            if (tw::py::matches_any(error, PyExc_OSError, PyExc_RuntimeError)) continue;
-            throw;
-        }
-        nb::object key = tw::py::str_of(resolved);
-        if (reported.contains(key) || !truthy(resolved.attr("is_dir")())) continue;
+        std::optional<nb::object> resolved =
+            unless_unresolvable([&] { return nb::object(candidate[1].attr("resolve")()); });
+        if (!resolved) continue;
+        nb::object key = tw::py::str_of(*resolved);
+        if (reported.contains(key) || !truthy(resolved->attr("is_dir")())) continue;
         reported.add(key);
         nb::dict shortcut;
         shortcut["label"] = candidate[0];

@@ -9,10 +9,10 @@
 #include <memory>
 
 #include "common/classes.h"
+#include "pagecase/core/paths.h"
+#include "pagecase/core/scan_core.h"
 #include "pagecase/entry_dicts.h"
 #include "pagecase/fast_path.h"
-#include "pagecase/paths.h"
-#include "pagecase/scan_core.h"
 #include "pagecase/scan_steps.h"
 
 namespace tw::pagecase {
@@ -40,8 +40,7 @@ class Needle {
         PyObject* text = query.ptr();
         if (PyUnicode_IS_ASCII(text)) {
             ascii_ = ascii_view(query);
-            for (char& c : ascii_)
-                if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + ('a' - 'A'));
+            tw::ascii::lower_in_place(ascii_);
             points_ = {ascii_.data(), ascii_.size(), 1};
         } else {
             lowered_ = query.attr("lower")();
@@ -62,7 +61,7 @@ class Needle {
 
     // A candidate given as file-system bytes.
     std::optional<long long> score(std::string_view candidate) const {
-        if (is_ascii(candidate)) return fuzzy_score_ascii(points_, candidate);
+        if (tw::ascii::is_ascii(candidate)) return fuzzy_score_ascii(points_, candidate);
         return score(fs_decode(candidate));
     }
 
@@ -118,15 +117,11 @@ ResolvedRoot resolve_root(nb::handle root) {
         if (base.error != PathError::none) return {};
         return {std::move(base.path), nb::object()};
     }
-    nb::object base;
-    try {
-        base = root.attr("resolve")();
-    } catch (nb::python_error& error) {
-        if (tw::py::matches_any(error, PyExc_OSError, PyExc_RuntimeError)) return {};
-        throw;
-    }
-    if (is_path_object(base)) return {path_bytes(base), nb::object()};
-    return {std::nullopt, base};
+    std::optional<nb::object> base =
+        unless_unresolvable([&] { return nb::object(root.attr("resolve")()); });
+    if (!base) return {};
+    if (is_path_object(*base)) return {path_bytes(*base), nb::object()};
+    return {std::nullopt, *base};
 }
 
 // Walks the current root without the GIL, taking it back only to test names

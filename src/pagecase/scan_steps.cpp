@@ -9,26 +9,15 @@
 namespace tw::pagecase {
 namespace {
 
+using tw::py::compare;
+using tw::py::contains;
 using tw::py::steal_checked;
 
 constexpr const char* kSeparators = "/\\_-. ";
 
-bool contains(nb::handle container, nb::handle item) {
-    int found = PySequence_Contains(container.ptr(), item.ptr());
-    if (found < 0) throw nb::python_error();
-    return found == 1;
-}
-
-bool compare(nb::handle left, nb::handle right, int op) {
-    int result = PyObject_RichCompareBool(left.ptr(), right.ptr(), op);
-    if (result < 0) throw nb::python_error();
-    return result == 1;
-}
-
+// `len(obj)` as an int object, for arithmetic with other Python numbers.
 nb::object length_of(nb::handle obj) {
-    Py_ssize_t length = PyObject_Length(obj.ptr());
-    if (length < 0) throw nb::python_error();
-    return nb::int_(length);
+    return nb::int_(tw::py::length_of(obj));
 }
 
 bool at_limit(nb::handle results, nb::handle max_files) {
@@ -111,14 +100,9 @@ nb::list scan_steps(const ScanSettings& settings, nb::list results, nb::set seen
                     nb::handle roots) {
     if (base.is_valid() && walk_root(settings, base, results, seen)) return results;
     for (nb::handle root : roots) {
-        nb::object resolved;
-        try {
-            resolved = root.attr("resolve")();
-        } catch (nb::python_error& error) {
-            if (tw::py::matches_any(error, PyExc_OSError, PyExc_RuntimeError)) continue;
-            throw;
-        }
-        if (walk_root(settings, resolved, results, seen)) break;
+        std::optional<nb::object> resolved =
+            unless_unresolvable([&] { return nb::object(root.attr("resolve")()); });
+        if (resolved && walk_root(settings, *resolved, results, seen)) break;
     }
     return results;
 }

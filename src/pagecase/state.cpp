@@ -3,7 +3,7 @@
 #include <unistd.h>
 
 #include "common/classes.h"
-#include "pagecase/atomic_file.h"
+#include "pagecase/core/atomic_file.h"
 #include "pagecase/module_state.h"
 
 namespace tw::pagecase {

@@ -1,6 +1,7 @@
 // `PrintBridge`, the host's per-window face of printing, and `_make_backend`,
 // which picks the backend class for the running platform.
 #include "printing/module_state.h"
+#include "printing/page_setup.h"
 
 namespace tw::printing {
 namespace {
@@ -16,7 +17,7 @@ nb::object monotonic() {
 }
 
 bool less_than(nb::handle a, nb::handle b) {
-    return truthy(steal_checked(PyObject_RichCompare(a.ptr(), b.ptr(), Py_LT)));
+    return tw::py::compare(a, b, Py_LT);
 }
 
 nb::object bridge_init(nb::handle self) {
@@ -94,18 +95,37 @@ bool same_file_state(nb::handle before, nb::handle after) {
     return true;
 }
 
-nb::object bridge_export_pdf(nb::handle self, nb::handle destination_arg) {
+// A backend takes the page-setup options it lists in `page_options`;
+// asking one for any other is refused before anything is touched.
+void refuse_unsupported_options(nb::handle backend, nb::handle options) {
+    nb::object supported = getattr_or(backend, "page_options", nb::tuple());
+    for (nb::handle option : options) {
+        if (!tw::py::contains(supported, option))
+            raise_print_error(
+                steal_checked(PyUnicode_FromFormat("%S does not support the PDF export option '%U'",
+                                                   backend.attr("name").ptr(), option.ptr())));
+    }
+}
+
+// The page setup is checked before anything else, so that a bad option
+// fails the same way whatever the platform and whether or not a backend
+// is bound. With every option at its default, the backend is called with
+// the destination alone, as backends written for that call expect.
+nb::object bridge_export_pdf(nb::handle self, nb::handle destination_arg, nb::handle paper,
+                             nb::handle landscape, nb::handle margins_mm) {
+    nb::dict options = non_default_options(page_setup_from(paper, landscape, margins_mm));
     if (!truthy(self.attr("_backend"))) raise_print_error(kNotAvailable);
     if (!truthy(self.attr("_backend").attr("supports_pdf")))
         raise_print_error(steal_checked(PyUnicode_FromFormat(
             "%S cannot export PDF directly", self.attr("_backend").attr("name").ptr())));
+    refuse_unsupported_options(self.attr("_backend"), options);
     nb::object destination = destination_arg.attr("expanduser")();
     destination.attr("parent").attr("mkdir")(nb::arg("parents") = true, nb::arg("exist_ok") = true);
 
     // A file left at the destination by an earlier export must not pass for
     // this one: the backend may return without having written anything.
     nb::object before = stat_or_none(destination);
-    self.attr("_backend").attr("export_pdf")(destination);
+    self.attr("_backend").attr("export_pdf")(destination, **options);
     if (!truthy(destination.attr("is_file")()) ||
         equals(destination.attr("stat")().attr("st_size"), nb::int_(0)))
         raise_print_error(kNoFile);
@@ -145,9 +165,10 @@ void bind_bridge(nb::module_& m) {
         tw::py::method("status", &bridge_status, nb::sig("def status(self) -> dict[str, object]"));
     body["print_dialog"] = tw::py::method("print_dialog", &bridge_print_dialog,
                                           nb::sig("def print_dialog(self) -> dict[str, object]"));
-    body["export_pdf"] = tw::py::method(
-        "export_pdf", &bridge_export_pdf, tw::py::arg("destination"),
-        nb::sig("def export_pdf(self, destination: pathlib.Path) -> dict[str, object]"));
+    body["export_pdf"] = export_pdf_method(
+        &bridge_export_pdf,
+        "def export_pdf(self, destination: pathlib.Path, *, paper: str = 'a4', "
+        "landscape: bool = False, margins_mm: float | None = None) -> dict[str, object]");
     m.attr("PrintBridge") = tw::py::make_class(kModuleName, "PrintBridge", nb::make_tuple(), body);
 }
 

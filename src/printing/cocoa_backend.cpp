@@ -6,6 +6,8 @@
 // destination, so no panel is shown and the application's settings stay
 // untouched.
 #include "printing/module_state.h"
+#include "printing/page_setup.h"
+#include "printing/ui_thread.h"
 
 namespace tw::printing {
 namespace {
@@ -24,49 +26,67 @@ nb::object cocoa_show_dialog(nb::handle self) {
     auto [cocoa] = import_from("webview.platforms", {"cocoa"});
     nb::object webview = ns[names::_cocoa_webview](self.attr("window"));
     nb::object show = tw::py::function("show", [cocoa = cocoa, webview]() {
-        return cocoa.attr("BrowserView").attr("print_webview")(webview);
+        return run_dialog_step(
+            [&] { return cocoa.attr("BrowserView").attr("print_webview")(webview); });
     });
     main_queue(Foundation).attr("addOperationWithBlock_")(show);
     return nb::none();
 }
 
 // A copy of the shared print info that saves the job, scaled to the page
-// width, to the destination's file URL.
-nb::object save_to_file_info(nb::handle AppKit, nb::handle Foundation, nb::handle destination) {
+// width, to the file URL of `path`.
+nb::object save_to_file_info(nb::handle AppKit, nb::handle Foundation, nb::handle path) {
     nb::object info = AppKit.attr("NSPrintInfo").attr("sharedPrintInfo")().attr("copy")();
     info.attr("setHorizontalPagination_")(AppKit.attr("NSFitPagination"));
     info.attr("setJobDisposition_")(AppKit.attr("NSPrintSaveJob"));
     nb::object settings = info.attr("dictionary")();
-    settings.attr("setObject_forKey_")(
-        Foundation.attr("NSURL").attr("fileURLWithPath_")(tw::py::str_of(destination)),
-        AppKit.attr("NSPrintJobSavingURL"));
+    settings.attr("setObject_forKey_")(Foundation.attr("NSURL").attr("fileURLWithPath_")(path),
+                                       AppKit.attr("NSPrintJobSavingURL"));
     return info;
 }
 
-nb::object cocoa_export_pdf(nb::handle self, nb::handle destination) {
+// Paper size, orientation and margins on the copy, in points. The copy
+// starts from the application's shared settings, so paper and orientation
+// are always set; the margins stay the shared ones unless the host gave
+// its own.
+void apply_page_setup(nb::handle info, const PageSetup& setup, nb::handle AppKit,
+                      nb::handle Foundation) {
+    info.attr("setPaperSize_")(Foundation.attr("NSMakeSize")(
+        points_from_mm(setup.paper->width_mm), points_from_mm(setup.paper->height_mm)));
+    info.attr("setOrientation_")(AppKit.attr(setup.landscape ? "NSPaperOrientationLandscape"
+                                                             : "NSPaperOrientationPortrait"));
+    if (setup.margins_mm) {
+        double points = points_from_mm(*setup.margins_mm);
+        for (const char* setter :
+             {"setTopMargin_", "setBottomMargin_", "setLeftMargin_", "setRightMargin_"})
+            info.attr(setter)(points);
+    }
+}
+
+nb::object cocoa_export_pdf(nb::handle self, nb::handle destination, nb::handle paper,
+                            nb::handle landscape, nb::handle margins_mm) {
+    PageSetup setup = page_setup_from(paper, landscape, margins_mm);
     nb::object AppKit = import_module("AppKit");
     nb::object Foundation = import_module("Foundation");
     nb::object webview = ns[names::_cocoa_webview](self.attr("window"));
-    nb::object info = save_to_file_info(AppKit, Foundation, destination);
-    nb::object done = new_event();
+    nb::object info = save_to_file_info(AppKit, Foundation, engine_path(destination));
+    apply_page_setup(info, setup, AppKit, Foundation);
+    PrintJob job;
 
-    // Runs on the main thread. The event is set in every case; an error of
-    // the job goes on to the queue's own handling, and the missing file is
-    // what the bridge then reports.
-    nb::object run = tw::py::function("run", [webview, info, done]() {
-        try {
+    // Runs on the main thread. A step that raises ends the wait at once with
+    // its text; otherwise the job ends when the operation has run, and the
+    // bridge then checks the file.
+    nb::object run = tw::py::function("run", [webview, info, job]() {
+        job.run([&] {
             nb::object operation = webview.attr("_printOperationWithPrintInfo_")(info);
             operation.attr("setShowsPrintPanel_")(false);
             operation.attr("setShowsProgressPanel_")(false);
             operation.attr("runOperation")();
-        } catch (...) {
-            done.attr("set")();
-            throw;
-        }
-        done.attr("set")();
+            job.finish();
+        });
     });
     main_queue(Foundation).attr("addOperationWithBlock_")(run);
-    wait_for_job(done);
+    job.wait();
     return nb::none();
 }
 

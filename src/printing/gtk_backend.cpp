@@ -2,10 +2,13 @@
 //
 // GTK objects may only be touched on the GTK main loop's thread, so every
 // GTK step is packed into a callable that GLib.idle_add runs there; the
-// export then waits on an event that the operation's signals set. The
-// page's own print() is never used: pywebview's script evaluation waits for
-// a bridge script that a host's local page never announces.
+// export then waits until the operation's signals, or a step that raised,
+// end the job. The page's own print() is never used: pywebview's script
+// evaluation waits for a bridge script that a host's local page never
+// announces.
 #include "printing/module_state.h"
+#include "printing/page_setup.h"
+#include "printing/ui_thread.h"
 
 namespace tw::printing {
 namespace {
@@ -28,77 +31,106 @@ nb::object gtk_prepare(nb::handle self) {
 nb::object gtk_show_dialog(nb::handle self) {
     auto [GLib, WebKit2] = import_from("gi.repository", {"GLib", "WebKit2"});
     nb::object build = tw::py::function("build", [backend = nb::borrow(self), webkit = WebKit2]() {
-        nb::object operation = webkit.attr("PrintOperation").attr("new")(backend.attr("_webview"));
-        backend.attr("_operation") = operation;
-        operation.attr("run_dialog")(getattr_or_none(backend.attr("window"), "native"));
+        run_dialog_step([&] {
+            nb::object operation =
+                webkit.attr("PrintOperation").attr("new")(backend.attr("_webview"));
+            backend.attr("_operation") = operation;
+            operation.attr("run_dialog")(getattr_or_none(backend.attr("window"), "native"));
+            return nb::none();
+        });
         return false; // run once
     });
     GLib.attr("idle_add")(build);
     return nb::none();
 }
 
-// Runs on the UI thread: an operation printing the page to `destination`
-// as an A4 PDF, whose signals release the waiting thread.
-nb::object make_export_build(nb::handle backend, nb::handle destination, nb::handle done,
-                             nb::handle failure, nb::handle GLib, nb::handle Gtk,
-                             nb::handle WebKit2) {
-    auto build = [backend = nb::borrow(backend), destination = nb::borrow(destination),
-                  done = nb::borrow(done), failure = nb::borrow(failure), GLib = nb::borrow(GLib),
-                  Gtk = nb::borrow(Gtk), WebKit2 = nb::borrow(WebKit2)]() {
+// Paper, orientation and margins (in millimetres) on GTK's page setup; a
+// fresh one is portrait with GTK's default margins, so only the rest is set.
+nb::object page_setup_for(const PageSetup& setup, nb::handle Gtk) {
+    nb::object page_setup = Gtk.attr("PageSetup")();
+    nb::str paper_name(setup.paper->gtk_name.data(), setup.paper->gtk_name.size());
+    page_setup.attr("set_paper_size")(Gtk.attr("PaperSize").attr("new")(paper_name));
+    if (setup.landscape)
+        page_setup.attr("set_orientation")(Gtk.attr("PageOrientation").attr("LANDSCAPE"));
+    if (setup.margins_mm) {
+        nb::object millimetres = Gtk.attr("Unit").attr("MM");
+        for (const char* setter :
+             {"set_top_margin", "set_bottom_margin", "set_left_margin", "set_right_margin"})
+            page_setup.attr(setter)(*setup.margins_mm, millimetres);
+    }
+    return page_setup;
+}
+
+struct ExportToolkit {
+    nb::object GLib, Gtk, WebKit2;
+};
+
+// Runs on the UI thread: an operation printing the page to the file at
+// `path` as a PDF, whose signals end the job. A step that raises ends it
+// at once with the exception's text.
+nb::object make_export_build(nb::handle backend, nb::object path, const PageSetup& setup,
+                             const PrintJob& job, ExportToolkit toolkit) {
+    auto steps = [backend = nb::borrow(backend), path, setup, job, toolkit]() {
+        auto& [GLib, Gtk, WebKit2] = toolkit;
         nb::object settings = Gtk.attr("PrintSettings")();
         settings.attr("set")(Gtk.attr("PRINT_SETTINGS_OUTPUT_URI"),
-                             GLib.attr("filename_to_uri")(tw::py::str_of(destination), nb::none()));
+                             GLib.attr("filename_to_uri")(path, nb::none()));
         settings.attr("set")(Gtk.attr("PRINT_SETTINGS_OUTPUT_FILE_FORMAT"), "pdf");
         // GTK names its file printer in the user's language.
         settings.attr("set_printer")(GLib.attr("dgettext")("gtk30", "Print to File"));
-        nb::object page_setup = Gtk.attr("PageSetup")();
-        page_setup.attr("set_paper_size")(
-            Gtk.attr("PaperSize").attr("new")(Gtk.attr("PAPER_NAME_A4")));
+        nb::object page_setup = page_setup_for(setup, Gtk);
 
         nb::object operation = WebKit2.attr("PrintOperation").attr("new")(backend.attr("_webview"));
         operation.attr("set_print_settings")(settings);
         operation.attr("set_page_setup")(page_setup);
         operation.attr("connect")(
-            "finished", tw::py::function("on_finished", [done](nb::args) { done.attr("set")(); }));
-        operation.attr("connect")("failed", tw::py::function(
-                                                "on_failed",
-                                                [done, failure](nb::handle, nb::handle error) {
-                                                    // The message first: the waiting thread reads
-                                                    // it once woken.
-                                                    failure.attr("append")(tw::py::str_of(error));
-                                                    done.attr("set")();
-                                                },
-                                                tw::py::arg("operation"), tw::py::arg("error")));
+            "finished", tw::py::function("on_finished", [job](nb::args) { job.finish(); }));
+        operation.attr("connect")(
+            "failed", tw::py::function(
+                          "on_failed", [job](nb::handle, nb::handle error) { job.fail(error); },
+                          tw::py::arg("operation"), tw::py::arg("error")));
         backend.attr("_operation") = operation;
         operation.attr("print_")();
-        return false; // run once
     };
-    return tw::py::function("build", std::move(build));
+    return tw::py::function("build", [steps, job]() {
+        job.run(steps);
+        return false; // run once
+    });
 }
 
-nb::object gtk_export_pdf(nb::handle self, nb::handle destination) {
-    auto [GLib, Gtk, WebKit2] = import_from("gi.repository", {"GLib", "Gtk", "WebKit2"});
-    // Exports on one window run one at a time: `with self._lock:`.
-    nb::object lock = self.attr("_lock");
-    lock.attr("__enter__")();
+// `with lock:` as Python 3.10 runs it: __enter__ and __exit__ are looked up
+// on the type, both before the block, and a true result of __exit__
+// swallows the block's exception.
+template <typename Block> void with_lock(nb::handle lock, Block&& block) {
+    nb::object enter = lookup_special(lock, "__enter__");
+    nb::object exit = lookup_special(lock, "__exit__");
+    enter();
     try {
-        nb::object done = new_event();
-        nb::list failure;
-        GLib.attr("idle_add")(
-            make_export_build(self, destination, done, failure, GLib, Gtk, WebKit2));
-        wait_for_job(done);
-        if (failure.size() > 0) raise_print_error(nb::object(failure[0]));
+        block();
     } catch (nb::python_error& error) {
         nb::object traceback = error.traceback();
-        nb::object suppress = lock.attr("__exit__")(error.type(), error.value(),
-                                                    traceback.is_valid() ? traceback : nb::none());
-        if (truthy(suppress)) return nb::none();
+        if (truthy(
+                exit(error.type(), error.value(), traceback.is_valid() ? traceback : nb::none())))
+            return;
         throw;
     } catch (...) {
-        lock.attr("__exit__")(nb::none(), nb::none(), nb::none());
+        exit(nb::none(), nb::none(), nb::none());
         throw;
     }
-    lock.attr("__exit__")(nb::none(), nb::none(), nb::none());
+    exit(nb::none(), nb::none(), nb::none());
+}
+
+nb::object gtk_export_pdf(nb::handle self, nb::handle destination, nb::handle paper,
+                          nb::handle landscape, nb::handle margins_mm) {
+    PageSetup setup = page_setup_from(paper, landscape, margins_mm);
+    auto [GLib, Gtk, WebKit2] = import_from("gi.repository", {"GLib", "Gtk", "WebKit2"});
+    nb::object path = engine_path(destination);
+    // Exports on one window run one at a time.
+    with_lock(self.attr("_lock"), [&] {
+        PrintJob job;
+        GLib.attr("idle_add")(make_export_build(self, path, setup, job, {GLib, Gtk, WebKit2}));
+        job.wait();
+    });
     return nb::none();
 }
 

@@ -12,7 +12,7 @@ namespace {
 constexpr const char* kPlatformPrefix = "webview.platforms.";
 
 bool is_platform_module_name(nb::handle name) {
-    if (PyUnicode_Check(name.ptr())) {
+    if (PyUnicode_CheckExact(name.ptr())) { // a subclass may answer startswith itself
         nb::object prefix = nb::str(kPlatformPrefix);
         Py_ssize_t found = PyUnicode_Tailmatch(name.ptr(), prefix.ptr(), 0, PY_SSIZE_T_MAX, -1);
         if (found < 0) throw nb::python_error();
@@ -45,9 +45,7 @@ nb::object browser_view(nb::handle window) {
         if (!truthy(cls)) continue;
         nb::object instances = getattr_or_none(cls, "instances");
         if (!truthy(instances)) continue;
-        int present = PySequence_Contains(instances.ptr(), window.attr("uid").ptr());
-        if (present < 0) throw nb::python_error();
-        if (present) return instances[window.attr("uid")];
+        if (tw::py::contains(instances, window.attr("uid"))) return instances[window.attr("uid")];
     }
     raise_print_error("could not locate the native webview for this window");
 }

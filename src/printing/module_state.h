@@ -1,7 +1,7 @@
 // What the printing module's functions share: the module namespace they read
 // at call time, the names in it, and the few Python idioms every part of the
 // module spells the same way (three-argument getattr, imports at call time,
-// raising PrintError, waiting for a print job).
+// raising PrintError, the destination's text for an engine).
 #pragma once
 
 #include <array>
@@ -10,6 +10,7 @@
 #include "common/classes.h"
 #include "common/errors.h"
 #include "common/namespace.h"
+#include "common/objects.h"
 
 namespace tw::printing {
 
@@ -34,18 +35,37 @@ inline const Name _browser_view{"_browser_view"}, _gtk_webview{"_gtk_webview"},
 
 using tw::py::truthy;
 
-// `getattr(obj, name, None)`: only AttributeError means "absent".
-inline nb::object getattr_or_none(nb::handle obj, const char* name) {
+// `getattr(obj, name, default)`: only AttributeError means "absent".
+inline nb::object getattr_or(nb::handle obj, const char* name, nb::handle default_value) {
     PyObject* value = PyObject_GetAttrString(obj.ptr(), name);
     if (value) return nb::steal(value);
     if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw nb::python_error();
     PyErr_Clear();
-    return nb::none();
+    return nb::borrow(default_value);
 }
 
-// `a == b` as Python evaluates it (no identity shortcut).
+inline nb::object getattr_or_none(nb::handle obj, const char* name) {
+    return getattr_or(obj, name, nb::none());
+}
+
+// `type(obj).<name>` bound to `obj`, as the interpreter looks up the methods
+// of a statement such as `with`: the instance's own attributes are not
+// consulted. A missing one raises AttributeError(name), as CPython 3.10's
+// `with` does.
+inline nb::object lookup_special(nb::handle obj, const char* name) {
+    nb::str key(name);
+    PyTypeObject* type = Py_TYPE(obj.ptr());
+    PyObject* found = _PyType_Lookup(type, key.ptr()); // borrowed; sets no error
+    if (!found) tw::py::raise(PyExc_AttributeError, name);
+    nb::object attribute = nb::borrow(found); // held while __get__ runs
+    descrgetfunc bind = Py_TYPE(found)->tp_descr_get;
+    if (!bind) return attribute;
+    return steal_checked(bind(attribute.ptr(), obj.ptr(), reinterpret_cast<PyObject*>(type)));
+}
+
+// `a == b` as Python evaluates it.
 inline bool equals(nb::handle a, nb::handle b) {
-    return truthy(steal_checked(PyObject_RichCompare(a.ptr(), b.ptr(), Py_EQ)));
+    return tw::py::compare(a, b, Py_EQ);
 }
 
 // `raise error` for an exception instance.
@@ -104,16 +124,16 @@ std::array<nb::object, N> import_from(const char* package, const char* const (&m
     return result;
 }
 
-// `threading.Event()`, with threading read from the module now.
-inline nb::object new_event() {
-    return ns[names::threading].attr("Event")();
-}
-
-// `if not done.wait(_EXPORT_TIMEOUT_S): raise PrintError("PDF export timed out")`.
-// Event.wait blocks in a lock acquire that releases the GIL itself.
-inline void wait_for_job(nb::handle done) {
-    nb::object finished = done.attr("wait")(ns[names::_EXPORT_TIMEOUT_S]);
-    if (!truthy(finished)) raise_print_error("PDF export timed out");
+// The destination's text as the engines take it: `str(destination)`, made
+// absolute against the current folder (`os.path.abspath`) when it is
+// relative, so the file is written where the host's relative path points.
+// The engines refuse a relative path or resolve it against a folder of
+// their own.
+inline nb::object engine_path(nb::handle destination) {
+    nb::object text = tw::py::str_of(destination);
+    nb::object os_path = import_module("os").attr("path");
+    if (truthy(os_path.attr("isabs")(text))) return text;
+    return os_path.attr("abspath")(text);
 }
 
 // `super(cls, self).__init__(*args)`.
@@ -121,16 +141,18 @@ template <typename... Args> void call_base_init(nb::handle cls, nb::handle self,
     tw::py::builtin("super")(cls, self).attr("__init__")(std::forward<Args>(args)...);
 }
 
-// The operations of a print backend, as C++ functions taking `self` first.
+// The operations of a platform backend, as C++ functions taking `self` first.
 struct BackendOperations {
     nb::object (*init)(nb::handle self, nb::handle window); // null: the base constructor
     nb::object (*prepare)(nb::handle self);
     nb::object (*show_dialog)(nb::handle self);
-    nb::object (*export_pdf)(nb::handle self, nb::handle destination);
+    nb::object (*export_pdf)(nb::handle self, nb::handle destination, nb::handle paper,
+                             nb::handle landscape, nb::handle margins_mm);
 };
 
 // A subclass of `_Backend` (read from the module now) with the given short
-// name, `supports_pdf` true, and the operations as its methods.
+// name, `supports_pdf` true, every page option in `page_options`, and the
+// operations as its methods.
 nb::object make_backend_class(const char* name, const char* doc, const char* short_name,
                               const BackendOperations& operations);
 

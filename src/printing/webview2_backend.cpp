@@ -3,6 +3,8 @@
 // the calling thread; PDF export starts PrintToPdfAsync and is released by a
 // continuation of its task, whatever the task's outcome.
 #include "printing/module_state.h"
+#include "printing/page_setup.h"
+#include "printing/ui_thread.h"
 
 namespace tw::printing {
 namespace {
@@ -29,21 +31,43 @@ nb::object edge_show_dialog(nb::handle self) {
     raise_instance(error);
 }
 
-nb::object edge_export_pdf(nb::handle self, nb::handle destination) {
+// WebView2's print settings, in inches: fresh ones are portrait with
+// WebView2's own margins and US Letter paper, so the paper is always set.
+nb::object print_settings_for(nb::handle core, const PageSetup& setup) {
+    nb::object settings = core.attr("Environment").attr("CreatePrintSettings")();
+    settings.attr("PageWidth") = inches_from_mm(setup.paper->width_mm);
+    settings.attr("PageHeight") = inches_from_mm(setup.paper->height_mm);
+    if (setup.landscape) {
+        auto [Orientation] =
+            import_from("Microsoft.Web.WebView2.Core", {"CoreWebView2PrintOrientation"});
+        settings.attr("Orientation") = Orientation.attr("Landscape");
+    }
+    if (setup.margins_mm) {
+        double inches = inches_from_mm(*setup.margins_mm);
+        for (const char* side : {"MarginTop", "MarginBottom", "MarginLeft", "MarginRight"})
+            settings.attr(side) = inches;
+    }
+    return settings;
+}
+
+nb::object edge_export_pdf(nb::handle self, nb::handle destination, nb::handle paper,
+                           nb::handle landscape, nb::handle margins_mm) {
+    PageSetup setup = page_setup_from(paper, landscape, margins_mm);
     nb::object core = ns[names::_edge_core](self.attr("window"));
-    nb::object done = new_event();
-    nb::object on_complete = tw::py::function(
-        "on_complete", [done](nb::handle) { done.attr("set")(); }, tw::py::arg("task"));
+    nb::object path = engine_path(destination);
+    PrintJob job;
+    nb::object on_complete =
+        tw::py::function("on_complete", [job](nb::handle) { job.finish(); }, tw::py::arg("task"));
     try {
         auto [Action] = import_from("System", {"Action"});
         auto [Task] = import_from("System.Threading.Tasks", {"Task"});
-        nb::object task = core.attr("PrintToPdfAsync")(tw::py::str_of(destination), nb::none());
+        nb::object task = core.attr("PrintToPdfAsync")(path, print_settings_for(core, setup));
         task.attr("ContinueWith")(Action[Task](on_complete));
     } catch (nb::python_error& error) {
         if (!error.matches(PyExc_Exception)) throw;
         raise_start_failure(error.value());
     }
-    wait_for_job(done);
+    job.wait();
     return nb::none();
 }
 

@@ -1,7 +1,7 @@
 // Helpers the Python-facing files share: argument type errors, decoding of
 // token-cipher results, and wiping bytes that held key material.
+#include "tw_lattice/core/wipe.h"
 #include "tw_lattice/module_state.h"
-#include "tw_lattice/wipe.h"
 
 namespace tw::lattice {
 

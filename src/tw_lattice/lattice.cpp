@@ -11,9 +11,9 @@
 #include <string_view>
 
 #include "common/classes.h"
+#include "tw_lattice/core/sealed_constants.h"
+#include "tw_lattice/core/wipe.h"
 #include "tw_lattice/module_state.h"
-#include "tw_lattice/sealed_constants.h"
-#include "tw_lattice/wipe.h"
 
 namespace tw::lattice {
 namespace {

@@ -4,7 +4,7 @@
 // Initialisation fixes the AES implementation for the process, then binds the
 // standard modules under the names the functions look up at each call, the
 // token cipher's classes, and `tw_lattice`.
-#include "tw_lattice/aes.h"
+#include "tw_lattice/core/aes.h"
 #include "tw_lattice/module_state.h"
 
 namespace tw::lattice {

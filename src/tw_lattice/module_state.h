@@ -8,6 +8,7 @@
 
 #include "common/errors.h"
 #include "common/namespace.h"
+#include "common/objects.h"
 
 namespace tw::lattice {
 

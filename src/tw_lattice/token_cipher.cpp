@@ -8,9 +8,9 @@
 #include <optional>
 
 #include "common/classes.h"
+#include "tw_lattice/core/token_format.h"
+#include "tw_lattice/core/wipe.h"
 #include "tw_lattice/module_state.h"
-#include "tw_lattice/token_format.h"
-#include "tw_lattice/wipe.h"
 
 namespace tw::lattice {
 namespace {
@@ -75,22 +75,17 @@ nb::object clock_seconds() {
     return steal_checked(PyNumber_Long(now.ptr()));
 }
 
-bool less_than(nb::handle a, nb::handle b) {
-    int result = PyObject_RichCompareBool(a.ptr(), b.ptr(), Py_LT);
-    if (result < 0) throw nb::python_error();
-    return result == 1;
-}
-
 // Rejects a token older than `ttl` seconds, or stamped further ahead of the
 // clock than the allowed skew.
 void check_token_age(uint64_t timestamp, nb::handle ttl) {
     nb::object now = clock_seconds();
     nb::object issued = steal_checked(PyLong_FromUnsignedLongLong(timestamp));
     nb::object expires = steal_checked(PyNumber_Add(issued.ptr(), ttl.ptr()));
-    if (less_than(expires, now)) raise_invalid_token("Token has expired");
+    if (tw::py::compare(expires, now, Py_LT)) raise_invalid_token("Token has expired");
     nb::object skew = steal_checked(PyLong_FromLong(kMaxClockSkew));
     nb::object latest = steal_checked(PyNumber_Add(now.ptr(), skew.ptr()));
-    if (less_than(latest, issued)) raise_invalid_token("Token timestamp is in the future");
+    if (tw::py::compare(latest, issued, Py_LT))
+        raise_invalid_token("Token timestamp is in the future");
 }
 
 // ------------------------------------------------------------ the methods
@@ -98,9 +93,7 @@ void check_token_age(uint64_t timestamp, nb::handle ttl) {
 void token_cipher_init(nb::handle self, nb::handle key) {
     KeyBytes text(PyUnicode_Check(key.ptr()) ? utf8_of(key) : nb::borrow(key));
     KeyBytes decoded(urlsafe_b64decode(text.get()));
-    Py_ssize_t length = PyObject_Length(decoded.get().ptr());
-    if (length < 0) throw nb::python_error();
-    if (length != 32)
+    if (tw::py::length_of(decoded.get()) != 32)
         tw::py::raise(PyExc_ValueError, "Fernet key must be 32 url-safe base64-encoded bytes.");
     nb::object signing = steal_checked(PySequence_GetSlice(decoded.get().ptr(), 0, 16));
     nb::object encryption = steal_checked(PySequence_GetSlice(decoded.get().ptr(), 16, 32));

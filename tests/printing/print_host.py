@@ -1,22 +1,26 @@
 """A pywebview host for the end-to-end print test.
 
-Run as `python print_host.py PAGE DESTINATION` under an X server. It opens a
-window on GTK showing PAGE, attaches a PrintBridge from the window's start
-callback, exports the page from a worker thread to DESTINATION, closes the
-window and prints one JSON object with what happened. It exits with 77 when
-the toolkit is missing, so the test can tell that apart from a failure.
+Run as `python print_host.py PAGE EXPORTS` under an X server, where EXPORTS
+is a JSON list of {"destination": ..., "options": {...}}. It opens a window
+on GTK showing PAGE, attaches a PrintBridge from the window's start
+callback, makes each export in turn from a worker thread (relative
+destinations against the current folder), closes the window and prints one
+JSON object with what happened. It exits with 77 when the toolkit is
+missing, so the test can tell that apart from a failure.
 """
 
 import json
 import sys
 import threading
+import time
 from pathlib import Path
 
 TOOLKIT_MISSING = 77
 LOAD_TIMEOUT_S = 60
+EXPORT_TIMEOUT_S = 30.0  # a hung export ends the run sooner than the 90 s as loaded
 
 
-def main(page, destination):
+def main(page, exports):
     try:
         import gi
 
@@ -29,14 +33,19 @@ def main(page, destination):
 
     from tidewing_quillery import printing
 
-    outcome = {}
+    printing._EXPORT_TIMEOUT_S = EXPORT_TIMEOUT_S
+    outcome = {"exports": []}
     window = webview.create_window("print test", url=Path(page).as_uri())
 
     def export(bridge):
-        try:
-            outcome["result"] = bridge.export_pdf(Path(destination))
-        except Exception as exc:  # reported to the test, not raised in the GUI process
-            outcome["error"] = repr(exc)
+        for request in exports:
+            started = time.monotonic()
+            try:
+                report = {"result": bridge.export_pdf(Path(request["destination"]), **request["options"])}
+            except Exception as exc:  # reported to the test, not raised in the GUI process
+                report = {"error": repr(exc)}
+            report["seconds"] = round(time.monotonic() - started, 1)
+            outcome["exports"].append(report)
 
     def on_start(window):
         try:
@@ -58,4 +67,4 @@ def main(page, destination):
 
 
 if __name__ == "__main__":
-    sys.exit(main(sys.argv[1], sys.argv[2]))
+    sys.exit(main(sys.argv[1], json.loads(sys.argv[2])))

@@ -37,8 +37,9 @@ def make_backend_class(printing, *, name="test", supports_pdf=True, failures=0, 
         def show_dialog(self):
             self.dialogs = getattr(self, "dialogs", 0) + 1
 
-        def export_pdf(self, destination):
+        def export_pdf(self, destination, **options):
             self.seen = destination.read_bytes() if destination.exists() else None
+            self.options = options
             if writes is not None:
                 destination.write_bytes(writes)
 
@@ -171,3 +172,65 @@ def test_export_of_a_str_destination_fails_before_any_folder(printing, monkeypat
     with pytest.raises(AttributeError):
         bridge.export_pdf(str(tmp_path / "new" / "out.pdf"))
     assert not (tmp_path / "new").exists()
+
+
+def test_default_options_call_the_backend_with_the_destination_alone(printing, monkeypatch, window, tmp_path):
+    bridge = bound_bridge(printing, monkeypatch, window)  # page_options () as in _Backend
+    bridge.export_pdf(tmp_path / "a.pdf", paper="A4", landscape=False, margins_mm=None)
+    assert bridge._backend.options == {}
+
+
+def test_options_other_than_the_defaults_are_passed_on_checked(printing, monkeypatch, window, tmp_path):
+    bridge = bound_bridge(printing, monkeypatch, window)
+    bridge._backend.page_options = ("paper", "landscape", "margins_mm")
+
+    class Paper(str):
+        def lower(self):
+            raise AssertionError("the text itself is compared")
+
+    bridge.export_pdf(tmp_path / "a.pdf", paper=Paper("LETTER"), landscape=True, margins_mm=12)
+    assert bridge._backend.options == {"paper": "letter", "landscape": True, "margins_mm": 12.0}
+    assert [type(value) for value in bridge._backend.options.values()] == [str, bool, float]
+    bridge.export_pdf(tmp_path / "b.pdf", margins_mm=0)
+    assert bridge._backend.options == {"margins_mm": 0.0}
+
+
+@pytest.mark.parametrize("page_options, refused", [((), "paper"), (("paper",), "landscape")])
+def test_a_backend_that_does_not_take_an_option_refuses_it(printing, monkeypatch, window, tmp_path, page_options,
+                                                           refused):
+    bridge = bound_bridge(printing, monkeypatch, window)
+    bridge._backend.page_options = page_options
+    with pytest.raises(printing.PrintError, match=rf"^test does not support the PDF export option '{refused}'$"):
+        bridge.export_pdf(tmp_path / "new" / "a.pdf", paper="a5", landscape=True)
+    assert not (tmp_path / "new").exists() and not hasattr(bridge._backend, "options")
+
+
+@pytest.mark.parametrize("options, error, message", [
+    ({"paper": "b5"}, ValueError, "paper must be one of 'a3', 'a4', 'a5', 'letter', 'legal', not 'b5'"),
+    ({"paper": "ＬＥＴＴＥＲ"}, ValueError, "paper must be one of 'a3', 'a4', 'a5', 'letter', 'legal', not 'ＬＥＴＴＥＲ'"),
+    ({"paper": b"a4"}, TypeError, "paper must be a str, not bytes"),
+    ({"landscape": 1}, TypeError, "landscape must be a bool, not int"),
+    ({"margins_mm": "10"}, TypeError, "margins_mm must be None or a number, not str"),
+    ({"margins_mm": True}, TypeError, "margins_mm must be None or a number, not bool"),
+    ({"margins_mm": -0.5}, ValueError, "margins_mm must be >= 0, not -0.5"),
+    ({"margins_mm": float("nan")}, ValueError, "margins_mm must be >= 0, not nan"),
+    ({"margins_mm": -10**400}, ValueError, "margins_mm must be >= 0, not -1000"),
+    ({"margins_mm": 105}, ValueError, "margins_mm=105 leaves no room to print on a4 paper"),
+    ({"margins_mm": 74, "paper": "A5"}, ValueError, "margins_mm=74 leaves no room to print on a5 paper"),
+    ({"margins_mm": 10**400}, ValueError, "margins_mm=1000"),
+    ({"margins_mm": float("inf")}, ValueError, "margins_mm=inf leaves no room to print on a4 paper"),
+], ids=lambda value: repr(value)[:40])
+def test_bad_options_fail_before_anything_is_touched(printing, monkeypatch, window, tmp_path, options, error, message):
+    for bridge in (printing.PrintBridge(), bound_bridge(printing, monkeypatch, window)):
+        with pytest.raises(error) as caught:
+            bridge.export_pdf(tmp_path / "new" / "a.pdf", **options)
+        assert str(caught.value).startswith(message)
+    assert not (tmp_path / "new").exists() and not hasattr(bridge._backend, "options")
+
+
+def test_options_are_keyword_only(printing, monkeypatch, window, tmp_path):
+    bridge = bound_bridge(printing, monkeypatch, window)
+    with pytest.raises(TypeError):
+        bridge.export_pdf(tmp_path / "a.pdf", "letter")
+    with pytest.raises(TypeError):
+        bridge.export_pdf(tmp_path / "a.pdf", orientation="landscape")

@@ -1,7 +1,13 @@
 """The Cocoa backend against fake AppKit and Foundation: the settings copy
 on the caller's thread, the job on the main queue, and its failures."""
 
+import logging
+import os
+from pathlib import Path
+
 import pytest
+
+A4_POINTS = ("size", pytest.approx(595.2756), pytest.approx(841.8898))
 
 
 @pytest.fixture
@@ -36,6 +42,8 @@ def test_export_saves_through_a_private_copy_of_the_print_info(printing, cocoa, 
         ("MainThread", "setHorizontalPagination_"),
         ("MainThread", "setJobDisposition_"),
         ("MainThread", "setObject_forKey_"),
+        ("MainThread", "setPaperSize_"),
+        ("MainThread", "setOrientation_"),
         ("MainThread", "addOperationWithBlock_"),
         ("main", "_printOperationWithPrintInfo_"),
         ("main", "setShowsPrintPanel_"),
@@ -44,20 +52,47 @@ def test_export_saves_through_a_private_copy_of_the_print_info(printing, cocoa, 
     ]
     assert info is not cocoa.shared_info
     assert (info.pagination, info.disposition) == ("fit", "save")
-    assert info.settings == {"paper": "A4", "saving-url": ("file-url", str(destination))}
+    # A4 portrait whatever the shared settings say; their margins are kept.
+    assert info.settings == {"paper": "A4", "saving-url": ("file-url", str(destination)),
+                             "PaperSize": A4_POINTS, "Orientation": "portrait"}
     assert journal.entries[-3][2:] == journal.entries[-2][2:] == (False,)
     shared = cocoa.shared_info
     assert (shared.pagination, shared.disposition, shared.settings) == (None, None, {"paper": "A4"})
 
 
-def test_failed_job_releases_the_export_at_once(printing, cocoa, monkeypatch, window, web_view, tmp_path):
+def test_page_setup_options_in_points(printing, cocoa, journal, window, web_view, tmp_path):
+    printing._CocoaBackend(window).export_pdf(tmp_path / "out.pdf", paper="letter", landscape=True, margins_mm=25.4)
+    page_setters = type(cocoa.shared_info).PAGE_SETTERS
+    assert [entry[1:] for entry in journal.entries if entry[1] in page_setters] == [
+        ("setPaperSize_", ("size", pytest.approx(612.0), pytest.approx(792.0))),
+        ("setOrientation_", "landscape"),
+        ("setTopMargin_", pytest.approx(72.0)), ("setBottomMargin_", pytest.approx(72.0)),
+        ("setLeftMargin_", pytest.approx(72.0)), ("setRightMargin_", pytest.approx(72.0)),
+    ]
+
+
+def test_relative_destination_is_saved_below_the_current_folder(printing, cocoa, window, web_view, tmp_path,
+                                                                monkeypatch):
+    monkeypatch.chdir(tmp_path)
+    printing._CocoaBackend(window).export_pdf(Path("page two.pdf"))
+    assert (tmp_path / "page two.pdf").read_bytes() == b"%PDF-1.4 fake"
+    assert cocoa.last_info.settings["saving-url"] == ("file-url", os.path.join(str(tmp_path), "page two.pdf"))
+
+
+def test_failed_job_ends_the_export_at_once_with_its_text(printing, cocoa, monkeypatch, window, web_view, tmp_path):
     cocoa.outcome = "raise"
     monkeypatch.setattr(printing, "_EXPORT_TIMEOUT_S", 60.0)  # a hang here would be the fault
     monkeypatch.setattr(printing.sys, "platform", "darwin")
     bridge = printing.PrintBridge()
     bridge.attach(window)
-    with pytest.raises(printing.PrintError, match=r"^the print backend reported success but wrote no file$"):
+    with pytest.raises(printing.PrintError, match=r"^the print job failed$"):
         bridge.export_pdf(tmp_path / "out.pdf")
-    cocoa.loop.drain()
-    assert [str(error) for error in cocoa.loop.errors] == ["the print job failed"]
-    cocoa.loop.errors.clear()
+    cocoa.loop.drain()  # and the main queue saw no error: the caller got it
+
+
+def test_dialog_failure_on_the_main_thread_is_logged(printing, cocoa, window, web_view, caplog):
+    cocoa.outcome = "raise"
+    with caplog.at_level(logging.WARNING, logger="tidewing_quillery.printing"):
+        printing._CocoaBackend(window).show_dialog()
+        cocoa.loop.drain()
+    assert [record.getMessage() for record in caplog.records] == ["print dialog failed: no printers"]

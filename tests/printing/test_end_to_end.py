@@ -1,5 +1,7 @@
 """End to end: a real pywebview window on WebKitGTK, under Xvfb, exports its
-page to a PDF that holds the page's text.
+page to PDF files that hold the page's text: A4 by default, to a relative
+destination below the current folder, and US Letter in landscape with wide
+margins.
 
 The window runs in a host process of its own (print_host.py), since
 pywebview wants the main thread for its GUI loop. It runs once in the C
@@ -10,6 +12,7 @@ where a skip would hide a broken export and so fails instead.
 
 import json
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -39,16 +42,28 @@ def installed_locales():
     return {name.lower().replace("-", "") for name in listing.stdout.split()}
 
 
-def run_host(printing, page, destination, language):
+def run_host(printing, page, exports, language, cwd):
     package_root = str(Path(printing.__file__).resolve().parents[1])
     path = os.pathsep.join(filter(None, [package_root, os.environ.get("PYTHONPATH")]))
     env = dict(os.environ, LANG=language, LC_ALL=language, LANGUAGE="", PYTHONPATH=path)
-    command = ["xvfb-run", "-a", sys.executable, str(HOST), str(page), str(destination)]
-    return subprocess.run(command, capture_output=True, text=True, env=env, timeout=300)
+    requests = json.dumps([{"destination": str(destination), "options": options} for destination, options in exports])
+    command = ["xvfb-run", "-a", sys.executable, str(HOST), str(page), requests]
+    return subprocess.run(command, capture_output=True, text=True, env=env, cwd=cwd, timeout=300)
 
 
 def output_of(*command):
     return subprocess.run(command, capture_output=True, text=True, check=True).stdout
+
+
+def page_size(pdf):
+    """The first page's (width, height) in whole points, as pdfinfo reports it."""
+    match = re.search(r"^Page size:\s+([\d.]+) x ([\d.]+) pts", output_of("pdfinfo", str(pdf)), re.MULTILINE)
+    return round(float(match[1])), round(float(match[2]))
+
+
+def text_left_edge(pdf):
+    """Where, in points from the page's left edge, the page's first word starts."""
+    return float(re.search(r'<word xMin="([\d.]+)"', output_of("pdftotext", "-bbox", str(pdf), "-"))[1])
 
 
 @pytest.mark.parametrize("language", ["C.UTF-8", "de_DE.UTF-8"])
@@ -60,9 +75,13 @@ def test_real_window_exports_its_page_to_pdf(printing, tmp_path, language):
         unavailable(f"locale {language} missing (Debian: locales, then localedef -i de_DE -f UTF-8 {language})")
     page = tmp_path / "page.html"
     page.write_text(PAGE, encoding="utf-8")
-    destination = tmp_path / "exports" / "page.pdf"
+    cwd = tmp_path / "cwd"
+    cwd.mkdir()
+    default, relative, letter = (tmp_path / "exports" / "page.pdf", Path("rel dir/page two.pdf"),
+                                 tmp_path / "letter.pdf")
+    exports = [(default, {}), (relative, {}), (letter, {"paper": "Letter", "landscape": True, "margins_mm": 30})]
 
-    host = run_host(printing, page, destination, language)
+    host = run_host(printing, page, exports, language, cwd)
     if host.returncode == TOOLKIT_MISSING:
         unavailable(f"{host.stderr.strip()} (needs PyGObject, pywebview and WebKitGTK 4.1)")
     assert host.returncode == 0, host.stderr
@@ -70,9 +89,16 @@ def test_real_window_exports_its_page_to_pdf(printing, tmp_path, language):
 
     assert outcome["guilib"] == "webview.platforms.gtk"
     assert outcome["status"] == {"available": True, "backend": "webkitgtk", "can_export_pdf": True}
-    assert outcome.get("error") is None and outcome["loaded"] is True
-    size = destination.stat().st_size
-    assert outcome["result"] == {"ok": True, "backend": "webkitgtk", "path": str(destination), "size": size}
-    assert destination.read_bytes().startswith(b"%PDF-")
-    assert SENTENCE in " ".join(output_of("pdftotext", str(destination), "-").split())
-    assert "(A4)" in output_of("pdfinfo", str(destination))
+    assert outcome["loaded"] is True
+    assert [report.get("error") for report in outcome["exports"]] == [None, None, None]
+    for (destination, _), report in zip(exports, outcome["exports"]):
+        written = cwd / destination  # a relative destination is below the host's current folder
+        assert report["result"] == {"ok": True, "backend": "webkitgtk", "path": str(destination),
+                                    "size": written.stat().st_size}
+        assert written.read_bytes().startswith(b"%PDF-")
+        assert SENTENCE in " ".join(output_of("pdftotext", str(written), "-").split())
+
+    assert page_size(default) == page_size(cwd / relative) == (595, 842)  # A4
+    assert page_size(letter) == (792, 612)  # US Letter, landscape
+    thirty_mm = 30 / 25.4 * 72
+    assert text_left_edge(default) < thirty_mm <= text_left_edge(letter)

@@ -139,3 +139,22 @@ def test_edge_core_not_initialised(printing, pywebview, window, platform_object)
 def test_lookups_go_through_the_module_browser_view(printing, monkeypatch, window):
     monkeypatch.setattr(printing, "_browser_view", lambda window: SimpleNamespace(webview="rebound"))
     assert printing._gtk_webview(window) == printing._cocoa_webview(window) == "rebound"
+
+
+def test_host_objects_answer_for_themselves(printing, pywebview, monkeypatch, window):
+    class ModuleName(str):
+        def startswith(self, prefix):
+            return True  # a platform module whatever its text
+
+    chosen = types.ModuleType("chosen")
+    chosen.BrowserView = type("BrowserView", (), {"instances": {window.uid: "chosen entry"}})
+    monkeypatch.setitem(sys.modules, ModuleName("elsewhere"), chosen)
+    assert printing._browser_view(window) == "chosen entry"
+
+    class Uid:
+        def __hash__(self):
+            raise ValueError("no hash")
+
+    window.uid = Uid()
+    with pytest.raises(ValueError, match="no hash"):
+        printing._browser_view(window)

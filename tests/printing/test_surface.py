@@ -54,15 +54,19 @@ def test_print_error_is_a_plain_runtime_error(printing):
     assert str(caught.value) == "GTK webview widget not ready"
 
 
-@pytest.mark.parametrize("cls, name, supports_pdf", [
-    ("_Backend", "none", False),
-    ("_GtkBackend", "webkitgtk", True),
-    ("_CocoaBackend", "wkwebview", True),
-    ("_EdgeChromiumBackend", "webview2", True),
+PAGE_OPTIONS = ("paper", "landscape", "margins_mm")
+
+
+@pytest.mark.parametrize("cls, name, supports_pdf, page_options", [
+    ("_Backend", "none", False, ()),
+    ("_GtkBackend", "webkitgtk", True, PAGE_OPTIONS),
+    ("_CocoaBackend", "wkwebview", True, PAGE_OPTIONS),
+    ("_EdgeChromiumBackend", "webview2", True, PAGE_OPTIONS),
 ])
-def test_backend_classes(printing, window, cls, name, supports_pdf):
+def test_backend_classes(printing, window, cls, name, supports_pdf, page_options):
     backend_class = getattr(printing, cls)
-    assert (backend_class.name, backend_class.supports_pdf) == (name, supports_pdf)
+    assert (backend_class.name, backend_class.supports_pdf, backend_class.page_options) == (
+        name, supports_pdf, page_options)
     assert type(backend_class.supports_pdf) is bool
     if cls != "_Backend":
         assert backend_class.__bases__ == (printing._Backend,)
@@ -87,7 +91,7 @@ def test_classes_are_ordinary_python_classes(printing, window):
     assert [name for name in vars(printing.PrintBridge) if not name.startswith("__")] == [
         "attach", "available", "status", "print_dialog", "export_pdf"]
     assert [name for name in vars(printing._Backend) if not name.startswith("__")] == [
-        "name", "supports_pdf", "prepare", "show_dialog", "export_pdf"]
+        "name", "supports_pdf", "page_options", "prepare", "show_dialog", "export_pdf"]
 
     class HostBackend(printing._GtkBackend):
         name = "host"
@@ -110,3 +114,21 @@ def test_settle_ms_reads_the_module_attribute(printing, monkeypatch):
     assert printing.settle_ms() == 350
     monkeypatch.setattr(printing, "_SETTLE_MS", 500)
     assert printing.settle_ms() == 500
+
+
+HOST_SCRIPT = """\
+from pathlib import Path
+from tidewing_quillery import printing
+
+bridge = printing.PrintBridge()
+result: dict[str, object] = bridge.export_pdf(Path("a.pdf"))
+bridge.export_pdf(Path("a.pdf"), paper="letter", landscape=True, margins_mm=12.5)
+bridge.export_pdf(Path("a.pdf"), margins_mm=None)
+bridge.export_pdf(Path("a.pdf"), "letter")
+bridge.export_pdf(Path("a.pdf"), landscape="yes")
+"""
+
+
+def test_stubs_type_check_a_host(printing, type_check):
+    errors, report = type_check(printing, HOST_SCRIPT)
+    assert errors == ["host.py:8", "host.py:9"], report

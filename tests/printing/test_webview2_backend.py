@@ -1,5 +1,7 @@
 """The WebView2 backend against fake pythonnet modules and a CoreWebView2."""
 
+import os
+from pathlib import Path
 from types import SimpleNamespace
 
 import pytest
@@ -34,9 +36,30 @@ def test_export_returns_when_the_task_completes(printing, dotnet, journal, windo
     assert printing._EdgeChromiumBackend(window).export_pdf(destination=destination) is None
     assert destination.exists() is written
     assert [entry[:3] for entry in journal.entries] == [
+        ("MainThread", "CreatePrintSettings"),
+        ("MainThread", "settings.PageWidth", pytest.approx(210 / 25.4)),
+        ("MainThread", "settings.PageHeight", pytest.approx(297 / 25.4)),  # A4 portrait, WebView2's margins
         ("MainThread", "PrintToPdfAsync", str(destination)), ("MainThread", "Action[]", dotnet.Task),
         ("MainThread", "ContinueWith")]
-    assert journal.entries[0][3] is None
+    assert journal.entries[3][3].values == {"PageWidth": pytest.approx(8.2677, abs=1e-4),
+                                            "PageHeight": pytest.approx(11.6929, abs=1e-4)}
+
+
+def test_page_setup_options_in_inches(printing, dotnet, journal, window, core, tmp_path):
+    printing._EdgeChromiumBackend(window).export_pdf(tmp_path / "out.pdf", paper="A3", landscape=True, margins_mm=12.7)
+    [settings] = [entry[3] for entry in journal.entries if entry[1] == "PrintToPdfAsync"]
+    assert settings.values == {
+        "PageWidth": pytest.approx(297 / 25.4), "PageHeight": pytest.approx(420 / 25.4), "Orientation": "landscape",
+        "MarginTop": 0.5, "MarginBottom": 0.5, "MarginLeft": 0.5, "MarginRight": 0.5}
+
+
+def test_relative_destination_goes_to_webview2_as_an_absolute_path(printing, dotnet, journal, window, core,
+                                                                   tmp_path, monkeypatch):
+    monkeypatch.chdir(tmp_path)
+    printing._EdgeChromiumBackend(window).export_pdf(Path("page two.pdf"))
+    assert (tmp_path / "page two.pdf").read_bytes() == b"%PDF-1.4 fake"
+    [path] = [entry[2] for entry in journal.entries if entry[1] == "PrintToPdfAsync"]
+    assert path == os.path.join(str(tmp_path), "page two.pdf")
 
 
 def test_failure_to_start_is_chained(printing, dotnet, window, core, tmp_path):

@@ -23,18 +23,25 @@ class CocoaToolkit:
         self.Foundation = types.ModuleType("Foundation")
         self.Foundation.NSOperationQueue = SimpleNamespace(mainQueue=lambda: queue)
         self.Foundation.NSURL = SimpleNamespace(fileURLWithPath_=lambda path: ("file-url", path))
+        self.Foundation.NSMakeSize = lambda width, height: ("size", width, height)
         self.AppKit = types.ModuleType("AppKit")
         self.AppKit.NSPrintInfo = SimpleNamespace(sharedPrintInfo=lambda: self.shared_info)
         self.AppKit.NSFitPagination = "fit"
         self.AppKit.NSPrintSaveJob = "save"
         self.AppKit.NSPrintJobSavingURL = "saving-url"
+        self.AppKit.NSPaperOrientationPortrait = "portrait"
+        self.AppKit.NSPaperOrientationLandscape = "landscape"
 
     def install(self, monkeypatch, pywebview):
         monkeypatch.setitem(sys.modules, "AppKit", self.AppKit)
         monkeypatch.setitem(sys.modules, "Foundation", self.Foundation)
         cocoa = pywebview.platform("cocoa", guilib=True)
-        cocoa.BrowserView.print_webview = staticmethod(
-            lambda webview: self.journal.record("print_webview", webview))
+        def print_webview(webview):
+            self.journal.record("print_webview", webview)
+            if self.outcome == "raise":
+                raise RuntimeError("no printers")
+
+        cocoa.BrowserView.print_webview = staticmethod(print_webview)
 
     def web_view(self):
         return WKWebView(self)
@@ -48,7 +55,8 @@ class PrintInfo:
 
     def copy(self):
         self._kit.journal.record("NSPrintInfo.copy")
-        return PrintInfo(self._kit, self.settings)
+        self._kit.last_info = PrintInfo(self._kit, self.settings)
+        return self._kit.last_info
 
     def setHorizontalPagination_(self, value):
         self._kit.journal.record("setHorizontalPagination_", value)
@@ -57,6 +65,19 @@ class PrintInfo:
     def setJobDisposition_(self, value):
         self._kit.journal.record("setJobDisposition_", value)
         self.disposition = value
+
+    PAGE_SETTERS = {"setPaperSize_", "setOrientation_", "setTopMargin_", "setBottomMargin_",
+                    "setLeftMargin_", "setRightMargin_"}
+
+    def __getattr__(self, setter):
+        if setter not in self.PAGE_SETTERS:
+            raise AttributeError(setter)
+
+        def set_value(value):
+            self._kit.journal.record(setter, value)
+            self.settings[setter[3:-1]] = value
+
+        return set_value
 
     def dictionary(self):
         kit, settings = self._kit, self.settings

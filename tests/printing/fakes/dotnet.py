@@ -20,11 +20,16 @@ class DotnetToolkit:
         self.System.Action = ActionGeneric(self)
         self.Tasks = types.ModuleType("System.Threading.Tasks")
         self.Tasks.Task = self.Task
+        self.Core = types.ModuleType("Microsoft.Web.WebView2.Core")
+        self.Core.CoreWebView2PrintOrientation = SimpleNamespace(Portrait="portrait", Landscape="landscape")
 
     def install(self, monkeypatch):
         monkeypatch.setitem(sys.modules, "System", self.System)
         monkeypatch.setitem(sys.modules, "System.Threading", types.ModuleType("System.Threading"))
         monkeypatch.setitem(sys.modules, "System.Threading.Tasks", self.Tasks)
+        for package in ("Microsoft", "Microsoft.Web", "Microsoft.Web.WebView2"):
+            monkeypatch.setitem(sys.modules, package, types.ModuleType(package))
+        monkeypatch.setitem(sys.modules, self.Core.__name__, self.Core)
 
     def core(self):
         return CoreWebView2(self)
@@ -45,9 +50,26 @@ class ActionGeneric:
         return lambda callable_: SimpleNamespace(Invoke=callable_)
 
 
+class PrintSettings:
+    """CoreWebView2PrintSettings: every property set is recorded and kept."""
+
+    def __init__(self, kit):
+        object.__setattr__(self, "_kit", kit)
+        object.__setattr__(self, "values", {})
+
+    def __setattr__(self, name, value):
+        self._kit.journal.record("settings." + name, value)
+        self.values[name] = value
+
+
 class CoreWebView2:
     def __init__(self, kit):
         self._kit = kit
+        self.Environment = SimpleNamespace(CreatePrintSettings=self._create_print_settings)
+
+    def _create_print_settings(self):
+        self._kit.journal.record("CreatePrintSettings")
+        return PrintSettings(self._kit)
 
     def ShowPrintUI(self, *args):
         self._kit.journal.record("ShowPrintUI", *args)
@@ -66,6 +88,7 @@ class CoreWebView2:
 
             def complete():
                 if kit.outcome == "write":
+                    assert path.startswith("/"), "WebView2 takes an absolute path"
                     with open(path, "wb") as pdf:
                         pdf.write(b"%PDF-1.4 fake")
                 delegate.Invoke(task)

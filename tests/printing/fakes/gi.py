@@ -14,7 +14,7 @@ class GtkToolkit:
     def __init__(self, journal, loop):
         self.journal = journal
         self.loop = loop
-        self.outcome = "write"  # "write", "empty", "never", "held", or ("fail", message)
+        self.outcome = "write"  # "write", "empty", "never", "held", "raise", or ("fail", message)
         self.translations = {}  # (domain, msgid) -> text, as GLib.dgettext finds them
         self.operations = []
         record = journal.record
@@ -29,6 +29,8 @@ class GtkToolkit:
 
         def filename_to_uri(filename, hostname):
             record("GLib.filename_to_uri", filename, hostname)
+            if not filename.startswith("/"):  # as GLib refuses it
+                raise ToolkitError(f"The pathname \u201c{filename}\u201d is not an absolute path")
             return "file://" + quote(filename)
 
         self.GLib = SimpleNamespace(idle_add=idle_add, dgettext=dgettext, filename_to_uri=filename_to_uri)
@@ -36,9 +38,10 @@ class GtkToolkit:
             PrintSettings=lambda: Recorder(record, "settings"),
             PageSetup=lambda: Recorder(record, "page_setup"),
             PaperSize=SimpleNamespace(new=lambda name: (record("PaperSize.new", name), ("paper", name))[1]),
+            PageOrientation=SimpleNamespace(PORTRAIT="portrait", LANDSCAPE="landscape"),
+            Unit=SimpleNamespace(MM="mm", POINTS="points"),
             PRINT_SETTINGS_OUTPUT_URI="output-uri",
             PRINT_SETTINGS_OUTPUT_FILE_FORMAT="output-file-format",
-            PAPER_NAME_A4="iso_a4",
         )
         self.WebKit2 = SimpleNamespace(PrintOperation=SimpleNamespace(new=self._new_operation))
 
@@ -91,10 +94,14 @@ class PrintOperation:
 
     def run_dialog(self, parent):
         self._kit.journal.record("operation.run_dialog", parent)
+        if self._kit.outcome == "raise":
+            raise ToolkitError("no printers")
 
     def print_(self):
         self._kit.journal.record("operation.print_")
         outcome = self._kit.outcome
+        if outcome == "raise":
+            raise ToolkitError("Error printing to file: out of paper")
         if outcome in ("write", "empty"):
             path = unquote(urlsplit(self.settings.values["output-uri"]).path)
             with open(path, "wb") as pdf:

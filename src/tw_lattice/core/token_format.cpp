@@ -1,10 +1,10 @@
 // The token layout and the block-cipher work of the token cipher.
-#include "tw_lattice/token_format.h"
+#include "tw_lattice/core/token_format.h"
 
 #include <cstring>
 
-#include "tw_lattice/aes.h"
-#include "tw_lattice/wipe.h"
+#include "tw_lattice/core/aes.h"
+#include "tw_lattice/core/wipe.h"
 
 namespace tw::lattice::token {
 

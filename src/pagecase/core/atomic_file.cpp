@@ -1,5 +1,5 @@
 // Whole-file replacement; see atomic_file.h.
-#include "pagecase/atomic_file.h"
+#include "pagecase/core/atomic_file.h"
 
 #include <cerrno>
 #include <fcntl.h>

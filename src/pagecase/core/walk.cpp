@@ -1,5 +1,5 @@
 // Directory reading and the top-down walk; see walk.h.
-#include "pagecase/walk.h"
+#include "pagecase/core/walk.h"
 
 #include <cerrno>
 #include <dirent.h>

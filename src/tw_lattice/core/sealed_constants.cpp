@@ -2,12 +2,12 @@
 // own, so that the values never appear in the shared object as they are.
 // Changing any byte below makes everything stored by earlier builds
 // unreadable.
-#include "tw_lattice/sealed_constants.h"
+#include "tw_lattice/core/sealed_constants.h"
 
 #include <cstring>
 
-#include "tw_lattice/token_format.h"
-#include "tw_lattice/wipe.h"
+#include "tw_lattice/core/token_format.h"
+#include "tw_lattice/core/wipe.h"
 
 namespace tw::lattice {
 namespace {

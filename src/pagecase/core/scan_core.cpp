@@ -1,5 +1,5 @@
 // The Markdown scan on file-system bytes; see scan_core.h.
-#include "pagecase/scan_core.h"
+#include "pagecase/core/scan_core.h"
 
 namespace tw::pagecase {
 

@@ -51,6 +51,10 @@ struct Resolution {
 // `Path(text).resolve()` (non-strict) of CPython 3.10.
 Resolution resolve(std::string_view text);
 
+// Whether an errno of stat() is one that pathlib's is_dir(), is_file() and
+// exists() of CPython 3.10 read as "not there" rather than raise.
+bool is_absence_error(int error);
+
 // Component-wise: `target == root or root in target.parents`, for paths that
 // `resolve` produced.
 bool is_within(std::string_view target, std::string_view root);

@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "tw_lattice/padding.h"
+#include "tw_lattice/core/padding.h"
 
 namespace tw::lattice::token {
 

@@ -1,5 +1,5 @@
 // PKCS#7 padding for 16-byte blocks.
-#include "tw_lattice/padding.h"
+#include "tw_lattice/core/padding.h"
 
 #include <cstring>
 

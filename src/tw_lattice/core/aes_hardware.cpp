@@ -7,7 +7,7 @@
 // portable path. CBC decryption has no chaining dependency between blocks and
 // runs eight blocks through the rounds at once; encryption is inherently
 // serial.
-#include "tw_lattice/aes_paths.h"
+#include "tw_lattice/core/aes_paths.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 

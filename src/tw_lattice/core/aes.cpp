@@ -1,11 +1,11 @@
 // The exported AES C interface and the choice between the hardware and the
 // portable implementation, made once per process.
-#include "tw_lattice/aes.h"
+#include "tw_lattice/core/aes.h"
 
 #include <cstdlib>
 #include <cstring>
 
-#include "tw_lattice/aes_paths.h"
+#include "tw_lattice/core/aes_paths.h"
 
 namespace tw::lattice {
 namespace {

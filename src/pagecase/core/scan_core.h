@@ -13,8 +13,8 @@
 #include <utility>
 #include <vector>
 
-#include "pagecase/name_rules.h"
-#include "pagecase/walk.h"
+#include "pagecase/core/name_rules.h"
+#include "pagecase/core/walk.h"
 
 namespace tw::pagecase {
 

@@ -5,7 +5,7 @@
 // constants are the standard's tables, kept as read-only data.
 #include <cstring>
 
-#include "tw_lattice/aes_paths.h"
+#include "tw_lattice/core/aes_paths.h"
 
 namespace tw::lattice::portable {
 namespace {

@@ -1,9 +1,10 @@
 // Name tests on file-system bytes; see name_rules.h.
-#include "pagecase/name_rules.h"
+#include "pagecase/core/name_rules.h"
 
 #include <algorithm>
 
-#include "pagecase/paths.h"
+#include "common/ascii.h"
+#include "pagecase/core/paths.h"
 
 namespace tw::pagecase {
 
@@ -27,8 +28,7 @@ Verdict NameRules::markdown(std::string_view name) const {
         if (static_cast<unsigned char>(c) >= 0x80) return Verdict::ask;
     if (suffix.size() > markdown_suffixes.longest()) return Verdict::no;
     std::string lowered(suffix);
-    for (char& c : lowered)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + ('a' - 'A'));
+    tw::ascii::lower_in_place(lowered);
     return markdown_suffixes.contains(lowered) ? Verdict::yes : Verdict::no;
 }
 

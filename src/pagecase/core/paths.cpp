@@ -1,5 +1,5 @@
 // POSIX path arithmetic and non-strict resolution; see paths.h.
-#include "pagecase/paths.h"
+#include "pagecase/core/paths.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -271,6 +271,10 @@ Resolution resolve(std::string_view text) {
     if (::stat(result.path.c_str(), &st) != 0 && errno == ELOOP)
         result.error = PathError::runtime_error;
     return result;
+}
+
+bool is_absence_error(int error) {
+    return error == ENOENT || error == ENOTDIR || error == EBADF || error == ELOOP;
 }
 
 bool is_within(std::string_view target, std::string_view root) {

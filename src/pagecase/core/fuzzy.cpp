@@ -1,7 +1,9 @@
 // The greedy quick-open score; see fuzzy.h.
-#include "pagecase/fuzzy.h"
+#include "pagecase/core/fuzzy.h"
 
 #include <cstring>
+
+#include "common/ascii.h"
 
 namespace tw::pagecase {
 namespace {
@@ -16,10 +18,6 @@ constexpr std::size_t kNotFound = static_cast<std::size_t>(-1);
 // the candidate's own character.
 constexpr bool is_separator(std::uint32_t c) {
     return c == '/' || c == '\\' || c == '_' || c == '-' || c == '.' || c == ' ';
-}
-
-constexpr std::uint32_t lower_ascii(std::uint32_t c) {
-    return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c;
 }
 
 // The greedy pass. `find(wanted, position)` is the haystack's first position
@@ -70,7 +68,8 @@ std::size_t find_ascii(const char* text, std::size_t length, std::uint32_t wante
     if (wanted >= 0x80) return kNotFound;
     std::size_t near_end = length - position > kShortDistance ? position + kShortDistance : length;
     for (std::size_t k = position; k < near_end; ++k)
-        if (lower_ascii(static_cast<unsigned char>(text[k])) == wanted) return k;
+        if (tw::ascii::lower<std::uint32_t>(static_cast<unsigned char>(text[k])) == wanted)
+            return k;
     if (near_end == length) return kNotFound;
     std::size_t end = length;
     if (const void* at = std::memchr(text + near_end, static_cast<int>(wanted), length - near_end))
@@ -119,7 +118,7 @@ std::optional<long long> fuzzy_score_ascii(CodePoints needle, std::string_view c
 
 std::optional<long long> fuzzy_score_ascii(std::string_view query, std::string_view candidate) {
     auto needle = [query](std::size_t k) {
-        return lower_ascii(static_cast<unsigned char>(query[k]));
+        return tw::ascii::lower<std::uint32_t>(static_cast<unsigned char>(query[k]));
     };
     return score_ascii(needle, query.size(), candidate);
 }

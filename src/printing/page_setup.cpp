@@ -1,0 +1,97 @@
+// Checking the page-setup options of a PDF export.
+#include "printing/page_setup.h"
+
+#include <cmath>
+#include <string>
+
+namespace tw::printing {
+namespace {
+
+constexpr Py_ssize_t kLongestPaperName = 6; // "letter"
+
+const char* type_name_of(nb::handle obj) {
+    return Py_TYPE(obj.ptr())->tp_name;
+}
+
+// `raise type(message)` with the message built by PyUnicode_FromFormat.
+template <typename... Args>
+[[noreturn]] void raise_format(PyObject* type, const char* format, Args... args) {
+    tw::py::raise_object(type, steal_checked(PyUnicode_FromFormat(format, args...)));
+}
+
+// Only ASCII text can name a paper: no other character lowers to one of the
+// letters or digits of the names.
+const PaperSize* paper_named(nb::handle paper) {
+    if (!PyUnicode_Check(paper.ptr()))
+        raise_format(PyExc_TypeError, "paper must be a str, not %s", type_name_of(paper));
+    Py_ssize_t length = PyUnicode_GetLength(paper.ptr());
+    if (length < 0) throw nb::python_error();
+    std::string ascii;
+    for (Py_ssize_t i = 0; i < length && length <= kLongestPaperName; ++i) {
+        Py_UCS4 c = PyUnicode_ReadChar(paper.ptr(), i);
+        if (c == static_cast<Py_UCS4>(-1) && PyErr_Occurred()) throw nb::python_error();
+        if (c > 0x7f) break;
+        ascii.push_back(static_cast<char>(c));
+    }
+    const PaperSize* found =
+        static_cast<Py_ssize_t>(ascii.size()) == length ? find_paper(ascii) : nullptr;
+    if (!found)
+        raise_format(PyExc_ValueError,
+                     "paper must be one of 'a3', 'a4', 'a5', 'letter', 'legal', not %R",
+                     paper.ptr());
+    return found;
+}
+
+// The margin's value without calling any of the number's own methods; an
+// int too large for a double counts as infinitely large.
+double margin_value(nb::handle margins_mm) {
+    if (PyFloat_Check(margins_mm.ptr())) return PyFloat_AS_DOUBLE(margins_mm.ptr());
+    int overflow = 0;
+    long long whole = PyLong_AsLongLongAndOverflow(margins_mm.ptr(), &overflow);
+    if (whole == -1 && PyErr_Occurred()) throw nb::python_error();
+    return overflow != 0 ? overflow * HUGE_VAL : static_cast<double>(whole);
+}
+
+double margin_from(nb::handle margins_mm, const PaperSize& paper) {
+    bool number = (PyLong_Check(margins_mm.ptr()) && !PyBool_Check(margins_mm.ptr())) ||
+                  PyFloat_Check(margins_mm.ptr());
+    if (!number)
+        raise_format(PyExc_TypeError, "margins_mm must be None or a number, not %s",
+                     type_name_of(margins_mm));
+    double value = margin_value(margins_mm);
+    if (!(value >= 0))
+        raise_format(PyExc_ValueError, "margins_mm must be >= 0, not %R", margins_mm.ptr());
+    if (!margins_leave_room(paper, value)) {
+        std::string paper_name(paper.name);
+        raise_format(PyExc_ValueError, "margins_mm=%R leaves no room to print on %s paper",
+                     margins_mm.ptr(), paper_name.c_str());
+    }
+    return value;
+}
+
+} // namespace
+
+PageSetup page_setup_from(nb::handle paper, nb::handle landscape, nb::handle margins_mm) {
+    PageSetup setup;
+    setup.paper = paper_named(paper);
+    if (!PyBool_Check(landscape.ptr()))
+        raise_format(PyExc_TypeError, "landscape must be a bool, not %s", type_name_of(landscape));
+    setup.landscape = landscape.is(Py_True);
+    if (!margins_mm.is_none()) setup.margins_mm = margin_from(margins_mm, *setup.paper);
+    return setup;
+}
+
+nb::dict non_default_options(const PageSetup& setup) {
+    nb::dict options;
+    if (setup.paper != &kDefaultPaper)
+        options["paper"] = nb::str(setup.paper->name.data(), setup.paper->name.size());
+    if (setup.landscape) options["landscape"] = true;
+    if (setup.margins_mm) options["margins_mm"] = nb::float_(*setup.margins_mm);
+    return options;
+}
+
+nb::tuple page_option_names() {
+    return nb::make_tuple("paper", "landscape", "margins_mm");
+}
+
+} // namespace tw::printing
