@@ -144,6 +144,8 @@ def child(cases, before, isolate, report_fd, stderr_fd):
             before()
         namespaces = Namespaces(isolate)
         for calls in cases:
+            os.ftruncate(2, 0)  # what a case that fails leaves on stderr is its own
+            os.lseek(2, 0, os.SEEK_SET)
             outcomes = []
             for call in calls:
                 outcomes.append(outcome_of(call))
@@ -161,6 +163,13 @@ def describe(status):
     if os.WIFSIGNALED(status):
         return f"killed by {signal.Signals(os.WTERMSIG(status)).name}"
     return f"exited with status {os.WEXITSTATUS(status)} before reporting"
+
+
+def excerpt(text, head=3000, tail=1000):
+    """A crash report's start (the error and the innermost frames) and end."""
+    if len(text) <= head + tail:
+        return text
+    return f"{text[:head]}\n[...]\n{text[-tail:]}"
 
 
 def run_batch(cases, before, isolate, timeout):
@@ -200,7 +209,7 @@ def run_batch(cases, before, isolate, timeout):
             os.close(report_read)
             status = os.waitpid(pid, 0)[1]
         stderr.seek(0)
-        errors = stderr.read().decode(errors="replace")[-3000:]
+        errors = excerpt(stderr.read().decode(errors="replace"))
     if reports and isinstance(reports[-1], str):
         pytest.fail(reports[-1])
     if len(reports) == len(cases):
