@@ -5,6 +5,7 @@ import os
 import pathlib
 import random
 import threading
+import time
 from pathlib import Path
 
 import pytest
@@ -150,6 +151,146 @@ def test_other_path_objects_take_the_documented_calls(tmp_path):
     assert recorder.calls == ["stat", "read_bytes"]
     with pytest.raises(AttributeError):
         pagecase.read_document(str(path))
+
+
+def documented_read(path):
+    """read_document's steps, written plainly."""
+    try:
+        stat = path.stat()
+        if stat.st_size > pagecase.MAX_DOCUMENT_BYTES:
+            return None
+        raw = path.read_bytes()
+    except OSError:
+        return None
+    try:
+        text = raw.decode("utf-8")
+    except UnicodeDecodeError:
+        text = raw.decode("utf-8", errors="replace")
+    if text.startswith("\ufeff"):
+        text = text[1:]
+    return pagecase.Document(path=path, text=text, mtime=stat.st_mtime, size=stat.st_size)
+
+
+def outcome(call, *args):
+    """The result of a call, or the type of what it raised."""
+    try:
+        return call(*args)
+    except Exception as error:  # noqa: BLE001 - the type is the outcome
+        return type(error)
+
+
+class Record:
+    """A path-like record (not a pathlib path) whose read_bytes() returns `raw`."""
+
+    def __init__(self, path, raw):
+        self.path, self.raw = path, raw
+
+    def stat(self):
+        return self.path.stat()
+
+    def read_bytes(self):
+        if isinstance(self.raw, BaseException):
+            raise self.raw
+        return self.raw
+
+
+class OwnDecode(bytes):
+    def decode(self, *args, **options):
+        return f"decoded {args} {options}"
+
+
+class StrictFails(bytearray):
+    def decode(self, encoding, errors="strict"):
+        if errors == "strict":
+            raise UnicodeDecodeError("utf-8", b"", 0, 1, "made up")
+        return "\ufeffreplaced"
+
+
+class Text(str):
+    def startswith(self, prefix):
+        return True
+
+
+class TextDecode(bytes):
+    def decode(self, *args, **options):
+        return Text("xyz")
+
+
+@pytest.mark.parametrize("raw", [
+    b"\xef\xbb\xbf# T", bytearray(b"\xef\xbb\xbf# T \xff"), OwnDecode(b"x"), StrictFails(b"x"),
+    TextDecode(b"x"), "text", None, 7, memoryview(b"x"), PermissionError(), ValueError(),
+])
+def test_records_get_what_the_documented_steps_give(tmp_path, raw):
+    path = tmp_path / "r.md"
+    path.write_bytes(b"12345")
+    record = Record(path, raw)
+    expected, got = outcome(documented_read, record), outcome(pagecase.read_document, record)
+    assert got == expected
+    if isinstance(got, pagecase.Document):
+        assert type(got.text) is type(expected.text)
+
+
+def test_path_subclasses_use_their_own_methods(tmp_path):
+    path = tmp_path / "s.md"
+    path.write_bytes(b"on disk")
+
+    class Overriding(type(path)):
+        def read_bytes(self):
+            return bytearray(b"from read_bytes")
+
+        def stat(self):
+            return os.stat_result((0o100644, 0, 0, 1, 0, 0, 2**70, 0, 0, 0))
+
+    document = Overriding(path)
+    assert pagecase.read_document(document) is None  # its stat() says 2**70 bytes
+    assert pagecase.stat_signature(document) == (0.0, 2**70)
+    pagecase.MAX_DOCUMENT_BYTES, saved = 2**71, pagecase.MAX_DOCUMENT_BYTES
+    try:
+        assert pagecase.read_document(document).text == "from read_bytes"
+    finally:
+        pagecase.MAX_DOCUMENT_BYTES = saved
+
+
+@pytest.mark.parametrize("error, expected", [(FileNotFoundError, None), (ValueError, ValueError)])
+def test_signature_of_a_record_follows_its_stat(error, expected):
+    class Failing:
+        def stat(self):
+            raise error("no")
+
+    assert outcome(pagecase.stat_signature, Failing()) == expected
+
+
+@pytest.mark.parametrize("limit, expected", [(LIMIT, "None"), (10**12, "MemoryError")])
+def test_an_endless_file_ends_in_none_or_memory_error(in_child, limit_memory, monkeypatch, limit, expected):
+    """/dev/zero stats as empty and never ends: read up to the limit, or until memory runs out."""
+    monkeypatch.setattr(pagecase, "MAX_DOCUMENT_BYTES", limit)
+
+    def read():
+        limit_memory()
+        try:
+            result = pagecase.read_document(Path("/dev/zero"))
+        except MemoryError:
+            result = "MemoryError"
+        assert str(result) == expected
+
+    in_child(read)
+
+
+def test_a_document_waiting_for_its_writer_leaves_other_threads_running(tmp_path, in_child):
+    """Opening a FIFO waits for a writer; this thread must be able to become that writer."""
+    fifo = tmp_path / "pipe.md"
+    os.mkfifo(fifo)
+
+    def read_while_writing():
+        results = []
+        reader = threading.Thread(target=lambda: results.append(pagecase.read_document(fifo)))
+        reader.start()
+        time.sleep(0.05)
+        fifo.write_bytes(b"# Piped")
+        reader.join()
+        assert results[0].title == "Piped"
+
+    in_child(read_while_writing, timeout=20)
 
 
 # ------------------------------------------------------------------- titles

@@ -1,4 +1,5 @@
-"""Saving list files: whole-file replacement, failed saves, and saves killed midway."""
+"""Loading and saving list files: bounded loads, whole-file replacement, failed saves, and saves
+killed midway."""
 
 import json
 import os
@@ -9,7 +10,6 @@ import signal
 import stat
 import subprocess
 import sys
-import tempfile
 import time
 
 import pytest
@@ -17,28 +17,6 @@ import pytest
 from tidewing_quillery import pagecase
 
 ENTRIES = [{"path": "/docs/new.md", "name": "new.md", "opened_at": 1.5}]
-
-
-@pytest.fixture
-def open_folder():
-    """A folder anybody may write in, so that a less privileged child can try to replace files there."""
-    folder = tempfile.mkdtemp()
-    os.chmod(folder, 0o777)
-    yield pagecase.Path(folder)
-    shutil.rmtree(folder)
-
-
-def in_child(action):
-    """Run `action` in a forked copy of this process, so limits and identities it takes stay there."""
-    pid = os.fork()
-    if pid == 0:
-        code = 1
-        try:
-            action()
-            code = 0
-        finally:
-            os._exit(code)
-    assert os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1]) == 0
 
 
 def mode_of(path):
@@ -81,15 +59,8 @@ def fill_the_disk():
     resource.setrlimit(resource.RLIMIT_FSIZE, (64, resource.getrlimit(resource.RLIMIT_FSIZE)[1]))
 
 
-def lose_write_permission(target):
-    target.chmod(0o444)
-    if os.geteuid() == 0:  # root may write anything; a plain user may not write this file
-        os.setgid(65534)
-        os.setuid(65534)
-
-
 @pytest.mark.parametrize("failure", ["disk full", "no permission", "folder removed", "folder in the way"])
-def test_a_failed_save_is_silent_and_keeps_the_old_file(open_folder, failure):
+def test_a_failed_save_is_silent_and_keeps_the_old_file(open_folder, in_child, nobody, failure):
     target = open_folder / "recent.json"
     target.write_text("old")
     recent = pagecase.RecentFiles(target, ENTRIES * 10)
@@ -104,24 +75,31 @@ def test_a_failed_save_is_silent_and_keeps_the_old_file(open_folder, failure):
         recent.save()
         assert sorted(os.listdir(open_folder)) == ["recent.json"] and os.listdir(target) == ["inside"]
         return
-    prepare = fill_the_disk if failure == "disk full" else lambda: lose_write_permission(target)
+    prepare = fill_the_disk if failure == "disk full" else lambda: (target.chmod(0o444), nobody.become())
     in_child(lambda: (prepare(), recent.save()))
     assert target.read_text() == "old" and sorted(os.listdir(open_folder)) == ["recent.json"]
     assert recent.entries == ENTRIES * 10  # the list in memory keeps its change
 
 
 # The saver forks a copy of itself for each round; the copy saves three lists
-# in turn until the test kills it.
+# in turn until the test kills it. A round starts once the copy has finished
+# its first save, so that it makes progress however busy the machine is.
 SAVER = r"""
 import itertools, json, os, sys
 from tidewing_quillery import pagecase
 target = pagecase.Path(sys.argv[1])
 lists = json.loads(open(sys.argv[2], encoding='utf-8').read())
 while sys.stdin.readline():
+    first_saved, tell_first_saved = os.pipe()
     pid = os.fork()
     if pid == 0:
         for turn in itertools.count():
             pagecase.RecentFiles(target, lists[turn % len(lists)]).save()
+            if turn == 0:
+                os.write(tell_first_saved, b".")
+    os.read(first_saved, 1)
+    os.close(first_saved)
+    os.close(tell_first_saved)
     print(pid, flush=True)
     os.waitpid(pid, 0)
     print(flush=True)
@@ -143,7 +121,7 @@ def test_a_save_killed_at_any_moment_leaves_one_whole_list(tmp_path):
             saver.stdin.write("\n")
             saver.stdin.flush()
             pid = int(saver.stdout.readline())
-            time.sleep(rounds.uniform(0, 0.006))
+            time.sleep(rounds.uniform(0, 0.01))
             os.kill(pid, signal.SIGKILL)
             saver.stdout.readline()
             text = target.read_text()
@@ -153,3 +131,45 @@ def test_a_save_killed_at_any_moment_leaves_one_whole_list(tmp_path):
     assert len(seen) > 1, seen  # the saves got past the first list
     leftovers = [name for name in os.listdir(tmp_path) if name not in ("recent.json", "lists")]
     assert all(name.startswith(".recent.json.") and name.endswith(".tmp") for name in leftovers)
+
+
+# ------------------------------------------------------------------- loading
+
+STATE_FILE_CAP = 16 * 1024 * 1024
+LIST_CLASSES = [(pagecase.RecentFiles, "recent.json"), (pagecase.Favorites, "favorites.json"),
+                (pagecase.Workspaces, "workspaces.json")]
+
+
+@pytest.fixture
+def state(tmp_path, monkeypatch):
+    folder = tmp_path / "state"
+    folder.mkdir()
+    monkeypatch.setenv("TIDEWING_MD_STATE_DIR", str(folder))
+    return folder
+
+
+@pytest.mark.parametrize("size, loads", [(STATE_FILE_CAP, True), (STATE_FILE_CAP + 1, False)])
+def test_list_files_are_read_up_to_16_mib(state, size, loads):
+    text = json.dumps(ENTRIES)
+    (state / "recent.json").write_text(text + " " * (size - len(text)))
+    assert pagecase.RecentFiles.load().entries == (ENTRIES if loads else [])
+
+
+@pytest.mark.parametrize("kind", ["fifo", "device", "folder"])
+def test_a_list_path_that_is_no_regular_file_loads_as_empty(state, in_child, request, kind):
+    """Neither waits for a FIFO's writer nor reads a device."""
+    for _, name in LIST_CLASSES:
+        if kind == "fifo":
+            os.mkfifo(state / name)
+        elif kind == "device":
+            (state / name).symlink_to("/dev/zero")
+        else:
+            (state / name).mkdir()
+    limit = request.getfixturevalue("limit_memory") if kind == "device" else lambda: None
+
+    def load():
+        limit()
+        assert all(cls.load().entries == [] for cls, _ in LIST_CLASSES)
+
+    in_child(load, timeout=20)
+

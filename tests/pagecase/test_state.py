@@ -136,3 +136,89 @@ def test_access_token_looks_up_state_dir_at_call_time(tmp_path, monkeypatch):
     monkeypatch.setattr(pagecase, "state_dir", lambda: tmp_path)
     token = pagecase.access_token()
     assert (tmp_path / "access_token").read_text() == token
+
+
+# ------------------------------------------------------- damaged token files
+
+STATE_FILE_CAP = 16 * 1024 * 1024
+
+
+@pytest.mark.parametrize("size, kept", [(STATE_FILE_CAP, True), (STATE_FILE_CAP + 1, False)])
+def test_token_file_is_read_up_to_16_mib(state, size, kept):
+    state.mkdir()
+    (state / "access_token").write_bytes(b"x" * size)
+    token = pagecase.access_token()
+    assert (token == "x" * size) == kept
+    assert len((state / "access_token").read_bytes()) == (size if kept else 22)
+
+
+@pytest.mark.parametrize("kind", ["fifo", "device"])
+def test_a_token_path_that_is_no_regular_file_counts_as_missing(state, in_child, request, kind):
+    """Neither waits for a FIFO's writer nor reads a device: a new token replaces it."""
+    state.mkdir()
+    target = state / "access_token"
+    if kind == "fifo":
+        os.mkfifo(target)
+    else:
+        target.symlink_to("/dev/zero")
+    limit = request.getfixturevalue("limit_memory") if kind == "device" else lambda: None
+
+    def take_token():
+        limit()
+        token = pagecase.access_token()
+        assert len(token) == 22 and target.read_text() == token and not target.is_symlink()
+
+    in_child(take_token, timeout=20)
+
+
+# ---------------------------------------------------------- host objects
+
+
+class StateFolder:
+    """What a rebound state_dir might return: an object with the path methods the token needs."""
+
+    def __init__(self, stored=None, write_error=None):
+        self.stored, self.write_error, self.calls = stored, write_error, []
+
+    def __truediv__(self, name):
+        self.calls.append(("/", name))
+        return self
+
+    def read_text(self, encoding):
+        self.calls.append(("read_text", encoding))
+        if isinstance(self.stored, BaseException):
+            raise self.stored
+        return self.stored
+
+    def write_text(self, text, encoding):
+        self.calls.append(("write_text", encoding))
+        if self.write_error:
+            raise self.write_error
+
+    def chmod(self, mode):
+        self.calls.append(("chmod", mode))
+
+
+@pytest.mark.parametrize("stored, write_error, expected", [
+    ("  kept \n", None, "kept"),
+    (" \t", None, "new"),
+    (FileNotFoundError(), None, "new"),
+    (FileNotFoundError(), PermissionError(), "new, unsaved"),
+    (UnicodeDecodeError("utf-8", b"", 0, 1, "bad"), None, UnicodeDecodeError),
+    (FileNotFoundError(), TypeError(), TypeError),
+])
+def test_token_through_the_objects_own_methods(monkeypatch, stored, write_error, expected):
+    folder = StateFolder(stored, write_error)
+    monkeypatch.setattr(pagecase, "state_dir", lambda: folder)
+    try:
+        token = pagecase.access_token()
+    except Exception as error:  # noqa: BLE001 - the type is the outcome
+        assert type(error) is expected
+        return
+    reads = [("/", "access_token"), ("read_text", "utf-8")]
+    if expected == "kept":
+        assert token == "kept" and folder.calls == reads
+    elif expected == "new":
+        assert len(token) == 22 and folder.calls == reads + [("write_text", "utf-8"), ("chmod", 0o600)]
+    else:
+        assert len(token) == 22 and folder.calls == reads + [("write_text", "utf-8")]
