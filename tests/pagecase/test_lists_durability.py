@@ -10,6 +10,7 @@ import signal
 import stat
 import subprocess
 import sys
+import threading
 import time
 
 import pytest
@@ -113,7 +114,7 @@ def test_a_save_killed_at_any_moment_leaves_one_whole_list(tmp_path):
     target.write_text(texts[0])
     (tmp_path / "lists").write_text(json.dumps(lists), encoding="utf-8")
     env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
-    seen = set()
+    seen, rounds_leaving_one = set(), 0
     rounds = random.Random(20260101)
     with subprocess.Popen([sys.executable, "-c", SAVER, str(target), str(tmp_path / "lists")], env=env,
                           stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True) as saver:
@@ -127,10 +128,47 @@ def test_a_save_killed_at_any_moment_leaves_one_whole_list(tmp_path):
             text = target.read_text()
             assert text in texts
             seen.add(texts.index(text))
+            # Each save removes what earlier, killed savers left: at most the last one's remains.
+            leftovers = temporaries(tmp_path)
+            assert len(leftovers) <= 1, leftovers
+            rounds_leaving_one += len(leftovers)
         saver.stdin.close()
     assert len(seen) > 1, seen  # the saves got past the first list
-    leftovers = [name for name in os.listdir(tmp_path) if name not in ("recent.json", "lists")]
-    assert all(name.startswith(".recent.json.") and name.endswith(".tmp") for name in leftovers)
+    assert rounds_leaving_one > 0  # and were killed while writing
+    pagecase.RecentFiles(target, lists[1]).save()
+    assert sorted(os.listdir(tmp_path)) == ["lists", "recent.json"]
+
+
+def temporaries(folder):
+    return [name for name in os.listdir(folder) if name.endswith(".tmp")]
+
+
+def test_a_save_removes_the_temporaries_of_dead_writers_only(tmp_path):
+    finished = subprocess.Popen(["true"])
+    finished.wait()
+    running = subprocess.Popen(["sleep", "60"])
+    ended_thread = threading.Thread(target=lambda: None)
+    ended_thread.start()
+    ended_thread.join()
+    release, ready = threading.Event(), threading.Event()
+    waiting_thread = threading.Thread(target=lambda: (ready.set(), release.wait()))
+    waiting_thread.start()
+    ready.wait()
+    me, dead = os.getpid(), finished.pid
+    removed = [f".recent.json.{dead}.{dead}.tmp", f".recent.json.{me}.{ended_thread.native_id}.tmp"]
+    kept = [f".recent.json.{running.pid}.{running.pid}.tmp", f".recent.json.{me}.{waiting_thread.native_id}.tmp",
+            f".favorites.json.{dead}.{dead}.tmp", f".recent.json.{dead}.tmp", f".recent.json.{dead}.x.tmp",
+            f".recent.json.{dead}.{dead}.tmp.bak", f".recent.json.5.{dead}.{dead}.tmp"]
+    try:
+        for name in removed + kept:
+            (tmp_path / name).write_text("left over")
+        pagecase.RecentFiles(tmp_path / "recent.json", ENTRIES).save()
+        assert sorted(os.listdir(tmp_path)) == sorted(kept + ["recent.json"])
+    finally:
+        release.set()
+        waiting_thread.join()
+        running.kill()
+        running.wait()
 
 
 # ------------------------------------------------------------------- loading
