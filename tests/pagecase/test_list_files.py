@@ -1,6 +1,8 @@
-"""Where list saves go: list paths that are not plain pathlib paths."""
+"""Where list saves go: links at the list file, folders that take no new files, and list paths
+that are not plain pathlib paths."""
 
 import json
+import os
 import types
 from pathlib import Path
 
@@ -9,6 +11,124 @@ import pytest
 from tidewing_quillery import pagecase
 
 ENTRIES = [{"path": "/docs/new.md", "name": "new.md", "opened_at": 1.5}]
+STRANGER = 4242
+
+needs_root = pytest.mark.skipif(os.geteuid() != 0, reason="giving files to other users needs root")
+
+
+def kernel_protects_links():
+    try:
+        return Path("/proc/sys/fs/protected_symlinks").read_text().strip() == "1"
+    except OSError:
+        return False
+
+
+def kernel_follows(link):
+    try:
+        os.close(os.open(link, os.O_WRONLY))
+        return True
+    except PermissionError:
+        return False
+
+
+# ------------------------------------------------------------ links (as root)
+
+
+@needs_root
+@pytest.mark.parametrize("sticky, folder_owner, link_owner, followed", [
+    (True, 0, STRANGER, False),         # another user's link in a shared folder
+    (True, 0, 0, True),                 # our own link there
+    (True, STRANGER, STRANGER, True),   # the folder owner's link
+    (False, 0, STRANGER, True),         # a folder anybody may write in, but not sticky
+])
+def test_a_link_at_the_list_file_is_followed_where_the_kernel_would(tmp_path, sticky, folder_owner, link_owner,
+                                                                     followed):
+    folder, victim = tmp_path / "shared", tmp_path / "victim.json"
+    folder.mkdir()
+    folder.chmod(0o1777 if sticky else 0o777)
+    os.chown(folder, folder_owner, folder_owner)
+    victim.write_text("victim")
+    link = folder / "recent.json"
+    link.symlink_to(victim)
+    os.lchown(link, link_owner, link_owner)
+    pagecase.RecentFiles(link, ENTRIES).save()
+    assert victim.read_text() == ("victim" if not followed else json.dumps(ENTRIES, indent=2))
+    assert link.is_symlink() and os.listdir(folder) == ["recent.json"]
+    if kernel_protects_links():
+        assert kernel_follows(link) == followed
+
+
+@needs_root
+@pytest.mark.parametrize("planted", ["dangling link", "second hop"])
+def test_a_strangers_link_is_refused_at_any_hop(tmp_path, planted):
+    shared = tmp_path / "shared"
+    shared.mkdir()
+    shared.chmod(0o1777)
+    target = tmp_path / "created.json"
+    if planted == "dangling link":
+        listed = shared / "favorites.json"
+        listed.symlink_to(target)
+        os.lchown(listed, STRANGER, STRANGER)
+    else:  # our own link, to a stranger's link in the shared folder
+        (shared / "hop").symlink_to(target)
+        os.lchown(shared / "hop", STRANGER, STRANGER)
+        listed = tmp_path / "favorites.json"
+        listed.symlink_to(shared / "hop")
+    favorites = pagecase.Favorites(listed)
+    assert favorites.toggle(Path("/docs/a.md")) is True
+    assert not target.exists() and favorites.entries[0]["path"] == "/docs/a.md"
+
+
+def test_our_own_link_in_a_shared_folder_is_followed_by_a_plain_user(open_folder, in_child, nobody):
+    shared = open_folder / "shared"
+    shared.mkdir()
+    shared.chmod(0o1777)
+    real = open_folder / "real.json"
+    real.write_text("[]")
+    real.chmod(0o666)
+    link = shared / "workspaces.json"
+    link.symlink_to(real)
+    nobody.own(link)
+
+    def save():
+        nobody.become()
+        pagecase.Workspaces(link, ENTRIES).save()
+
+    in_child(save)
+    assert json.loads(real.read_text()) == ENTRIES and link.is_symlink()
+
+
+# ------------------------------------------------- folders that take no new files
+
+
+@pytest.mark.parametrize("listed", ["file", "link to a file elsewhere", "missing"])
+def test_a_folder_that_takes_no_new_files_gets_the_list_written_in_place(open_folder, in_child, nobody, listed):
+    state, elsewhere = open_folder / "state", open_folder / "elsewhere"
+    state.mkdir()
+    elsewhere.mkdir()
+    real = (elsewhere if listed.startswith("link") else state) / "recent.json"
+    if listed != "missing":
+        real.write_text("old")
+        real.chmod(0o640)
+        nobody.own(real)
+    if listed.startswith("link"):
+        (state / "recent.json").symlink_to(real)
+        nobody.own(state / "recent.json")
+    before = sorted(os.listdir(state)), listed != "missing" and os.stat(real).st_ino
+    state.chmod(0o555)
+    elsewhere.chmod(0o555)
+
+    def save():
+        nobody.become()
+        recent = pagecase.RecentFiles(state / "recent.json", [])
+        recent.add(Path("/docs/new.md"))
+        assert recent.entries[0]["path"] == "/docs/new.md"
+
+    in_child(save)
+    assert (sorted(os.listdir(state)), listed != "missing" and os.stat(real).st_ino) == before
+    if listed != "missing":
+        assert [e["path"] for e in json.loads(real.read_text())] == ["/docs/new.md"]
+        assert oct(os.stat(real).st_mode & 0o777) == oct(0o640)
 
 
 # ---------------------------------------------------------- host path objects

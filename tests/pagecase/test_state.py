@@ -171,6 +171,29 @@ def test_a_token_path_that_is_no_regular_file_counts_as_missing(state, in_child,
     in_child(take_token, timeout=20)
 
 
+def test_token_in_a_folder_that_takes_no_new_files_is_written_in_place(open_folder, monkeypatch, in_child,
+                                                                        nobody):
+    """A state folder of mode 0555 whose token file the user may write: rotation still stores."""
+    state = open_folder / "state"
+    state.mkdir()
+    target = state / "access_token"
+    target.write_text("old")
+    target.chmod(0o644)
+    nobody.own(target)
+    inode = os.stat(target).st_ino
+    state.chmod(0o555)
+    monkeypatch.setenv("TIDEWING_MD_STATE_DIR", str(state))
+
+    def rotate():
+        nobody.become()
+        token = pagecase.access_token(rotate=True)
+        assert pagecase.access_token() == token != "old"
+
+    in_child(rotate)
+    assert os.stat(target).st_ino == inode and mode_of(target) == 0o600
+    assert len(target.read_text()) == 22 and os.listdir(state) == ["access_token"]
+
+
 # ---------------------------------------------------------- host objects
 
 

@@ -50,12 +50,29 @@ std::optional<std::string> read_link(const std::string& path, std::size_t size_h
     }
 }
 
+// Whether the kernel would follow the symbolic link at `path` (`link` being its
+// lstat) under fs.protected_symlinks: everywhere except in a sticky
+// world-writable folder, where only links owned by the follower or by the
+// folder's owner are followed. Applied whatever that setting is here, so a
+// link another user planted in a shared state folder never redirects a save.
+bool may_follow(const std::string& path, const struct stat& link) {
+    struct stat folder;
+    if (::stat(locate(path).folder.c_str(), &folder) != 0) return false;
+    constexpr mode_t shared = S_ISVTX | S_IWOTH;
+    return (folder.st_mode & shared) != shared || link.st_uid == ::geteuid() ||
+           link.st_uid == folder.st_uid;
+}
+
 // Follows symbolic links at `path` itself, as writing through it would.
 std::optional<Destination> follow_links(std::string path, int& error) {
     for (int hop = 0; hop < kMaxLinkHops; ++hop) {
         Destination found{path};
         found.exists = ::lstat(path.c_str(), &found.status) == 0;
         if (!found.exists || !S_ISLNK(found.status.st_mode)) return found;
+        if (!may_follow(path, found.status)) {
+            error = EACCES;
+            return std::nullopt;
+        }
         auto size_hint =
             static_cast<std::size_t>(found.status.st_size > 0 ? found.status.st_size : 255);
         std::optional<std::string> target = read_link(path, size_hint, error);
@@ -83,6 +100,25 @@ int write_all(int fd, std::string_view content) {
         content.remove_prefix(static_cast<std::size_t>(n));
     }
     return 0;
+}
+
+// The plain write: truncate the file and write the content into it, creating
+// it if need be. Only a regular file is written (a FIFO or a device in its
+// place fails without waiting). The token's file is made private before the
+// token goes in; a file we do not own stays as it is, as the plain write's
+// chmod would fail and be ignored.
+int write_in_place(const std::string& path, std::string_view content, FileMode mode) {
+    const int flags = O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
+    int error = 0;
+    FileDescriptor file = open_file(path, flags, error, mode == FileMode::owner_only ? 0600 : 0666);
+    if (!file) return error;
+    struct stat status;
+    if (::fstat(file.get(), &status) != 0) return errno;
+    if (!S_ISREG(status.st_mode)) return EINVAL;
+    if (mode == FileMode::owner_only) (void)::fchmod(file.get(), 0600);
+    error = write_all(file.get(), content);
+    int closed = file.close();
+    return error ? error : closed;
 }
 
 // Creates the temporary file, replacing one our process and thread left
@@ -121,7 +157,14 @@ int replace_file(const std::string& path, std::string_view content, FileMode mod
     std::string temporary = temporary_path(location.folder, location.name);
     // Nobody else may read the content before its final bits are set.
     FileDescriptor file = create_temporary(temporary, set_bits ? (bits & 0600) : bits, error);
-    if (!file) return error;
+    if (!file) {
+        // The folder refuses new files, which a plain write does not need: it
+        // only opens the file. Write in place then, as the plain write would,
+        // rather than drop the change.
+        if (error == EACCES || error == EPERM)
+            return write_in_place(destination->path, content, mode);
+        return error;
+    }
 
     if (set_bits && ::fchmod(file.get(), bits) != 0) error = errno;
     if (!error) error = write_all(file.get(), content);

@@ -7,6 +7,11 @@
 // midway leaves the old or the new file, and at worst its temporary, which
 // the next save of that file removes (temporary_files.h). Like a write in
 // place, it fails on an existing file the caller may not write.
+//
+// Where the folder does not let us create the temporary file but the file
+// itself may be written (a state folder of mode 0555 holding a writable list),
+// the file is written in place, the way a plain write would: the change is
+// kept, at the price of a partly written file should the process die midway.
 #pragma once
 
 #include <string>
@@ -20,7 +25,8 @@ enum class FileMode {
     owner_only,
     // The permission bits of the file being replaced (new files: the umask
     // default). A symbolic link at the destination is followed and the file it
-    // names is replaced.
+    // names is replaced, but only where the kernel would follow it under
+    // fs.protected_symlinks; otherwise nothing is written (EACCES).
     like_replaced,
 };
 
