@@ -3,13 +3,10 @@ fixtures, and stand-ins for os.scandir and other processes."""
 
 import os
 import random
-import resource
 import shutil
 import subprocess
 import sys
 import tempfile
-import time
-import traceback
 from pathlib import Path
 from types import SimpleNamespace
 
@@ -196,49 +193,6 @@ def run_isolated(unshare_args, script, tmp_path):
                           capture_output=True, text=True, timeout=60)
     assert done.returncode == 0, done.stderr
     return done.stdout
-
-
-UNDER_ASAN = "libasan" in Path("/proc/self/maps").read_text()
-
-
-def run_in_child(action, timeout=60):
-    """Run `action` in a forked copy of this process, failing unless it returns within `timeout`
-    seconds; limits and identities it takes stay in the child."""
-    pid = os.fork()
-    if pid == 0:
-        code = 1
-        try:
-            action()
-            code = 0
-        except BaseException:
-            traceback.print_exc()
-        finally:
-            os._exit(code)
-    deadline = time.monotonic() + timeout
-    while True:
-        done, status = os.waitpid(pid, os.WNOHANG)
-        if done:
-            break
-        if time.monotonic() > deadline:
-            os.kill(pid, 9)
-            os.waitpid(pid, 0)
-            pytest.fail(f"the child was still running after {timeout} s")
-        time.sleep(0.005)
-    assert os.waitstatus_to_exitcode(status) == 0
-
-
-@pytest.fixture
-def in_child():
-    return run_in_child
-
-
-@pytest.fixture
-def limit_memory():
-    """For a child: caps its address space at 1 GiB. Skipped under AddressSanitizer, whose
-    shadow memory alone takes more."""
-    if UNDER_ASAN:
-        pytest.skip("AddressSanitizer reserves more address space than the limit allows")
-    return lambda: resource.setrlimit(resource.RLIMIT_AS, (1 << 30, resource.getrlimit(resource.RLIMIT_AS)[1]))
 
 
 NOBODY = 65534

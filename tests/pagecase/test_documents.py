@@ -10,6 +10,8 @@ from pathlib import Path
 
 import pytest
 
+import hostile
+from reference import documents
 from reference.documents import title_of as reference_title
 from tidewing_quillery import pagecase
 
@@ -146,32 +148,6 @@ def test_other_path_objects_take_the_documented_calls(tmp_path):
         pagecase.read_document(str(path))
 
 
-def documented_read(path):
-    """read_document's steps, written plainly."""
-    try:
-        stat = path.stat()
-        if stat.st_size > pagecase.MAX_DOCUMENT_BYTES:
-            return None
-        raw = path.read_bytes()
-    except OSError:
-        return None
-    try:
-        text = raw.decode("utf-8")
-    except UnicodeDecodeError:
-        text = raw.decode("utf-8", errors="replace")
-    if text.startswith("\ufeff"):
-        text = text[1:]
-    return pagecase.Document(path=path, text=text, mtime=stat.st_mtime, size=stat.st_size)
-
-
-def outcome(call, *args):
-    """The result of a call, or the type of what it raised."""
-    try:
-        return call(*args)
-    except Exception as error:  # noqa: BLE001 - the type is the outcome
-        return type(error)
-
-
 class Record:
     """A path-like record (not a pathlib path) whose read_bytes() returns `raw`."""
 
@@ -209,18 +185,20 @@ class TextDecode(bytes):
         return Text("xyz")
 
 
-@pytest.mark.parametrize("raw", [
-    b"\xef\xbb\xbf# T", bytearray(b"\xef\xbb\xbf# T \xff"), OwnDecode(b"x"), StrictFails(b"x"),
-    TextDecode(b"x"), "text", None, 7, memoryview(b"x"), PermissionError(), ValueError(),
-])
+READ_BYTES_RESULTS = {
+    "bytes": b"\xef\xbb\xbf# T", "bytearray": bytearray(b"\xef\xbb\xbf# T \xff"), "own decode": OwnDecode(b"x"),
+    "strict decode fails": StrictFails(b"x"), "decodes to a str subclass": TextDecode(b"x"), "str": "text",
+    "None": None, "int": 7, "memoryview": memoryview(b"x"), "PermissionError": PermissionError(),
+    "ValueError": ValueError(),
+}
+
+
+@pytest.mark.parametrize("raw", READ_BYTES_RESULTS.values(), ids=READ_BYTES_RESULTS.keys())
 def test_records_get_what_the_documented_steps_give(tmp_path, raw):
     path = tmp_path / "r.md"
     path.write_bytes(b"12345")
     record = Record(path, raw)
-    expected, got = outcome(documented_read, record), outcome(pagecase.read_document, record)
-    assert got == expected
-    if isinstance(got, pagecase.Document):
-        assert type(got.text) is type(expected.text)
+    hostile.assert_same(*hostile.run(lambda: pagecase.read_document(record), lambda: documents.read_document(record)))
 
 
 def test_path_subclasses_use_their_own_methods(tmp_path, monkeypatch):
@@ -241,32 +219,30 @@ def test_path_subclasses_use_their_own_methods(tmp_path, monkeypatch):
     assert pagecase.read_document(document).text == "from read_bytes"
 
 
-@pytest.mark.parametrize("error, expected", [(FileNotFoundError, None), (ValueError, ValueError)])
-def test_signature_of_a_record_follows_its_stat(error, expected):
+@pytest.mark.parametrize("error", [FileNotFoundError, ValueError])
+def test_signature_of_a_record_follows_its_stat(error):
     class Failing:
         def stat(self):
             raise error("no")
 
-    assert outcome(pagecase.stat_signature, Failing()) == expected
+    hostile.assert_same(*hostile.run(lambda: pagecase.stat_signature(Failing()),
+                                     lambda: documents.stat_signature(Failing())))
 
 
-@pytest.mark.parametrize("limit, expected", [(LIMIT, "None"), (10**12, "MemoryError")])
-def test_an_endless_file_ends_in_none_or_memory_error(in_child, limit_memory, monkeypatch, limit, expected):
+@hostile.needs_address_limits
+@pytest.mark.parametrize("limit, expected", [(LIMIT, None), (10**12, "MemoryError")])
+def test_an_endless_file_ends_in_none_or_memory_error(limit, expected):
     """/dev/zero stats as empty and never ends: read up to the limit, or until memory runs out."""
-    monkeypatch.setattr(pagecase, "MAX_DOCUMENT_BYTES", limit)
 
     def read():
-        limit_memory()
-        try:
-            result = pagecase.read_document(Path("/dev/zero"))
-        except MemoryError:
-            result = "MemoryError"
-        assert str(result) == expected
+        pagecase.MAX_DOCUMENT_BYTES = limit  # in the child only
+        return pagecase.read_document(Path("/dev/zero"))
 
-    in_child(read)
+    outcome = hostile.run_one(read, before=hostile.limit_address_space(512 << 20))
+    assert (outcome.error if outcome.kind == "raised" else outcome.value) == expected, outcome.text
 
 
-def test_a_document_waiting_for_its_writer_leaves_other_threads_running(tmp_path, in_child):
+def test_a_document_waiting_for_its_writer_leaves_other_threads_running(tmp_path):
     """Opening a FIFO waits for a writer; this thread must be able to become that writer."""
     fifo = tmp_path / "pipe.md"
     os.mkfifo(fifo)
@@ -278,9 +254,9 @@ def test_a_document_waiting_for_its_writer_leaves_other_threads_running(tmp_path
         time.sleep(0.05)
         fifo.write_bytes(b"# Piped")
         reader.join()
-        assert results[0].title == "Piped"
+        return results[0].title
 
-    in_child(read_while_writing, timeout=20)
+    assert hostile.run_one(read_while_writing).value == "Piped"
 
 
 # ------------------------------------------------------------------- titles

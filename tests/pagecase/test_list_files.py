@@ -8,6 +8,7 @@ from pathlib import Path
 
 import pytest
 
+import hostile
 from tidewing_quillery import pagecase
 
 ENTRIES = [{"path": "/docs/new.md", "name": "new.md", "opened_at": 1.5}]
@@ -79,7 +80,7 @@ def test_a_strangers_link_is_refused_at_any_hop(tmp_path, planted):
     assert not target.exists() and favorites.entries[0]["path"] == "/docs/a.md"
 
 
-def test_our_own_link_in_a_shared_folder_is_followed_by_a_plain_user(open_folder, in_child, nobody):
+def test_our_own_link_in_a_shared_folder_is_followed_by_a_plain_user(open_folder, nobody):
     shared = open_folder / "shared"
     shared.mkdir()
     shared.chmod(0o1777)
@@ -89,12 +90,7 @@ def test_our_own_link_in_a_shared_folder_is_followed_by_a_plain_user(open_folder
     link = shared / "workspaces.json"
     link.symlink_to(real)
     nobody.own(link)
-
-    def save():
-        nobody.become()
-        pagecase.Workspaces(link, ENTRIES).save()
-
-    in_child(save)
+    hostile.run_one(pagecase.Workspaces(link, ENTRIES).save, before=nobody.become)
     assert json.loads(real.read_text()) == ENTRIES and link.is_symlink()
 
 
@@ -102,7 +98,7 @@ def test_our_own_link_in_a_shared_folder_is_followed_by_a_plain_user(open_folder
 
 
 @pytest.mark.parametrize("listed", ["file", "link to a file elsewhere", "missing"])
-def test_a_folder_that_takes_no_new_files_gets_the_list_written_in_place(open_folder, in_child, nobody, listed):
+def test_a_folder_that_takes_no_new_files_gets_the_list_written_in_place(open_folder, nobody, listed):
     state, elsewhere = open_folder / "state", open_folder / "elsewhere"
     state.mkdir()
     elsewhere.mkdir()
@@ -118,13 +114,9 @@ def test_a_folder_that_takes_no_new_files_gets_the_list_written_in_place(open_fo
     state.chmod(0o555)
     elsewhere.chmod(0o555)
 
-    def save():
-        nobody.become()
-        recent = pagecase.RecentFiles(state / "recent.json", [])
-        recent.add(Path("/docs/new.md"))
-        assert recent.entries[0]["path"] == "/docs/new.md"
-
-    in_child(save)
+    recent = pagecase.RecentFiles(state / "recent.json", [])
+    added = hostile.run_one(lambda: (recent.add(Path("/docs/new.md")), recent.entries)[1], before=nobody.become)
+    assert added.kind == "returned" and "/docs/new.md" in added.text  # the list keeps the change
     assert (sorted(os.listdir(state)), listed != "missing" and os.stat(real).st_ino) == before
     if listed != "missing":
         assert [e["path"] for e in json.loads(real.read_text())] == ["/docs/new.md"]

@@ -15,6 +15,7 @@ import time
 
 import pytest
 
+import hostile
 from tidewing_quillery import pagecase
 
 ENTRIES = [{"path": "/docs/new.md", "name": "new.md", "opened_at": 1.5}]
@@ -61,7 +62,7 @@ def fill_the_disk():
 
 
 @pytest.mark.parametrize("failure", ["disk full", "no permission", "folder removed", "folder in the way"])
-def test_a_failed_save_is_silent_and_keeps_the_old_file(open_folder, in_child, nobody, failure):
+def test_a_failed_save_is_silent_and_keeps_the_old_file(open_folder, nobody, failure):
     target = open_folder / "recent.json"
     target.write_text("old")
     recent = pagecase.RecentFiles(target, ENTRIES * 10)
@@ -77,7 +78,7 @@ def test_a_failed_save_is_silent_and_keeps_the_old_file(open_folder, in_child, n
         assert sorted(os.listdir(open_folder)) == ["recent.json"] and os.listdir(target) == ["inside"]
         return
     prepare = fill_the_disk if failure == "disk full" else lambda: (target.chmod(0o444), nobody.become())
-    in_child(lambda: (prepare(), recent.save()))
+    assert hostile.run_one(recent.save, before=prepare).kind == "returned"
     assert target.read_text() == "old" and sorted(os.listdir(open_folder)) == ["recent.json"]
     assert recent.entries == ENTRIES * 10  # the list in memory keeps its change
 
@@ -193,8 +194,8 @@ def test_list_files_are_read_up_to_16_mib(state, size, loads):
     assert pagecase.RecentFiles.load().entries == (ENTRIES if loads else [])
 
 
-@pytest.mark.parametrize("kind", ["fifo", "device", "folder"])
-def test_a_list_path_that_is_no_regular_file_loads_as_empty(state, in_child, request, kind):
+@pytest.mark.parametrize("kind", ["fifo", pytest.param("device", marks=hostile.needs_address_limits), "folder"])
+def test_a_list_path_that_is_no_regular_file_loads_as_empty(state, kind):
     """Neither waits for a FIFO's writer nor reads a device."""
     for _, name in LIST_CLASSES:
         if kind == "fifo":
@@ -203,11 +204,7 @@ def test_a_list_path_that_is_no_regular_file_loads_as_empty(state, in_child, req
             (state / name).symlink_to("/dev/zero")
         else:
             (state / name).mkdir()
-    limit = request.getfixturevalue("limit_memory") if kind == "device" else lambda: None
-
-    def load():
-        limit()
-        assert all(cls.load().entries == [] for cls, _ in LIST_CLASSES)
-
-    in_child(load, timeout=20)
+    limit = hostile.limit_address_space(512 << 20) if kind == "device" else None
+    loaded = hostile.run(*(cls.load for cls, _ in LIST_CLASSES), before=limit)
+    assert [outcome.value[2][1] for outcome in loaded] == [("list", [])] * 3, [outcome.text for outcome in loaded]
 

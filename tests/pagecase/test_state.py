@@ -7,6 +7,7 @@ import sys
 
 import pytest
 
+import hostile
 from tidewing_quillery import pagecase
 
 
@@ -152,8 +153,8 @@ def test_token_file_is_read_up_to_16_mib(state, size, kept):
     assert len((state / "access_token").read_bytes()) == (size if kept else 22)
 
 
-@pytest.mark.parametrize("kind", ["fifo", "device"])
-def test_a_token_path_that_is_no_regular_file_counts_as_missing(state, in_child, request, kind):
+@pytest.mark.parametrize("kind", ["fifo", pytest.param("device", marks=hostile.needs_address_limits)])
+def test_a_token_path_that_is_no_regular_file_counts_as_missing(state, kind):
     """Neither waits for a FIFO's writer nor reads a device: a new token replaces it."""
     state.mkdir()
     target = state / "access_token"
@@ -161,18 +162,12 @@ def test_a_token_path_that_is_no_regular_file_counts_as_missing(state, in_child,
         os.mkfifo(target)
     else:
         target.symlink_to("/dev/zero")
-    limit = request.getfixturevalue("limit_memory") if kind == "device" else lambda: None
-
-    def take_token():
-        limit()
-        token = pagecase.access_token()
-        assert len(token) == 22 and target.read_text() == token and not target.is_symlink()
-
-    in_child(take_token, timeout=20)
+    limit = hostile.limit_address_space(512 << 20) if kind == "device" else None
+    token = hostile.run_one(pagecase.access_token, before=limit).value
+    assert len(token) == 22 and target.read_text() == token and not target.is_symlink()
 
 
-def test_token_in_a_folder_that_takes_no_new_files_is_written_in_place(open_folder, monkeypatch, in_child,
-                                                                        nobody):
+def test_token_in_a_folder_that_takes_no_new_files_is_written_in_place(open_folder, monkeypatch, nobody):
     """A state folder of mode 0555 whose token file the user may write: rotation still stores."""
     state = open_folder / "state"
     state.mkdir()
@@ -183,15 +178,11 @@ def test_token_in_a_folder_that_takes_no_new_files_is_written_in_place(open_fold
     inode = os.stat(target).st_ino
     state.chmod(0o555)
     monkeypatch.setenv("TIDEWING_MD_STATE_DIR", str(state))
-
-    def rotate():
-        nobody.become()
-        token = pagecase.access_token(rotate=True)
-        assert pagecase.access_token() == token != "old"
-
-    in_child(rotate)
+    rotated, read = hostile.run(lambda: pagecase.access_token(rotate=True), pagecase.access_token,
+                                before=nobody.become)
+    assert read.value == rotated.value == target.read_text() != "old", (rotated.text, read.text)
     assert os.stat(target).st_ino == inode and mode_of(target) == 0o600
-    assert len(target.read_text()) == 22 and os.listdir(state) == ["access_token"]
+    assert os.listdir(state) == ["access_token"]
 
 
 # ---------------------------------------------------------- host objects
