@@ -27,10 +27,9 @@ nb::object state_dir() {
     return path;
 }
 
-// The stored token, stripped, or nothing when there is none: step 3 of the
-// documented steps, with an OSError of the read meaning "none". Natively, a
-// file that is missing, unreadable, not UTF-8, too large or not a regular
-// file (state_file.h) holds none either.
+// The stored token, stripped, or nothing when there is none: an OSError of
+// the read means none. Natively, a file that is missing, unreadable, not
+// UTF-8, too large or not a regular file (state_file.h) holds none either.
 std::optional<nb::object> stored_token(nb::handle target) {
     std::optional<nb::object> token;
     if (is_plain_path(target)) {
@@ -49,9 +48,9 @@ std::optional<nb::object> stored_token(nb::handle target) {
 }
 
 // Stores the token where only its owner may read it; a failed write is
-// silent, the caller still gets its token. Natively, a private temporary file
-// renamed over the old one, so the file is never half written nor readable by
-// others.
+// silent, the caller still gets its token. Natively, the file is private
+// before the token goes in, and replaced whole where the folder allows
+// (atomic_file.h).
 void store_token(nb::handle target, nb::handle token) {
     if (is_plain_path(target)) {
         require_text_to_write(token);
