@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include "common/classes.h"
+#include "common/gil.h"
 #include "pagecase/core/paths.h"
 #include "pagecase/document_file.h"
 #include "pagecase/module_state.h"
@@ -213,36 +214,41 @@ nb::object make_document(nb::handle path, nb::handle text, const struct stat& st
     return ns[names::Document](**fields);
 }
 
+// `size > limit`, with the interpreter's comparison.
 bool exceeds(nb::handle size, nb::handle limit) {
     return tw::py::compare(size, limit, Py_GT);
 }
 
+// stat() of file-system bytes without the GIL; false when it fails.
+bool stat_path(const std::string& path, struct stat& st) {
+    return tw::py::without_gil([&] { return ::stat(path.c_str(), &st) == 0; });
+}
+
+// The documented steps through the object's own stat() and read_bytes().
+nb::object read_document_through(nb::handle path, nb::handle limit) {
+    nb::object st, raw;
+    try {
+        st = path.attr("stat")();
+        if (exceeds(st.attr("st_size"), limit)) return nb::none();
+        raw = path.attr("read_bytes")();
+    } catch (nb::python_error& error) {
+        if (error.matches(PyExc_OSError)) return nb::none();
+        throw;
+    }
+    nb::kwargs fields;
+    fields["path"] = path;
+    fields["text"] = decode_read_bytes(raw);
+    fields["mtime"] = st.attr("st_mtime");
+    fields["size"] = st.attr("st_size");
+    return ns[names::Document](**fields);
+}
+
 nb::object read_document(nb::handle path) {
     nb::object limit = ns[names::MAX_DOCUMENT_BYTES];
-    if (!is_path_object(path)) {
-        // Not a pathlib path: its own stat() and read_bytes(), as documented.
-        nb::object st, raw;
-        try {
-            st = path.attr("stat")();
-            if (exceeds(st.attr("st_size"), limit)) return nb::none();
-            raw = path.attr("read_bytes")();
-        } catch (nb::python_error& error) {
-            if (error.matches(PyExc_OSError)) return nb::none();
-            throw;
-        }
-        if (exceeds(nb::int_(tw::py::length_of(raw)), limit)) return nb::none();
-        nb::kwargs fields;
-        fields["path"] = path;
-        fields["text"] = decode_document(std::string_view(
-            PyBytes_AsString(raw.ptr()), static_cast<size_t>(PyBytes_Size(raw.ptr()))));
-        fields["mtime"] = st.attr("st_mtime");
-        fields["size"] = st.attr("st_size");
-        return ns[names::Document](**fields);
-    }
-
+    if (!is_plain_path(path)) return read_document_through(path, limit);
     std::string bytes = path_bytes(path);
     struct stat st;
-    if (::stat(bytes.c_str(), &st) != 0) return nb::none();
+    if (!stat_path(bytes, st)) return nb::none();
     if (exceeds(nb::int_(static_cast<long long>(st.st_size)), limit)) return nb::none();
     std::optional<nb::object> text = read_document_text(bytes, st.st_size, byte_cap(limit));
     if (!text) return nb::none();
@@ -250,7 +256,7 @@ nb::object read_document(nb::handle path) {
 }
 
 nb::object stat_signature(nb::handle path) {
-    if (!is_path_object(path)) {
+    if (!is_plain_path(path)) {
         std::optional<nb::object> st =
             tw::py::unless_raised([&] { return nb::object(path.attr("stat")()); }, PyExc_OSError);
         if (!st) return nb::none();
@@ -258,7 +264,7 @@ nb::object stat_signature(nb::handle path) {
     }
     std::string bytes = path_bytes(path);
     struct stat st;
-    if (::stat(bytes.c_str(), &st) != 0) return nb::none();
+    if (!stat_path(bytes, st)) return nb::none();
     return nb::make_tuple(mtime_of(st), nb::int_(static_cast<long long>(st.st_size)));
 }
 

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 
 #include "common/classes.h"
+#include "common/gil.h"
 #include "pagecase/core/paths.h"
 #include "pagecase/list_file.h"
 #include "pagecase/module_state.h"
@@ -62,10 +63,8 @@ bool has_kind(nb::handle text, Kind kind) {
     if (!bytes || tw::py::has_nul(*bytes)) return false;
     std::string path = parse_path(*bytes).str();
     struct stat st;
-    int error = 0;
-    Py_BEGIN_ALLOW_THREADS if (::stat(path.c_str(), &st) != 0) error = errno;
-    Py_END_ALLOW_THREADS if (!error) return kind == Kind::file ? S_ISREG(st.st_mode)
-                                                               : S_ISDIR(st.st_mode);
+    int error = tw::py::without_gil([&] { return ::stat(path.c_str(), &st) == 0 ? 0 : errno; });
+    if (!error) return kind == Kind::file ? S_ISREG(st.st_mode) : S_ISDIR(st.st_mode);
     if (is_absence_error(error)) return false;
     tw::py::raise_os_error(error, ns[names::Path](text));
 }
@@ -125,8 +124,7 @@ nb::object prune(nb::handle self, nb::handle check) {
 }
 
 void save(nb::handle self) {
-    std::string content = render_file(self.attr("entries"));
-    write_file(self.attr("path"), content);
+    save_entries(self);
 }
 
 // ---------------------------------------------------------------- RecentFiles

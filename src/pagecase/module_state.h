@@ -46,7 +46,16 @@ struct PathlibClasses {
 inline PathlibClasses pathlib_classes;
 
 inline bool is_path_object(nb::handle obj) {
-    return PyObject_IsInstance(obj.ptr(), pathlib_classes.Path.ptr()) == 1;
+    int found = PyObject_IsInstance(obj.ptr(), pathlib_classes.Path.ptr());
+    if (found < 0) throw nb::python_error(); // a __class__ that raises
+    return found == 1;
+}
+
+// Whether `obj` is a path of exactly pathlib's concrete class, whose methods
+// native code may stand in for. Anything else, a subclass included (it may
+// override them), takes the documented steps through its own methods.
+inline bool is_plain_path(nb::handle obj) {
+    return obj.type().is(pathlib_classes.PosixPath);
 }
 
 // The file-system bytes of a path object (`os.fspath`), raising as the `os`
