@@ -53,7 +53,7 @@ void translate_newlines(std::string& text) {
 
 // `target.read_text(encoding="utf-8")`.
 nb::object read_text(nb::handle target) {
-    if (!is_path_object(target)) return target.attr("read_text")(nb::arg("encoding") = "utf-8");
+    if (!is_native_path(target)) return target.attr("read_text")(nb::arg("encoding") = "utf-8");
     std::string path = path_bytes(target);
     std::string content;
     int error = 0;
@@ -109,7 +109,7 @@ nb::list load_entries(nb::handle target) {
 }
 
 void write_file(nb::handle path, const std::string& content) {
-    if (!is_path_object(path)) {
+    if (!is_native_path(path)) {
         // Not a pathlib path: its own write_text, as documented.
         nb::object text = steal_checked(
             PyUnicode_DecodeUTF8(content.data(), static_cast<Py_ssize_t>(content.size()), nullptr));

@@ -13,6 +13,7 @@
 #include "pagecase/core/scan_core.h"
 #include "pagecase/entry_dicts.h"
 #include "pagecase/fast_path.h"
+#include "pagecase/native_paths.h"
 #include "pagecase/scan_steps.h"
 
 namespace tw::pagecase {
@@ -94,7 +95,7 @@ struct NativeSetup {
 };
 
 std::optional<NativeSetup> native_setup(const ScanSettings& settings) {
-    if (!walk_unchanged() || !ns.unchanged(names::Path) || !ns.unchanged(names::is_markdown))
+    if (!walk_unchanged() || !path_class_native() || !ns.unchanged(names::is_markdown))
         return std::nullopt;
     std::optional<long long> max_files = int_constant(settings.max_files);
     std::optional<long long> max_depth = int_constant(settings.max_depth);
@@ -112,7 +113,7 @@ struct ResolvedRoot {
 };
 
 ResolvedRoot resolve_root(nb::handle root) {
-    if (Py_TYPE(root.ptr()) == reinterpret_cast<PyTypeObject*>(pathlib_classes.PosixPath.ptr())) {
+    if (is_native_path(root)) {
         Resolution base = resolve(path_bytes(root));
         if (base.error != PathError::none) return {};
         return {std::move(base.path), nb::object()};
@@ -120,7 +121,7 @@ ResolvedRoot resolve_root(nb::handle root) {
     std::optional<nb::object> base =
         unless_unresolvable([&] { return nb::object(root.attr("resolve")()); });
     if (!base) return {};
-    if (is_path_object(*base)) return {path_bytes(*base), nb::object()};
+    if (is_native_path(*base)) return {path_bytes(*base), nb::object()};
     return {std::nullopt, *base};
 }
 
