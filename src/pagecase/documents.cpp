@@ -160,7 +160,11 @@ nb::object resolve_document_natively(nb::handle raw) {
     PurePath path = parse_path(*bytes);
     if (expand_user(path) != PathError::none) return nb::none();
     Resolution resolved = resolve(path.str());
-    if (resolved.error != PathError::none || !is_regular_file(resolved.path)) return nb::none();
+    // Only a real location is an answer, as in `contain`: a resolution that
+    // gave up at a loop of links may have kept a link in the path.
+    if (resolved.error != PathError::none || !is_fixed_point(resolved) ||
+        !is_regular_file(resolved.path))
+        return nb::none();
     nb::object result = new_path(pathlib_classes.PosixPath, resolved.path);
     return is_markdown_call(result, resolved.path) ? result : nb::none();
 }
@@ -171,7 +175,8 @@ nb::object resolve_document(nb::handle raw) {
     if (!names_a_file(raw)) return nb::none();
     std::optional<nb::object> path = unless_unresolvable(
         [&] { return nb::object(ns[names::Path](raw).attr("expanduser")().attr("resolve")()); });
-    if (!path || !is_file_through_python(*path) || !truthy(ns[names::is_markdown](*path)))
+    if (!path || !resolves_to_itself(*path) || !is_file_through_python(*path) ||
+        !truthy(ns[names::is_markdown](*path)))
         return nb::none();
     return *path;
 }
