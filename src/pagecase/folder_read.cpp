@@ -2,8 +2,10 @@
 #include "pagecase/folder_read.h"
 
 #include <algorithm>
+#include <new>
 
 #include "common/classes.h"
+#include "common/gil.h"
 #include "pagecase/core/paths.h"
 #include "pagecase/entry_dicts.h"
 #include "pagecase/native_paths.h"
@@ -88,8 +90,7 @@ std::optional<NameRules> native_folder_rules() {
 }
 
 int read_folder(const std::string& path, DirectoryEntries& out) {
-    nb::gil_scoped_release unlocked;
-    return read_directory(path, out);
+    return tw::py::without_gil([&] { return read_directory(path, out); });
 }
 
 bool markdown_name(const NameRules& rules, std::string_view name) {
@@ -139,8 +140,13 @@ void for_each_scandir_entry(nb::handle target, const std::function<void(nb::hand
     nb::object exit = context_method(manager, "__exit__");
     nb::object entries = enter(manager);
     try {
-        for (nb::handle entry : entries)
-            body(entry);
+        try {
+            for (nb::handle entry : entries)
+                body(entry);
+        } catch (const std::bad_alloc&) {
+            PyErr_NoMemory(); // __exit__ sees it as the MemoryError it is
+            throw nb::python_error();
+        }
     } catch (nb::python_error& error) {
         if (!truthy(exit(manager, error.type(), error.value(), or_none(error.traceback())))) throw;
         return;

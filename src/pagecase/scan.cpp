@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "common/classes.h"
+#include "common/gil.h"
 #include "pagecase/core/paths.h"
 #include "pagecase/core/scan_core.h"
 #include "pagecase/entry_dicts.h"
@@ -129,11 +130,7 @@ ResolvedRoot resolve_root(nb::handle root) {
 // that need the interpreter. True when MAX_SCAN_FILES was reached.
 bool walk_root(MarkdownScan& scan, nb::handle markdown_suffixes) {
     for (;;) {
-        MarkdownScan::Progress progress;
-        {
-            nb::gil_scoped_release unlocked;
-            progress = scan.run();
-        }
+        MarkdownScan::Progress progress = tw::py::without_gil([&] { return scan.run(); });
         if (progress == MarkdownScan::Progress::root_done) return false;
         if (progress == MarkdownScan::Progress::limit_reached) return true;
         std::vector<bool> answers;
