@@ -4,11 +4,10 @@
 
 Measures `contain` over a mix of inside, outside and symbolic-link paths, and
 `read_document(path).as_payload()` of a 32 MiB ASCII document, each against
-the documented steps written literally with pathlib (kept below), and the
-peak memory growth (VmHWM of a fresh process) of the read for both.
+the documented steps written literally with pathlib (reference/documents.py),
+and the peak memory growth (VmHWM of a fresh process) of the read for both.
 """
 
-import dataclasses
 import os
 import subprocess
 import sys
@@ -16,67 +15,10 @@ import tempfile
 import time
 from pathlib import Path
 
+sys.path.insert(0, str(Path(__file__).resolve().parents[1]))  # the reference versions
+
+from reference.documents import MAX_DOCUMENT_BYTES, contain as py_contain, read_document as py_read_document
 from tidewing_quillery import pagecase
-
-MAX_DOCUMENT_BYTES = 32 * 1024 * 1024
-
-
-# ------------------------------------------------------- pure-Python baseline
-
-
-def py_contain(root, raw):
-    if not raw:
-        return None
-    try:
-        candidate = Path(raw).expanduser()
-        if not candidate.is_absolute():
-            candidate = root / candidate
-        target = candidate.resolve()
-        root_resolved = root.resolve()
-    except (OSError, RuntimeError):
-        return None
-    if target == root_resolved:
-        return target
-    if root_resolved in target.parents:
-        return target
-    return None
-
-
-@dataclasses.dataclass(frozen=True)
-class PyDocument:
-    path: Path
-    text: str
-    mtime: float
-    size: int
-
-    @property
-    def title(self):
-        for line in self.text.splitlines()[:40]:
-            stripped = line.strip()
-            if stripped.startswith("# "):
-                return stripped[2:].strip()
-        return self.path.name
-
-    def as_payload(self):
-        return {"path": str(self.path), "name": self.path.name, "dir": str(self.path.parent),
-                "title": self.title, "text": self.text, "mtime": self.mtime, "size": self.size}
-
-
-def py_read_document(path):
-    try:
-        stat = path.stat()
-        if stat.st_size > MAX_DOCUMENT_BYTES:
-            return None
-        raw = path.read_bytes()
-    except OSError:
-        return None
-    try:
-        text = raw.decode("utf-8")
-    except UnicodeDecodeError:
-        text = raw.decode("utf-8", errors="replace")
-    if text.startswith("\ufeff"):
-        text = text[1:]
-    return PyDocument(path=path, text=text, mtime=stat.st_mtime, size=stat.st_size)
 
 
 # ------------------------------------------------------------------- fixtures

@@ -3,8 +3,8 @@
     python bench/bench_lists.py [--dir FOLDER] [--rounds N]
 
 One round is what the viewer does when it opens a document: `RecentFiles.load()`
-of a 20-entry "recent.json", `add` of a document (which saves). Two baselines,
-kept below, run the documented steps literally: one saving with
+of a 20-entry "recent.json", `add` of a document (which saves). Two baselines
+run the documented steps literally (reference/lists.py): one saving with
 `Path.write_text` as documented, one with the same crash-safe replacement the
 module does (temporary file, fsync, rename). The state directory is a fresh
 folder under --dir (default /tmp). When strace is installed, the system calls
@@ -12,7 +12,6 @@ of one save are listed as well.
 """
 
 import argparse
-import dataclasses
 import json
 import os
 import shutil
@@ -22,65 +21,13 @@ import tempfile
 import time
 from pathlib import Path
 
+sys.path.insert(0, str(Path(__file__).resolve().parents[1]))  # the reference versions
+
+from reference import documents
+from reference.lists import RecentFiles as PyRecentFiles, replace_atomically
 from tidewing_quillery import pagecase
 
-RECENT_LIMIT = 20
-
-
-# ------------------------------------------------------- pure-Python baseline
-
-
-def py_state_dir():
-    base = os.environ.get("TIDEWING_MD_STATE_DIR")
-    path = Path(base) if base else Path.home() / ".tidewing" / "quillery"
-    path.mkdir(parents=True, exist_ok=True)
-    return path
-
-
-def write_in_place(path, text):
-    path.write_text(text, encoding="utf-8")
-
-
-def replace_atomically(path, text):
-    temporary = path.with_name(f".{path.name}.{os.getpid()}.tmp")
-    with open(temporary, "w", encoding="utf-8") as file:
-        file.write(text)
-        file.flush()
-        os.fsync(file.fileno())
-    os.replace(temporary, path)
-
-
-@dataclasses.dataclass
-class PyRecentFiles:
-    path: Path
-    entries: list = dataclasses.field(default_factory=list)
-    write = staticmethod(write_in_place)
-
-    @classmethod
-    def load(cls):
-        target = py_state_dir() / "recent.json"
-        entries = []
-        try:
-            data = json.loads(target.read_text(encoding="utf-8"))
-            if isinstance(data, list):
-                entries = [e for e in data if isinstance(e, dict) and e.get("path")]
-        except (OSError, ValueError):
-            entries = []
-        return cls(path=target, entries=entries)
-
-    def add(self, document):
-        key = str(document)
-        self.entries = [e for e in self.entries if e.get("path") != key]
-        self.entries.insert(0, {"path": key, "name": document.name, "opened_at": time.time()})
-        del self.entries[RECENT_LIMIT:]
-        self.save()
-
-    def save(self):
-        text = json.dumps(self.entries, ensure_ascii=False, indent=2)
-        try:
-            self.write(self.path, text)
-        except OSError:
-            pass
+RECENT_LIMIT = documents._RECENT_LIMIT
 
 
 class PyRecentFilesAtomic(PyRecentFiles):

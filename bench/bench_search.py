@@ -7,9 +7,9 @@ files in about 2,000 folders (plus node_modules and hidden folders the scan
 never enters) and a folder of 10,000 entries, then times:
 
 - `search_markdown` for a few queries and `scan_markdown`, against the
-  documented steps written literally below (os.walk, the loops as
-  documented), and against a floor: a small C++ program, compiled here with
-  g++, that only reads the directories the scan reads;
+  documented steps written literally (reference/quick_open.py: os.walk, the
+  loops as documented), and against a floor: a small C++ program, compiled
+  here with g++, that only reads the directories the scan reads;
 - `fuzzy_score` per call over the scanned relative paths;
 - `list_folder` of the 10,000-entry folder.
 
@@ -19,126 +19,21 @@ are printed at the end.
 
 import argparse
 import hashlib
-import os
 import subprocess
 import sys
 import tempfile
 import time
 from pathlib import Path
 
+sys.path.insert(0, str(Path(__file__).resolve().parents[1]))  # the reference versions
+
+from reference.listing import list_folder as py_list_folder
+from reference.quick_open import fuzzy_score as py_fuzzy_score, scan_markdown as py_scan_markdown
+from reference.quick_open import search_markdown as py_search_markdown
 from tidewing_quillery import pagecase
 
 TREE = Path(tempfile.gettempdir()) / "tidewing-bench-search-v1"
-SKIP_DIRS = pagecase.SKIP_DIRS
-MARKDOWN_SUFFIXES = pagecase.MARKDOWN_SUFFIXES
-MAX_SCAN_FILES = pagecase.MAX_SCAN_FILES
-MAX_SCAN_DEPTH = pagecase.MAX_SCAN_DEPTH
 QUERIES = ["readme", "dia", "gs", "notes/plan", "zzqx"]
-
-
-# ------------------------------------------------------- pure-Python baseline
-
-
-def py_is_markdown(path):
-    return path.suffix.lower() in MARKDOWN_SUFFIXES
-
-
-def py_scan_markdown(roots):
-    results = []
-    seen = set()
-    for root in roots:
-        try:
-            base = root.resolve()
-        except (OSError, RuntimeError):
-            continue
-        base_depth = len(base.parts)
-        for dirpath, dirnames, filenames in os.walk(base, followlinks=False):
-            if len(results) >= MAX_SCAN_FILES:
-                return results
-            dirnames[:] = [d for d in dirnames if not d.startswith(".") and d not in SKIP_DIRS]
-            if len(Path(dirpath).parts) - base_depth >= MAX_SCAN_DEPTH:
-                dirnames.clear()
-            for filename in filenames:
-                if not py_is_markdown(Path(filename)):
-                    continue
-                path = os.path.join(dirpath, filename)
-                if path in seen:
-                    continue
-                seen.add(path)
-                results.append({"path": path, "name": filename, "relative": os.path.relpath(path, base),
-                                "root": str(base)})
-                if len(results) >= MAX_SCAN_FILES:
-                    return results
-    return results
-
-
-def py_fuzzy_score(query, candidate):
-    if not query:
-        return 0
-    haystack = candidate.lower()
-    needle = query.lower()
-    score = 0
-    position = 0
-    previous = -2
-    for character in needle:
-        found = haystack.find(character, position)
-        if found == -1:
-            return None
-        if found == previous + 1:
-            score += 5
-        if found == 0 or haystack[found - 1] in "/\\_-. ":
-            score += 8
-        previous = found
-        position = found + 1
-    return score - len(candidate) // 12
-
-
-def py_search_markdown(roots, query, limit=40):
-    candidates = py_scan_markdown(roots)
-    if not query:
-        return sorted(candidates, key=lambda item: item["name"].lower())[:limit]
-    scored = []
-    for item in candidates:
-        name_score = py_fuzzy_score(query, item["name"])
-        path_score = py_fuzzy_score(query, item["relative"])
-        if name_score is None and path_score is None:
-            continue
-        best = max((name_score if name_score is not None else -999) + 12,
-                   path_score if path_score is not None else -999)
-        scored.append((best, item))
-    scored.sort(key=lambda pair: (-pair[0], pair[1]["relative"].lower()))
-    return [item for _, item in scored[:limit]]
-
-
-def py_interesting(entry):
-    if entry.name.startswith("."):
-        return False
-    return entry.name not in SKIP_DIRS
-
-
-def py_list_folder(root, subpath=""):
-    # Containment has its own benchmark; this one lists roots themselves.
-    target = pagecase.contain(root, subpath) if subpath else root.resolve()
-    if target is None or not target.is_dir():
-        return None
-    folders, files = [], []
-    try:
-        with os.scandir(target) as entries:
-            for entry in entries:
-                if not py_interesting(entry):
-                    continue
-                try:
-                    if entry.is_dir(follow_symlinks=False):
-                        folders.append({"name": entry.name, "path": entry.path})
-                    elif entry.is_file(follow_symlinks=False) and py_is_markdown(Path(entry.name)):
-                        files.append({"name": entry.name, "path": entry.path})
-                except OSError:
-                    continue
-    except OSError:
-        return None
-    folders.sort(key=lambda item: item["name"].lower())
-    files.sort(key=lambda item: item["name"].lower())
-    return {"path": str(target), "name": target.name or str(target), "folders": folders, "files": files}
 
 
 # ---------------------------------------------------------------- the floor

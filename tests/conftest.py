@@ -8,8 +8,10 @@ from pathlib import Path
 
 import pytest
 
-# The pure-Python reference versions (reference/) are importable from every test.
+# The pure-Python reference versions (reference/) and the hostile-input
+# harness (tests/hostile.py) are importable from every test.
 sys.path.insert(0, str(Path(__file__).resolve().parents[1]))
+sys.path.insert(1, str(Path(__file__).resolve().parent))
 
 
 @pytest.fixture(autouse=True)

@@ -1,155 +1,52 @@
-"""Tree builders and the documented quick-open and listing steps written in
-Python, for the scan, fuzzy, listing and picker tests to compare against."""
+"""Tree builders, the reference versions of quick open and the listings as
+fixtures, and stand-ins for os.scandir and other processes."""
 
 import os
 import random
 import shutil
 import subprocess
 import sys
-from pathlib import Path
 from types import SimpleNamespace
 
 import pytest
 
+from reference import documents, listing, quick_open
 from tidewing_quillery import pagecase
 
-SEPARATORS = "/\\_-. "
 REAL_SCANDIR = os.scandir
 
 
 # ------------------------------------------------ the documented steps
 
 
-def fuzzy_score(query, candidate):
-    if not query:
-        return 0
-    haystack = candidate.lower()
-    needle = query.lower()
-    score, position, previous = 0, 0, -2
-    for character in needle:
-        found = haystack.find(character, position)
-        if found == -1:
-            return None
-        if found == previous + 1:
-            score += 5
-        if found == 0 or haystack[found - 1] in SEPARATORS:
-            score += 8
-        previous = found
-        position = found + 1
-    return score - len(candidate) // 12
-
-
-def is_markdown(path):
-    return path.suffix.lower() in pagecase.MARKDOWN_SUFFIXES
-
-
-def scan_markdown(roots):
-    results, seen = [], set()
-    for root in roots:
-        try:
-            base = root.resolve()
-        except (OSError, RuntimeError):
-            continue
-        base_depth = len(base.parts)
-        for dirpath, dirnames, filenames in os.walk(base, followlinks=False):
-            if len(results) >= pagecase.MAX_SCAN_FILES:
-                return results
-            dirnames[:] = [d for d in dirnames if not d.startswith(".") and d not in pagecase.SKIP_DIRS]
-            if len(Path(dirpath).parts) - base_depth >= pagecase.MAX_SCAN_DEPTH:
-                dirnames.clear()
-            for filename in filenames:
-                if not is_markdown(Path(filename)):
-                    continue
-                path = os.path.join(dirpath, filename)
-                if path in seen:
-                    continue
-                seen.add(path)
-                results.append({"path": path, "name": filename,
-                                "relative": os.path.relpath(path, base), "root": str(base)})
-                if len(results) >= pagecase.MAX_SCAN_FILES:
-                    return results
-    return results
-
-
-def search_markdown(roots, query, limit=40):
-    candidates = scan_markdown(roots)
-    if not query:
-        return sorted(candidates, key=lambda item: item["name"].lower())[:limit]
-    scored = []
-    for item in candidates:
-        name_score = fuzzy_score(query, item["name"])
-        path_score = fuzzy_score(query, item["relative"])
-        if name_score is None and path_score is None:
-            continue
-        name_term = (name_score if name_score is not None else -999) + 12
-        path_term = path_score if path_score is not None else -999
-        scored.append((max(name_term, path_term), item))
-    scored.sort(key=lambda pair: (-pair[0], pair[1]["relative"].lower()))
-    return [item for _, item in scored[:limit]]
-
-
-def interesting(entry):
-    return not entry.name.startswith(".") and entry.name not in pagecase.SKIP_DIRS
-
-
-def list_folder(root, subpath=""):
-    target = pagecase.contain(root, subpath) if subpath else root.resolve()
-    if target is None or not target.is_dir():
-        return None
-    folders, files = [], []
-    try:
-        with os.scandir(target) as entries:
-            for entry in entries:
-                if not interesting(entry):
-                    continue
-                if entry.is_dir(follow_symlinks=False):
-                    folders.append({"name": entry.name, "path": entry.path})
-                elif entry.is_file(follow_symlinks=False) and is_markdown(Path(entry.name)):
-                    files.append({"name": entry.name, "path": entry.path})
-    except OSError:
-        return None
-    folders.sort(key=lambda item: item["name"].lower())
-    files.sort(key=lambda item: item["name"].lower())
-    return {"path": str(target), "name": target.name or str(target), "folders": folders, "files": files}
-
-
-def browse_directories(raw="", include_files=False):
-    target = Path(raw).expanduser().resolve() if raw else Path.home().resolve()
-    if not target.is_dir():
-        return None
-    parent = None if target.parent == target else str(target.parent)
-    folders, files, count = [], [], 0
-    with os.scandir(target) as entries:
-        for entry in entries:
-            if entry.is_dir(follow_symlinks=False):
-                if interesting(entry):
-                    folders.append({"name": entry.name, "path": entry.path})
-            elif entry.is_file(follow_symlinks=False) and is_markdown(Path(entry.name)):
-                count += 1
-                if include_files:
-                    files.append({"name": entry.name, "path": entry.path})
-    folders.sort(key=lambda item: item["name"].lower())
-    files.sort(key=lambda item: item["name"].lower())
-    return {"path": str(target), "parent": parent, "folders": folders, "files": files,
-            "markdown_count": count, "denied": False}
-
-
 @pytest.fixture
 def documented():
-    """The documented steps, written plainly in Python."""
-    return SimpleNamespace(fuzzy_score=fuzzy_score, scan_markdown=scan_markdown, search_markdown=search_markdown,
-                           list_folder=list_folder, browse_directories=browse_directories)
+    """The documented steps, written plainly in Python (reference/)."""
+    return SimpleNamespace(fuzzy_score=quick_open.fuzzy_score, scan_markdown=quick_open.scan_markdown,
+                           search_markdown=quick_open.search_markdown, list_folder=listing.list_folder,
+                           browse_directories=listing.browse_directories)
 
 
 @pytest.fixture(params=["as loaded", "rebound"])
 def both_paths(request, monkeypatch):
     """Runs a test twice: with the module as loaded (native fast paths), and
-    with is_markdown, fuzzy_score and _interesting rebound to the Python
-    above, which takes every call through the documented steps."""
+    with is_markdown, fuzzy_score and _interesting rebound to the reference
+    versions, which takes every call through the documented steps."""
     if request.param == "rebound":
-        monkeypatch.setattr(pagecase, "is_markdown", is_markdown)
-        monkeypatch.setattr(pagecase, "fuzzy_score", fuzzy_score)
-        monkeypatch.setattr(pagecase, "_interesting", interesting)
+        monkeypatch.setattr(pagecase, "is_markdown", documents.is_markdown)
+        monkeypatch.setattr(pagecase, "fuzzy_score", quick_open.fuzzy_score)
+        monkeypatch.setattr(pagecase, "_interesting", listing._interesting)
+
+
+@pytest.fixture
+def rebind_both(monkeypatch):
+    """Rebinds a constant on the module and on the reference alike."""
+
+    def rebind(name, value):
+        monkeypatch.setattr(pagecase, name, value)
+        monkeypatch.setattr(documents, name, value)
+
+    return rebind
 
 
 # ------------------------------------------------------------- trees

@@ -8,6 +8,7 @@ from pathlib import Path
 
 import pytest
 
+from reference.documents import contain as reference_contain
 from tidewing_quillery import pagecase
 
 TESTDATA = Path(__file__).resolve().parents[3] / "shared" / "testdata" / "traversal"
@@ -23,23 +24,6 @@ def docs(tmp_path):
     (tmp_path / "docs-old").mkdir()
     (tmp_path / "secret").write_text("outside")
     return root
-
-
-def reference_contain(root, raw):
-    """The documented steps written with pathlib, for comparison on loop-free trees."""
-    if not raw:
-        return None
-    try:
-        candidate = Path(raw).expanduser()
-        if not candidate.is_absolute():
-            candidate = root / candidate
-        target = candidate.resolve()
-        root_resolved = root.resolve()
-    except (OSError, RuntimeError):
-        return None
-    if target == root_resolved or root_resolved in target.parents:
-        return target
-    return None
 
 
 @pytest.mark.parametrize("raw", ["", None])

@@ -9,17 +9,10 @@ from pathlib import Path
 
 import pytest
 
+from reference.documents import title_of as reference_title
 from tidewing_quillery import pagecase
 
 LIMIT = 32 * 1024 * 1024
-
-
-def reference_title(text, name):
-    for line in text.splitlines()[:40]:
-        stripped = line.strip()
-        if stripped.startswith("# "):
-            return stripped[2:].strip()
-    return name
 
 
 def read(path, data):

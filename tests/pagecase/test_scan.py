@@ -37,11 +37,11 @@ def test_scan_prunes_hidden_and_skipped_folders_and_lists_links_as_the_walk_does
 
 @pytest.mark.parametrize("seed", [1, 2, 3])
 @pytest.mark.parametrize("max_files, max_depth", [(20000, 12), (7, 12), (20000, 1), (0, 12)])
-def test_scan_and_search_equal_the_documented_steps(random_tree, documented, monkeypatch, both_paths, seed, max_files,
+def test_scan_and_search_equal_the_documented_steps(random_tree, documented, rebind_both, both_paths, seed, max_files,
                                                     max_depth):
     root = random_tree(seed)
-    monkeypatch.setattr(pagecase, "MAX_SCAN_FILES", max_files)
-    monkeypatch.setattr(pagecase, "MAX_SCAN_DEPTH", max_depth)
+    rebind_both("MAX_SCAN_FILES", max_files)
+    rebind_both("MAX_SCAN_DEPTH", max_depth)
     roots = [root / "docs", root, root / "missing", root]
     assert pagecase.scan_markdown(roots) == documented.scan_markdown(roots)
     for query, limit in [("", 40), ("md", 40), ("DOC", 5), ("\u212a", None), ("σ", 3), ("é", -2), ("zzzq", 40)]:
