@@ -117,6 +117,15 @@ std::optional<Contained> contain_natively(nb::handle root, nb::handle raw) {
 }
 
 bool resolves_to_itself(nb::handle path) {
+    if (is_native_path(path)) {
+        std::string bytes = parse_path(path_bytes(path)).str();
+        Resolution again = resolve(bytes);
+        return again.error == PathError::none && again.path == bytes;
+    }
+    // What a host's own resolve() gave that is no pathlib path is taken as it is.
+    if (!PyObject_TypeCheck(path.ptr(),
+                            reinterpret_cast<PyTypeObject*>(pathlib_classes.Path.ptr())))
+        return true;
     return unless_unresolvable([&] { return tw::py::compare(path.attr("resolve")(), path, Py_EQ); })
         .value_or(false);
 }

@@ -107,8 +107,10 @@ struct Contained {
 // it is unchanged first.
 std::optional<Contained> contain_natively(nb::handle root, nb::handle raw);
 
-// Whether `path.resolve() == path`, an OSError or RuntimeError meaning no:
-// the documented steps' check that a resolved path names a real location.
+// Whether a path the documented steps resolved names a real location:
+// `path.resolve() == path` (natively, with CPython 3.10's resolve, for a
+// native path), an OSError or RuntimeError meaning no. What is not a
+// pathlib path (a host's resolve() may return anything) passes as it is.
 bool resolves_to_itself(nb::handle path);
 
 // Registration of each concern's names, in the module's binding order.
