@@ -14,7 +14,7 @@ nb::handle json_dumps_at_load; // held for the life of the process
 // `target.read_text(encoding="utf-8")`, or nothing for a damaged file where
 // the read is native.
 std::optional<nb::object> read_text(nb::handle target) {
-    if (!is_plain_path(target))
+    if (!is_native_path(target))
         return nb::object(target.attr("read_text")(nb::arg("encoding") = "utf-8"));
     return read_state_text(path_bytes(target));
 }
@@ -67,7 +67,7 @@ nb::list load_entries(nb::handle target) {
 void save_entries(nb::handle self) {
     Rendered rendered = render(self.attr("entries"));
     nb::object path = self.attr("path");
-    if (is_plain_path(path)) {
+    if (is_native_path(path)) {
         if (!rendered.bytes) {
             require_text_to_write(rendered.text);
             rendered.bytes = utf8_escaping_surrogates(rendered.text);
