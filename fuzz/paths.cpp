@@ -149,7 +149,8 @@ void check_lexical_resolution(std::string text) {
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+    tw::fuzz::keep_findings_here(argc, argv);
     empty_folder = tw::fuzz::make_scratch_folder("paths");
     ::setenv("HOME", "/home/fuzz", 1);
     return 0;

@@ -128,7 +128,8 @@ void check_resolution(const std::string& query) {
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+    tw::fuzz::keep_findings_here(argc, argv);
     workspace = tw::fuzz::make_scratch_folder("resolve");
     tree = workspace + "/t";
     return 0;

@@ -1,5 +1,6 @@
 // A private folder for the targets that touch the file system, resolved (no
-// links above it) and removed with everything in it when the run ends. In
+// links above it) and removed with everything in it when the run ends (a
+// finding, which stops the process at once, leaves it behind). In
 // memory when /dev/shm exists: the resolution target builds and removes a
 // small tree for every input.
 #pragma once
@@ -8,8 +9,10 @@
 #include <fcntl.h>
 #include <ftw.h>
 #include <string>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 #include "check.h"
 
@@ -41,6 +44,23 @@ inline const std::string& make_scratch_folder(const char* target) {
     std::free(resolved);
     std::atexit([] { remove_all(scratch_folder_path()); });
     return scratch_folder_path();
+}
+
+// A finding stops the run in the middle of an input, possibly inside the
+// scratch folder: unless the command line says where, its input goes to the
+// directory the run started in. libFuzzer reads its flags after this.
+inline void keep_findings_here(int* argc, char*** argv) {
+    for (int k = 1; k < *argc; ++k)
+        if (std::string_view((*argv)[k]).substr(0, 17) == "-artifact_prefix=") return;
+    char* here = ::getcwd(nullptr, 0);
+    TW_FUZZ_CHECK(here != nullptr);
+    static std::string flag = std::string("-artifact_prefix=") + here + "/";
+    std::free(here);
+    static std::vector<char*> arguments(*argv, *argv + *argc);
+    arguments.push_back(flag.data());
+    arguments.push_back(nullptr);
+    *argc += 1;
+    *argv = arguments.data();
 }
 
 // The current directory changed for one input and restored afterwards, so
