@@ -6,7 +6,9 @@
 
 #include <cstdlib>
 #include <string>
+#include <string_view>
 #include <unistd.h>
+#include <vector>
 
 #include "check.h"
 #include "pagecase/core/paths.h"
