@@ -68,7 +68,10 @@ class ModuleNamespace {
 
     // Whether `name` still holds the value remembered at load.
     bool unchanged(const Name& name) const {
-        return name.original_ && PyDict_GetItemWithError(dict_, name.key()) == name.original_;
+        if (!name.original_) return false;
+        PyObject* value = PyDict_GetItemWithError(dict_, name.key());
+        if (!value && PyErr_Occurred()) throw nb::python_error();
+        return value == name.original_;
     }
 
     // The value remembered at load (borrowed; valid for the process).

@@ -5,6 +5,7 @@
 #include "common/classes.h"
 #include "pagecase/core/paths.h"
 #include "pagecase/module_state.h"
+#include "pagecase/native_paths.h"
 
 namespace tw::pagecase {
 namespace {
@@ -22,11 +23,18 @@ nb::object lower_ascii_or_python(nb::handle text) {
     return lowered;
 }
 
-std::optional<ContainedPath> contain_native(std::string_view root, std::string_view raw) {
+// `contain` on file-system bytes: the resolved target, and whether `raw` was
+// joined to the root (the answer then takes the root's class).
+struct NativeTarget {
+    std::string path;
+    bool joined;
+};
+
+std::optional<NativeTarget> contain_bytes(std::string_view root, std::string_view raw) {
     PurePath candidate = parse_path(raw);
     if (expand_user(candidate) != PathError::none) return std::nullopt;
-    bool relative = !candidate.is_absolute();
-    if (relative) candidate = join_relative(parse_path(root), candidate);
+    bool joined = !candidate.is_absolute();
+    if (joined) candidate = join_relative(parse_path(root), candidate);
     Resolution target = resolve(candidate.str());
     if (target.error != PathError::none) return std::nullopt;
     Resolution root_resolved = resolve(root);
@@ -34,16 +42,14 @@ std::optional<ContainedPath> contain_native(std::string_view root, std::string_v
     if (!is_within(target.path, root_resolved.path)) return std::nullopt;
     // Only a real location is an answer: a resolution that gave up at a loop
     // of links may have dropped a `..` lexically and kept a link in the path.
-    if (!target.complete) {
-        Resolution again = resolve(target.path);
-        if (again.error != PathError::none || again.path != target.path) return std::nullopt;
-    }
-    return ContainedPath{std::move(target.path), relative};
+    if (!is_fixed_point(target)) return std::nullopt;
+    return NativeTarget{std::move(target.path), joined};
 }
 
 // The documented steps through the current module objects, for a host that
-// rebound `Path` or passes objects we cannot take natively.
+// rebound `Path`, patched pathlib, or passes objects we cannot take natively.
 nb::object contain_through_python(nb::handle root, nb::handle raw) {
+    if (!truthy(raw) || !names_a_file(raw)) return nb::none();
     auto resolved = unless_unresolvable([&] {
         nb::object candidate = ns[names::Path](raw).attr("expanduser")();
         if (!truthy(candidate.attr("is_absolute")()))
@@ -53,43 +59,30 @@ nb::object contain_through_python(nb::handle root, nb::handle raw) {
     });
     if (!resolved) return nb::none();
     const auto& [target, root_resolved] = *resolved;
-    if (!target.equal(root_resolved) && !tw::py::contains(target.attr("parents"), root_resolved))
+    if (!tw::py::compare(target, root_resolved, Py_EQ) &&
+        !tw::py::contains(target.attr("parents"), root_resolved))
         return nb::none();
-    // Only a real location is an answer: see contain_native.
-    std::optional<bool> settled =
-        unless_unresolvable([&] { return target.attr("resolve")().equal(target); });
-    return settled.value_or(false) ? target : nb::none();
+    // Only a real location is an answer: see contain_bytes.
+    return resolves_to_itself(target) ? target : nb::none();
 }
 
 nb::object contain(nb::handle root, nb::handle raw) {
-    if (!truthy(raw)) return nb::none();
-    std::optional<nb::object> text = path_text(raw);
-    if (!text) return contain_through_python(root, raw);
-    std::optional<std::string> raw_bytes = outside_path_bytes(*text);
-    if (!raw_bytes) return nb::none();
-    if (!ns.unchanged(names::Path) || !is_path_object(root))
-        return contain_through_python(root, raw);
-
-    std::optional<ContainedPath> target = contain_native(path_bytes(root), *raw_bytes);
-    if (!target) return nb::none();
-    nb::handle cls = target->relative ? nb::handle(root.type()) : pathlib_classes.PosixPath;
-    return new_path(cls, target->path);
+    if (std::optional<Contained> native = contain_natively(root, raw)) return native->object();
+    return contain_through_python(root, raw);
 }
 
 nb::object is_markdown(nb::handle path) {
-    nb::object name;
-    if (PyObject_IsInstance(path.ptr(), pathlib_classes.PurePath.ptr()) == 1) {
-        nb::object text = steal_checked(PyOS_FSPath(path.ptr()));
-        Py_ssize_t length = PyUnicode_GET_LENGTH(text.ptr());
-        Py_ssize_t slash = PyUnicode_FindChar(text.ptr(), '/', 0, length, -1);
-        if (slash == -2) throw nb::python_error();
-        name = steal_checked(PyUnicode_Substring(text.ptr(), slash + 1, length));
-    } else {
-        // Anything but a path object: the documented attribute access, with
-        // its AttributeError when there is no `suffix`.
+    if (!is_native_pure_path(path)) {
+        // The documented attribute access, with its AttributeError when there
+        // is no `suffix`, and the suffix's own `lower`.
         nb::object suffix = path.attr("suffix").attr("lower")();
         return nb::bool_(tw::py::contains(ns[names::MARKDOWN_SUFFIXES], suffix));
     }
+    nb::object text = steal_checked(PyOS_FSPath(path.ptr()));
+    Py_ssize_t length = PyUnicode_GET_LENGTH(text.ptr());
+    Py_ssize_t slash = PyUnicode_FindChar(text.ptr(), '/', 0, length, -1);
+    if (slash == -2) throw nb::python_error();
+    nb::object name = steal_checked(PyUnicode_Substring(text.ptr(), slash + 1, length));
     return nb::bool_(lowered_suffix_in(name, ns[names::MARKDOWN_SUFFIXES]));
 }
 
@@ -105,8 +98,36 @@ bool lowered_suffix_in(nb::handle name, nb::handle suffixes) {
     return tw::py::contains(suffixes, lower_ascii_or_python(suffix));
 }
 
-std::optional<ContainedPath> contain_bytes(std::string_view root, std::string_view raw) {
-    return contain_native(root, raw);
+nb::object Contained::object() const {
+    return path ? new_path(cls, *path) : nb::none();
+}
+
+std::optional<Contained> contain_natively(nb::handle root, nb::handle raw) {
+    if (!path_class_native() || !is_native_path(root) || is_patched_path(raw)) return std::nullopt;
+    Contained refused{std::nullopt, nb::handle()};
+    if (!truthy(raw)) return refused;
+    std::optional<nb::object> text = unless_unresolvable([&] { return path_argument_text(raw); });
+    if (!text) return refused;
+    std::optional<std::string> raw_bytes = outside_path_bytes(*text);
+    if (!raw_bytes) return refused;
+    std::optional<NativeTarget> target = contain_bytes(path_bytes(root), *raw_bytes);
+    if (!target) return refused;
+    nb::handle cls = target->joined ? nb::handle(root.type()) : pathlib_classes.PosixPath;
+    return Contained{std::move(target->path), cls};
+}
+
+bool resolves_to_itself(nb::handle path) {
+    if (is_native_path(path)) {
+        std::string bytes = parse_path(path_bytes(path)).str();
+        Resolution again = resolve(bytes);
+        return again.error == PathError::none && again.path == bytes;
+    }
+    // What a host's own resolve() gave that is no pathlib path is taken as it is.
+    if (!PyObject_TypeCheck(path.ptr(),
+                            reinterpret_cast<PyTypeObject*>(pathlib_classes.Path.ptr())))
+        return true;
+    return unless_unresolvable([&] { return tw::py::compare(path.attr("resolve")(), path, Py_EQ); })
+        .value_or(false);
 }
 
 void bind_paths(nb::module_& m) {

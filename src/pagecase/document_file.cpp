@@ -2,7 +2,6 @@
 #include "pagecase/document_file.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -10,60 +9,46 @@
 #include <unistd.h>
 
 #include "common/ascii.h"
+#include "common/gil.h"
+#include "pagecase/core/read_file.h"
 
 namespace tw::pagecase {
 namespace {
 
-class FileDescriptor {
-  public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    ~FileDescriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    int get() const { return fd_; }
+using tw::py::steal_checked;
+using tw::py::truthy;
+using tw::py::without_gil;
 
-  private:
-    int fd_;
+constexpr Py_UCS4 kByteOrderMark = 0xFEFF;
+
+// The first read of a document: as many bytes as its stat announced, then one
+// probe for more.
+struct FirstRead {
+    Filled filled;
+    bool grew = false; // the file holds more than announced; `probe` is the next byte
+    char probe = 0;
+    bool ascii = false;
 };
 
-// Reads up to `size` bytes; returns the count, or -1 with errno set.
-ssize_t read_up_to(int fd, char* buffer, size_t size) {
-    size_t done = 0;
-    while (done < size) {
-        ssize_t n = ::read(fd, buffer + done, size - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return -1;
-        }
-        if (n == 0) break;
-        done += static_cast<size_t>(n);
+FirstRead read_announced(int fd, char* buffer, std::size_t size) {
+    FirstRead first{fill(fd, buffer, size)};
+    if (!first.filled.error && first.filled.size == size) {
+        Filled extra = fill(fd, &first.probe, 1);
+        first.filled.error = extra.error;
+        first.grew = extra.size == 1;
     }
-    return static_cast<ssize_t>(done);
+    if (!first.filled.error && !first.grew)
+        first.ascii = tw::ascii::is_ascii(std::string_view(buffer, first.filled.size));
+    return first;
 }
 
-// Reads the rest of a file that grew after its stat, after `prefix`, into a
-// buffer that stops growing past `cap` + 1 bytes.
-std::optional<nb::object> read_grown_file(int fd, std::string prefix, int64_t cap) {
-    bool too_large = false, failed = false;
-    Py_BEGIN_ALLOW_THREADS const size_t chunk = 1 << 20;
-    while (static_cast<int64_t>(prefix.size()) <= cap) {
-        size_t room = static_cast<size_t>(
-            std::min<int64_t>(cap + 1 - static_cast<int64_t>(prefix.size()), chunk));
-        size_t old = prefix.size();
-        prefix.resize(old + room);
-        ssize_t n = read_up_to(fd, prefix.data() + old, room);
-        if (n < 0) {
-            failed = true;
-            break;
-        }
-        prefix.resize(old + static_cast<size_t>(n));
-        if (static_cast<size_t>(n) < room) break;
-    }
-    too_large = static_cast<int64_t>(prefix.size()) > cap;
-    Py_END_ALLOW_THREADS if (failed || too_large) return std::nullopt;
-    return decode_document(prefix);
+// The rest of a file after `content`, decoded; nothing when the read fails or
+// more than `cap` bytes turn up.
+std::optional<nb::object> read_rest_of_file(int fd, std::string content, std::size_t cap) {
+    int error = 0;
+    ReadStatus status = without_gil([&] { return read_rest(fd, content, cap, error); });
+    if (status != ReadStatus::complete) return std::nullopt;
+    return decode_document(content);
 }
 
 } // namespace
@@ -77,13 +62,36 @@ nb::object decode_document(std::string_view bytes) {
         PyErr_Clear();
         text = PyUnicode_DecodeUTF8(bytes.data(), size, "replace");
     }
-    return tw::py::steal_checked(text);
+    return steal_checked(text);
+}
+
+nb::object decode_read_bytes(nb::handle raw) {
+    if (PyBytes_CheckExact(raw.ptr()))
+        return decode_document(std::string_view(PyBytes_AS_STRING(raw.ptr()),
+                                                static_cast<size_t>(PyBytes_GET_SIZE(raw.ptr()))));
+    nb::object text;
+    try {
+        text = raw.attr("decode")("utf-8");
+    } catch (nb::python_error& error) {
+        if (!error.matches(PyExc_UnicodeDecodeError)) throw;
+    }
+    if (!text.is_valid()) text = raw.attr("decode")("utf-8", nb::arg("errors") = "replace");
+    if (PyUnicode_CheckExact(text.ptr())) {
+        Py_ssize_t length = PyUnicode_GET_LENGTH(text.ptr());
+        if (length > 0 && PyUnicode_READ_CHAR(text.ptr(), 0) == kByteOrderMark)
+            return steal_checked(PyUnicode_Substring(text.ptr(), 1, length));
+        return text;
+    }
+    if (truthy(text.attr("startswith")("\xEF\xBB\xBF"))) // U+FEFF, as UTF-8 for nanobind
+        return text[nb::slice(nb::int_(1), nb::none(), nb::none())];
+    return text;
 }
 
 int64_t byte_cap(nb::handle limit) {
     if (PyLong_Check(limit.ptr())) {
         int overflow = 0;
         long long value = PyLong_AsLongLongAndOverflow(limit.ptr(), &overflow);
+        if (value == -1 && PyErr_Occurred()) throw nb::python_error();
         if (overflow) return overflow > 0 ? INT64_MAX - 1 : -1;
         return std::max<long long>(value, -1);
     }
@@ -97,42 +105,37 @@ int64_t byte_cap(nb::handle limit) {
 
 std::optional<nb::object> read_document_text(const std::string& path, int64_t expected,
                                              int64_t cap) {
-    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (file.get() < 0) return std::nullopt;
-    size_t size = static_cast<size_t>(std::clamp<int64_t>(expected, 0, std::max<int64_t>(cap, 0)));
+    int error = 0;
+    FileDescriptor file = without_gil([&] { return open_file(path, O_RDONLY, error); });
+    if (!file) return std::nullopt;
+    const auto limit = static_cast<std::size_t>(std::max<int64_t>(cap, 0));
+    const auto size = std::min(static_cast<std::size_t>(std::max<int64_t>(expected, 0)), limit);
 
     // Most documents are ASCII: read straight into a new str and keep it when
     // every byte is below 0x80, so the text costs one copy of the file. The
-    // object is not visible to anyone else until it is returned.
-    nb::object text = tw::py::steal_checked(PyUnicode_New(static_cast<Py_ssize_t>(size), 127));
+    // str is ours alone until it is returned, so its buffer may be filled
+    // without the GIL.
+    nb::object text = steal_checked(PyUnicode_New(static_cast<Py_ssize_t>(size), 127));
     char* data = reinterpret_cast<char*>(PyUnicode_1BYTE_DATA(text.ptr()));
-    ssize_t got = 0;
-    bool grew = false, ascii = false;
-    char probe = 0;
-    Py_BEGIN_ALLOW_THREADS got = read_up_to(file.get(), data, size);
-    if (got == static_cast<ssize_t>(size)) {
-        ssize_t extra = read_up_to(file.get(), &probe, 1);
-        if (extra < 0) got = -1;
-        grew = extra == 1;
-    }
-    if (got >= 0 && !grew)
-        ascii = tw::ascii::is_ascii(std::string_view(data, static_cast<size_t>(got)));
-    Py_END_ALLOW_THREADS if (got < 0) return std::nullopt;
-    if (grew) {
-        // A regular file is read again from its start, holding nothing else
-        // meanwhile; a pipe cannot seek, and carries over what was read (its
-        // stat size, normally nothing).
-        std::string prefix;
+    FirstRead first = without_gil([&] { return read_announced(file.get(), data, size); });
+    if (first.filled.error) return std::nullopt;
+    std::string_view got(data, first.filled.size);
+    if (first.grew) {
+        // Longer than its stat said. A regular file is read again from its
+        // start, holding nothing else meanwhile; a pipe cannot seek, and
+        // carries over what was read (its stat size, normally nothing).
+        std::string content;
         if (::lseek(file.get(), 0, SEEK_SET) != 0) {
-            prefix.assign(data, static_cast<size_t>(got));
-            prefix.push_back(probe);
+            content.assign(got);
+            content.push_back(first.probe);
         }
         text.reset();
-        return read_grown_file(file.get(), std::move(prefix), cap);
+        return read_rest_of_file(file.get(), std::move(content), limit);
     }
-    if (!ascii) return decode_document(std::string_view(data, static_cast<size_t>(got)));
-    if (static_cast<size_t>(got) < size) // the file shrank after its stat
-        return tw::py::steal_checked(PyUnicode_DecodeASCII(data, got, nullptr));
+    if (!first.ascii) return decode_document(got);
+    if (got.size() < size) // the file shrank after its stat
+        return steal_checked(
+            PyUnicode_DecodeASCII(got.data(), static_cast<Py_ssize_t>(got.size()), nullptr));
     return text;
 }
 

@@ -16,13 +16,21 @@ namespace nb = nanobind;
 // when strict decoding fails, one leading byte-order mark dropped.
 nb::object decode_document(std::string_view bytes);
 
+// The same steps for whatever a host's read_bytes() returned:
+// `raw.decode("utf-8")`, on UnicodeDecodeError `raw.decode("utf-8",
+// errors="replace")`, then one leading U+FEFF dropped; the errors of those
+// calls (AttributeError for an object without `decode`) propagate.
+nb::object decode_read_bytes(nb::handle raw);
+
 // The largest byte count a document may have under the module's size limit
 // (any number object; a non-number limit imposes no cap of its own).
 int64_t byte_cap(nb::handle limit);
 
 // Reads the whole file at `path` (expected to hold `expected` bytes, as its
 // stat said) and decodes it. Nothing when opening or reading fails, or when
-// more than `cap` bytes turn up; never holds more than `cap` + 1 bytes.
+// more than `cap` bytes turn up; never holds more than `cap` + 1 bytes. The
+// file is opened and read without the GIL (opening a FIFO waits for its
+// writer); memory running out raises MemoryError.
 std::optional<nb::object> read_document_text(const std::string& path, int64_t expected,
                                              int64_t cap);
 

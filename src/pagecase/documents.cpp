@@ -3,9 +3,11 @@
 #include <sys/stat.h>
 
 #include "common/classes.h"
+#include "common/gil.h"
 #include "pagecase/core/paths.h"
 #include "pagecase/document_file.h"
 #include "pagecase/module_state.h"
+#include "pagecase/native_paths.h"
 
 namespace tw::pagecase {
 namespace {
@@ -134,9 +136,9 @@ nb::object make_document_class() {
 
 // ------------------------------------------------------------- resolution
 
-bool stat_is_file(const std::string& path) {
-    struct stat st;
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+// `path.is_file()` of a path the native steps resolved; any failure means no.
+bool is_regular_file(const std::string& path) {
+    return file_status(path).type == FileType::regular;
 }
 
 // `path.is_file()`, with every OSError meaning "no".
@@ -152,45 +154,47 @@ bool is_markdown_call(nb::handle path, std::string_view bytes) {
     return truthy(ns[names::is_markdown](path));
 }
 
+nb::object resolve_document_natively(nb::handle raw) {
+    std::optional<nb::object> text = unless_unresolvable([&] { return path_argument_text(raw); });
+    std::optional<std::string> bytes = text ? outside_path_bytes(*text) : std::nullopt;
+    if (!bytes) return nb::none();
+    PurePath path = parse_path(*bytes);
+    if (expand_user(path) != PathError::none) return nb::none();
+    Resolution resolved = resolve(path.str());
+    // Only a real location is an answer, as in `contain`: a resolution that
+    // gave up at a loop of links may have kept a link in the path.
+    if (resolved.error != PathError::none || !is_fixed_point(resolved) ||
+        !is_regular_file(resolved.path))
+        return nb::none();
+    nb::object result = new_path(pathlib_classes.PosixPath, resolved.path);
+    return is_markdown_call(result, resolved.path) ? result : nb::none();
+}
+
 nb::object resolve_document(nb::handle raw) {
     if (!truthy(raw)) return nb::none();
-    std::optional<nb::object> text = path_text(raw);
-    std::optional<std::string> bytes = text ? outside_path_bytes(*text) : std::nullopt;
-    if (text && !bytes) return nb::none();
-    if (bytes && ns.unchanged(names::Path)) {
-        PurePath path = parse_path(*bytes);
-        if (expand_user(path) != PathError::none) return nb::none();
-        Resolution resolved = resolve(path.str());
-        if (resolved.error != PathError::none || !stat_is_file(resolved.path)) return nb::none();
-        nb::object result = new_path(pathlib_classes.PosixPath, resolved.path);
-        return is_markdown_call(result, resolved.path) ? result : nb::none();
-    }
+    if (path_class_native() && !is_patched_path(raw)) return resolve_document_natively(raw);
+    if (!names_a_file(raw)) return nb::none();
     std::optional<nb::object> path = unless_unresolvable(
         [&] { return nb::object(ns[names::Path](raw).attr("expanduser")().attr("resolve")()); });
-    if (!path || !is_file_through_python(*path) || !truthy(ns[names::is_markdown](*path)))
+    if (!path || !resolves_to_itself(*path) || !is_file_through_python(*path) ||
+        !truthy(ns[names::is_markdown](*path)))
         return nb::none();
     return *path;
 }
 
 nb::object resolve_asset(nb::handle document, nb::handle raw) {
-    bool native = ns.unchanged(names::contain) && ns.unchanged(names::Path) &&
-                  is_path_object(document) && PyUnicode_Check(raw.ptr());
+    nb::object folder = document.attr("parent");
+    std::optional<Contained> native;
+    if (ns.unchanged(names::contain)) native = contain_natively(folder, raw);
     if (native) {
-        if (!truthy(raw)) return nb::none();
-        std::optional<std::string> raw_bytes = outside_path_bytes(raw);
-        if (!raw_bytes) return nb::none();
-        std::string root = parent_of(path_bytes(document));
-        std::optional<ContainedPath> target = contain_bytes(root, *raw_bytes);
-        if (!target || !stat_is_file(target->path)) return nb::none();
-        if (!lowered_suffix_in(tw::py::fs_decode(final_component(target->path)),
+        // The answer is of a native path class: its file test and suffix natively.
+        if (!native->path || !is_regular_file(*native->path) ||
+            !lowered_suffix_in(tw::py::fs_decode(final_component(*native->path)),
                                ns[names::ASSET_SUFFIXES]))
             return nb::none();
-        // Built as `contain` builds it: on the document's class when the
-        // reference was joined to its folder.
-        nb::handle cls = target->relative ? nb::handle(document.type()) : pathlib_classes.PosixPath;
-        return new_path(cls, target->path);
+        return native->object();
     }
-    nb::object target = ns[names::contain](document.attr("parent"), raw);
+    nb::object target = ns[names::contain](folder, raw);
     if (target.is_none() || !is_file_through_python(target)) return nb::none();
     nb::object suffix = target.attr("suffix").attr("lower")();
     return tw::py::contains(ns[names::ASSET_SUFFIXES], suffix) ? target : nb::none();
@@ -213,36 +217,41 @@ nb::object make_document(nb::handle path, nb::handle text, const struct stat& st
     return ns[names::Document](**fields);
 }
 
+// `size > limit`, with the interpreter's comparison.
 bool exceeds(nb::handle size, nb::handle limit) {
     return tw::py::compare(size, limit, Py_GT);
 }
 
+// stat() of file-system bytes without the GIL; false when it fails.
+bool stat_path(const std::string& path, struct stat& st) {
+    return tw::py::without_gil([&] { return ::stat(path.c_str(), &st) == 0; });
+}
+
+// The documented steps through the object's own stat() and read_bytes().
+nb::object read_document_through(nb::handle path, nb::handle limit) {
+    nb::object st, raw;
+    try {
+        st = path.attr("stat")();
+        if (exceeds(st.attr("st_size"), limit)) return nb::none();
+        raw = path.attr("read_bytes")();
+    } catch (nb::python_error& error) {
+        if (error.matches(PyExc_OSError)) return nb::none();
+        throw;
+    }
+    nb::kwargs fields;
+    fields["path"] = path;
+    fields["text"] = decode_read_bytes(raw);
+    fields["mtime"] = st.attr("st_mtime");
+    fields["size"] = st.attr("st_size");
+    return ns[names::Document](**fields);
+}
+
 nb::object read_document(nb::handle path) {
     nb::object limit = ns[names::MAX_DOCUMENT_BYTES];
-    if (!is_path_object(path)) {
-        // Not a pathlib path: its own stat() and read_bytes(), as documented.
-        nb::object st, raw;
-        try {
-            st = path.attr("stat")();
-            if (exceeds(st.attr("st_size"), limit)) return nb::none();
-            raw = path.attr("read_bytes")();
-        } catch (nb::python_error& error) {
-            if (error.matches(PyExc_OSError)) return nb::none();
-            throw;
-        }
-        if (exceeds(nb::int_(tw::py::length_of(raw)), limit)) return nb::none();
-        nb::kwargs fields;
-        fields["path"] = path;
-        fields["text"] = decode_document(std::string_view(
-            PyBytes_AsString(raw.ptr()), static_cast<size_t>(PyBytes_Size(raw.ptr()))));
-        fields["mtime"] = st.attr("st_mtime");
-        fields["size"] = st.attr("st_size");
-        return ns[names::Document](**fields);
-    }
-
+    if (!is_native_path(path)) return read_document_through(path, limit);
     std::string bytes = path_bytes(path);
     struct stat st;
-    if (::stat(bytes.c_str(), &st) != 0) return nb::none();
+    if (!stat_path(bytes, st)) return nb::none();
     if (exceeds(nb::int_(static_cast<long long>(st.st_size)), limit)) return nb::none();
     std::optional<nb::object> text = read_document_text(bytes, st.st_size, byte_cap(limit));
     if (!text) return nb::none();
@@ -250,7 +259,7 @@ nb::object read_document(nb::handle path) {
 }
 
 nb::object stat_signature(nb::handle path) {
-    if (!is_path_object(path)) {
+    if (!is_native_path(path)) {
         std::optional<nb::object> st =
             tw::py::unless_raised([&] { return nb::object(path.attr("stat")()); }, PyExc_OSError);
         if (!st) return nb::none();
@@ -258,7 +267,7 @@ nb::object stat_signature(nb::handle path) {
     }
     std::string bytes = path_bytes(path);
     struct stat st;
-    if (::stat(bytes.c_str(), &st) != 0) return nb::none();
+    if (!stat_path(bytes, st)) return nb::none();
     return nb::make_tuple(mtime_of(st), nb::int_(static_cast<long long>(st.st_size)));
 }
 

@@ -80,6 +80,7 @@ std::optional<long long> int_constant(nb::handle value) {
     if (!PyLong_CheckExact(value.ptr()) && !PyBool_Check(value.ptr())) return std::nullopt;
     int overflow = 0;
     long long number = PyLong_AsLongLongAndOverflow(value.ptr(), &overflow);
+    if (number == -1 && PyErr_Occurred()) throw nb::python_error();
     if (overflow) return overflow > 0 ? LLONG_MAX : LLONG_MIN;
     return number;
 }

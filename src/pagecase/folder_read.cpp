@@ -2,10 +2,13 @@
 #include "pagecase/folder_read.h"
 
 #include <algorithm>
+#include <new>
 
 #include "common/classes.h"
+#include "common/gil.h"
 #include "pagecase/core/paths.h"
 #include "pagecase/entry_dicts.h"
+#include "pagecase/native_paths.h"
 
 namespace tw::pagecase {
 namespace {
@@ -44,16 +47,16 @@ Folder Folder::from_object(nb::object path) {
 }
 
 bool Folder::is_dir() {
-    if (bytes_) return is_directory(*bytes_);
-    try {
-        if (!truthy(object_.attr("is_dir")())) return false;
-    } catch (nb::python_error& error) {
-        if (error.matches(PyExc_OSError)) return false; // a name too long, for one
-        throw;
+    if (!bytes_ && is_native_path(object_)) {
+        // pathlib's is_dir() answers no for text no file can have (NUL, unencodable).
+        auto bytes = tw::py::unless_raised([&] { return path_bytes(object_); }, PyExc_ValueError);
+        if (!bytes) return false;
+        bytes_ = std::move(*bytes);
     }
-    // An existing folder has no NUL and encodes: its bytes can be read natively.
-    if (is_path_object(object_)) bytes_ = path_bytes(object_);
-    return true;
+    if (bytes_) return file_status(*bytes_).type == FileType::directory;
+    return tw::py::unless_raised([&] { return truthy(object_.attr("is_dir")()); },
+                                 PyExc_OSError) // a name too long, for one
+        .value_or(false);
 }
 
 nb::object Folder::object() {
@@ -81,14 +84,13 @@ nb::object Folder::parent_or_none() {
 
 std::optional<NameRules> native_folder_rules() {
     if (!scandir_unchanged() || !ns.unchanged(names::_interesting) ||
-        !ns.unchanged(names::is_markdown) || !ns.unchanged(names::Path))
+        !ns.unchanged(names::is_markdown) || !path_class_native())
         return std::nullopt;
     return name_rules(ns[names::SKIP_DIRS], ns[names::MARKDOWN_SUFFIXES]);
 }
 
 int read_folder(const std::string& path, DirectoryEntries& out) {
-    nb::gil_scoped_release unlocked;
-    return read_directory(path, out);
+    return tw::py::without_gil([&] { return read_directory(path, out); });
 }
 
 bool markdown_name(const NameRules& rules, std::string_view name) {
@@ -138,8 +140,13 @@ void for_each_scandir_entry(nb::handle target, const std::function<void(nb::hand
     nb::object exit = context_method(manager, "__exit__");
     nb::object entries = enter(manager);
     try {
-        for (nb::handle entry : entries)
-            body(entry);
+        try {
+            for (nb::handle entry : entries)
+                body(entry);
+        } catch (const std::bad_alloc&) {
+            PyErr_NoMemory(); // __exit__ sees it as the MemoryError it is
+            throw nb::python_error();
+        }
     } catch (nb::python_error& error) {
         if (!truthy(exit(manager, error.type(), error.value(), or_none(error.traceback())))) throw;
         return;

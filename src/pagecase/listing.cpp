@@ -4,26 +4,29 @@
 #include "common/classes.h"
 #include "pagecase/core/paths.h"
 #include "pagecase/folder_read.h"
+#include "pagecase/native_paths.h"
 
 namespace tw::pagecase {
 namespace {
 
 using Lists = std::pair<nb::list, nb::list>; // folders, files
 
+// `not entry.name.startswith(".") and entry.name not in SKIP_DIRS`, reading
+// `entry.name` for each test as that expression does.
 nb::object interesting(nb::handle entry) {
     nb::object name = entry.attr("name");
     bool hidden = PyUnicode_CheckExact(name.ptr()) ? PyUnicode_GET_LENGTH(name.ptr()) > 0 &&
                                                          PyUnicode_READ_CHAR(name.ptr(), 0) == '.'
                                                    : truthy(name.attr("startswith")("."));
     if (hidden) return nb::bool_(false);
-    return nb::bool_(!tw::py::contains(ns[names::SKIP_DIRS], name));
+    return nb::bool_(!tw::py::contains(ns[names::SKIP_DIRS], entry.attr("name")));
 }
 
 // The folder to list: `contain(root, subpath)`, or the resolved root for an
 // empty subpath; nothing when containment refuses it.
 std::optional<Folder> choose_target(nb::handle root, nb::handle subpath) {
     if (!truthy(subpath)) {
-        if (is_path_object(root)) {
+        if (is_native_path(root)) {
             Resolution resolved = resolve(path_bytes(root));
             if (resolved.error == PathError::none)
                 return Folder::from_bytes(std::move(resolved.path), root.type());
@@ -36,15 +39,11 @@ std::optional<Folder> choose_target(nb::handle root, nb::handle subpath) {
         }
         return Folder::from_object(root.attr("resolve")()); // raises what pathlib raises
     }
-    if (ns.unchanged(names::contain) && ns.unchanged(names::Path) && is_path_object(root)) {
-        if (std::optional<nb::object> text = path_text(subpath)) {
-            std::optional<std::string> raw = outside_path_bytes(*text);
-            if (!raw) return std::nullopt; // NUL or unencodable: refused like any outside path
-            std::optional<ContainedPath> target = contain_bytes(path_bytes(root), *raw);
-            if (!target) return std::nullopt;
-            nb::handle cls = target->relative ? nb::handle(root.type()) : pathlib_classes.PosixPath;
-            return Folder::from_bytes(std::move(target->path), cls);
-        }
+    std::optional<Contained> native;
+    if (ns.unchanged(names::contain)) native = contain_natively(root, subpath);
+    if (native) {
+        if (!native->path) return std::nullopt;
+        return Folder::from_bytes(std::move(*native->path), native->cls);
     }
     nb::object target = ns[names::contain](root, subpath);
     if (target.is_none()) return std::nullopt;

@@ -5,13 +5,12 @@
 //
 // Methods call one another through the instance (`self.save()`,
 // `self.contains(...)`), so a host subclass that overrides one is honoured.
-#include <cerrno>
-#include <sys/stat.h>
-
 #include "common/classes.h"
+#include "common/gil.h"
 #include "pagecase/core/paths.h"
 #include "pagecase/list_file.h"
 #include "pagecase/module_state.h"
+#include "pagecase/native_paths.h"
 
 namespace tw::pagecase {
 namespace {
@@ -53,21 +52,12 @@ nb::object list_file_path(nb::handle filename) {
 
 // ---------------------------------------------------------------- pruning
 
-enum class Kind { file, directory };
-
-// `Path(text).is_file()` / `is_dir()` of CPython 3.10 on a str: "not there"
-// errors and names no file can have answer false; other stat errors raise.
-bool has_kind(nb::handle text, Kind kind) {
-    std::optional<std::string> bytes = tw::py::fs_encode(text);
+// `Path(raw).is_file()` / `is_dir()` of CPython 3.10: "not there" errors and
+// names no file can have answer false; other stat errors raise.
+bool has_kind(nb::handle raw, FileType kind) {
+    std::optional<std::string> bytes = tw::py::fs_encode(path_argument_text(raw));
     if (!bytes || tw::py::has_nul(*bytes)) return false;
-    std::string path = parse_path(*bytes).str();
-    struct stat st;
-    int error = 0;
-    Py_BEGIN_ALLOW_THREADS if (::stat(path.c_str(), &st) != 0) error = errno;
-    Py_END_ALLOW_THREADS if (!error) return kind == Kind::file ? S_ISREG(st.st_mode)
-                                                               : S_ISDIR(st.st_mode);
-    if (is_absence_error(error)) return false;
-    tw::py::raise_os_error(error, ns[names::Path](text));
+    return file_test(parse_path(*bytes).str(), kind);
 }
 
 // Keeps the entries whose "path" passes `keep`; when that drops any, they
@@ -76,8 +66,8 @@ template <typename Keep> nb::object prune_entries(nb::handle self, Keep keep) {
     nb::object entries = self.attr("entries");
     nb::list alive;
     for (nb::handle entry : entries) {
-        nb::object text = steal_checked(PyObject_GetItem(entry.ptr(), nb::str("path").ptr()));
-        if (keep(text)) alive.append(entry);
+        nb::object path = steal_checked(PyObject_GetItem(entry.ptr(), nb::str("path").ptr()));
+        if (keep(path)) alive.append(entry);
     }
     if (nb::len(alive) != nb::len(entries)) {
         self.attr("entries") = alive;
@@ -111,22 +101,21 @@ void remove(nb::handle self, nb::handle target) {
 }
 
 nb::object prune(nb::handle self, nb::handle check) {
-    std::optional<Kind> native;
-    if (ns.unchanged(names::Path)) {
+    std::optional<FileType> native;
+    if (path_class_native()) {
         if (check.is(path_is_file))
-            native = Kind::file;
+            native = FileType::regular;
         else if (check.is(path_is_dir))
-            native = Kind::directory;
+            native = FileType::directory;
     }
-    return prune_entries(self, [&](nb::handle text) {
-        if (native && PyUnicode_Check(text.ptr())) return has_kind(text, *native);
-        return truthy(check(ns[names::Path](text)));
+    return prune_entries(self, [&](nb::handle path) {
+        if (native && !is_patched_path(path)) return has_kind(path, *native);
+        return truthy(check(ns[names::Path](path)));
     });
 }
 
 void save(nb::handle self) {
-    std::string content = render_file(self.attr("entries"));
-    write_file(self.attr("path"), content);
+    save_entries(self);
 }
 
 // ---------------------------------------------------------------- RecentFiles
@@ -150,10 +139,10 @@ void recent_add(nb::handle self, nb::handle document) {
 }
 
 nb::object recent_prune(nb::handle self) {
-    bool native = ns.unchanged(names::Path);
-    return prune_entries(self, [&](nb::handle text) {
-        if (native && PyUnicode_Check(text.ptr())) return has_kind(text, Kind::file);
-        return truthy(ns[names::Path](text).attr("is_file")());
+    bool native = path_class_native();
+    return prune_entries(self, [&](nb::handle path) {
+        if (native && !is_patched_path(path)) return has_kind(path, FileType::regular);
+        return truthy(ns[names::Path](path).attr("is_file")());
     });
 }
 
@@ -200,12 +189,9 @@ nb::object roots(nb::handle self) {
 
 // `contain(root, raw) is not None`
 bool root_accepts(nb::handle root, nb::handle raw) {
-    if (ns.unchanged(names::contain) && ns.unchanged(names::Path) && is_path_object(root) &&
-        PyUnicode_Check(raw.ptr())) {
-        if (!truthy(raw)) return false;
-        std::optional<std::string> raw_bytes = outside_path_bytes(raw);
-        return raw_bytes && contain_bytes(path_bytes(root), *raw_bytes);
-    }
+    if (ns.unchanged(names::contain))
+        if (std::optional<Contained> native = contain_natively(root, raw))
+            return native->path.has_value();
     return !ns[names::contain](root, raw).is_none();
 }
 

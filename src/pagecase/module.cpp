@@ -5,6 +5,7 @@
 // and remembers what it bound, so native fast paths can tell when a host has
 // rebound one of them.
 #include "pagecase/module_state.h"
+#include "pagecase/native_paths.h"
 
 namespace tw::pagecase {
 namespace {
@@ -27,8 +28,10 @@ void bind_standard_modules(nb::module_& m) {
     m.attr("Path") = pathlib.attr("Path");
     // Held for the life of the process, like the module itself.
     pathlib_classes.PurePath = nb::object(pathlib.attr("PurePath")).release();
+    pathlib_classes.PurePosixPath = nb::object(pathlib.attr("PurePosixPath")).release();
     pathlib_classes.Path = nb::object(pathlib.attr("Path")).release();
     pathlib_classes.PosixPath = nb::object(pathlib.attr("PosixPath")).release();
+    remember_pathlib_methods();
 }
 
 void bind_constants(nb::module_& m) {

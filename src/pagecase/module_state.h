@@ -41,13 +41,14 @@ inline const Name scan_markdown{"scan_markdown"}, search_markdown{"search_markdo
 // rebind (that is the module's `Path` attribute); they tell whether an
 // argument is a real path object whose text we can work on natively.
 struct PathlibClasses {
-    nb::handle PurePath, Path, PosixPath;
+    nb::handle PurePath, PurePosixPath, Path, PosixPath;
 };
 inline PathlibClasses pathlib_classes;
 
-inline bool is_path_object(nb::handle obj) {
-    return PyObject_IsInstance(obj.ptr(), pathlib_classes.Path.ptr()) == 1;
-}
+// `obj` is a path (PosixPath or a subclass) whose class holds pathlib's
+// methods as loaded, so native code may take its text and stand in for its
+// methods; anything else takes the documented steps (native_paths.h).
+bool is_native_path(nb::handle obj);
 
 // The file-system bytes of a path object (`os.fspath`), raising as the `os`
 // call on it would: UnicodeEncodeError for unencodable text, ValueError for
@@ -74,15 +75,10 @@ inline std::optional<std::string> outside_path_bytes(nb::handle raw) {
     return bytes;
 }
 
-// The text of an outside path given as str or as a path-like object that
-// yields str; nothing for anything else (pathlib then raises its own error).
-inline std::optional<nb::object> path_text(nb::handle raw) {
-    if (PyUnicode_Check(raw.ptr())) return nb::borrow(raw);
-    PyObject* text = PyOS_FSPath(raw.ptr());
-    if (text && PyUnicode_Check(text)) return nb::steal(text);
-    Py_XDECREF(text);
-    PyErr_Clear();
-    return std::nullopt;
+// False for an outside path given as str that cannot name a file; the
+// documented steps refuse it too, whatever they are run with.
+inline bool names_a_file(nb::handle raw) {
+    return !PyUnicode_CheckExact(raw.ptr()) || outside_path_bytes(raw).has_value();
 }
 
 using tw::py::truthy;
@@ -97,12 +93,25 @@ template <typename Body> auto unless_unresolvable(Body&& body) {
 // `path.suffix.lower() in suffixes` for the final component `name` (a str).
 bool lowered_suffix_in(nb::handle name, nb::handle suffixes);
 
-// Native `contain` on file-system bytes: the resolved target, or nothing.
-struct ContainedPath {
-    std::string path;
-    bool relative; // `raw` was joined to the root, so the result takes the root's class
+// `contain(root, raw)` worked out natively.
+struct Contained {
+    std::optional<std::string> path; // the resolved target; nothing where contain answers None
+    nb::handle cls;                  // the class pathlib makes the answer of
+    nb::object object() const;       // the answer as contain returns it
 };
-std::optional<ContainedPath> contain_bytes(std::string_view root, std::string_view raw);
+
+// `contain(root, raw)` of the module as loaded, worked out natively; nothing
+// when the documented steps must run instead (a rebound `Path`, patched
+// pathlib methods, a root that is not a native path, a raw path object of a
+// patched class). Callers standing in for the module's `contain` check that
+// it is unchanged first.
+std::optional<Contained> contain_natively(nb::handle root, nb::handle raw);
+
+// Whether a path the documented steps resolved names a real location:
+// `path.resolve() == path` (natively, with CPython 3.10's resolve, for a
+// native path), an OSError or RuntimeError meaning no. What is not a
+// pathlib path (a host's resolve() may return anything) passes as it is.
+bool resolves_to_itself(nb::handle path);
 
 // Registration of each concern's names, in the module's binding order.
 void bind_paths(nb::module_& m);

@@ -3,11 +3,11 @@
 // `browse_shortcuts`, the starting points offered before one is chosen.
 #include <algorithm>
 #include <cerrno>
-#include <sys/stat.h>
 
 #include "common/classes.h"
 #include "pagecase/core/paths.h"
 #include "pagecase/folder_read.h"
+#include "pagecase/native_paths.h"
 
 namespace tw::pagecase {
 namespace {
@@ -23,28 +23,32 @@ struct Listing {
 
 enum class ReadFailure { none, denied, other };
 
+// Step 1 natively: `Path(raw).expanduser().resolve()`, or
+// `Path.home().resolve()` when no directory is given.
+std::optional<Folder> choose_directory_natively(nb::handle raw, bool given) {
+    std::string start;
+    if (given) {
+        std::optional<nb::object> text =
+            unless_unresolvable([&] { return path_argument_text(raw); });
+        std::optional<std::string> bytes = text ? outside_path_bytes(*text) : std::nullopt;
+        if (!bytes) return std::nullopt;
+        PurePath path = parse_path(*bytes);
+        if (expand_user(path) != PathError::none) return std::nullopt;
+        start = path.str();
+    } else if (home_directory(start) != PathError::none) {
+        return std::nullopt;
+    }
+    Resolution target = resolve(start);
+    if (target.error != PathError::none) return std::nullopt;
+    return Folder::from_bytes(std::move(target.path), pathlib_classes.PosixPath);
+}
+
 // Step 1: the directory to show, or nothing.
 std::optional<Folder> choose_directory(nb::handle raw) {
     bool given = truthy(raw);
-    if (given) {
-        std::optional<nb::object> text = path_text(raw);
-        std::optional<std::string> bytes;
-        if (text && !(bytes = outside_path_bytes(**text)))
-            return std::nullopt; // NUL or unencodable
-        if (bytes && ns.unchanged(names::Path)) {
-            PurePath path = parse_path(*bytes);
-            if (expand_user(path) != PathError::none) return std::nullopt;
-            Resolution target = resolve(path.str());
-            if (target.error != PathError::none) return std::nullopt;
-            return Folder::from_bytes(std::move(target.path), pathlib_classes.PosixPath);
-        }
-    } else if (ns.unchanged(names::Path)) {
-        std::string home;
-        if (home_directory(home) != PathError::none) return std::nullopt;
-        Resolution target = resolve(home);
-        if (target.error != PathError::none) return std::nullopt;
-        return Folder::from_bytes(std::move(target.path), pathlib_classes.PosixPath);
-    }
+    if (path_class_native() && !(given && is_patched_path(raw)))
+        return choose_directory_natively(raw, given);
+    if (given && !names_a_file(raw)) return std::nullopt;
     std::optional<nb::object> target = unless_unresolvable([&] {
         nb::object path_class = ns[names::Path];
         nb::object start = given ? path_class(raw).attr("expanduser")() : path_class.attr("home")();
@@ -134,18 +138,6 @@ nb::object browse_directories(nb::handle raw, nb::handle include_files) {
 constexpr const char* kMountDirectories[] = {"/media", "/mnt", "/Volumes"};
 constexpr std::size_t kEntriesPerMount = 8;
 
-// `Path(path).is_dir()` of CPython 3.10: a missing or looping path is not a
-// directory; any other failure of the stat is reported as its errno.
-int path_is_dir(const std::string& path, bool& is_dir) {
-    struct stat st;
-    if (::stat(path.c_str(), &st) == 0) {
-        is_dir = S_ISDIR(st.st_mode);
-        return 0;
-    }
-    is_dir = false;
-    return is_absence_error(errno) ? 0 : errno;
-}
-
 struct Shortcut {
     nb::object label;
     std::string path;
@@ -154,8 +146,7 @@ struct Shortcut {
 // The first 8 entries of a mount directory in name order that are
 // directories; an error ends the work on it, keeping what it added.
 void add_volumes(const std::string& mount, std::vector<Shortcut>& candidates) {
-    bool is_dir = false;
-    if (path_is_dir(mount, is_dir) != 0 || !is_dir) return;
+    if (file_status(mount).type != FileType::directory) return;
     DirectoryEntries entries;
     if (read_folder(mount, entries) != 0) return;
     // Sorted as pathlib orders paths of one folder: by the names' code points.
@@ -169,8 +160,9 @@ void add_volumes(const std::string& mount, std::vector<Shortcut>& candidates) {
     for (const auto& [label, name] : names) {
         std::string path = mount;
         append_name(path, name);
-        if (path_is_dir(path, is_dir) != 0) return;
-        if (is_dir) candidates.push_back({label, std::move(path)});
+        FileStatus status = file_status(path);
+        if (status.error != 0) return;
+        if (status.type == FileType::directory) candidates.push_back({label, std::move(path)});
     }
 }
 
@@ -196,10 +188,7 @@ nb::object browse_shortcuts_natively() {
         Resolution resolved = resolve(candidate.path);
         if (resolved.error != PathError::none) continue;
         if (std::find(reported.begin(), reported.end(), resolved.path) != reported.end()) continue;
-        bool is_dir = false;
-        if (int error = path_is_dir(resolved.path, is_dir); error != 0)
-            tw::py::raise_os_error(error, new_path(pathlib_classes.PosixPath, resolved.path));
-        if (!is_dir) continue;
+        if (!file_test(resolved.path, FileType::directory)) continue;
         reported.push_back(resolved.path);
         nb::dict shortcut;
         shortcut["label"] = candidate.label;
@@ -251,8 +240,7 @@ nb::object browse_shortcuts_through_path() {
 }
 
 nb::object browse_shortcuts() {
-    return ns.unchanged(names::Path) ? browse_shortcuts_natively()
-                                     : browse_shortcuts_through_path();
+    return path_class_native() ? browse_shortcuts_natively() : browse_shortcuts_through_path();
 }
 
 } // namespace

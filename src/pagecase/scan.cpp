@@ -9,10 +9,12 @@
 #include <memory>
 
 #include "common/classes.h"
+#include "common/gil.h"
 #include "pagecase/core/paths.h"
 #include "pagecase/core/scan_core.h"
 #include "pagecase/entry_dicts.h"
 #include "pagecase/fast_path.h"
+#include "pagecase/native_paths.h"
 #include "pagecase/scan_steps.h"
 
 namespace tw::pagecase {
@@ -94,7 +96,7 @@ struct NativeSetup {
 };
 
 std::optional<NativeSetup> native_setup(const ScanSettings& settings) {
-    if (!walk_unchanged() || !ns.unchanged(names::Path) || !ns.unchanged(names::is_markdown))
+    if (!walk_unchanged() || !path_class_native() || !ns.unchanged(names::is_markdown))
         return std::nullopt;
     std::optional<long long> max_files = int_constant(settings.max_files);
     std::optional<long long> max_depth = int_constant(settings.max_depth);
@@ -112,7 +114,7 @@ struct ResolvedRoot {
 };
 
 ResolvedRoot resolve_root(nb::handle root) {
-    if (Py_TYPE(root.ptr()) == reinterpret_cast<PyTypeObject*>(pathlib_classes.PosixPath.ptr())) {
+    if (is_native_path(root)) {
         Resolution base = resolve(path_bytes(root));
         if (base.error != PathError::none) return {};
         return {std::move(base.path), nb::object()};
@@ -120,7 +122,7 @@ ResolvedRoot resolve_root(nb::handle root) {
     std::optional<nb::object> base =
         unless_unresolvable([&] { return nb::object(root.attr("resolve")()); });
     if (!base) return {};
-    if (is_path_object(*base)) return {path_bytes(*base), nb::object()};
+    if (is_native_path(*base)) return {path_bytes(*base), nb::object()};
     return {std::nullopt, *base};
 }
 
@@ -128,11 +130,7 @@ ResolvedRoot resolve_root(nb::handle root) {
 // that need the interpreter. True when MAX_SCAN_FILES was reached.
 bool walk_root(MarkdownScan& scan, nb::handle markdown_suffixes) {
     for (;;) {
-        MarkdownScan::Progress progress;
-        {
-            nb::gil_scoped_release unlocked;
-            progress = scan.run();
-        }
+        MarkdownScan::Progress progress = tw::py::without_gil([&] { return scan.run(); });
         if (progress == MarkdownScan::Progress::root_done) return false;
         if (progress == MarkdownScan::Progress::limit_reached) return true;
         std::vector<bool> answers;

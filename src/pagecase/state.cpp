@@ -1,10 +1,7 @@
 // The per-user state directory and the access token kept in it.
-#include <fcntl.h>
-#include <unistd.h>
-
 #include "common/classes.h"
-#include "pagecase/core/atomic_file.h"
 #include "pagecase/module_state.h"
+#include "pagecase/state_file.h"
 
 namespace tw::pagecase {
 namespace {
@@ -13,6 +10,7 @@ using tw::py::steal_checked;
 
 constexpr const char* kStateDirVariable = "TIDEWING_MD_STATE_DIR";
 constexpr int kTokenBytes = 16;
+constexpr int kTokenFileMode = 0600;
 
 nb::object state_dir() {
     nb::object base = ns[names::os].attr("environ").attr("get")(kStateDirVariable);
@@ -29,37 +27,46 @@ nb::object state_dir() {
     return path;
 }
 
-// The stored token, or nothing when the file is missing, unreadable, not
-// UTF-8, or blank.
-std::optional<nb::object> stored_token(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return std::nullopt;
-    std::string content;
-    char buffer[4096];
-    bool failed = false;
-    for (;;) {
-        ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) failed = true;
-        if (n <= 0) break;
-        content.append(buffer, static_cast<size_t>(n));
+// The stored token, stripped, or nothing when there is none: an OSError of
+// the read means none. Natively, a file that is missing, unreadable, not
+// UTF-8, too large or not a regular file (state_file.h) holds none either.
+std::optional<nb::object> stored_token(nb::handle target) {
+    std::optional<nb::object> token;
+    if (is_native_path(target)) {
+        token = read_state_text(path_bytes(target));
+        if (token) token = token->attr("strip")();
+    } else {
+        token = tw::py::unless_raised(
+            [&] {
+                return nb::object(
+                    target.attr("read_text")(nb::arg("encoding") = "utf-8").attr("strip")());
+            },
+            PyExc_OSError);
     }
-    ::close(fd);
-    if (failed) return std::nullopt;
-    PyObject* text =
-        PyUnicode_DecodeUTF8(content.data(), static_cast<Py_ssize_t>(content.size()), nullptr);
-    if (!text) {
-        if (!PyErr_ExceptionMatches(PyExc_UnicodeDecodeError)) throw nb::python_error();
-        PyErr_Clear();
-        return std::nullopt;
-    }
-    nb::object token = nb::steal(text);
-    // Text-mode reading turns CR LF and lone CR into LF.
-    if (content.find('\r') != std::string::npos)
-        token = token.attr("replace")("\r\n", "\n").attr("replace")("\r", "\n");
-    token = token.attr("strip")();
-    if (PyUnicode_GET_LENGTH(token.ptr()) == 0) return std::nullopt;
+    if (!token || !truthy(*token)) return std::nullopt;
     return token;
+}
+
+// Stores the token where only its owner may read it; a failed write is
+// silent, the caller still gets its token. Natively, the file is private
+// before the token goes in, and replaced whole where the folder allows
+// (atomic_file.h).
+void store_token(nb::handle target, nb::handle token) {
+    if (is_native_path(target)) {
+        require_text_to_write(token);
+        std::string path = path_bytes(target);
+        nb::object encoded = steal_checked(PyUnicode_AsUTF8String(token.ptr()));
+        std::string_view content(PyBytes_AS_STRING(encoded.ptr()),
+                                 static_cast<size_t>(PyBytes_GET_SIZE(encoded.ptr())));
+        save_state_file(path, content, FileMode::owner_only);
+        return;
+    }
+    try {
+        target.attr("write_text")(token, nb::arg("encoding") = "utf-8");
+        target.attr("chmod")(kTokenFileMode);
+    } catch (nb::python_error& error) {
+        if (!error.matches(PyExc_OSError)) throw;
+    }
 }
 
 nb::object access_token(nb::handle rotate) {
@@ -67,20 +74,11 @@ nb::object access_token(nb::handle rotate) {
     nb::object directory = ns[names::state_dir]();
     nb::object target =
         steal_checked(PyNumber_TrueDivide(directory.ptr(), nb::str("access_token").ptr()));
-    std::string path = path_bytes(target);
     if (!truthy(rotate)) {
-        if (std::optional<nb::object> existing = stored_token(path)) return *existing;
+        if (std::optional<nb::object> existing = stored_token(target)) return *existing;
     }
     nb::object token = secrets.attr("token_urlsafe")(kTokenBytes);
-    // Never readable by others, never half written: a private temporary file
-    // renamed over the old one. A failed write is silent; the caller still
-    // gets its token.
-    nb::object encoded = steal_checked(PyUnicode_AsUTF8String(token.ptr()));
-    std::string_view content(PyBytes_AS_STRING(encoded.ptr()),
-                             static_cast<size_t>(PyBytes_GET_SIZE(encoded.ptr())));
-    int error = 0;
-    Py_BEGIN_ALLOW_THREADS error = replace_file(path, content, FileMode::owner_only);
-    Py_END_ALLOW_THREADS(void) error;
+    store_token(target, token);
     return token;
 }
 

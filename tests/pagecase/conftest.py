@@ -6,6 +6,8 @@ import random
 import shutil
 import subprocess
 import sys
+import tempfile
+from pathlib import Path
 from types import SimpleNamespace
 
 import pytest
@@ -191,3 +193,39 @@ def run_isolated(unshare_args, script, tmp_path):
                           capture_output=True, text=True, timeout=60)
     assert done.returncode == 0, done.stderr
     return done.stdout
+
+
+NOBODY = 65534
+
+
+def drop_root():
+    """For a child: run on as an unprivileged user, so that mode bits bind (nothing when not root)."""
+    if os.geteuid() == 0:
+        os.setgroups([])
+        os.setgid(NOBODY)
+        os.setuid(NOBODY)
+
+
+def give_away(path):
+    """Make `path` belong to the user drop_root() becomes."""
+    if os.geteuid() == 0:
+        os.chown(path, NOBODY, NOBODY, follow_symlinks=False)
+
+
+@pytest.fixture
+def nobody():
+    """The unprivileged user: `become()` it in a child, `own(path)` files it must own."""
+    return SimpleNamespace(become=drop_root, own=give_away)
+
+
+@pytest.fixture
+def open_folder():
+    """A folder anybody may enter and write in, outside the private test tree, for children
+    that give up root."""
+    folder = tempfile.mkdtemp()
+    os.chmod(folder, 0o777)
+    yield Path(folder)
+    for inside, folders, _ in os.walk(folder):
+        for name in folders:
+            os.chmod(os.path.join(inside, name), 0o755)
+    shutil.rmtree(folder)

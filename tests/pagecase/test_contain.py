@@ -88,8 +88,12 @@ def test_root_that_is_a_link(docs, tmp_path):
     assert pagecase.contain(link, "../secret") is None
 
 
-def test_loops_answer_none_on_every_interpreter(docs, tmp_path):
-    """Python 3.13's resolve() no longer raises for a loop; the answer stays None."""
+@pytest.mark.parametrize("rebound", [False, True])
+def test_loops_answer_none_on_every_interpreter(docs, monkeypatch, rebound):
+    """Python 3.13's resolve() no longer raises for a loop; the answer stays None, also where the
+    documented steps run through a rebound Path."""
+    if rebound:
+        monkeypatch.setattr(pagecase, "Path", type("HostPath", (type(Path()),), {}))
     (docs / "loop-a").symlink_to(docs / "loop-b")
     (docs / "loop-b").symlink_to(docs / "loop-a")
     (docs / "self").symlink_to("self")
@@ -106,6 +110,22 @@ def test_a_loop_cannot_smuggle_a_link_out(docs, tmp_path):
     assert pagecase.contain(docs, "loop-a/../out.png") is None
     assert pagecase.resolve_asset(docs / "doc.md", "loop-a/../out.png") is None
     assert pagecase.contain(docs, "loop-a/../img/a.png") == docs / "img" / "a.png"
+
+
+@pytest.mark.parametrize("rebound", [False, True])
+def test_a_loop_cannot_smuggle_a_link_into_documents(docs, tmp_path, monkeypatch, rebound):
+    """resolve_document answers only fully resolved paths: here the lexical `loop-a/..` would
+    leave docs/notes.md, a link to a file that is not Markdown, outside the folder."""
+    (docs / "loop-a").symlink_to(docs / "loop-b")
+    (docs / "loop-b").symlink_to(docs / "loop-a")
+    (tmp_path / "secret.txt").write_text("outside")
+    (docs / "notes.md").symlink_to(tmp_path / "secret.txt")
+    (docs / "real.md").write_text("# real")
+    if rebound:  # the documented steps, through the module's current Path
+        monkeypatch.setattr(pagecase, "Path", type("HostPath", (type(Path()),), {}))
+    assert pagecase.resolve_document(str(docs / "loop-a" / ".." / "notes.md")) is None
+    assert pagecase.resolve_document(str(docs / "notes.md")) is None
+    assert pagecase.resolve_document(str(docs / "loop-a" / ".." / "real.md")) == docs / "real.md"
 
 
 @pytest.mark.parametrize("raw", ["img/a\0.png", "\0", "img/\ud800.png", "\udfff"])

@@ -1,4 +1,5 @@
-"""Saving list files: whole-file replacement, failed saves, and saves killed midway."""
+"""Loading and saving list files: bounded loads, whole-file replacement, failed saves, and saves
+killed midway."""
 
 import json
 import os
@@ -9,36 +10,15 @@ import signal
 import stat
 import subprocess
 import sys
-import tempfile
+import threading
 import time
 
 import pytest
 
+import hostile
 from tidewing_quillery import pagecase
 
 ENTRIES = [{"path": "/docs/new.md", "name": "new.md", "opened_at": 1.5}]
-
-
-@pytest.fixture
-def open_folder():
-    """A folder anybody may write in, so that a less privileged child can try to replace files there."""
-    folder = tempfile.mkdtemp()
-    os.chmod(folder, 0o777)
-    yield pagecase.Path(folder)
-    shutil.rmtree(folder)
-
-
-def in_child(action):
-    """Run `action` in a forked copy of this process, so limits and identities it takes stay there."""
-    pid = os.fork()
-    if pid == 0:
-        code = 1
-        try:
-            action()
-            code = 0
-        finally:
-            os._exit(code)
-    assert os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1]) == 0
 
 
 def mode_of(path):
@@ -81,15 +61,8 @@ def fill_the_disk():
     resource.setrlimit(resource.RLIMIT_FSIZE, (64, resource.getrlimit(resource.RLIMIT_FSIZE)[1]))
 
 
-def lose_write_permission(target):
-    target.chmod(0o444)
-    if os.geteuid() == 0:  # root may write anything; a plain user may not write this file
-        os.setgid(65534)
-        os.setuid(65534)
-
-
 @pytest.mark.parametrize("failure", ["disk full", "no permission", "folder removed", "folder in the way"])
-def test_a_failed_save_is_silent_and_keeps_the_old_file(open_folder, failure):
+def test_a_failed_save_is_silent_and_keeps_the_old_file(open_folder, nobody, failure):
     target = open_folder / "recent.json"
     target.write_text("old")
     recent = pagecase.RecentFiles(target, ENTRIES * 10)
@@ -104,24 +77,31 @@ def test_a_failed_save_is_silent_and_keeps_the_old_file(open_folder, failure):
         recent.save()
         assert sorted(os.listdir(open_folder)) == ["recent.json"] and os.listdir(target) == ["inside"]
         return
-    prepare = fill_the_disk if failure == "disk full" else lambda: lose_write_permission(target)
-    in_child(lambda: (prepare(), recent.save()))
+    prepare = fill_the_disk if failure == "disk full" else lambda: (target.chmod(0o444), nobody.become())
+    assert hostile.run_one(recent.save, before=prepare).kind == "returned"
     assert target.read_text() == "old" and sorted(os.listdir(open_folder)) == ["recent.json"]
     assert recent.entries == ENTRIES * 10  # the list in memory keeps its change
 
 
 # The saver forks a copy of itself for each round; the copy saves three lists
-# in turn until the test kills it.
+# in turn until the test kills it. A round starts once the copy has finished
+# its first save, so that it makes progress however busy the machine is.
 SAVER = r"""
 import itertools, json, os, sys
 from tidewing_quillery import pagecase
 target = pagecase.Path(sys.argv[1])
 lists = json.loads(open(sys.argv[2], encoding='utf-8').read())
 while sys.stdin.readline():
+    first_saved, tell_first_saved = os.pipe()
     pid = os.fork()
     if pid == 0:
         for turn in itertools.count():
             pagecase.RecentFiles(target, lists[turn % len(lists)]).save()
+            if turn == 0:
+                os.write(tell_first_saved, b".")
+    os.read(first_saved, 1)
+    os.close(first_saved)
+    os.close(tell_first_saved)
     print(pid, flush=True)
     os.waitpid(pid, 0)
     print(flush=True)
@@ -135,7 +115,7 @@ def test_a_save_killed_at_any_moment_leaves_one_whole_list(tmp_path):
     target.write_text(texts[0])
     (tmp_path / "lists").write_text(json.dumps(lists), encoding="utf-8")
     env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
-    seen = set()
+    seen, rounds_leaving_one = set(), 0
     rounds = random.Random(20260101)
     with subprocess.Popen([sys.executable, "-c", SAVER, str(target), str(tmp_path / "lists")], env=env,
                           stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True) as saver:
@@ -143,13 +123,88 @@ def test_a_save_killed_at_any_moment_leaves_one_whole_list(tmp_path):
             saver.stdin.write("\n")
             saver.stdin.flush()
             pid = int(saver.stdout.readline())
-            time.sleep(rounds.uniform(0, 0.006))
+            time.sleep(rounds.uniform(0, 0.01))
             os.kill(pid, signal.SIGKILL)
             saver.stdout.readline()
             text = target.read_text()
             assert text in texts
             seen.add(texts.index(text))
+            # Each save removes what earlier, killed savers left: at most the last one's remains.
+            leftovers = temporaries(tmp_path)
+            assert len(leftovers) <= 1, leftovers
+            rounds_leaving_one += len(leftovers)
         saver.stdin.close()
     assert len(seen) > 1, seen  # the saves got past the first list
-    leftovers = [name for name in os.listdir(tmp_path) if name not in ("recent.json", "lists")]
-    assert all(name.startswith(".recent.json.") and name.endswith(".tmp") for name in leftovers)
+    assert rounds_leaving_one > 0  # and were killed while writing
+    pagecase.RecentFiles(target, lists[1]).save()
+    assert sorted(os.listdir(tmp_path)) == ["lists", "recent.json"]
+
+
+def temporaries(folder):
+    return [name for name in os.listdir(folder) if name.endswith(".tmp")]
+
+
+def test_a_save_removes_the_temporaries_of_dead_writers_only(tmp_path):
+    finished = subprocess.Popen(["true"])
+    finished.wait()
+    running = subprocess.Popen(["sleep", "60"])
+    ended_thread = threading.Thread(target=lambda: None)
+    ended_thread.start()
+    ended_thread.join()
+    release, ready = threading.Event(), threading.Event()
+    waiting_thread = threading.Thread(target=lambda: (ready.set(), release.wait()))
+    waiting_thread.start()
+    ready.wait()
+    me, dead = os.getpid(), finished.pid
+    removed = [f".recent.json.{dead}.{dead}.tmp", f".recent.json.{me}.{ended_thread.native_id}.tmp"]
+    kept = [f".recent.json.{running.pid}.{running.pid}.tmp", f".recent.json.{me}.{waiting_thread.native_id}.tmp",
+            f".favorites.json.{dead}.{dead}.tmp", f".recent.json.{dead}.tmp", f".recent.json.{dead}.x.tmp",
+            f".recent.json.{dead}.{dead}.tmp.bak", f".recent.json.5.{dead}.{dead}.tmp"]
+    try:
+        for name in removed + kept:
+            (tmp_path / name).write_text("left over")
+        pagecase.RecentFiles(tmp_path / "recent.json", ENTRIES).save()
+        assert sorted(os.listdir(tmp_path)) == sorted(kept + ["recent.json"])
+    finally:
+        release.set()
+        waiting_thread.join()
+        running.kill()
+        running.wait()
+
+
+# ------------------------------------------------------------------- loading
+
+STATE_FILE_CAP = 16 * 1024 * 1024
+LIST_CLASSES = [(pagecase.RecentFiles, "recent.json"), (pagecase.Favorites, "favorites.json"),
+                (pagecase.Workspaces, "workspaces.json")]
+
+
+@pytest.fixture
+def state(tmp_path, monkeypatch):
+    folder = tmp_path / "state"
+    folder.mkdir()
+    monkeypatch.setenv("TIDEWING_MD_STATE_DIR", str(folder))
+    return folder
+
+
+@pytest.mark.parametrize("size, loads", [(STATE_FILE_CAP, True), (STATE_FILE_CAP + 1, False)])
+def test_list_files_are_read_up_to_16_mib(state, size, loads):
+    text = json.dumps(ENTRIES)
+    (state / "recent.json").write_text(text + " " * (size - len(text)))
+    assert pagecase.RecentFiles.load().entries == (ENTRIES if loads else [])
+
+
+@pytest.mark.parametrize("kind", ["fifo", pytest.param("device", marks=hostile.needs_address_limits), "folder"])
+def test_a_list_path_that_is_no_regular_file_loads_as_empty(state, kind):
+    """Neither waits for a FIFO's writer nor reads a device."""
+    for _, name in LIST_CLASSES:
+        if kind == "fifo":
+            os.mkfifo(state / name)
+        elif kind == "device":
+            (state / name).symlink_to("/dev/zero")
+        else:
+            (state / name).mkdir()
+    limit = hostile.limit_address_space(512 << 20) if kind == "device" else None
+    loaded = hostile.run(*(cls.load for cls, _ in LIST_CLASSES), before=limit)
+    assert [outcome.value[2][1] for outcome in loaded] == [("list", [])] * 3, [outcome.text for outcome in loaded]
+

@@ -7,6 +7,7 @@ import sys
 
 import pytest
 
+import hostile
 from tidewing_quillery import pagecase
 
 
@@ -136,3 +137,102 @@ def test_access_token_looks_up_state_dir_at_call_time(tmp_path, monkeypatch):
     monkeypatch.setattr(pagecase, "state_dir", lambda: tmp_path)
     token = pagecase.access_token()
     assert (tmp_path / "access_token").read_text() == token
+
+
+# ------------------------------------------------------- damaged token files
+
+STATE_FILE_CAP = 16 * 1024 * 1024
+
+
+@pytest.mark.parametrize("size, kept", [(STATE_FILE_CAP, True), (STATE_FILE_CAP + 1, False)])
+def test_token_file_is_read_up_to_16_mib(state, size, kept):
+    state.mkdir()
+    (state / "access_token").write_bytes(b"x" * size)
+    token = pagecase.access_token()
+    assert (token == "x" * size) == kept
+    assert len((state / "access_token").read_bytes()) == (size if kept else 22)
+
+
+@pytest.mark.parametrize("kind", ["fifo", pytest.param("device", marks=hostile.needs_address_limits)])
+def test_a_token_path_that_is_no_regular_file_counts_as_missing(state, kind):
+    """Neither waits for a FIFO's writer nor reads a device: a new token replaces it."""
+    state.mkdir()
+    target = state / "access_token"
+    if kind == "fifo":
+        os.mkfifo(target)
+    else:
+        target.symlink_to("/dev/zero")
+    limit = hostile.limit_address_space(512 << 20) if kind == "device" else None
+    token = hostile.run_one(pagecase.access_token, before=limit).value
+    assert len(token) == 22 and target.read_text() == token and not target.is_symlink()
+
+
+def test_token_in_a_folder_that_takes_no_new_files_is_written_in_place(open_folder, monkeypatch, nobody):
+    """A state folder of mode 0555 whose token file the user may write: rotation still stores."""
+    state = open_folder / "state"
+    state.mkdir()
+    target = state / "access_token"
+    target.write_text("old")
+    target.chmod(0o644)
+    nobody.own(target)
+    inode = os.stat(target).st_ino
+    state.chmod(0o555)
+    monkeypatch.setenv("TIDEWING_MD_STATE_DIR", str(state))
+    rotated, read = hostile.run(lambda: pagecase.access_token(rotate=True), pagecase.access_token,
+                                before=nobody.become)
+    assert read.value == rotated.value == target.read_text() != "old", (rotated.text, read.text)
+    assert os.stat(target).st_ino == inode and mode_of(target) == 0o600
+    assert os.listdir(state) == ["access_token"]
+
+
+# ---------------------------------------------------------- host objects
+
+
+class StateFolder:
+    """What a rebound state_dir might return: an object with the path methods the token needs."""
+
+    def __init__(self, stored=None, write_error=None):
+        self.stored, self.write_error, self.calls = stored, write_error, []
+
+    def __truediv__(self, name):
+        self.calls.append(("/", name))
+        return self
+
+    def read_text(self, encoding):
+        self.calls.append(("read_text", encoding))
+        if isinstance(self.stored, BaseException):
+            raise self.stored
+        return self.stored
+
+    def write_text(self, text, encoding):
+        self.calls.append(("write_text", encoding))
+        if self.write_error:
+            raise self.write_error
+
+    def chmod(self, mode):
+        self.calls.append(("chmod", mode))
+
+
+@pytest.mark.parametrize("stored, write_error, expected", [
+    ("  kept \n", None, "kept"),
+    (" \t", None, "new"),
+    (FileNotFoundError(), None, "new"),
+    (FileNotFoundError(), PermissionError(), "new, unsaved"),
+    (UnicodeDecodeError("utf-8", b"", 0, 1, "bad"), None, UnicodeDecodeError),
+    (FileNotFoundError(), TypeError(), TypeError),
+])
+def test_token_through_the_objects_own_methods(monkeypatch, stored, write_error, expected):
+    folder = StateFolder(stored, write_error)
+    monkeypatch.setattr(pagecase, "state_dir", lambda: folder)
+    try:
+        token = pagecase.access_token()
+    except Exception as error:  # noqa: BLE001 - the type is the outcome
+        assert type(error) is expected
+        return
+    reads = [("/", "access_token"), ("read_text", "utf-8")]
+    if expected == "kept":
+        assert token == "kept" and folder.calls == reads
+    elif expected == "new":
+        assert len(token) == 22 and folder.calls == reads + [("write_text", "utf-8"), ("chmod", 0o600)]
+    else:
+        assert len(token) == 22 and folder.calls == reads + [("write_text", "utf-8")]

@@ -5,27 +5,63 @@
 #include <fcntl.h>
 #include <optional>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
+
+#include "pagecase/core/file_descriptor.h"
+#include "pagecase/core/temporary_files.h"
 
 namespace tw::pagecase {
 namespace {
 
 constexpr int kMaxLinkHops = 40; // the kernel's own limit before ELOOP
 
-std::string directory_of(const std::string& path) {
-    size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
+// A path split into its folder ("." for a bare name) and final component.
+struct Location {
+    std::string folder, name;
+};
+
+Location locate(const std::string& path) {
+    std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return {".", path};
+    return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
 }
 
-// What stands at the destination, once symbolic links at its final component
-// are followed; `exists` is false when nothing (or nothing we can see) does.
+// What stands at the destination; `exists` is false when nothing (or nothing
+// we can see) does.
 struct Destination {
     std::string path;
     bool exists = false;
     struct stat status{};
 };
+
+std::optional<std::string> read_link(const std::string& path, std::size_t size_hint, int& error) {
+    std::string target(size_hint + 1, '\0');
+    for (;;) {
+        ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+        if (n < 0) {
+            error = errno;
+            return std::nullopt;
+        }
+        if (static_cast<std::size_t>(n) < target.size()) {
+            target.resize(static_cast<std::size_t>(n));
+            return target;
+        }
+        target.resize(target.size() * 2); // cut short: the link grew, or its size was not known
+    }
+}
+
+// Whether the kernel would follow the symbolic link at `path` (`link` being its
+// lstat) under fs.protected_symlinks: everywhere except in a sticky
+// world-writable folder, where only links owned by the follower or by the
+// folder's owner are followed. Applied whatever that setting is here, so a
+// link another user planted in a shared state folder never redirects a save.
+bool may_follow(const std::string& path, const struct stat& link) {
+    struct stat folder;
+    if (::stat(locate(path).folder.c_str(), &folder) != 0) return false;
+    constexpr mode_t shared = S_ISVTX | S_IWOTH;
+    return (folder.st_mode & shared) != shared || link.st_uid == ::geteuid() ||
+           link.st_uid == folder.st_uid;
+}
 
 // Follows symbolic links at `path` itself, as writing through it would.
 std::optional<Destination> follow_links(std::string path, int& error) {
@@ -33,19 +69,25 @@ std::optional<Destination> follow_links(std::string path, int& error) {
         Destination found{path};
         found.exists = ::lstat(path.c_str(), &found.status) == 0;
         if (!found.exists || !S_ISLNK(found.status.st_mode)) return found;
-        std::string target(
-            static_cast<size_t>(found.status.st_size > 0 ? found.status.st_size : 255) + 1, '\0');
-        ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
-        if (n < 0) {
-            error = errno;
+        if (!may_follow(path, found.status)) {
+            error = EACCES;
             return std::nullopt;
         }
-        target.resize(static_cast<size_t>(n));
-        path =
-            (!target.empty() && target.front() == '/') ? target : directory_of(path) + "/" + target;
+        auto size_hint =
+            static_cast<std::size_t>(found.status.st_size > 0 ? found.status.st_size : 255);
+        std::optional<std::string> target = read_link(path, size_hint, error);
+        if (!target) return std::nullopt;
+        path = (!target->empty() && target->front() == '/') ? std::move(*target)
+                                                            : locate(path).folder + "/" + *target;
     }
     error = ELOOP;
     return std::nullopt;
+}
+
+Destination examine(const std::string& path) {
+    Destination found{path};
+    found.exists = ::stat(path.c_str(), &found.status) == 0;
+    return found;
 }
 
 int write_all(int fd, std::string_view content) {
@@ -55,23 +97,49 @@ int write_all(int fd, std::string_view content) {
             if (errno == EINTR) continue;
             return errno;
         }
-        content.remove_prefix(static_cast<size_t>(n));
+        content.remove_prefix(static_cast<std::size_t>(n));
     }
     return 0;
+}
+
+// The plain write: truncate the file and write the content into it, creating
+// it if need be. Only a regular file is written (a FIFO or a device in its
+// place fails without waiting). The token's file is made private before the
+// token goes in; a file we do not own stays as it is, as the plain write's
+// chmod would fail and be ignored.
+int write_in_place(const std::string& path, std::string_view content, FileMode mode) {
+    const int flags = O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
+    int error = 0;
+    FileDescriptor file = open_file(path, flags, error, mode == FileMode::owner_only ? 0600 : 0666);
+    if (!file) return error;
+    struct stat status;
+    if (::fstat(file.get(), &status) != 0) return errno;
+    if (!S_ISREG(status.st_mode)) return EINVAL;
+    if (mode == FileMode::owner_only) (void)::fchmod(file.get(), 0600);
+    error = write_all(file.get(), content);
+    int closed = file.close();
+    return error ? error : closed;
+}
+
+// Creates the temporary file, replacing one our process and thread left
+// before (a process of the same pid, earlier).
+FileDescriptor create_temporary(const std::string& temporary, mode_t bits, int& error) {
+    const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW;
+    FileDescriptor file = open_file(temporary, flags, error, bits);
+    if (!file && error == EEXIST) {
+        ::unlink(temporary.c_str());
+        file = open_file(temporary, flags, error, bits);
+    }
+    return file;
 }
 
 } // namespace
 
 int replace_file(const std::string& path, std::string_view content, FileMode mode) {
     int error = 0;
-    std::optional<Destination> destination;
-    if (mode == FileMode::like_replaced) {
-        destination = follow_links(path, error);
-        if (!destination) return error;
-    } else {
-        destination = Destination{path};
-        destination->exists = ::stat(path.c_str(), &destination->status) == 0;
-    }
+    std::optional<Destination> destination =
+        mode == FileMode::like_replaced ? follow_links(path, error) : examine(path);
+    if (!destination) return error;
     // Writing in place would need permission to write the file itself; a file
     // we may not write stays as it is, although its folder would let us
     // replace it.
@@ -84,28 +152,26 @@ int replace_file(const std::string& path, std::string_view content, FileMode mod
                   : destination->exists        ? (destination->status.st_mode & 07777)
                                                : 0666; // reduced by the umask, as for any new file
 
-    const std::string& target = destination->path;
-    size_t slash = target.rfind('/');
-    std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
-    std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
-    std::string temporary = folder + "." + name + "." + std::to_string(::getpid()) + "." +
-                            std::to_string(static_cast<long>(::syscall(SYS_gettid))) + ".tmp";
-
+    Location location = locate(destination->path);
+    remove_stale_temporaries(location.folder, location.name);
+    std::string temporary = temporary_path(location.folder, location.name);
     // Nobody else may read the content before its final bits are set.
-    const mode_t creation_bits = set_bits ? (bits & 0600) : bits;
-    const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
-    int fd = ::open(temporary.c_str(), flags, creation_bits);
-    if (fd < 0 && errno == EEXIST) { // left behind by an earlier process with our pid and tid
-        ::unlink(temporary.c_str());
-        fd = ::open(temporary.c_str(), flags, creation_bits);
+    FileDescriptor file = create_temporary(temporary, set_bits ? (bits & 0600) : bits, error);
+    if (!file) {
+        // The folder refuses new files, which a plain write does not need: it
+        // only opens the file. Write in place then, as the plain write would,
+        // rather than drop the change.
+        if (error == EACCES || error == EPERM)
+            return write_in_place(destination->path, content, mode);
+        return error;
     }
-    if (fd < 0) return errno;
 
-    if (set_bits && ::fchmod(fd, bits) != 0) error = errno;
-    if (!error) error = write_all(fd, content);
-    if (!error && ::fsync(fd) != 0) error = errno;
-    if (::close(fd) != 0 && !error) error = errno;
-    if (!error && ::rename(temporary.c_str(), target.c_str()) != 0) error = errno;
+    if (set_bits && ::fchmod(file.get(), bits) != 0) error = errno;
+    if (!error) error = write_all(file.get(), content);
+    if (!error && ::fsync(file.get()) != 0) error = errno;
+    int closed = file.close();
+    if (!error) error = closed;
+    if (!error && ::rename(temporary.c_str(), destination->path.c_str()) != 0) error = errno;
     if (error) ::unlink(temporary.c_str());
     return error;
 }

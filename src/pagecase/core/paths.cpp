@@ -273,8 +273,23 @@ Resolution resolve(std::string_view text) {
     return result;
 }
 
+bool is_fixed_point(const Resolution& resolution) {
+    if (resolution.complete) return true;
+    Resolution again = resolve(resolution.path);
+    return again.error == PathError::none && again.path == resolution.path;
+}
+
 bool is_absence_error(int error) {
     return error == ENOENT || error == ENOTDIR || error == EBADF || error == ELOOP;
+}
+
+FileStatus file_status(const std::string& path) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0)
+        return {FileType::absent, is_absence_error(errno) ? 0 : errno};
+    if (S_ISREG(st.st_mode)) return {FileType::regular, 0};
+    if (S_ISDIR(st.st_mode)) return {FileType::directory, 0};
+    return {FileType::other, 0};
 }
 
 bool is_within(std::string_view target, std::string_view root) {

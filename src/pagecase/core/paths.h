@@ -51,9 +51,27 @@ struct Resolution {
 // `Path(text).resolve()` (non-strict) of CPython 3.10.
 Resolution resolve(std::string_view text);
 
+// Whether a resolution names a real location: one that ran to the end, or
+// one that gave up at a loop of links (keeping the rest of the path
+// lexically) whose result resolves to itself. A result that moves when
+// resolved again may still hold a link, so it names nothing.
+bool is_fixed_point(const Resolution& resolution);
+
 // Whether an errno of stat() is one that pathlib's is_dir(), is_file() and
 // exists() of CPython 3.10 read as "not there" rather than raise.
 bool is_absence_error(int error);
+
+enum class FileType { regular, directory, other, absent };
+
+// What `path` names once links are followed, as pathlib's is_file() and
+// is_dir() of CPython 3.10 see it: `absent` for a failure they read as "not
+// there"; any other failure leaves its errno in `error` (the type is then
+// `absent` too).
+struct FileStatus {
+    FileType type = FileType::absent;
+    int error = 0;
+};
+FileStatus file_status(const std::string& path);
 
 // Component-wise: `target == root or root in target.parents`, for paths that
 // `resolve` produced.

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
+#include <memory>
 #include <sys/stat.h>
 
 namespace tw::pagecase {
@@ -51,20 +52,15 @@ void DirectoryEntries::add(std::string_view name, EntryType type) {
 
 int read_directory(const std::string& path, DirectoryEntries& out) {
     out.clear();
-    DIR* dir = ::opendir(path.c_str());
+    // Closed on every way out, std::bad_alloc from storing a name included.
+    std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(path.c_str()), ::closedir);
     if (!dir) return errno;
-    int error = 0;
     for (;;) {
         errno = 0;
-        const struct dirent* entry = ::readdir(dir);
-        if (!entry) {
-            error = errno;
-            break;
-        }
-        if (!is_dot_or_dot_dot(entry->d_name)) out.add(entry->d_name, type_of(dir, entry));
+        const struct dirent* entry = ::readdir(dir.get());
+        if (!entry) return errno;
+        if (!is_dot_or_dot_dot(entry->d_name)) out.add(entry->d_name, type_of(dir.get(), entry));
     }
-    ::closedir(dir);
-    return error;
 }
 
 bool is_directory(const std::string& path) {

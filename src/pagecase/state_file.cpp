@@ -1,0 +1,37 @@
+// Reading and saving the state directory's files; see state_file.h.
+#include "pagecase/state_file.h"
+
+#include "common/gil.h"
+#include "pagecase/core/read_file.h"
+
+namespace tw::pagecase {
+
+std::optional<nb::object> read_state_text(const std::string& path) {
+    FileContent file = tw::py::without_gil([&] {
+        FileContent read = read_regular_file(path, kMaxStateFileBytes);
+        translate_newlines(read.bytes);
+        return read;
+    });
+    if (file.status != ReadStatus::complete) return std::nullopt;
+    PyObject* text = PyUnicode_DecodeUTF8(file.bytes.data(),
+                                          static_cast<Py_ssize_t>(file.bytes.size()), nullptr);
+    if (!text) {
+        if (!PyErr_ExceptionMatches(PyExc_UnicodeDecodeError)) throw nb::python_error();
+        PyErr_Clear();
+        return std::nullopt;
+    }
+    return nb::steal(text);
+}
+
+void save_state_file(const std::string& path, std::string_view content, FileMode mode) {
+    (void)tw::py::without_gil([&] { return replace_file(path, content, mode); });
+}
+
+void require_text_to_write(nb::handle data) {
+    if (PyUnicode_Check(data.ptr())) return;
+    nb::object type_name = data.attr("__class__").attr("__name__");
+    PyErr_Format(PyExc_TypeError, "data must be str, not %S", type_name.ptr());
+    throw nb::python_error();
+}
+
+} // namespace tw::pagecase
