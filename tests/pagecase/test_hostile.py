@@ -203,10 +203,6 @@ MEMBERS = {
 }
 
 
-def recent(m, at):
-    return m.RecentFiles.load()
-
-
 def workspaces(m, at):
     return m.Workspaces(at.state / "w.json", [{"path": str(at.root)}, {"path": str(at.base)}])
 
@@ -219,7 +215,7 @@ PATH_SLOTS = {
     "resolve_asset(document)": (lambda m, at, p: m.resolve_asset(p, "img.png"), ["parent", "is_file"]),
     "read_document": (lambda m, at, p: m.read_document(p), ["stat and its size", "read_bytes"]),
     "stat_signature": (lambda m, at, p: m.stat_signature(p), ["stat"]),
-    "RecentFiles.add": (lambda m, at, p: (r := recent(m, at), r.add(p), r.entries)[2], ["text"]),
+    "RecentFiles.add": (lambda m, at, p: (r := m.RecentFiles.load(), r.add(p), r.entries)[2], ["text"]),
     "Favorites.toggle": (lambda m, at, p: (f := m.Favorites.load(), f.toggle(p), f.entries)[1:], ["text"]),
     "Workspaces.owning_root": (lambda m, at, p: workspaces(m, at).owning_root(p), ["text"]),
     "PathList.remove": (lambda m, at, p: (f := m.Favorites.load(), f.remove(p), f.entries)[2], ["text"]),
