@@ -53,6 +53,13 @@ inline constexpr size_t kAes128KeySize = 16;
 // Fixes the implementation for the process (reading TW_LATTICE_PORTABLE_AES)
 // and names it: "hardware" or "portable". The module calls it at import.
 const char* aes_select_implementation();
+bool aes_hardware_selected();
+
+// CBC over whole blocks from `in` to `out`, which may be the same buffer or
+// have `out` before `in` in one buffer; `ctx->Iv` carries the chain as in the
+// C functions.
+void aes_cbc_encrypt(AES_ctx& ctx, const uint8_t* in, uint8_t* out, size_t length);
+void aes_cbc_decrypt(AES_ctx& ctx, const uint8_t* in, uint8_t* out, size_t length);
 
 } // namespace tw::lattice
 #endif
