@@ -140,12 +140,11 @@ nb::object pbkdf2_sha256(nb::handle password, nb::handle salt, int iterations, i
 // bound at load, so that the one-pass route may stand in for the steps.
 bool native_encryption_route();
 bool native_decryption_route();
-// While os.urandom is the original: fills `out` from the kernel's random
-// source as os.urandom would. False when os.urandom was rebound.
-bool fill_random(uint8_t* out, size_t size);
-// While time_module.time is the original: the whole seconds int(time.time())
-// gives, read from the same clock. Nothing when it was rebound.
-std::optional<int64_t> clock_whole_seconds();
+// What os.urandom(size) and int(time.time()) give, read from the same
+// sources without calling them: only once native_encryption_route() has
+// found them to be the originals.
+void urandom_into(uint8_t* out, size_t size);
+int64_t time_in_seconds();
 
 void remember_standard_functions();
 

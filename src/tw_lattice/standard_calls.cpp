@@ -137,14 +137,11 @@ bool native_decryption_route() {
     return all_original({&step::b64decode, &step::hmac_new, &step::sha256, &step::compare_digest});
 }
 
-bool fill_random(uint8_t* out, size_t size) {
-    if (!is_original(step::urandom)) return false;
+void urandom_into(uint8_t* out, size_t size) {
     if (!kernel_random(out, size)) copy_exact(nb::borrow(step::urandom.original)(size), out, size);
-    return true;
 }
 
-std::optional<int64_t> clock_whole_seconds() {
-    if (!is_original(step::time)) return std::nullopt;
+int64_t time_in_seconds() {
     timespec now;
     if (clock_gettime(CLOCK_REALTIME, &now) != 0) tw::py::raise_os_error(errno);
     // time.time() turns the nanoseconds into a float exactly this way;
@@ -169,8 +166,7 @@ nb::object random_bytes(size_t size) {
 }
 
 nb::object clock_seconds() {
-    if (const std::optional<int64_t> seconds = clock_whole_seconds())
-        return steal_checked(PyLong_FromLongLong(*seconds));
+    if (is_original(step::time)) return steal_checked(PyLong_FromLongLong(time_in_seconds()));
     return steal_checked(PyNumber_Long(current(step::time)().ptr()));
 }
 

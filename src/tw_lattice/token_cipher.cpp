@@ -16,16 +16,19 @@
 
 #include "common/classes.h"
 #include "common/gil.h"
+#include "tw_lattice/core/aes.h"
 #include "tw_lattice/core/base64.h"
 #include "tw_lattice/core/big_endian.h"
 #include "tw_lattice/core/token_stream.h"
 #include "tw_lattice/core/wipe.h"
 #include "tw_lattice/module_state.h"
+#include "tw_lattice/token_keys.h"
 
 namespace tw::lattice {
 namespace {
 
 using tw::lattice::secure_wipe;
+using tw::lattice::Wiped;
 using tw::py::steal_checked;
 namespace token = tw::lattice::token;
 
@@ -83,30 +86,25 @@ struct EncryptionKey {
 // Read before the route is checked, since a host's attribute code could
 // rebind the standard functions.
 struct NativeKeys {
-    nb::object signing_bytes;
-    EncryptionKey encryption;
-    std::optional<hmac::Key> signing; // the HMAC states, once the route is known
+    nb::object signing_bytes, encryption_bytes;
 
     bool load(nb::handle self) {
         PyObject* signing_key = PyObject_GetAttr(self.ptr(), signing_key_attr.key());
         PyObject* encryption_key =
             signing_key ? PyObject_GetAttr(self.ptr(), encryption_key_attr.key()) : nullptr;
         signing_bytes = nb::steal(signing_key);
-        nb::object encryption_bytes = nb::steal(encryption_key);
+        encryption_bytes = nb::steal(encryption_key);
         if (!encryption_key) {
             PyErr_Clear();
             return false;
         }
-        if (!PyBytes_Check(signing_key) || !PyBytes_Check(encryption_key) ||
-            bytes_size(encryption_key) != token::kKeySize)
-            return false;
-        std::memcpy(encryption.bytes, bytes_data(encryption_key), token::kKeySize);
-        return true;
+        return PyBytes_Check(signing_key) && PyBytes_Check(encryption_key) &&
+               bytes_size(encryption_key) == token::kKeySize;
     }
 
-    const hmac::Key& prepare() {
-        signing.emplace(bytes_data(signing_bytes), bytes_size(signing_bytes));
-        return *signing;
+    // Once the route is known.
+    std::shared_ptr<const ReadyKeys> ready(nb::handle self) const {
+        return ready_keys(self, signing_bytes, encryption_bytes);
     }
 };
 
@@ -145,15 +143,14 @@ Plaintext plaintext_of(nb::handle data) {
 // ------------------------------------------------------------- encryption
 
 // The one-pass route: the token's text written straight into the result.
-nb::object seal_natively(NativeKeys& keys, const Plaintext& plaintext, TokenForm form) {
+nb::object seal_natively(const ReadyKeys& ready, const Plaintext& plaintext, TokenForm form) {
     uint8_t iv[token::kIvSize], timestamp[token::kTimestampSize];
-    if (!fill_random(iv, sizeof iv)) throw std::logic_error("os.urandom changed during a call");
-    const std::optional<int64_t> seconds = clock_whole_seconds();
-    if (!seconds) throw std::logic_error("time.time changed during a call");
-    if (*seconds >= 0) {
-        store_be64(timestamp, static_cast<uint64_t>(*seconds));
+    urandom_into(iv, sizeof iv);
+    const int64_t seconds = time_in_seconds();
+    if (seconds >= 0) {
+        store_be64(timestamp, static_cast<uint64_t>(seconds));
     } else { // before 1970: struct.pack raises its own error
-        nb::object packed = pack_timestamp(steal_checked(PyLong_FromLongLong(*seconds)));
+        nb::object packed = pack_timestamp(steal_checked(PyLong_FromLongLong(seconds)));
         std::memcpy(timestamp, bytes_data(exact_bytes(packed, 8, "packed timestamp")), 8);
     }
 
@@ -173,12 +170,8 @@ nb::object seal_natively(NativeKeys& keys, const Plaintext& plaintext, TokenForm
         std::memcpy(text, kVersion2Prefix.data(), prefix);
         text += prefix;
     }
-    const hmac::Key& signing = keys.prepare();
     tw::py::without_gil(
-        [&] {
-            token::seal_text(text, signing, keys.encryption.bytes, timestamp, iv, plaintext.data,
-                             size);
-        },
+        [&] { token::seal_text(text, ready.keys, timestamp, iv, plaintext.data, size); },
         size >= kReleaseGilFrom);
     return result;
 }
@@ -219,7 +212,8 @@ nb::object seal_step_by_step(nb::handle self, const Plaintext& plaintext) {
 nb::object encrypt(nb::handle self, nb::handle data, TokenForm form) {
     const Plaintext plaintext = plaintext_of(data);
     NativeKeys keys;
-    if (keys.load(self) && native_encryption_route()) return seal_natively(keys, plaintext, form);
+    if (keys.load(self) && native_encryption_route())
+        return seal_natively(*keys.ready(self), plaintext, form);
     nb::object token_bytes = seal_step_by_step(self, plaintext);
     if (form == TokenForm::text) return decoded_text(token_bytes);
     if (form == TokenForm::version_2) {
@@ -236,7 +230,7 @@ struct Decoded {
     nb::object bytes;
     bool ours = false;      // a fresh object nothing else refers to: decrypt in place
     bool tag_known = false; // `tag` holds the tag its authenticated part should carry
-    std::optional<NativeKeys> keys;
+    std::shared_ptr<const ReadyKeys> keys; // on the one-pass route
     uint8_t tag[token::kTagSize];
     ~Decoded() { secure_wipe(tag, sizeof tag); }
 };
@@ -256,13 +250,11 @@ std::optional<std::string_view> token_text(nb::handle token_value, size_t offset
 bool decode_natively(nb::handle self, std::string_view text, Decoded& decoded) {
     const std::optional<size_t> size = base64::canonical_decoded_size(text.data(), text.size());
     if (!size) return false;
-    decoded.keys.emplace();
-    if (!decoded.keys->load(self)) decoded.keys.reset();
-    if (!native_decryption_route()) {
-        decoded.keys.reset();
-        return false;
-    }
-    const hmac::Key* signing = decoded.keys ? &decoded.keys->prepare() : nullptr;
+    NativeKeys keys;
+    const bool plain_keys = keys.load(self);
+    if (!native_decryption_route()) return false;
+    if (plain_keys) decoded.keys = keys.ready(self);
+    const hmac::Key* signing = decoded.keys ? &decoded.keys->keys.signing : nullptr;
     nb::object raw = uninitialised_bytes(*size);
     const bool canonical = tw::py::without_gil(
         [&] {
@@ -345,19 +337,24 @@ nb::object decrypt(nb::handle self, nb::handle token_value, size_t offset, nb::h
     const size_t ciphertext_size = token::ciphertext_size(size);
     if (ciphertext_size % token::kBlockSize != 0) raise_invalid_token("Invalid ciphertext length");
 
-    EncryptionKey key;
-    if (decoded.keys)
-        std::memcpy(key.bytes, decoded.keys->encryption.bytes, sizeof key.bytes);
-    else
-        key.load(self);
+    // Step 6: in place when the decoded bytes are ours, on a private copy
+    // otherwise.
     const bool release = ciphertext_size >= kReleaseGilFrom;
-    if (decoded.ours) {
+    auto open_ours = [&](const uint8_t* round_keys) {
         uint8_t* raw = bytes_data_mut(decoded.bytes);
         const std::optional<size_t> kept = tw::py::without_gil(
-            [&] { return token::open_in_place(raw, size, key.bytes); }, release);
+            [&] { return token::open_in_place(raw, size, round_keys); }, release);
         if (!kept) raise_invalid_padding();
         shrink_bytes(decoded.bytes, *kept);
         return std::move(decoded.bytes);
+    };
+    if (decoded.ours && decoded.keys) return open_ours(decoded.keys->keys.round_keys);
+    EncryptionKey key;
+    key.load(self);
+    if (decoded.ours) {
+        Wiped<uint8_t[176]> schedule;
+        aes_expand_key(key.bytes, schedule.value);
+        return open_ours(schedule.value);
     }
     nb::object plaintext = uninitialised_bytes(ciphertext_size);
     uint8_t* out = bytes_data_mut(plaintext);

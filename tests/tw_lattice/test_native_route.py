@@ -131,3 +131,18 @@ def test_odd_keys_take_the_documented_steps(lattice, documented_steps, outcome, 
             assert documented[0] == "ok" and outcome(cipher.decrypt, native[1]) == outcome(cipher.decrypt, documented[1])
         else:
             assert documented == native
+
+
+def test_keys_assigned_to_an_instance_take_effect_at_once(lattice):
+    # The native route keeps an instance's keys ready between calls.
+    first, second = Fernet.generate_key(), Fernet.generate_key()
+    cipher, other = lattice.TwFernet(first), lattice.TwFernet(second)
+    token = cipher.encrypt(b"one")
+    cipher._signing_key = other._signing_key
+    with pytest.raises(lattice.InvalidToken, match="^HMAC verification failed$"):
+        cipher.decrypt(token)
+    cipher._encryption_key = other._encryption_key
+    assert Fernet(second).decrypt(cipher.encrypt(b"two")) == b"two"
+    assert cipher.decrypt(other.encrypt(b"three")) == b"three"
+    cipher._signing_key, cipher._encryption_key = base64.urlsafe_b64decode(first)[:16], base64.urlsafe_b64decode(first)[16:]
+    assert cipher.decrypt(token) == b"one"

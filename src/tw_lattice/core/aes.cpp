@@ -46,6 +46,10 @@ bool aes_hardware_selected() {
     return implementation().hardware;
 }
 
+void aes_expand_key(const uint8_t key[16], uint8_t round_keys[176]) {
+    implementation().expand_key(key, round_keys);
+}
+
 void aes_cbc_encrypt(AES_ctx& ctx, const uint8_t* in, uint8_t* out, size_t length) {
     implementation().cbc_encrypt(ctx.RoundKey, ctx.Iv, in, out, length);
 }
@@ -59,7 +63,7 @@ void aes_cbc_decrypt(AES_ctx& ctx, const uint8_t* in, uint8_t* out, size_t lengt
 extern "C" {
 
 void AES_init_ctx_iv(struct AES_ctx* ctx, const uint8_t* key, const uint8_t* iv) {
-    tw::lattice::implementation().expand_key(key, ctx->RoundKey);
+    tw::lattice::aes_expand_key(key, ctx->RoundKey);
     std::memcpy(ctx->Iv, iv, sizeof ctx->Iv);
 }
 

@@ -72,7 +72,8 @@ constexpr std::array<std::array<uint32_t, 256>, 4> group_tables() {
 alignas(64) constexpr auto kGroupTables = group_tables();
 
 // One group of four characters into 3 bytes, writing a fourth that the next
-// group overwrites.
+// group overwrites unless `exact`.
+template <bool exact = false>
 inline void decode_group(const char* text, uint8_t* out, uint32_t& invalid) {
     uint32_t chars;
     std::memcpy(&chars, text, 4);
@@ -80,7 +81,7 @@ inline void decode_group(const char* text, uint8_t* out, uint32_t& invalid) {
                           kGroupTables[2][(chars >> 16) & 0xff] | kGroupTables[3][chars >> 24];
     invalid |= bits;
     const uint32_t bytes = __builtin_bswap32(bits << 1); // the 24 bits first, in order
-    std::memcpy(out, &bytes, 4);
+    std::memcpy(out, &bytes, exact ? 3 : 4);
 }
 
 // One message block's rounds with 21 groups decoded among them: two after
@@ -166,20 +167,23 @@ TW_TOKEN_TARGET void encrypt_hashing(AES_ctx& ctx, const uint8_t* in, uint8_t* o
 TW_DECODE_TARGET bool decode_hashing(const char* text, size_t quads, uint8_t* out, size_t hash_size,
                                      TrailingHash& hash) {
     // Per round: 64 groups (256 characters, 192 bytes) and three message
-    // blocks decoded two rounds before, long out of the store buffer.
-    constexpr size_t kGroupsPerRound = 64, kBlocksPerRound = 3;
+    // blocks decoded in earlier rounds, long out of the store buffer. The
+    // lead the hash trails by is decoded first, by the wide decoder: there
+    // are no rounds to hide it in.
+    constexpr size_t kGroupsPerRound = 64, kBlocksPerRound = 3, kLeadRounds = 2;
     constexpr size_t kMessageBlock = sha256::kBlockSize;
     uint32_t invalid = 0;
+    size_t q = std::min(quads, kLeadRounds * kGroupsPerRound) / 8 * 8;
+    bool valid = base64::decode_quads(text, q, out);
     sha256::ni::Packed state = sha256::ni::pack(hash.state);
     size_t hashed = hash.blocks_done;
     const size_t last_block = std::min(hash_size, 3 * quads) / kMessageBlock;
-    size_t q = 0;
     // Strictly fewer: each round's last group writes a byte into the next one.
     for (; q + kGroupsPerRound < quads; q += kGroupsPerRound) {
         const char* in = text + 4 * q;
         uint8_t* at = out + 3 * q;
         const bool hash_now = hashed + kBlocksPerRound <= last_block &&
-                              (hashed + 2 * kBlocksPerRound) * kMessageBlock <= 3 * q;
+                              (hashed + kLeadRounds * kBlocksPerRound) * kMessageBlock <= 3 * q;
         if (!hash_now) {
             for (size_t g = 0; g < kGroupsPerRound; ++g)
                 decode_group(in + 4 * g, at + 3 * g, invalid);
@@ -195,8 +199,12 @@ TW_DECODE_TARGET bool decode_hashing(const char* text, size_t quads, uint8_t* ou
     sha256::ni::unpack(state, hash.state);
     hash.blocks_done = hashed;
     secure_wipe(&state, sizeof state);
-    const bool rest_valid = base64::decode_quads(text + 4 * q, quads - q, out + 3 * q);
-    return (invalid >> 31) == 0 && rest_valid;
+    // The rest: whole steps by the wide decoder, the last few groups here.
+    const size_t wide = (quads - q) / 8 * 8;
+    valid = base64::decode_quads(text + 4 * q, wide, out + 3 * q) && valid;
+    for (q += wide; q < quads; ++q)
+        decode_group<true>(text + 4 * q, out + 3 * q, invalid);
+    return (invalid >> 31) == 0 && valid;
 }
 
 } // namespace tw::lattice::token::interleaved

@@ -27,6 +27,12 @@ void hash_final_blocks(TrailingHash& hash, size_t final_bytes) {
     hash.blocks_done = ready;
 }
 
+// A CBC context on a ready AES schedule.
+void start_chain(AES_ctx& ctx, const uint8_t round_keys[176], const uint8_t iv[kIvSize]) {
+    std::memcpy(ctx.RoundKey, round_keys, sizeof ctx.RoundKey);
+    std::memcpy(ctx.Iv, iv, sizeof ctx.Iv);
+}
+
 } // namespace
 
 void encrypt_hashing(AES_ctx& ctx, const uint8_t* in, uint8_t* out, size_t blocks, size_t written,
@@ -47,13 +53,23 @@ bool decode_hashing(const char* text, size_t quads, uint8_t* out, size_t hash_si
     return true;
 }
 
+CipherKeys::CipherKeys(const uint8_t* signing_key, size_t signing_size,
+                       const uint8_t encryption_key[kKeySize])
+    : signing(signing_key, signing_size) {
+    aes_expand_key(encryption_key, round_keys);
+}
+
+CipherKeys::~CipherKeys() {
+    secure_wipe(round_keys, sizeof round_keys);
+}
+
 size_t text_size(size_t plaintext_size) {
     return base64::encoded_size(authenticated_size(plaintext_size) + kTagSize);
 }
 
-void seal_text(char* text, const hmac::Key& signing, const uint8_t encryption_key[kKeySize],
-               const uint8_t timestamp[kTimestampSize], const uint8_t iv[kIvSize],
-               const uint8_t* plaintext, size_t size) {
+void seal_text(char* text, const CipherKeys& keys, const uint8_t timestamp[kTimestampSize],
+               const uint8_t iv[kIvSize], const uint8_t* plaintext, size_t size) {
+    const hmac::Key& signing = keys.signing;
     const size_t signed_size = authenticated_size(size);
     const size_t token_size = signed_size + kTagSize;
     const size_t total_groups = token_size / 3;
@@ -66,7 +82,7 @@ void seal_text(char* text, const hmac::Key& signing, const uint8_t encryption_ke
     std::memcpy(token + kIvOffset, iv, kIvSize);
 
     AES_ctx ctx;
-    AES_init_ctx_iv(&ctx, encryption_key, iv);
+    start_chain(ctx, keys.round_keys, iv);
     sha256::State state = signing.inner();
     TrailingHash hash{state, token, 0};
     size_t encoded_groups = 0;
@@ -142,10 +158,10 @@ bool tag_matches(const uint8_t* token, size_t token_size, const uint8_t tag[kTag
 }
 
 std::optional<size_t> open_in_place(uint8_t* token, size_t token_size,
-                                    const uint8_t key[kKeySize]) {
+                                    const uint8_t round_keys[176]) {
     const size_t size = ciphertext_size(token_size);
     AES_ctx ctx;
-    AES_init_ctx_iv(&ctx, key, token + kIvOffset);
+    start_chain(ctx, round_keys, token + kIvOffset);
     // The plaintext moves 25 bytes forward as it is decrypted, over the header.
     aes_cbc_decrypt(ctx, token + kCiphertextOffset, token, size);
     secure_wipe(&ctx, sizeof ctx);
@@ -160,8 +176,8 @@ extern "C" {
 
 size_t tw_lattice_token_seal(const uint8_t* key, const uint8_t* timestamp, const uint8_t* iv,
                              const uint8_t* data, size_t size, char* out) {
-    const tw::lattice::hmac::Key signing(key, 16);
-    tw::lattice::token::seal_text(out, signing, key + 16, timestamp, iv, data, size);
+    const tw::lattice::token::CipherKeys keys(key, 16, key + 16);
+    tw::lattice::token::seal_text(out, keys, timestamp, iv, data, size);
     return tw::lattice::token::text_size(size);
 }
 

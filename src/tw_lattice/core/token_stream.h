@@ -19,13 +19,26 @@
 
 namespace tw::lattice::token {
 
+// A token cipher's keys made ready for use: the HMAC states of the signing
+// key (of any length) and the schedule of the AES key. Made once per key and
+// wiped when it dies.
+struct CipherKeys {
+    CipherKeys(const uint8_t* signing_key, size_t signing_size,
+               const uint8_t encryption_key[kKeySize]);
+    CipherKeys(const CipherKeys&) = delete;
+    CipherKeys& operator=(const CipherKeys&) = delete;
+    ~CipherKeys();
+
+    hmac::Key signing;
+    uint8_t round_keys[176];
+};
+
 // Size of the base64 text of a token of `plaintext_size` bytes.
 size_t text_size(size_t plaintext_size);
 
 // Writes a token's text, text_size(size) characters, into `text`.
-void seal_text(char* text, const hmac::Key& signing, const uint8_t encryption_key[kKeySize],
-               const uint8_t timestamp[kTimestampSize], const uint8_t iv[kIvSize],
-               const uint8_t* plaintext, size_t size);
+void seal_text(char* text, const CipherKeys& keys, const uint8_t timestamp[kTimestampSize],
+               const uint8_t iv[kIvSize], const uint8_t* plaintext, size_t size);
 
 // Decodes text of canonical base64 shape into `token` (its decoded size,
 // `token_size` bytes) and, when it has the token format, writes to `tag` the
