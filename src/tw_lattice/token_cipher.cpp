@@ -333,7 +333,12 @@ nb::object decrypt(nb::handle self, nb::handle token_value, size_t offset, nb::h
     if (!token::has_token_format(bytes_data(decoded.bytes), size))
         raise_invalid_token("Invalid token format");
     verify_tag(self, decoded);
-    if (!ttl.is_none()) check_token_age(token::timestamp_of(bytes_data(decoded.bytes)), ttl);
+    if (!ttl.is_none()) {
+        check_token_age(token::timestamp_of(bytes_data(decoded.bytes)), ttl);
+        // A ttl of a host's own type ran its code there, which may have
+        // assigned keys: the AES key is then read in its turn.
+        if (!PyLong_CheckExact(ttl.ptr()) && !PyFloat_CheckExact(ttl.ptr())) decoded.keys.reset();
+    }
     const size_t ciphertext_size = token::ciphertext_size(size);
     if (ciphertext_size % token::kBlockSize != 0) raise_invalid_token("Invalid ciphertext length");
 

@@ -11,6 +11,7 @@ import hmac
 import os
 import random
 import struct
+import time
 
 import pytest
 from cryptography.fernet import Fernet
@@ -146,3 +147,19 @@ def test_keys_assigned_to_an_instance_take_effect_at_once(lattice):
     assert cipher.decrypt(other.encrypt(b"three")) == b"three"
     cipher._signing_key, cipher._encryption_key = base64.urlsafe_b64decode(first)[:16], base64.urlsafe_b64decode(first)[16:]
     assert cipher.decrypt(token) == b"one"
+
+
+def test_a_key_assigned_by_ttl_code_is_read_in_its_turn(lattice, outcome):
+    # The documented steps read the AES key after the age check.
+    key, other_key = (base64.urlsafe_b64encode(bytes(range(n, n + 32))) for n in (0, 32))
+    cipher, other = lattice.TwFernet(key), lattice.TwFernet(other_key)
+    token = Fernet(key)._encrypt_from_parts(b"aged", int(time.time()), bytes(16))
+
+    class Meddling(int):
+        def __radd__(self, issued):
+            cipher._encryption_key = other._encryption_key
+            return issued + int(self)
+
+    assert cipher.decrypt(token, ttl=100) == b"aged"
+    meddled = outcome(cipher.decrypt, token, ttl=Meddling(100))
+    assert meddled == outcome(cipher.decrypt, token) != ("ok", b"aged")
