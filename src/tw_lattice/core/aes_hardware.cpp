@@ -13,6 +13,8 @@
 
 #if defined(__x86_64__) || defined(__i386__)
 
+#include <cpuid.h>
+
 #include "tw_lattice/core/aes_ni.h"
 #include "tw_lattice/core/wipe.h"
 
@@ -60,7 +62,12 @@ TW_AES_TARGET inline void decrypt_blocks(__m128i (&blocks)[Count], const __m128i
 
 bool wide_available() {
     __builtin_cpu_init();
-    return __builtin_cpu_supports("vaes") && __builtin_cpu_supports("avx2");
+    // CPUID leaf 7, ECX bit 9: VAES. AVX2 as the compiler checks it, the
+    // operating system's saving of the 256-bit registers included.
+    unsigned eax, ebx, ecx, edx;
+    if (__get_cpuid_max(0, nullptr) < 7) return false;
+    __cpuid_count(7, 0, eax, ebx, ecx, edx);
+    return (ecx & (1u << 9)) != 0 && __builtin_cpu_supports("avx2");
 }
 
 // CBC decryption sixteen blocks at a time, two per 256-bit register. Each

@@ -3,7 +3,7 @@
 // chaining value that they update; both process whole 16-byte blocks only,
 // from `in` to `out`, which may be the same buffer or have `out` anywhere
 // before `in` in one buffer (each block is read before anything at or after
-// it is written).
+// it is written). The overloads with one buffer work in place.
 #pragma once
 
 #include <cstddef>
@@ -17,6 +17,14 @@ void cbc_encrypt(const uint8_t round_keys[176], uint8_t chain[16], const uint8_t
                  size_t length);
 void cbc_decrypt(const uint8_t round_keys[176], uint8_t chain[16], const uint8_t* in, uint8_t* out,
                  size_t length);
+inline void cbc_encrypt(const uint8_t round_keys[176], uint8_t chain[16], uint8_t* buf,
+                        size_t length) {
+    cbc_encrypt(round_keys, chain, buf, buf, length);
+}
+inline void cbc_decrypt(const uint8_t round_keys[176], uint8_t chain[16], uint8_t* buf,
+                        size_t length) {
+    cbc_decrypt(round_keys, chain, buf, buf, length);
+}
 } // namespace portable
 
 namespace hardware {
@@ -27,6 +35,14 @@ void cbc_encrypt(const uint8_t round_keys[176], uint8_t chain[16], const uint8_t
                  size_t length);
 void cbc_decrypt(const uint8_t round_keys[176], uint8_t chain[16], const uint8_t* in, uint8_t* out,
                  size_t length);
+inline void cbc_encrypt(const uint8_t round_keys[176], uint8_t chain[16], uint8_t* buf,
+                        size_t length) {
+    cbc_encrypt(round_keys, chain, buf, buf, length);
+}
+inline void cbc_decrypt(const uint8_t round_keys[176], uint8_t chain[16], uint8_t* buf,
+                        size_t length) {
+    cbc_decrypt(round_keys, chain, buf, buf, length);
+}
 } // namespace hardware
 
 } // namespace tw::lattice

@@ -180,7 +180,7 @@ void expand_key(const uint8_t key[16], uint8_t round_keys[176]) {
 void cbc_encrypt(const uint8_t round_keys[176], uint8_t chain[16], const uint8_t* in, uint8_t* out,
                  size_t length) {
     for (size_t offset = 0; offset + 16 <= length; offset += 16) {
-        for (int i = 0; i < 16; ++i)
+        for (size_t i = 0; i < 16; ++i)
             chain[i] ^= in[offset + i];
         encrypt_block(round_keys, chain);
         std::memcpy(out + offset, chain, 16);

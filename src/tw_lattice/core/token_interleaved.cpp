@@ -57,14 +57,14 @@ TW_TOKEN_TARGET inline __m128i encrypt_block_with(__m128i block, const __m128i k
 // text never comes this way (base64.h has the constant-time decoder).
 constexpr std::array<std::array<uint32_t, 256>, 4> group_tables() {
     std::array<std::array<uint32_t, 256>, 4> tables{};
-    for (int k = 0; k < 4; ++k)
-        for (int c = 0; c < 256; ++c) {
-            int value = c >= 'A' && c <= 'Z'   ? c - 'A'
-                        : c >= 'a' && c <= 'z' ? c - 'a' + 26
-                        : c >= '0' && c <= '9' ? c - '0' + 52
-                        : c == '-' || c == '+' ? 62
-                        : c == '_' || c == '/' ? 63
-                                               : -1;
+    for (size_t k = 0; k < 4; ++k)
+        for (size_t c = 0; c < 256; ++c) {
+            const int value = c >= 'A' && c <= 'Z'   ? int(c) - 'A'
+                              : c >= 'a' && c <= 'z' ? int(c) - 'a' + 26
+                              : c >= '0' && c <= '9' ? int(c) - '0' + 52
+                              : c == '-' || c == '+' ? 62
+                              : c == '_' || c == '/' ? 63
+                                                     : -1;
             tables[k][c] = value < 0 ? 0x80000000u : uint32_t(value) << (25 - 6 * k);
         }
     return tables;
