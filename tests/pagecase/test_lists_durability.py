@@ -151,6 +151,11 @@ def test_a_save_removes_the_temporaries_of_dead_writers_only(tmp_path):
     ended_thread = threading.Thread(target=lambda: None)
     ended_thread.start()
     ended_thread.join()
+    # join() returns once the thread's Python work is done; the system thread
+    # may take a moment longer to exit.
+    deadline = time.monotonic() + 10
+    while os.path.exists(f"/proc/self/task/{ended_thread.native_id}") and time.monotonic() < deadline:
+        time.sleep(0.01)
     release, ready = threading.Event(), threading.Event()
     waiting_thread = threading.Thread(target=lambda: (ready.set(), release.wait()))
     waiting_thread.start()
