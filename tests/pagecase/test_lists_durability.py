@@ -85,9 +85,11 @@ def test_a_failed_save_is_silent_and_keeps_the_old_file(open_folder, nobody, fai
 
 # The saver forks a copy of itself for each round; the copy saves three lists
 # in turn until the test kills it. A round starts once the copy has finished
-# its first save, so that it makes progress however busy the machine is.
+# its first save, so that it makes progress however busy the machine is, and
+# the copy says how long that save took, so that the test kills it within a
+# few saves' time however slow saves are here.
 SAVER = r"""
-import itertools, json, os, sys
+import itertools, json, os, sys, time
 from tidewing_quillery import pagecase
 target = pagecase.Path(sys.argv[1])
 lists = json.loads(open(sys.argv[2], encoding='utf-8').read())
@@ -96,13 +98,14 @@ while sys.stdin.readline():
     pid = os.fork()
     if pid == 0:
         for turn in itertools.count():
+            started = time.monotonic()
             pagecase.RecentFiles(target, lists[turn % len(lists)]).save()
             if turn == 0:
-                os.write(tell_first_saved, b".")
-    os.read(first_saved, 1)
+                os.write(tell_first_saved, b"%.6f\n" % (time.monotonic() - started))
+    took = os.read(first_saved, 64).decode().strip()
     os.close(first_saved)
     os.close(tell_first_saved)
-    print(pid, flush=True)
+    print(pid, took, flush=True)
     os.waitpid(pid, 0)
     print(flush=True)
 """
@@ -122,8 +125,9 @@ def test_a_save_killed_at_any_moment_leaves_one_whole_list(tmp_path):
         for _ in range(300):
             saver.stdin.write("\n")
             saver.stdin.flush()
-            pid = int(saver.stdout.readline())
-            time.sleep(rounds.uniform(0, 0.01))
+            pid, took = saver.stdout.readline().split()
+            pid, save_seconds = int(pid), float(took)
+            time.sleep(rounds.uniform(0, 3 * save_seconds))
             os.kill(pid, signal.SIGKILL)
             saver.stdout.readline()
             text = target.read_text()
