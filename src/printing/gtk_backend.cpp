@@ -139,7 +139,10 @@ nb::object gtk_export_pdf(nb::handle self, nb::handle destination, nb::handle pa
 void bind_gtk_backend(nb::module_& m) {
     nb::object cls = make_backend_class(
         "_GtkBackend", "Linux: WebKitGTK's print operation, driven on the GTK main loop.",
-        "webkitgtk", {&gtk_init, &gtk_prepare, &gtk_show_dialog, &gtk_export_pdf});
+        "webkitgtk",
+        {&gtk_init, &gtk_prepare, &gtk_show_dialog, &gtk_export_pdf,
+         "Schedule GTK's print dialog for the page on the GTK main loop and return at once; a "
+         "failure there is logged as a warning."});
     gtk_backend_class = cls.inc_ref(); // held, like the module, for the process
     m.attr("_GtkBackend") = cls;
 }

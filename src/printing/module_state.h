@@ -148,6 +148,7 @@ struct BackendOperations {
     nb::object (*show_dialog)(nb::handle self);
     nb::object (*export_pdf)(nb::handle self, nb::handle destination, nb::handle paper,
                              nb::handle landscape, nb::handle margins_mm);
+    const char* show_dialog_doc; // how the platform shows its dialog
 };
 
 // A subclass of `_Backend` (read from the module now) with the given short
