@@ -52,8 +52,7 @@ nb::object contain_through_python(nb::handle root, nb::handle raw) {
     if (!truthy(raw) || !names_a_file(raw)) return nb::none();
     auto resolved = unless_unresolvable([&] {
         nb::object candidate = ns[names::Path](raw).attr("expanduser")();
-        if (!truthy(candidate.attr("is_absolute")()))
-            candidate = steal_checked(PyNumber_TrueDivide(root.ptr(), candidate.ptr()));
+        if (!truthy(candidate.attr("is_absolute")())) candidate = root / candidate;
         nb::object target = candidate.attr("resolve")();
         return std::make_pair(target, nb::object(root.attr("resolve")()));
     });

@@ -43,8 +43,7 @@ nb::dict new_entry(nb::handle key, nb::handle name, const char* stamp) {
 
 // `state_dir() / filename`
 nb::object list_file_path(nb::handle filename) {
-    nb::object folder = ns[names::state_dir]();
-    return steal_checked(PyNumber_TrueDivide(folder.ptr(), filename.ptr()));
+    return ns[names::state_dir]() / filename;
 }
 
 // ---------------------------------------------------------------- pruning
@@ -63,7 +62,7 @@ template <typename Keep> nb::object prune_entries(nb::handle self, Keep keep) {
     nb::object entries = self.attr("entries");
     nb::list alive;
     for (nb::handle entry : entries) {
-        nb::object path = steal_checked(PyObject_GetItem(entry.ptr(), nb::str("path").ptr()));
+        nb::object path = entry["path"];
         if (keep(path)) alive.append(entry);
     }
     if (nb::len(alive) != nb::len(entries)) {
@@ -179,8 +178,7 @@ nb::object roots(nb::handle self) {
     self.attr("prune")(nb::arg("check") = ns[names::Path].attr("is_dir"));
     nb::list result;
     for (nb::handle entry : self.attr("entries"))
-        result.append(
-            ns[names::Path](steal_checked(PyObject_GetItem(entry.ptr(), nb::str("path").ptr()))));
+        result.append(ns[names::Path](entry["path"]));
     return result;
 }
 

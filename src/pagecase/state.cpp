@@ -20,8 +20,7 @@ nb::object state_dir() {
         path = path_class(base);
     } else {
         nb::object home = path_class.attr("home")();
-        path = steal_checked(PyNumber_TrueDivide(home.ptr(), nb::str(".tidewing").ptr()));
-        path = steal_checked(PyNumber_TrueDivide(path.ptr(), nb::str("quillery").ptr()));
+        path = home / nb::str(".tidewing") / nb::str("quillery");
     }
     path.attr("mkdir")(nb::arg("parents") = true, nb::arg("exist_ok") = true);
     return path;
@@ -72,8 +71,7 @@ void store_token(nb::handle target, nb::handle token) {
 nb::object access_token(nb::handle rotate) {
     nb::object secrets = nb::module_::import_("secrets");
     nb::object directory = ns[names::state_dir]();
-    nb::object target =
-        steal_checked(PyNumber_TrueDivide(directory.ptr(), nb::str("access_token").ptr()));
+    nb::object target = directory / nb::str("access_token");
     if (!truthy(rotate)) {
         if (std::optional<nb::object> existing = stored_token(target)) return *existing;
     }

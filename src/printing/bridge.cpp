@@ -81,12 +81,8 @@ nb::object bridge_print_dialog(nb::handle self) {
 
 // `destination.stat()`, or None when there is nothing to stat.
 nb::object stat_or_none(nb::handle path) {
-    try {
-        return path.attr("stat")();
-    } catch (nb::python_error& error) {
-        if (error.matches(PyExc_OSError)) return nb::none();
-        throw;
-    }
+    return tw::py::unless_raised([&] { return nb::object(path.attr("stat")()); }, PyExc_OSError)
+        .value_or(nb::none());
 }
 
 bool same_file_state(nb::handle before, nb::handle after) {
