@@ -8,8 +8,9 @@ from pathlib import Path
 
 import pytest
 
-# The pure-Python reference versions (reference/) and the hostile-input
-# harness (tests/hostile.py) are importable from every test.
+# The pure-Python reference versions (reference/), and the forked children and
+# hostile objects of the hostile-input tests (forked.py, hostile.py here), are
+# importable from every test.
 sys.path.insert(0, str(Path(__file__).resolve().parents[1]))
 sys.path.insert(1, str(Path(__file__).resolve().parent))
 

@@ -1,9 +1,31 @@
-// Helpers the Python-facing files share: argument type errors, decoding of
-// token-cipher results, and wiping bytes that held key material.
+// Helpers the Python-facing files share: argument type errors, bytes made or
+// read without extra copies, decoding of token-cipher results, and wiping
+// bytes that held key material.
 #include "tw_lattice/core/wipe.h"
 #include "tw_lattice/module_state.h"
 
 namespace tw::lattice {
+
+nb::object uninitialised_bytes(size_t size) {
+    if (size > static_cast<size_t>(PY_SSIZE_T_MAX)) throw std::bad_alloc();
+    return tw::py::steal_checked(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size)));
+}
+
+void shrink_bytes(nb::object& bytes, size_t size) {
+    if (size == bytes_size(bytes)) return;
+    PyObject* resized = bytes.release().ptr();
+    if (_PyBytes_Resize(&resized, static_cast<Py_ssize_t>(size)) != 0) throw nb::python_error();
+    bytes = nb::steal(resized);
+}
+
+std::optional<std::string_view> ascii_text(nb::handle text) {
+#if PY_VERSION_HEX < 0x030C0000
+    if (PyUnicode_READY(text.ptr()) != 0) throw nb::python_error();
+#endif
+    if (!PyUnicode_IS_ASCII(text.ptr())) return std::nullopt;
+    return std::string_view(static_cast<const char*>(PyUnicode_DATA(text.ptr())),
+                            static_cast<size_t>(PyUnicode_GET_LENGTH(text.ptr())));
+}
 
 nb::object decoded_text(nb::handle data) {
     if (PyBytes_Check(data.ptr()))

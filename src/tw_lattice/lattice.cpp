@@ -3,10 +3,11 @@
 // derivation constants and the derived token cipher are held privately and
 // wiped when the object dies.
 //
-// Keys come from PBKDF2-HMAC-SHA256 (the standard hashlib, 100000 iterations,
-// 32 bytes), turned into token-cipher keys by URL-safe base64. Version-1 data
-// is a bare token under the object's own key; version-2 data is "TWEV2:" and a
-// token under a key bound to the file's base name as well as the secret.
+// Keys come from PBKDF2-HMAC-SHA256 (hashlib.pbkdf2_hmac, 100000 iterations,
+// 32 bytes, native while hashlib is the one bound at load), turned into
+// token-cipher keys by URL-safe base64. Version-1 data is a bare token under
+// the object's own key; version-2 data is "TWEV2:" and a token under a key
+// bound to the file's base name as well as the secret.
 #include <cstring>
 #include <string_view>
 
@@ -23,7 +24,6 @@ using tw::lattice::SecretBuffer;
 using tw::lattice::Wiped;
 using tw::py::steal_checked;
 
-constexpr std::string_view kV2Prefix = "TWEV2:";
 constexpr int kIterations = 100000;
 constexpr int kDerivedKeySize = 32;
 constexpr Py_ssize_t kMinimumSecretLength = 8, kMaximumSecretLength = 512;
@@ -50,17 +50,30 @@ void check_argument(const char* function, const char* argument, Accepts accepts,
     }
 }
 
-// None, "" or b"" (the argument has passed its type check).
+// `value is None or not value` (the argument has passed its type check; a
+// subclass's own truth test counts).
 bool none_or_empty(nb::handle value) {
-    if (value.is_none()) return true;
-    if (PyUnicode_Check(value.ptr())) return PyUnicode_GET_LENGTH(value.ptr()) == 0;
-    return PyBytes_GET_SIZE(value.ptr()) == 0;
+    return value.is_none() || !truthy(value);
 }
 
 bool has_v2_prefix(nb::handle data) {
-    return bytes_size(data) >= kV2Prefix.size() &&
-           std::memcmp(bytes_data(data), kV2Prefix.data(), kV2Prefix.size()) == 0;
+    return bytes_size(data) >= kVersion2Prefix.size() &&
+           std::memcmp(bytes_data(data), kVersion2Prefix.data(), kVersion2Prefix.size()) == 0;
 }
+
+// A token cipher made for one call, its keys wiped when the call ends
+// however it ends.
+class CallCipher {
+  public:
+    explicit CallCipher(nb::object cipher) : cipher_(std::move(cipher)) {}
+    CallCipher(const CallCipher&) = delete;
+    CallCipher& operator=(const CallCipher&) = delete;
+    ~CallCipher() { wipe_token_cipher(cipher_); }
+    nb::handle get() const { return cipher_; }
+
+  private:
+    nb::object cipher_;
+};
 
 // `value` unless it is an exception type the caller maps to None: every
 // Exception, as `except Exception` would catch.
@@ -75,8 +88,8 @@ template <typename Body> nb::object none_on_exception(Body&& body) {
 
 SecretBuffer checked_secret(nb::handle secret_key) {
     check_argument("tw_lattice", "secret_key", Accepts::str, secret_key);
-    const Py_ssize_t length = PyUnicode_GET_LENGTH(secret_key.ptr());
-    if (length == 0) tw::py::raise(PyExc_ValueError, "Secret key cannot be empty");
+    if (!truthy(secret_key)) tw::py::raise(PyExc_ValueError, "Secret key cannot be empty");
+    const Py_ssize_t length = tw::py::length_of(secret_key);
     if (length < kMinimumSecretLength)
         tw::py::raise(PyExc_ValueError, "Secret key must be at least 8 characters");
     if (length > kMaximumSecretLength) tw::py::raise(PyExc_ValueError, "Secret key too long");
@@ -96,13 +109,13 @@ class Lattice {
 
     Lattice(const Lattice&) = delete;
     Lattice& operator=(const Lattice&) = delete;
-    ~Lattice() { wipe_token_cipher_and_release(fernet_); }
+    ~Lattice() { wipe_token_cipher(fernet_); }
 
     nb::object encrypt_string(nb::handle input_string) const {
         check_argument("encrypt_string", "input_string", Accepts::str_or_none, input_string);
         if (none_or_empty(input_string))
             tw::py::raise(PyExc_ValueError, "Cannot encrypt empty string");
-        return decoded_text(cipher_encrypt(fernet_, utf8_of(input_string)));
+        return cipher_encrypt(fernet_, input_string, TokenForm::text);
     }
 
     nb::object decrypt_string(nb::handle encrypted_string) const {
@@ -110,7 +123,7 @@ class Lattice {
                        encrypted_string);
         if (none_or_empty(encrypted_string)) return nb::none();
         return none_on_exception(
-            [&] { return decoded_text(cipher_decrypt(fernet_, utf8_of(encrypted_string))); });
+            [&] { return decoded_text(cipher_decrypt(fernet_, encrypted_string)); });
     }
 
     nb::object encrypt_data(nb::handle data, nb::handle filename) const {
@@ -118,11 +131,8 @@ class Lattice {
         check_argument("encrypt_data", "filename", Accepts::str_or_none, filename);
         if (none_or_empty(data)) tw::py::raise(PyExc_ValueError, "Cannot encrypt empty data");
         if (none_or_empty(filename)) return cipher_encrypt(fernet_, data);
-        nb::object cipher = file_cipher(filename);
-        nb::object token = cipher_encrypt(cipher, data);
-        wipe_token_cipher_and_release(cipher);
-        nb::object prefix = new_bytes(kV2Prefix.data(), kV2Prefix.size());
-        return steal_checked(PySequence_Concat(prefix.ptr(), token.ptr()));
+        const CallCipher cipher(file_cipher(filename));
+        return cipher_encrypt(cipher.get(), data, TokenForm::version_2);
     }
 
     nb::object decrypt_data(nb::handle encrypted_data, nb::handle filename) const {
@@ -133,12 +143,8 @@ class Lattice {
         if (none_or_empty(filename))
             tw::py::raise(PyExc_ValueError,
                           "V2 encrypted data requires filename parameter for decryption");
-        nb::object cipher = file_cipher(filename);
-        nb::object token = new_bytes(bytes_data(encrypted_data) + kV2Prefix.size(),
-                                     bytes_size(encrypted_data) - kV2Prefix.size());
-        nb::object plaintext = cipher_decrypt(cipher, token);
-        wipe_token_cipher_and_release(cipher);
-        return plaintext;
+        const CallCipher cipher(file_cipher(filename));
+        return cipher_decrypt(cipher.get(), encrypted_data, kVersion2Prefix.size());
     }
 
     bool is_v2_data(nb::handle data) const {
@@ -150,7 +156,7 @@ class Lattice {
         check_argument("string_to_secret_key", "input_string", Accepts::str_or_none, input_string);
         if (none_or_empty(input_string))
             tw::py::raise(PyExc_ValueError, "Input string cannot be empty");
-        if (PyUnicode_GET_LENGTH(input_string.ptr()) > kMaximumKeyInputLength)
+        if (tw::py::length_of(input_string) > kMaximumKeyInputLength)
             tw::py::raise(PyExc_ValueError, "Input string too long");
         KeyBytes password(utf8_of(input_string));
         const DerivationConstants& c = constants_.value;
@@ -166,24 +172,16 @@ class Lattice {
         if (none_or_empty(secret_key) || none_or_empty(encrypted_string)) return nb::none();
         return none_on_exception([&] {
             KeyBytes key(utf8_of(secret_key));
-            nb::object cipher = new_token_cipher(key.get());
-            nb::object plaintext = cipher_decrypt(cipher, utf8_of(encrypted_string));
-            wipe_token_cipher_and_release(cipher);
-            return decoded_text(plaintext);
+            const CallCipher cipher(new_token_cipher(key.get()));
+            return decoded_text(cipher_decrypt(cipher.get(), encrypted_string));
         });
     }
 
   private:
-    static void wipe_token_cipher_and_release(nb::object& cipher) {
-        wipe_token_cipher(cipher);
-        cipher.reset();
-    }
-
     // hashlib.pbkdf2_hmac("sha256", password, salt, 100000, 32)
     static nb::object derive_key(nb::handle password, const uint8_t* salt, size_t salt_size) {
         nb::object salt_bytes = new_bytes(salt, salt_size);
-        return ns[names::hashlib].attr("pbkdf2_hmac")("sha256", password, salt_bytes, kIterations,
-                                                      kDerivedKeySize);
+        return pbkdf2_sha256(password, salt_bytes, kIterations, kDerivedKeySize);
     }
 
     static nb::object derive_key(const SecretBuffer& password, const uint8_t* salt,
@@ -203,7 +201,9 @@ class Lattice {
     // pieces give the salt; the secret is the password.
     nb::object file_cipher(nb::handle filename) const {
         nb::object base = ns[names::os].attr("path").attr("basename")(filename);
-        KeyBytes base_utf8(utf8_of(base));
+        KeyBytes base_utf8(encoded(base));
+        if (!PyBytes_Check(base_utf8.get().ptr()))
+            tw::py::raise(PyExc_TypeError, "can't concat non-bytes to bytes");
         const DerivationConstants& c = constants_.value;
         const std::string_view pieces[] = {
             {reinterpret_cast<const char*>(secret_.data()), secret_.size()},
@@ -222,7 +222,7 @@ class Lattice {
             std::memcpy(out, pieces[i].data(), pieces[i].size());
             out += pieces[i].size();
         }
-        KeyBytes digest(ns[names::hashlib].attr("sha256")(salt_input.get()).attr("digest")());
+        KeyBytes digest(sha256_digest(salt_input.get()));
         KeyBytes salt(steal_checked(PySequence_GetSlice(digest.get().ptr(), 0, kFileSaltSize)));
         if (!PyBytes_Check(salt.get().ptr()))
             tw::py::raise(PyExc_TypeError, "sha256 digest must be bytes");

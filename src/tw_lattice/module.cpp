@@ -1,10 +1,11 @@
 // The extension module tidewing_lattice.tw_lattice: AES-128-CBC with its C
 // interface, the token cipher, and string and data encryption.
 //
-// Initialisation fixes the AES implementation for the process, then binds the
-// standard modules under the names the functions look up at each call, the
-// token cipher's classes, and `tw_lattice`.
+// Initialisation fixes the AES and SHA-256 implementations for the process,
+// then binds the standard modules under the names the functions look up at
+// each call, the token cipher's classes, and `tw_lattice`.
 #include "tw_lattice/core/aes.h"
+#include "tw_lattice/core/sha256.h"
 #include "tw_lattice/module_state.h"
 
 namespace tw::lattice {
@@ -31,6 +32,7 @@ NB_MODULE(tw_lattice, m) {
               "cipher in the Fernet format, and the tw_lattice class.";
     ns.attach(m);
     tw::lattice::aes_select_implementation();
+    tw::lattice::sha256::select_implementation();
     nb::list all;
     all.append("tw_lattice");
     m.attr("__all__") = all;

@@ -1,9 +1,11 @@
 // What the encryption module's Python-facing files share: the module
-// namespace they read at call time, the names in it, small conversions, and
-// the token cipher's operations that tw_lattice calls directly.
+// namespace they read at call time, the names in it, small conversions, the
+// standard-library steps of the documented algorithms, and the token
+// cipher's operations that tw_lattice calls directly.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 #include "common/errors.h"
@@ -30,6 +32,10 @@ inline const uint8_t* bytes_data(nb::handle bytes) {
     return reinterpret_cast<const uint8_t*>(PyBytes_AS_STRING(bytes.ptr()));
 }
 
+inline uint8_t* bytes_data_mut(nb::handle bytes) {
+    return reinterpret_cast<uint8_t*>(PyBytes_AS_STRING(bytes.ptr()));
+}
+
 inline size_t bytes_size(nb::handle bytes) {
     return static_cast<size_t>(PyBytes_GET_SIZE(bytes.ptr()));
 }
@@ -39,10 +45,27 @@ inline nb::object new_bytes(const void* data, size_t size) {
         PyBytes_FromStringAndSize(static_cast<const char*>(data), static_cast<Py_ssize_t>(size)));
 }
 
-// `text.encode()`: UTF-8, strict.
+// A bytes object of `size` bytes to be filled in; raises MemoryError when
+// the size cannot be had.
+nb::object uninitialised_bytes(size_t size);
+
+// Shrinks a bytes object that nothing else refers to yet, in place.
+void shrink_bytes(nb::object& bytes, size_t size);
+
+// `text.encode()` for a str: UTF-8, strict.
 inline nb::object utf8_of(nb::handle text) {
     return tw::py::steal_checked(PyUnicode_AsUTF8String(text.ptr()));
 }
+
+// `value.encode()` for what a host's function returned: a str's UTF-8, or
+// whatever the object's own encode gives.
+inline nb::object encoded(nb::handle value) {
+    return PyUnicode_Check(value.ptr()) ? utf8_of(value) : value.attr("encode")();
+}
+
+// The characters of a str whose every character is ASCII, as they are
+// stored (its UTF-8 bytes, without a copy); empty otherwise.
+std::optional<std::string_view> ascii_text(nb::handle text);
 
 // `data.decode()` for the bytes a token cipher returns.
 nb::object decoded_text(nb::handle data);
@@ -69,21 +92,60 @@ class KeyBytes {
     nb::object bytes_;
 };
 
-// The token cipher (token_cipher.cpp). `cipher` is any object built by the
-// module's current TwFernet; instances of the class made at load are served
-// natively, others through their own methods.
-nb::object new_token_cipher(nb::handle key);
-nb::object cipher_encrypt(nb::handle cipher, nb::handle data);
-nb::object cipher_decrypt(nb::handle cipher, nb::handle token);
-// Overwrites the keys of a TwFernet instance that nothing else refers to.
-void wipe_token_cipher(nb::handle cipher);
+// -------------------------------------------- the token cipher (token_cipher.cpp)
 
-// The standard-library calls of every token (standard_calls.cpp), through the
-// modules bound now: hmac_mod.new(key, message, hashlib.sha256).digest(),
+// The form in which a token leaves: the cipher's bytes, those bytes decoded
+// to str (encrypt_string), or bytes after the version-2 prefix "TWEV2:".
+enum class TokenForm { bytes, text, version_2 };
+inline constexpr std::string_view kVersion2Prefix = "TWEV2:";
+
+// `cipher` is any object built by the module's current TwFernet; instances of
+// the class made at load are served natively, others through their own
+// methods. A str argument stands for its UTF-8 bytes.
+nb::object new_token_cipher(nb::handle key);
+nb::object cipher_encrypt(nb::handle cipher, nb::handle data, TokenForm form = TokenForm::bytes);
+// Decrypts `token`, or the bytes of `token` from `offset` on (the token of
+// version-2 data), without copying them where the native route applies.
+nb::object cipher_decrypt(nb::handle cipher, nb::handle token, size_t offset = 0);
+// Overwrites the keys of a TwFernet instance that nothing else refers to.
+// Never raises; an exception being handled is left as it was.
+void wipe_token_cipher(nb::handle cipher) noexcept;
+
+// ------------------------------- standard-library steps (standard_calls.cpp)
+//
+// Each is one call of the documented algorithms through the module's names
+// as bound now. While the modules and functions a step uses are the ones
+// bound at load, the step computes the same value natively.
+
+// os.urandom(size)
+nb::object random_bytes(size_t size);
+// int(time_module.time())
+nb::object clock_seconds();
+// struct.pack(">Q", seconds)
+nb::object pack_timestamp(nb::handle seconds);
+// hmac_mod.new(key, message, hashlib.sha256).digest(), where the message is
+// `size` bytes of the bytes object `owner` from `data` on.
+nb::object hmac_sha256(nb::handle key, nb::handle owner, const uint8_t* data, size_t size);
+// hmac_mod.compare_digest(a, b), as a truth value.
+bool digests_equal(nb::handle a, nb::handle b);
 // base64.urlsafe_b64encode(data) and base64.urlsafe_b64decode(data).
-nb::object hmac_sha256(nb::handle key, nb::handle message);
 nb::object urlsafe_b64encode(nb::handle data);
 nb::object urlsafe_b64decode(nb::handle data);
+// hashlib.sha256(data).digest()
+nb::object sha256_digest(nb::handle data);
+// hashlib.pbkdf2_hmac("sha256", password, salt, iterations, size)
+nb::object pbkdf2_sha256(nb::handle password, nb::handle salt, int iterations, int size);
+
+// Whether every standard function a whole token operation uses is the one
+// bound at load, so that the one-pass route may stand in for the steps.
+bool native_encryption_route();
+bool native_decryption_route();
+// What os.urandom(size) and int(time.time()) give, read from the same
+// sources without calling them: only once native_encryption_route() has
+// found them to be the originals.
+void urandom_into(uint8_t* out, size_t size);
+int64_t time_in_seconds();
+
 void remember_standard_functions();
 
 // Registration, in the module's binding order.

@@ -1,16 +1,25 @@
-// The standard-library calls the token cipher makes for every token: the
-// HMAC-SHA256 tag and URL-safe base64 in both directions.
+// The standard-library calls of the documented algorithms: random bytes, the
+// clock, the packed timestamp, HMAC-SHA256 and its comparison, URL-safe
+// base64, SHA-256 and PBKDF2.
 //
-// Each is looked up on the module at the moment of the call. While the
-// modules and functions involved are still the ones bound at load, a shorter
-// route through the same standard modules gives the identical result:
-// `hmac.digest(key, msg, "sha256")` instead of building an HMAC object, and
-// `base64.b64encode` / `b64decode` with the URL-safe alphabet swapped natively
-// (in place on the fresh result, or in the one copy decoding needs) instead
-// of a second `bytes.translate` pass. A host that rebinds any of them gets
-// the documented calls through its own objects.
+// Each is looked up on the module at the moment of the call. While the module
+// attribute and the function inside the standard module are still the ones
+// bound at load, the value is computed natively instead (the core's SHA-256,
+// HMAC, PBKDF2 and base64, the kernel's random source, the system clock),
+// bit for bit the same; base64 text that is not canonical still goes to the
+// standard decoder, whose result or error decides. A host that rebinds or
+// patches any of them gets the documented call through its own objects.
+#include <cerrno>
 #include <cstring>
+#include <ctime>
+#include <sys/random.h>
 
+#include "common/gil.h"
+#include "tw_lattice/core/base64.h"
+#include "tw_lattice/core/hmac.h"
+#include "tw_lattice/core/pbkdf2.h"
+#include "tw_lattice/core/sha256.h"
+#include "tw_lattice/core/wipe.h"
 #include "tw_lattice/module_state.h"
 
 namespace tw::lattice {
@@ -18,93 +27,241 @@ namespace {
 
 using tw::py::steal_checked;
 
-// Functions of the standard modules as bound at load, held for the process.
-struct LoadedFunctions {
-    nb::handle hmac_new, hmac_digest, sha256, urlsafe_b64encode, urlsafe_b64decode;
+// Native work over at least this many bytes runs without the GIL.
+constexpr size_t kReleaseGilFrom = 32 * 1024;
+
+// A function of a standard module, and the object it was at load.
+struct StandardFunction {
+    const Name& module;
+    const char* attribute;
+    PyObject* key = nullptr;      // the interned attribute name
+    PyObject* original = nullptr; // held for the process
 };
-LoadedFunctions loaded;
 
-nb::handle hold(nb::handle module, const char* name) {
-    return nb::object(module.attr(name)).release();
-}
+// The functions the documented steps call.
+namespace step {
+StandardFunction urandom{names::os, "urandom"}, time{names::time_module, "time"},
+    pack{names::struct_, "pack"}, hmac_new{names::hmac_mod, "new"},
+    compare_digest{names::hmac_mod, "compare_digest"}, sha256{names::hashlib, "sha256"},
+    pbkdf2_hmac{names::hashlib, "pbkdf2_hmac"}, b64encode{names::base64, "urlsafe_b64encode"},
+    b64decode{names::base64, "urlsafe_b64decode"};
 
-// Whether `module.name` is still `original`.
-bool attribute_is(nb::handle module, const char* name, nb::handle original) {
-    PyObject* current = PyObject_GetAttrString(module.ptr(), name);
-    if (!current) throw nb::python_error();
-    const bool same = current == original.ptr();
-    Py_DECREF(current);
-    return same;
-}
+StandardFunction* const all[] = {&urandom, &time,        &pack,      &hmac_new, &compare_digest,
+                                 &sha256,  &pbkdf2_hmac, &b64encode, &b64decode};
+} // namespace step
 
-// A new bytes object with the same contents that we alone hold (allocating
-// without a source never hands out the cached one-character objects).
-nb::object fresh_copy(nb::handle bytes) {
-    const Py_ssize_t size = PyBytes_GET_SIZE(bytes.ptr());
-    nb::object copy = steal_checked(PyBytes_FromStringAndSize(nullptr, size));
-    if (size)
-        std::memcpy(PyBytes_AS_STRING(copy.ptr()), PyBytes_AS_STRING(bytes.ptr()),
-                    static_cast<size_t>(size));
-    return copy;
-}
-
-// Swaps two characters of the base64 alphabet, in place in a fresh object.
-void swap_alphabet(nb::handle bytes, char from_a, char to_a, char from_b, char to_b) {
-    char* data = PyBytes_AS_STRING(bytes.ptr());
-    const Py_ssize_t size = PyBytes_GET_SIZE(bytes.ptr());
-    for (Py_ssize_t i = 0; i < size; ++i) {
-        const char c = data[i];
-        data[i] = c == from_a ? to_a : c == from_b ? to_b : c;
+// Whether the module attribute still holds the module bound at load and
+// `module.attribute` is still the function it held then.
+bool is_original(const StandardFunction& function) {
+    if (!function.original || !ns.unchanged(function.module)) return false;
+    PyObject* module = ns.original(function.module).ptr();
+    if (Py_IS_TYPE(module, &PyModule_Type)) {
+        PyObject* value = PyDict_GetItemWithError(PyModule_GetDict(module), function.key);
+        if (!value && PyErr_Occurred()) throw nb::python_error();
+        return value == function.original;
     }
+    // A module whose class a host replaced: ask it as an attribute access would.
+    PyObject* value = PyObject_GetAttr(module, function.key);
+    if (!value) {
+        PyErr_Clear(); // the documented call meets the same error
+        return false;
+    }
+    Py_DECREF(value);
+    return value == function.original;
+}
+
+bool all_original(std::initializer_list<const StandardFunction*> functions) {
+    for (const StandardFunction* function : functions)
+        if (!is_original(*function)) return false;
+    return true;
+}
+
+nb::object current(const StandardFunction& function) {
+    return steal_checked(PyObject_GetAttr(ns[function.module].ptr(), function.key));
+}
+
+// getrandom(2) as os.urandom uses it: blocking until the pool is ready,
+// retried after signals (whose handlers may raise). False when the call is
+// unavailable; os.urandom then has ways of its own.
+bool kernel_random(uint8_t* out, size_t size) {
+    while (size) {
+        const ssize_t got = getrandom(out, size, 0);
+        if (got < 0) {
+            if (errno != EINTR) return false;
+            if (PyErr_CheckSignals() != 0) throw nb::python_error();
+            continue;
+        }
+        out += got, size -= static_cast<size_t>(got);
+    }
+    return true;
+}
+
+// Copies `size` bytes of a bytes object from the original os.urandom.
+void copy_exact(nb::handle bytes, uint8_t* out, size_t size) {
+    if (!PyBytes_Check(bytes.ptr()) || bytes_size(bytes) != size)
+        tw::py::raise(PyExc_ValueError, "os.urandom returned the wrong number of bytes");
+    std::memcpy(out, bytes_data(bytes), size);
+}
+
+// The bytes object behind a base64 argument that the native route can take:
+// bytes (any subclass reads the same) or a str of ASCII characters, as the
+// standard functions accept.
+std::optional<std::string_view> base64_input(nb::handle data) {
+    if (PyBytes_Check(data.ptr()))
+        return std::string_view(PyBytes_AS_STRING(data.ptr()), bytes_size(data));
+    if (PyUnicode_Check(data.ptr())) return ascii_text(data);
+    return std::nullopt;
 }
 
 } // namespace
 
 void remember_standard_functions() {
-    for (const Name* name : {&names::base64, &names::hashlib, &names::hmac_mod})
-        ns.remember(*name);
-    nb::handle hmac = ns.original(names::hmac_mod), base64 = ns.original(names::base64);
-    loaded.hmac_new = hold(hmac, "new");
-    loaded.hmac_digest = hold(hmac, "digest");
-    loaded.sha256 = hold(ns.original(names::hashlib), "sha256");
-    loaded.urlsafe_b64encode = hold(base64, "urlsafe_b64encode");
-    loaded.urlsafe_b64decode = hold(base64, "urlsafe_b64decode");
+    for (const Name* module : {&names::base64, &names::hashlib, &names::hmac_mod, &names::os,
+                               &names::struct_, &names::time_module})
+        ns.remember(*module);
+    for (StandardFunction* function : step::all) {
+        function->key = tw::py::check(PyUnicode_InternFromString(function->attribute));
+        function->original =
+            steal_checked(PyObject_GetAttr(ns.original(function->module).ptr(), function->key))
+                .release()
+                .ptr();
+    }
 }
 
-nb::object hmac_sha256(nb::handle key, nb::handle message) {
-    nb::object hmac = ns[names::hmac_mod], hashlib = ns[names::hashlib];
-    if (PyBytes_CheckExact(key.ptr()) && ns.unchanged(names::hmac_mod) &&
-        ns.unchanged(names::hashlib) && attribute_is(hmac, "new", loaded.hmac_new) &&
-        attribute_is(hmac, "digest", loaded.hmac_digest) &&
-        attribute_is(hashlib, "sha256", loaded.sha256))
-        return nb::borrow(loaded.hmac_digest)(key, message, "sha256");
-    return hmac.attr("new")(key, message, hashlib.attr("sha256")).attr("digest")();
+bool native_encryption_route() {
+    return all_original({&step::urandom, &step::time, &step::pack, &step::hmac_new, &step::sha256,
+                         &step::b64encode});
+}
+
+bool native_decryption_route() {
+    return all_original({&step::b64decode, &step::hmac_new, &step::sha256, &step::compare_digest});
+}
+
+void urandom_into(uint8_t* out, size_t size) {
+    if (!kernel_random(out, size)) copy_exact(nb::borrow(step::urandom.original)(size), out, size);
+}
+
+int64_t time_in_seconds() {
+    timespec now;
+    if (clock_gettime(CLOCK_REALTIME, &now) != 0) tw::py::raise_os_error(errno);
+    // time.time() turns the nanoseconds into a float exactly this way;
+    // int() then truncates.
+    const int64_t nanoseconds = int64_t(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+    volatile double seconds;
+    if (nanoseconds % 1'000'000'000 == 0) {
+        seconds = static_cast<double>(nanoseconds / 1'000'000'000);
+    } else {
+        seconds = static_cast<double>(nanoseconds);
+        seconds = seconds / 1e9;
+    }
+    return static_cast<int64_t>(seconds);
+}
+
+nb::object random_bytes(size_t size) {
+    if (is_original(step::urandom)) {
+        nb::object out = uninitialised_bytes(size);
+        if (kernel_random(bytes_data_mut(out), size)) return out;
+    }
+    return current(step::urandom)(size);
+}
+
+nb::object clock_seconds() {
+    if (is_original(step::time)) return steal_checked(PyLong_FromLongLong(time_in_seconds()));
+    return steal_checked(PyNumber_Long(current(step::time)().ptr()));
+}
+
+nb::object pack_timestamp(nb::handle seconds) {
+    if (is_original(step::pack) && PyLong_CheckExact(seconds.ptr())) {
+        const unsigned long long value = PyLong_AsUnsignedLongLong(seconds.ptr());
+        if (value != static_cast<unsigned long long>(-1) || !PyErr_Occurred()) {
+            uint8_t packed[8];
+            for (int i = 0; i < 8; ++i)
+                packed[i] = static_cast<uint8_t>(value >> (56 - 8 * i));
+            return new_bytes(packed, sizeof packed);
+        }
+        PyErr_Clear(); // out of range: struct.error, from struct itself
+    }
+    return current(step::pack)(">Q", seconds);
+}
+
+nb::object hmac_sha256(nb::handle key, nb::handle owner, const uint8_t* data, size_t size) {
+    if (PyBytes_Check(key.ptr()) && all_original({&step::hmac_new, &step::sha256})) {
+        uint8_t tag[hmac::kTagSize];
+        tw::py::without_gil(
+            [&] { hmac::hmac_sha256(bytes_data(key), bytes_size(key), data, size, tag); },
+            size >= kReleaseGilFrom);
+        return new_bytes(tag, sizeof tag);
+    }
+    nb::object view = steal_checked(PyMemoryView_FromObject(owner.ptr()));
+    const Py_ssize_t start = reinterpret_cast<const char*>(data) - PyBytes_AS_STRING(owner.ptr());
+    nb::object message = steal_checked(
+        PySequence_GetSlice(view.ptr(), start, start + static_cast<Py_ssize_t>(size)));
+    return current(step::hmac_new)(key, message, ns[names::hashlib].attr("sha256"))
+        .attr("digest")();
+}
+
+bool digests_equal(nb::handle a, nb::handle b) {
+    if (PyBytes_CheckExact(a.ptr()) && PyBytes_CheckExact(b.ptr()) &&
+        is_original(step::compare_digest))
+        return bytes_size(a) == bytes_size(b) &&
+               hmac::tags_equal(bytes_data(a), bytes_data(b), bytes_size(a));
+    return truthy(current(step::compare_digest)(a, b));
 }
 
 nb::object urlsafe_b64encode(nb::handle data) {
-    nb::object base64 = ns[names::base64];
-    if (!ns.unchanged(names::base64) ||
-        !attribute_is(base64, "urlsafe_b64encode", loaded.urlsafe_b64encode))
-        return base64.attr("urlsafe_b64encode")(data);
-    // urlsafe_b64encode is b64encode(data).translate(...): swap in place on a
-    // result nothing else can see yet.
-    nb::object encoded = base64.attr("b64encode")(data);
-    if (!PyBytes_CheckExact(encoded.ptr())) return base64.attr("urlsafe_b64encode")(data);
-    if (Py_REFCNT(encoded.ptr()) != 1) encoded = fresh_copy(encoded);
-    swap_alphabet(encoded, '+', '-', '/', '_');
-    return encoded;
+    if (PyBytes_Check(data.ptr()) && is_original(step::b64encode)) {
+        const size_t size = bytes_size(data);
+        nb::object text = uninitialised_bytes(base64::encoded_size(size));
+        tw::py::without_gil(
+            [&] {
+                base64::encode(bytes_data(data), size,
+                               reinterpret_cast<char*>(bytes_data_mut(text)));
+            },
+            size >= kReleaseGilFrom);
+        return text;
+    }
+    return current(step::b64encode)(data);
 }
 
 nb::object urlsafe_b64decode(nb::handle data) {
-    nb::object base64 = ns[names::base64];
-    if (!PyBytes_Check(data.ptr()) || !ns.unchanged(names::base64) ||
-        !attribute_is(base64, "urlsafe_b64decode", loaded.urlsafe_b64decode))
-        return base64.attr("urlsafe_b64decode")(data);
-    // urlsafe_b64decode is b64decode(data.translate(...)): one native copy
-    // with the alphabet swapped back.
-    nb::object standard = fresh_copy(data);
-    swap_alphabet(standard, '-', '+', '_', '/');
-    return base64.attr("b64decode")(standard);
+    if (is_original(step::b64decode)) {
+        if (const std::optional<std::string_view> text = base64_input(data)) {
+            if (const auto size = base64::canonical_decoded_size(text->data(), text->size())) {
+                nb::object decoded = uninitialised_bytes(*size);
+                const bool canonical = tw::py::without_gil(
+                    [&] {
+                        return base64::decode(text->data(), text->size(), bytes_data_mut(decoded));
+                    },
+                    text->size() >= kReleaseGilFrom);
+                if (canonical) return decoded;
+                secure_wipe(bytes_data_mut(decoded), *size); // may have held key material
+            }
+        }
+    }
+    return current(step::b64decode)(data);
+}
+
+nb::object sha256_digest(nb::handle data) {
+    if (PyBytes_Check(data.ptr()) && is_original(step::sha256)) {
+        uint8_t digest[sha256::kDigestSize];
+        sha256::digest(bytes_data(data), bytes_size(data), digest);
+        return new_bytes(digest, sizeof digest);
+    }
+    return current(step::sha256)(data).attr("digest")();
+}
+
+nb::object pbkdf2_sha256(nb::handle password, nb::handle salt, int iterations, int size) {
+    if (PyBytes_Check(password.ptr()) && PyBytes_Check(salt.ptr()) && iterations > 0 && size > 0 &&
+        is_original(step::pbkdf2_hmac)) {
+        nb::object derived = uninitialised_bytes(static_cast<size_t>(size));
+        tw::py::without_gil([&] {
+            pbkdf2_hmac_sha256(bytes_data(password), bytes_size(password), bytes_data(salt),
+                               bytes_size(salt), static_cast<uint32_t>(iterations),
+                               bytes_data_mut(derived), static_cast<size_t>(size));
+        });
+        return derived;
+    }
+    return current(step::pbkdf2_hmac)("sha256", password, salt, iterations, size);
 }
 
 } // namespace tw::lattice

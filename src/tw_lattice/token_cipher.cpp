@@ -1,25 +1,38 @@
 // The token cipher: `InvalidToken` and `TwFernet`, ordinary Python classes
-// whose methods are the C++ functions below. The block cipher, padding and
-// token layout are native (token_format.h); HMAC-SHA256, base64, random bytes,
-// the clock and the packing of the timestamp come from the standard modules
-// bound on this module, looked up at each call.
+// whose methods are the C++ functions below.
+//
+// Two routes give the same tokens and the same errors in the same order.
+// While every standard function a whole operation uses is the one bound at
+// load and the keys are plain bytes, the one-pass route of the core runs
+// (token_stream.h): encryption writes the final text straight into the
+// result, decryption decodes once while hashing, checks the tag, then
+// decrypts in place into the object it returns. Otherwise the documented
+// steps run one by one, each through the module's names as bound now
+// (standard_calls.cpp); the block cipher, padding and layout are native on
+// both routes.
 #include <cstring>
 #include <new>
 #include <optional>
 
 #include "common/classes.h"
-#include "tw_lattice/core/token_format.h"
+#include "common/gil.h"
+#include "tw_lattice/core/aes.h"
+#include "tw_lattice/core/base64.h"
+#include "tw_lattice/core/big_endian.h"
+#include "tw_lattice/core/token_stream.h"
 #include "tw_lattice/core/wipe.h"
 #include "tw_lattice/module_state.h"
+#include "tw_lattice/token_keys.h"
 
 namespace tw::lattice {
 namespace {
 
 using tw::lattice::secure_wipe;
+using tw::lattice::Wiped;
 using tw::py::steal_checked;
 namespace token = tw::lattice::token;
 
-// Block-cipher work over at least this many bytes runs without the GIL.
+// Native work over at least this many bytes runs without the GIL.
 constexpr size_t kReleaseGilFrom = 32 * 1024;
 // How far a token's timestamp may lie ahead of the clock when its age is checked.
 constexpr long kMaxClockSkew = 60;
@@ -50,30 +63,50 @@ nb::object exact_bytes(nb::object value, size_t size, const char* what) {
     return value;
 }
 
-struct CipherKeys {
-    nb::object signing; // handed to hmac as it is
-    uint8_t encryption[token::kKeySize];
-    ~CipherKeys() { secure_wipe(encryption, sizeof encryption); }
+nb::object attribute(nb::handle self, const Name& name) {
+    return steal_checked(PyObject_GetAttr(self.ptr(), name.key()));
+}
+
+// The AES key, `_encryption_key`: 16 bytes, copied out and wiped after use.
+struct EncryptionKey {
+    uint8_t bytes[token::kKeySize];
+    ~EncryptionKey() { secure_wipe(bytes, sizeof bytes); }
+
+    void load(nb::handle self) {
+        nb::object key =
+            exact_bytes(attribute(self, encryption_key_attr), token::kKeySize, "_encryption_key");
+        std::memcpy(bytes, bytes_data(key), sizeof bytes);
+    }
 };
 
-void load_keys(nb::handle self, CipherKeys& keys) {
-    keys.signing = steal_checked(PyObject_GetAttr(self.ptr(), signing_key_attr.key()));
-    nb::object encryption = steal_checked(PyObject_GetAttr(self.ptr(), encryption_key_attr.key()));
-    exact_bytes(encryption, token::kKeySize, "_encryption_key");
-    std::memcpy(keys.encryption, bytes_data(encryption), token::kKeySize);
-}
+// Both keys, read up front for the one-pass route, which hashes while it
+// decodes or encrypts. Reading them must not be seen to happen early: when it
+// raises, or the keys are not plain bytes (the AES key 16 of them), the
+// caller takes the documented steps, which read them again in their turn.
+// Read before the route is checked, since a host's attribute code could
+// rebind the standard functions.
+struct NativeKeys {
+    nb::object signing_bytes, encryption_bytes;
 
-// A memoryview of the first `size` bytes of `bytes`; it keeps `bytes` alive.
-nb::object prefix_view(nb::handle bytes, size_t size) {
-    nb::object view = steal_checked(PyMemoryView_FromObject(bytes.ptr()));
-    return steal_checked(PySequence_GetSlice(view.ptr(), 0, static_cast<Py_ssize_t>(size)));
-}
+    bool load(nb::handle self) {
+        PyObject* signing_key = PyObject_GetAttr(self.ptr(), signing_key_attr.key());
+        PyObject* encryption_key =
+            signing_key ? PyObject_GetAttr(self.ptr(), encryption_key_attr.key()) : nullptr;
+        signing_bytes = nb::steal(signing_key);
+        encryption_bytes = nb::steal(encryption_key);
+        if (!encryption_key) {
+            PyErr_Clear();
+            return false;
+        }
+        return PyBytes_Check(signing_key) && PyBytes_Check(encryption_key) &&
+               bytes_size(encryption_key) == token::kKeySize;
+    }
 
-// int(time_module.time())
-nb::object clock_seconds() {
-    nb::object now = ns[names::time_module].attr("time")();
-    return steal_checked(PyNumber_Long(now.ptr()));
-}
+    // Once the route is known.
+    std::shared_ptr<const ReadyKeys> ready(nb::handle self) const {
+        return ready_keys(self, signing_bytes, encryption_bytes);
+    }
+};
 
 // Rejects a token older than `ttl` seconds, or stamped further ahead of the
 // clock than the allowed skew.
@@ -86,6 +119,258 @@ void check_token_age(uint64_t timestamp, nb::handle ttl) {
     nb::object latest = steal_checked(PyNumber_Add(now.ptr(), skew.ptr()));
     if (tw::py::compare(latest, issued, Py_LT))
         raise_invalid_token("Token timestamp is in the future");
+}
+
+// The bytes to encrypt: a str's UTF-8 (an ASCII one read where it lies).
+struct Plaintext {
+    nb::object holder;
+    const uint8_t* data;
+    size_t size;
+};
+
+Plaintext plaintext_of(nb::handle data) {
+    if (PyUnicode_Check(data.ptr())) {
+        if (const std::optional<std::string_view> ascii = ascii_text(data))
+            return {nb::borrow(data), reinterpret_cast<const uint8_t*>(ascii->data()),
+                    ascii->size()};
+        nb::object utf8 = utf8_of(data);
+        return {utf8, bytes_data(utf8), bytes_size(utf8)};
+    }
+    if (PyBytes_Check(data.ptr())) return {nb::borrow(data), bytes_data(data), bytes_size(data)};
+    raise_argument_type("encrypt", "data", "str or bytes", data);
+}
+
+// ------------------------------------------------------------- encryption
+
+// The one-pass route: the token's text written straight into the result.
+nb::object seal_natively(const ReadyKeys& ready, const Plaintext& plaintext, TokenForm form) {
+    uint8_t iv[token::kIvSize], timestamp[token::kTimestampSize];
+    urandom_into(iv, sizeof iv);
+    const int64_t seconds = time_in_seconds();
+    if (seconds >= 0) {
+        store_be64(timestamp, static_cast<uint64_t>(seconds));
+    } else { // before 1970: struct.pack raises its own error
+        nb::object packed = pack_timestamp(steal_checked(PyLong_FromLongLong(seconds)));
+        std::memcpy(timestamp, bytes_data(exact_bytes(packed, 8, "packed timestamp")), 8);
+    }
+
+    const size_t size = plaintext.size;
+    if (size > static_cast<size_t>(PY_SSIZE_T_MAX) / 4 * 3 - 4 * token::kMinimumSize)
+        throw std::bad_alloc();
+    const size_t text_size = token::text_size(size);
+    const size_t prefix = form == TokenForm::version_2 ? kVersion2Prefix.size() : 0;
+    nb::object result;
+    char* text;
+    if (form == TokenForm::text) {
+        result = steal_checked(PyUnicode_New(static_cast<Py_ssize_t>(text_size), 127));
+        text = static_cast<char*>(PyUnicode_DATA(result.ptr()));
+    } else {
+        result = uninitialised_bytes(prefix + text_size);
+        text = reinterpret_cast<char*>(bytes_data_mut(result));
+        std::memcpy(text, kVersion2Prefix.data(), prefix);
+        text += prefix;
+    }
+    tw::py::without_gil(
+        [&] { token::seal_text(text, ready.keys, timestamp, iv, plaintext.data, size); },
+        size >= kReleaseGilFrom);
+    return result;
+}
+
+// The documented steps, each through the module's names as bound now.
+nb::object seal_step_by_step(nb::handle self, const Plaintext& plaintext) {
+    nb::object iv = exact_bytes(random_bytes(token::kIvSize), token::kIvSize, "IV");
+    EncryptionKey key;
+    key.load(self);
+    nb::object timestamp =
+        exact_bytes(pack_timestamp(clock_seconds()), token::kTimestampSize, "packed timestamp");
+
+    const size_t size = plaintext.size;
+    if (size > static_cast<size_t>(PY_SSIZE_T_MAX) - 2 * token::kMinimumSize)
+        throw std::bad_alloc();
+    const size_t signed_size = token::authenticated_size(size);
+    // The whole token in one buffer: the tag is written behind what it covers.
+    nb::object body = uninitialised_bytes(signed_size + token::kTagSize);
+    uint8_t* out = bytes_data_mut(body);
+    tw::py::without_gil(
+        [&] {
+            token::seal(out, bytes_data(timestamp), bytes_data(iv), key.bytes, plaintext.data,
+                        size);
+        },
+        size >= kReleaseGilFrom);
+    nb::object tag = hmac_sha256(attribute(self, signing_key_attr), body, out, signed_size);
+    if (PyBytes_Check(tag.ptr()) && bytes_size(tag) == token::kTagSize) {
+        std::memcpy(out + signed_size, bytes_data(tag), token::kTagSize);
+    } else {
+        // A digest of another length from a rebound hmac: appended as it is.
+        nb::object covered =
+            steal_checked(PySequence_GetSlice(body.ptr(), 0, static_cast<Py_ssize_t>(signed_size)));
+        body = steal_checked(PySequence_Concat(covered.ptr(), tag.ptr()));
+    }
+    return urlsafe_b64encode(body);
+}
+
+nb::object encrypt(nb::handle self, nb::handle data, TokenForm form) {
+    const Plaintext plaintext = plaintext_of(data);
+    NativeKeys keys;
+    if (keys.load(self) && native_encryption_route())
+        return seal_natively(*keys.ready(self), plaintext, form);
+    nb::object token_bytes = seal_step_by_step(self, plaintext);
+    if (form == TokenForm::text) return decoded_text(token_bytes);
+    if (form == TokenForm::version_2) {
+        nb::object prefix = new_bytes(kVersion2Prefix.data(), kVersion2Prefix.size());
+        return steal_checked(PySequence_Concat(prefix.ptr(), token_bytes.ptr()));
+    }
+    return token_bytes;
+}
+
+// ------------------------------------------------------------- decryption
+
+// A decoded token, and what the one-pass route already knows about it.
+struct Decoded {
+    nb::object bytes;
+    bool ours = false;      // a fresh object nothing else refers to: decrypt in place
+    bool tag_known = false; // `tag` holds the tag its authenticated part should carry
+    std::shared_ptr<const ReadyKeys> keys; // on the one-pass route
+    uint8_t tag[token::kTagSize];
+    ~Decoded() { secure_wipe(tag, sizeof tag); }
+};
+
+// The token's text where the one-pass route can read it: bytes from
+// `offset` on, or an ASCII str.
+std::optional<std::string_view> token_text(nb::handle token_value, size_t offset) {
+    if (PyBytes_Check(token_value.ptr())) {
+        const size_t size = bytes_size(token_value);
+        return std::string_view(PyBytes_AS_STRING(token_value.ptr()) + offset, size - offset);
+    }
+    if (PyUnicode_Check(token_value.ptr())) return ascii_text(token_value);
+    return std::nullopt;
+}
+
+// Decodes canonical text natively, hashing as it goes when the keys allow.
+bool decode_natively(nb::handle self, std::string_view text, Decoded& decoded) {
+    const std::optional<size_t> size = base64::canonical_decoded_size(text.data(), text.size());
+    if (!size) return false;
+    NativeKeys keys;
+    const bool plain_keys = keys.load(self);
+    if (!native_decryption_route()) return false;
+    if (plain_keys) decoded.keys = keys.ready(self);
+    const hmac::Key* signing = decoded.keys ? &decoded.keys->keys.signing : nullptr;
+    nb::object raw = uninitialised_bytes(*size);
+    const bool canonical = tw::py::without_gil(
+        [&] {
+            if (signing)
+                return token::decode_signing(text.data(), text.size(), bytes_data_mut(raw), *size,
+                                             *signing, decoded.tag);
+            return base64::decode(text.data(), text.size(), bytes_data_mut(raw));
+        },
+        text.size() >= kReleaseGilFrom);
+    if (!canonical) {
+        decoded.keys.reset();
+        return false;
+    }
+    decoded.tag_known = signing && token::has_token_format(bytes_data(raw), *size);
+    decoded.bytes = std::move(raw);
+    decoded.ours = true;
+    return true;
+}
+
+// Steps 1 and 2: a str encoded to UTF-8, then the standard decoder; any
+// failure there is "Cannot decode token".
+void decode_step_by_step(nb::handle token_value, size_t offset, Decoded& decoded) {
+    if (!PyBytes_Check(token_value.ptr()) && !PyUnicode_Check(token_value.ptr()))
+        raise_invalid_token("Cannot decode token");
+    try {
+        nb::object text;
+        if (PyUnicode_Check(token_value.ptr()))
+            text = utf8_of(token_value);
+        else if (offset)
+            text = steal_checked(PySequence_GetSlice(
+                token_value.ptr(), static_cast<Py_ssize_t>(offset), PY_SSIZE_T_MAX));
+        else
+            text = nb::borrow(token_value);
+        decoded.bytes = urlsafe_b64decode(text);
+    } catch (nb::python_error& error) {
+        if (!error.matches(PyExc_Exception)) throw;
+        raise_invalid_token("Cannot decode token", error.value());
+    }
+    if (!PyBytes_Check(decoded.bytes.ptr()))
+        decoded.bytes = steal_checked(PyBytes_FromObject(decoded.bytes.ptr()));
+    // A fresh result of the standard decoder is ours alone; anything a rebound
+    // decoder returns is decrypted on a private copy, as documented.
+    decoded.ours = PyBytes_CheckExact(decoded.bytes.ptr()) && Py_REFCNT(decoded.bytes.ptr()) == 1 &&
+                   native_decryption_route();
+}
+
+// Step 4: the tag, compared in constant time.
+void verify_tag(nb::handle self, const Decoded& decoded) {
+    const uint8_t* data = bytes_data(decoded.bytes);
+    const size_t size = bytes_size(decoded.bytes);
+    if (decoded.tag_known) {
+        if (!token::tag_matches(data, size, decoded.tag))
+            raise_invalid_token("HMAC verification failed");
+        return;
+    }
+    const size_t signed_size = size - token::kTagSize;
+    nb::object expected =
+        hmac_sha256(attribute(self, signing_key_attr), decoded.bytes, data, signed_size);
+    nb::object received = new_bytes(data + signed_size, token::kTagSize);
+    if (!digests_equal(expected, received)) raise_invalid_token("HMAC verification failed");
+}
+
+[[noreturn]] void raise_invalid_padding() {
+    nb::object padding_error =
+        steal_checked(PyObject_CallFunction(PyExc_ValueError, "s", "Invalid padding"));
+    raise_invalid_token("Invalid padding", padding_error);
+}
+
+nb::object decrypt(nb::handle self, nb::handle token_value, size_t offset, nb::handle ttl) {
+    Decoded decoded;
+    const std::optional<std::string_view> text = token_text(token_value, offset);
+    if (!(text && decode_natively(self, *text, decoded)))
+        decode_step_by_step(token_value, offset, decoded);
+
+    const size_t size = bytes_size(decoded.bytes);
+    if (!token::has_token_format(bytes_data(decoded.bytes), size))
+        raise_invalid_token("Invalid token format");
+    verify_tag(self, decoded);
+    if (!ttl.is_none()) {
+        check_token_age(token::timestamp_of(bytes_data(decoded.bytes)), ttl);
+        // A ttl of a host's own type ran its code there, which may have
+        // assigned keys: the AES key is then read in its turn.
+        if (!PyLong_CheckExact(ttl.ptr()) && !PyFloat_CheckExact(ttl.ptr())) decoded.keys.reset();
+    }
+    const size_t ciphertext_size = token::ciphertext_size(size);
+    if (ciphertext_size % token::kBlockSize != 0) raise_invalid_token("Invalid ciphertext length");
+
+    // Step 6: in place when the decoded bytes are ours, on a private copy
+    // otherwise.
+    const bool release = ciphertext_size >= kReleaseGilFrom;
+    auto open_ours = [&](const uint8_t* round_keys) {
+        uint8_t* raw = bytes_data_mut(decoded.bytes);
+        const std::optional<size_t> kept = tw::py::without_gil(
+            [&] { return token::open_in_place(raw, size, round_keys); }, release);
+        if (!kept) raise_invalid_padding();
+        shrink_bytes(decoded.bytes, *kept);
+        return std::move(decoded.bytes);
+    };
+    if (decoded.ours && decoded.keys) return open_ours(decoded.keys->keys.round_keys);
+    EncryptionKey key;
+    key.load(self);
+    if (decoded.ours) {
+        Wiped<uint8_t[176]> schedule;
+        aes_expand_key(key.bytes, schedule.value);
+        return open_ours(schedule.value);
+    }
+    nb::object plaintext = uninitialised_bytes(ciphertext_size);
+    uint8_t* out = bytes_data_mut(plaintext);
+    const std::optional<size_t> kept = tw::py::without_gil(
+        [&] { return token::open(out, bytes_data(decoded.bytes), size, key.bytes); }, release);
+    if (!kept) {
+        secure_wipe(out, ciphertext_size);
+        raise_invalid_padding();
+    }
+    shrink_bytes(plaintext, *kept);
+    return plaintext;
 }
 
 // ------------------------------------------------------------ the methods
@@ -103,112 +388,16 @@ void token_cipher_init(nb::handle self, nb::handle key) {
 }
 
 nb::object generate_key() {
-    KeyBytes raw(ns[names::os].attr("urandom")(32));
+    KeyBytes raw(random_bytes(32));
     return urlsafe_b64encode(raw.get());
 }
 
 nb::object token_encrypt(nb::handle self, nb::handle data) {
-    nb::object plaintext;
-    if (PyUnicode_Check(data.ptr()))
-        plaintext = utf8_of(data);
-    else if (PyBytes_Check(data.ptr()))
-        plaintext = nb::borrow(data);
-    else
-        raise_argument_type("encrypt", "data", "str or bytes", data);
-
-    CipherKeys keys;
-    load_keys(self, keys);
-    nb::object iv =
-        exact_bytes(ns[names::os].attr("urandom")(token::kIvSize), token::kIvSize, "IV");
-    nb::object timestamp = exact_bytes(ns[names::struct_].attr("pack")(">Q", clock_seconds()),
-                                       token::kTimestampSize, "packed timestamp");
-
-    const size_t size = bytes_size(plaintext);
-    if (size > static_cast<size_t>(PY_SSIZE_T_MAX) - 2 * token::kMinimumSize)
-        throw std::bad_alloc();
-    const size_t signed_size = token::authenticated_size(size);
-    // The whole token in one buffer: the tag is written behind what it covers.
-    nb::object body = steal_checked(
-        PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(signed_size + token::kTagSize)));
-    uint8_t* out = reinterpret_cast<uint8_t*>(PyBytes_AS_STRING(body.ptr()));
-    {
-        std::optional<nb::gil_scoped_release> unlocked;
-        if (size >= kReleaseGilFrom) unlocked.emplace();
-        token::seal(out, bytes_data(timestamp), bytes_data(iv), keys.encryption,
-                    bytes_data(plaintext), size);
-    }
-    nb::object tag = hmac_sha256(keys.signing, prefix_view(body, signed_size));
-    if (PyBytes_Check(tag.ptr()) && bytes_size(tag) == token::kTagSize) {
-        std::memcpy(out + signed_size, bytes_data(tag), token::kTagSize);
-    } else {
-        // A digest of another length from a rebound hmac: appended as it is.
-        nb::object covered =
-            steal_checked(PySequence_GetSlice(body.ptr(), 0, static_cast<Py_ssize_t>(signed_size)));
-        body = steal_checked(PySequence_Concat(covered.ptr(), tag.ptr()));
-    }
-    return urlsafe_b64encode(body);
+    return encrypt(self, data, TokenForm::bytes);
 }
 
 nb::object token_decrypt(nb::handle self, nb::handle token_value, nb::handle ttl) {
-    nb::object text;
-    if (PyBytes_Check(token_value.ptr())) {
-        text = nb::borrow(token_value);
-    } else if (PyUnicode_Check(token_value.ptr())) {
-        try {
-            text = utf8_of(token_value);
-        } catch (nb::python_error& error) {
-            if (!error.matches(PyExc_Exception)) throw;
-            raise_invalid_token("Cannot decode token", error.value());
-        }
-    } else {
-        raise_invalid_token("Cannot decode token");
-    }
-
-    nb::object decoded;
-    try {
-        decoded = urlsafe_b64decode(text);
-    } catch (nb::python_error& error) {
-        if (!error.matches(PyExc_Exception)) throw;
-        raise_invalid_token("Cannot decode token", error.value());
-    }
-    if (!PyBytes_Check(decoded.ptr())) decoded = steal_checked(PyBytes_FromObject(decoded.ptr()));
-    const uint8_t* data = bytes_data(decoded);
-    const size_t size = bytes_size(decoded);
-    if (!token::has_token_format(data, size)) raise_invalid_token("Invalid token format");
-
-    CipherKeys keys;
-    load_keys(self, keys);
-    const size_t signed_size = size - token::kTagSize;
-    nb::object expected = hmac_sha256(keys.signing, prefix_view(decoded, signed_size));
-    nb::object received = new_bytes(data + signed_size, token::kTagSize);
-    if (!truthy(ns[names::hmac_mod].attr("compare_digest")(expected, received)))
-        raise_invalid_token("HMAC verification failed");
-    if (!ttl.is_none()) check_token_age(token::timestamp_of(data), ttl);
-
-    const size_t ciphertext_size = token::ciphertext_size(size);
-    if (ciphertext_size % token::kBlockSize != 0) raise_invalid_token("Invalid ciphertext length");
-    nb::object plaintext =
-        steal_checked(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(ciphertext_size)));
-    uint8_t* out = reinterpret_cast<uint8_t*>(PyBytes_AS_STRING(plaintext.ptr()));
-    std::optional<size_t> kept;
-    {
-        std::optional<nb::gil_scoped_release> unlocked;
-        if (ciphertext_size >= kReleaseGilFrom) unlocked.emplace();
-        kept = token::open(out, data, size, keys.encryption);
-    }
-    if (!kept) {
-        secure_wipe(out, ciphertext_size);
-        nb::object padding_error =
-            steal_checked(PyObject_CallFunction(PyExc_ValueError, "s", "Invalid padding"));
-        raise_invalid_token("Invalid padding", padding_error);
-    }
-    if (*kept != ciphertext_size) {
-        PyObject* resized = plaintext.release().ptr();
-        if (_PyBytes_Resize(&resized, static_cast<Py_ssize_t>(*kept)) != 0)
-            throw nb::python_error();
-        plaintext = nb::steal(resized);
-    }
-    return plaintext;
+    return decrypt(self, token_value, 0, ttl);
 }
 
 // ------------------------------------------------------------- the classes
@@ -249,21 +438,37 @@ nb::object new_token_cipher(nb::handle key) {
     return ns[names::TwFernet](key);
 }
 
-nb::object cipher_encrypt(nb::handle cipher, nb::handle data) {
-    if (is_loaded_class_instance(cipher)) return token_encrypt(cipher, data);
-    return cipher.attr("encrypt")(data);
+nb::object cipher_encrypt(nb::handle cipher, nb::handle data, TokenForm form) {
+    if (is_loaded_class_instance(cipher)) return encrypt(cipher, data, form);
+    nb::object token_bytes =
+        cipher.attr("encrypt")(PyUnicode_Check(data.ptr()) ? utf8_of(data) : nb::borrow(data));
+    if (form == TokenForm::text) return decoded_text(token_bytes);
+    if (form == TokenForm::version_2) {
+        nb::object prefix = new_bytes(kVersion2Prefix.data(), kVersion2Prefix.size());
+        return steal_checked(PySequence_Concat(prefix.ptr(), token_bytes.ptr()));
+    }
+    return token_bytes;
 }
 
-nb::object cipher_decrypt(nb::handle cipher, nb::handle token_value) {
-    if (is_loaded_class_instance(cipher)) return token_decrypt(cipher, token_value, nb::none());
+nb::object cipher_decrypt(nb::handle cipher, nb::handle token_value, size_t offset) {
+    if (is_loaded_class_instance(cipher)) return decrypt(cipher, token_value, offset, nb::none());
+    if (PyUnicode_Check(token_value.ptr())) return cipher.attr("decrypt")(utf8_of(token_value));
+    if (offset)
+        return cipher.attr("decrypt")(steal_checked(PySequence_GetSlice(
+            token_value.ptr(), static_cast<Py_ssize_t>(offset), PY_SSIZE_T_MAX)));
     return cipher.attr("decrypt")(token_value);
 }
 
-void wipe_token_cipher(nb::handle cipher) {
+void wipe_token_cipher(nb::handle cipher) noexcept {
     if (!cipher || !is_loaded_class_instance(cipher) || Py_REFCNT(cipher.ptr()) != 1) return;
-    nb::object dict = steal_checked(PyObject_GenericGetDict(cipher.ptr(), nullptr));
+    nb::error_scope keep_pending_error; // this may run while an exception propagates
+    PyObject* dict = PyObject_GenericGetDict(cipher.ptr(), nullptr);
+    if (!dict) {
+        PyErr_Clear();
+        return;
+    }
     for (const Name* attr : {&signing_key_attr, &encryption_key_attr}) {
-        PyObject* key = PyDict_GetItemWithError(dict.ptr(), attr->key()); // borrowed
+        PyObject* key = PyDict_GetItemWithError(dict, attr->key()); // borrowed
         if (!key) {
             PyErr_Clear();
             continue;
@@ -271,6 +476,7 @@ void wipe_token_cipher(nb::handle cipher) {
         if (PyBytes_CheckExact(key) && Py_REFCNT(key) == 1) // only the instance holds it
             secure_wipe(PyBytes_AS_STRING(key), static_cast<size_t>(PyBytes_GET_SIZE(key)));
     }
+    Py_DECREF(dict);
 }
 
 void bind_token_cipher(nb::module_& m) {

@@ -10,7 +10,7 @@ from pathlib import Path
 
 import pytest
 
-import hostile
+import forked
 from reference import documents
 from reference.documents import title_of as reference_title
 from tidewing_quillery import pagecase
@@ -198,7 +198,7 @@ def test_records_get_what_the_documented_steps_give(tmp_path, raw):
     path = tmp_path / "r.md"
     path.write_bytes(b"12345")
     record = Record(path, raw)
-    hostile.assert_same(*hostile.run(lambda: pagecase.read_document(record), lambda: documents.read_document(record)))
+    forked.assert_same(*forked.run(lambda: pagecase.read_document(record), lambda: documents.read_document(record)))
 
 
 def test_path_subclasses_use_their_own_methods(tmp_path, monkeypatch):
@@ -225,11 +225,11 @@ def test_signature_of_a_record_follows_its_stat(error):
         def stat(self):
             raise error("no")
 
-    hostile.assert_same(*hostile.run(lambda: pagecase.stat_signature(Failing()),
+    forked.assert_same(*forked.run(lambda: pagecase.stat_signature(Failing()),
                                      lambda: documents.stat_signature(Failing())))
 
 
-@hostile.needs_address_limits
+@forked.needs_address_limits
 @pytest.mark.parametrize("limit, expected", [(LIMIT, None), (10**12, "MemoryError")])
 def test_an_endless_file_ends_in_none_or_memory_error(limit, expected):
     """/dev/zero stats as empty and never ends: read up to the limit, or until memory runs out."""
@@ -238,7 +238,7 @@ def test_an_endless_file_ends_in_none_or_memory_error(limit, expected):
         pagecase.MAX_DOCUMENT_BYTES = limit  # in the child only
         return pagecase.read_document(Path("/dev/zero"))
 
-    outcome = hostile.run_one(read, before=hostile.limit_address_space(512 << 20))
+    outcome = forked.run_one(read, before=forked.limit_address_space(512 << 20))
     assert (outcome.error if outcome.kind == "raised" else outcome.value) == expected, outcome.text
 
 
@@ -256,7 +256,7 @@ def test_a_document_waiting_for_its_writer_leaves_other_threads_running(tmp_path
         reader.join()
         return results[0].title
 
-    assert hostile.run_one(read_while_writing).value == "Piped"
+    assert forked.run_one(read_while_writing).value == "Piped"
 
 
 # ------------------------------------------------------------------- titles

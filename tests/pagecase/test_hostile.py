@@ -1,8 +1,10 @@
 """Hostile input for the document store: every public function and method
-with wrong types, host objects, huge values, NUL and lone surrogates, each
-call in a forked child that must exit normally. Where the call takes a host
-object, it must also give what the documented steps (reference/) give with
-the same object: the same result, or an exception of the same type."""
+with wrong types, host objects, huge values, NUL and lone surrogates, lists
+with hostile entries, hostile values for the rebindable names, and memory and
+file descriptors running out; each call in a forked child where it must end
+normally. Where a call takes a host object it must also give, on CPython
+3.10, what the documented steps (reference/) give with the same object: the
+same result, or an exception of the same type."""
 
 import os
 import shutil
@@ -13,7 +15,7 @@ from pathlib import Path
 
 import pytest
 
-import hostile
+import forked
 from hostile import (HUGE, LONG, NUL, SURROGATE, BadBool, BadCompare, BadHash, BadIndex, BytesSub, Failure, FsPath,
                      LyingStr, PartlyIterable, PathRecord, RaisingContainer, Record, StrSub, WrongBool, WrongIndex,
                      fail, host_path_class, raising, returning, stat_like)
@@ -48,9 +50,9 @@ DOCUMENTED = Documented()
 
 
 class Place:
-    """A small tree and a state folder, made afresh (with fixed times) in the
-    child before each call, so that the native call and the documented steps
-    start from the same files."""
+    """A small tree and a state folder, made afresh (with fixed times) before
+    each call, so that the native call and the documented steps start from
+    the same files."""
 
     def __init__(self, base):
         self.base = base
@@ -77,7 +79,7 @@ class Place:
 
 @pytest.fixture(scope="module")
 def place(tmp_path_factory):
-    # Remade twice per call: in memory where the system offers a tmpfs.
+    # Remade before every call: in memory where the system offers a tmpfs.
     memory = Path("/dev/shm")
     if memory.is_dir() and os.access(memory, os.W_OK):
         base = Path(tempfile.mkdtemp(prefix="tidewing-hostile-", dir=memory))
@@ -88,6 +90,7 @@ def place(tmp_path_factory):
 
 
 def pinned_clock():
+    """The lists' clock, pinned on both sides so that their entries compare."""
     clock = types.SimpleNamespace(time=lambda: 1000.0)
     pagecase.time = clock
     DOCUMENTED.time = clock
@@ -99,22 +102,37 @@ def pinned_clock():
 ORACLE_HERE = sys.version_info[:2] == (3, 10)
 
 
-def compare(place, call, oracle=True):
-    """Runs `call(module, place)` natively and, when `oracle`, through the
-    documented steps, in one child; the outcomes must agree."""
+def on(module, place, call):
+    def run():
+        place.reset()
+        return call(module, place)
 
-    def on(module):
-        def run():
-            place.reset()
-            return call(module, place)
+    return run
 
-        return run
 
-    if not (oracle and ORACLE_HERE):
-        return hostile.run_one(on(pagecase), before=pinned_clock)
-    native, documented = hostile.run(on(pagecase), on(DOCUMENTED), before=pinned_clock)
-    hostile.assert_same(native, documented)
-    return native
+# Every case of this module by name: its call, a function of the module (the
+# native one or the documented steps) and the Place, and whether the
+# documented steps are its oracle. The tables below fill it.
+CASES = forked.Cases()
+
+
+@pytest.fixture(scope="module")
+def outcomes(request, place):
+    """The outcomes of this module's selected cases, each run natively and,
+    where the documented steps are its oracle, through them as well."""
+    cases = {}
+    for name in forked.selected(request, "case"):
+        call, oracle = CASES[name]
+        implementations = [pagecase, DOCUMENTED] if oracle and ORACLE_HERE else [pagecase]
+        cases[name] = tuple(on(module, place, call) for module in implementations)
+    return forked.run_cases(cases, before=pinned_clock, isolate=[pagecase, *Documented.modules])
+
+
+def check(result):
+    """The case ended normally and, where it ran both ways, as the documented steps do."""
+    outcomes = forked.outcomes_of(result)
+    if len(outcomes) == 2:
+        forked.assert_same(*outcomes)
 
 
 # --------------------------------------------------------------- paths
@@ -185,10 +203,6 @@ MEMBERS = {
 }
 
 
-def recent(m, at):
-    return m.RecentFiles.load()
-
-
 def workspaces(m, at):
     return m.Workspaces(at.state / "w.json", [{"path": str(at.root)}, {"path": str(at.base)}])
 
@@ -201,7 +215,7 @@ PATH_SLOTS = {
     "resolve_asset(document)": (lambda m, at, p: m.resolve_asset(p, "img.png"), ["parent", "is_file"]),
     "read_document": (lambda m, at, p: m.read_document(p), ["stat and its size", "read_bytes"]),
     "stat_signature": (lambda m, at, p: m.stat_signature(p), ["stat"]),
-    "RecentFiles.add": (lambda m, at, p: (r := recent(m, at), r.add(p), r.entries)[2], ["text"]),
+    "RecentFiles.add": (lambda m, at, p: (r := m.RecentFiles.load(), r.add(p), r.entries)[2], ["text"]),
     "Favorites.toggle": (lambda m, at, p: (f := m.Favorites.load(), f.toggle(p), f.entries)[1:], ["text"]),
     "Workspaces.owning_root": (lambda m, at, p: workspaces(m, at).owning_root(p), ["text"]),
     "PathList.remove": (lambda m, at, p: (f := m.Favorites.load(), f.remove(p), f.entries)[2], ["text"]),
@@ -212,18 +226,18 @@ PATH_SLOTS = {
 
 
 def path_cases():
-    for slot, (_, members) in PATH_SLOTS.items():
-        for value, make in PATHS.items():
-            yield pytest.param(slot, make, value not in REFUSED_PATHS, id=f"{slot}-{value}")
-        for member in members:
-            for value, make in MEMBERS[member].items():
-                yield pytest.param(slot, make, True, id=f"{slot}-{value}")
+    cases = {}
+    for slot, (call, members) in PATH_SLOTS.items():
+        values = [(value, make, value not in REFUSED_PATHS) for value, make in PATHS.items()]
+        values += [(value, make, True) for member in members for value, make in MEMBERS[member].items()]
+        for value, make, oracle in values:
+            cases[f"{slot}-{value}"] = (lambda m, at, call=call, make=make: call(m, at, make(at)), oracle)
+    return cases
 
 
-@pytest.mark.parametrize("slot, make, oracle", list(path_cases()))
-def test_path_arguments(place, slot, make, oracle):
-    call = PATH_SLOTS[slot][0]
-    compare(place, lambda m, at: call(m, at, make(at)), oracle)
+@pytest.mark.parametrize("case", CASES.add(path_cases()))
+def test_path_arguments(outcomes, case):
+    check(outcomes[case])
 
 
 # --------------------------------------------------------------- texts
@@ -258,15 +272,18 @@ TEXT_SLOTS = {
 
 
 def text_cases():
-    for slot, (_, values) in TEXT_SLOTS.items():
+    cases = {}
+    for slot, (call, values) in TEXT_SLOTS.items():
         for value in values:
-            yield pytest.param(slot, value, id=f"{slot}-{value}")
+            text = TEXTS[value]
+            cases[f"{slot}-{value}"] = (lambda m, at, call=call, text=text: call(m, at, text),
+                                        value not in REFUSED_TEXTS)
+    return cases
 
 
-@pytest.mark.parametrize("slot, value", list(text_cases()))
-def test_text_arguments(place, slot, value):
-    call, text = TEXT_SLOTS[slot][0], TEXTS[value]
-    compare(place, lambda m, at: call(m, at, text), oracle=value not in REFUSED_TEXTS)
+@pytest.mark.parametrize("case", CASES.add(text_cases()))
+def test_text_arguments(outcomes, case):
+    check(outcomes[case])
 
 
 # --------------------------------------------------- entries and others
@@ -309,16 +326,23 @@ ENTRY_SLOTS = {
 UNWRITABLE_ENTRIES = {"path surrogate"}
 
 
-@pytest.mark.parametrize("value", ENTRIES)
-@pytest.mark.parametrize("slot", ENTRY_SLOTS)
-def test_list_entries(place, slot, value):
-    call, make = ENTRY_SLOTS[slot], ENTRIES[value]
+def entry_cases():
+    """Each operation on each kind of entries; a case gives what the call
+    returned and the entries afterwards."""
+    cases = {}
+    for slot, call in ENTRY_SLOTS.items():
+        for value, make in ENTRIES.items():
+            def operate(m, at, call=call, make=make):
+                entries = make()
+                return call(m, at, entries), entries
 
-    def operate(m, at):
-        entries = make()
-        return call(m, at, entries), entries
+            cases[f"{slot}-{value}"] = (operate, value not in UNWRITABLE_ENTRIES)
+    return cases
 
-    compare(place, operate, oracle=value not in UNWRITABLE_ENTRIES)
+
+@pytest.mark.parametrize("case", CASES.add(entry_cases()))
+def test_list_entries(outcomes, case):
+    check(outcomes[case])
 
 
 NUMBERS = {"None": None, "huge": HUGE, "nan": float("nan"), "str": "3", "bad index": BadIndex(),
@@ -356,9 +380,9 @@ OTHER_CALLS = {
 }
 
 
-@pytest.mark.parametrize("name", OTHER_CALLS)
-def test_other_arguments(place, name):
-    compare(place, OTHER_CALLS[name])
+@pytest.mark.parametrize("case", CASES.add({name: (call, True) for name, call in OTHER_CALLS.items()}))
+def test_other_arguments(outcomes, case):
+    check(outcomes[case])
 
 
 # ------------------------------------------------------- rebound names
@@ -398,19 +422,21 @@ REBINDINGS = {
 
 
 def rebinding_cases():
+    cases = {}
     for name, (values, uses) in REBINDINGS.items():
         for label, value in values.items():
             for use in uses:
-                yield pytest.param(name, value, use, id=f"{name}={label}-{use}")
+                def call(m, at, name=name, value=value, use=use):
+                    setattr(m, name, value)
+                    return USES[use](m, at)
+
+                cases[f"{name}={label}-{use}"] = (call, False)
+    return cases
 
 
-@pytest.mark.parametrize("name, value, use", list(rebinding_cases()))
-def test_rebound_names(place, name, value, use):
-    def call(m, at):
-        setattr(m, name, value)
-        return USES[use](m, at)
-
-    compare(place, call, oracle=False)
+@pytest.mark.parametrize("case", CASES.add(rebinding_cases()))
+def test_rebound_names(outcomes, case):
+    check(outcomes[case])
 
 
 # ------------------------------------------------------------ exhaustion
@@ -443,13 +469,13 @@ STATE_FILE_READS = {
 }
 
 
-@hostile.needs_address_limits
+@forked.needs_address_limits
 @pytest.mark.parametrize("call", STATE_FILE_READS)
 def test_a_state_file_linked_to_dev_zero_under_a_memory_limit(place, call):
     """The documented read_text() raises MemoryError there; an empty list (or a new token) is sound too."""
     name, read = STATE_FILE_READS[call]
-    limit = hostile.limit_address_space(512 << 20)
-    outcome = hostile.run_one(read, before=in_place(place, dev_zero_at(name), limit))
+    limit = forked.limit_address_space(512 << 20)
+    outcome = forked.run_one(read, before=in_place(place, dev_zero_at(name), limit))
     assert outcome.error == "MemoryError" or outcome.kind == "returned", outcome.text
 
 
@@ -463,14 +489,14 @@ def sparse_document(at):
 BEYOND_MEMORY = {"/dev/zero": lambda at: Path("/dev/zero"), "a sparse file of 2 GiB": sparse_document}
 
 
-@hostile.needs_address_limits
+@forked.needs_address_limits
 @pytest.mark.parametrize("source", BEYOND_MEMORY)
 def test_reading_beyond_memory_under_a_raised_limit(place, source):
     def read():
         pagecase.MAX_DOCUMENT_BYTES = 10**12
         return pagecase.read_document(BEYOND_MEMORY[source](place))
 
-    outcome = hostile.run_one(read, before=in_place(place, lambda at: None, hostile.limit_address_space(512 << 20)))
+    outcome = forked.run_one(read, before=in_place(place, lambda at: None, forked.limit_address_space(512 << 20)))
     assert outcome.error == "MemoryError" or outcome.value is None, outcome.text
 
 
@@ -484,8 +510,8 @@ DESCRIPTOR_USES = {
 }
 
 
-@hostile.needs_descriptor_limits
+@forked.needs_descriptor_limits
 @pytest.mark.parametrize("use", DESCRIPTOR_USES)
 def test_out_of_file_descriptors(place, use):
-    before = in_place(place, lambda at: None, hostile.no_descriptors_left)
-    hostile.run_one(lambda: DESCRIPTOR_USES[use](place), before=before)
+    before = in_place(place, lambda at: None, forked.no_descriptors_left)
+    forked.run_one(lambda: DESCRIPTOR_USES[use](place), before=before)

@@ -8,7 +8,7 @@ from pathlib import Path
 
 import pytest
 
-import hostile
+import forked
 from tidewing_quillery import pagecase
 
 ENTRIES = [{"path": "/docs/new.md", "name": "new.md", "opened_at": 1.5}]
@@ -90,7 +90,7 @@ def test_our_own_link_in_a_shared_folder_is_followed_by_a_plain_user(open_folder
     link = shared / "workspaces.json"
     link.symlink_to(real)
     nobody.own(link)
-    hostile.run_one(pagecase.Workspaces(link, ENTRIES).save, before=nobody.become)
+    forked.run_one(pagecase.Workspaces(link, ENTRIES).save, before=nobody.become)
     assert json.loads(real.read_text()) == ENTRIES and link.is_symlink()
 
 
@@ -115,7 +115,7 @@ def test_a_folder_that_takes_no_new_files_gets_the_list_written_in_place(open_fo
     elsewhere.chmod(0o555)
 
     recent = pagecase.RecentFiles(state / "recent.json", [])
-    added = hostile.run_one(lambda: (recent.add(Path("/docs/new.md")), recent.entries)[1], before=nobody.become)
+    added = forked.run_one(lambda: (recent.add(Path("/docs/new.md")), recent.entries)[1], before=nobody.become)
     assert added.kind == "returned" and "/docs/new.md" in added.text  # the list keeps the change
     assert (sorted(os.listdir(state)), listed != "missing" and os.stat(real).st_ino) == before
     if listed != "missing":

@@ -15,7 +15,7 @@ import time
 
 import pytest
 
-import hostile
+import forked
 from tidewing_quillery import pagecase
 
 ENTRIES = [{"path": "/docs/new.md", "name": "new.md", "opened_at": 1.5}]
@@ -78,7 +78,7 @@ def test_a_failed_save_is_silent_and_keeps_the_old_file(open_folder, nobody, fai
         assert sorted(os.listdir(open_folder)) == ["recent.json"] and os.listdir(target) == ["inside"]
         return
     prepare = fill_the_disk if failure == "disk full" else lambda: (target.chmod(0o444), nobody.become())
-    assert hostile.run_one(recent.save, before=prepare).kind == "returned"
+    assert forked.run_one(recent.save, before=prepare).kind == "returned"
     assert target.read_text() == "old" and sorted(os.listdir(open_folder)) == ["recent.json"]
     assert recent.entries == ENTRIES * 10  # the list in memory keeps its change
 
@@ -194,7 +194,7 @@ def test_list_files_are_read_up_to_16_mib(state, size, loads):
     assert pagecase.RecentFiles.load().entries == (ENTRIES if loads else [])
 
 
-@pytest.mark.parametrize("kind", ["fifo", pytest.param("device", marks=hostile.needs_address_limits), "folder"])
+@pytest.mark.parametrize("kind", ["fifo", pytest.param("device", marks=forked.needs_address_limits), "folder"])
 def test_a_list_path_that_is_no_regular_file_loads_as_empty(state, kind):
     """Neither waits for a FIFO's writer nor reads a device."""
     for _, name in LIST_CLASSES:
@@ -204,7 +204,7 @@ def test_a_list_path_that_is_no_regular_file_loads_as_empty(state, kind):
             (state / name).symlink_to("/dev/zero")
         else:
             (state / name).mkdir()
-    limit = hostile.limit_address_space(512 << 20) if kind == "device" else None
-    loaded = hostile.run(*(cls.load for cls, _ in LIST_CLASSES), before=limit)
+    limit = forked.limit_address_space(512 << 20) if kind == "device" else None
+    loaded = forked.run(*(cls.load for cls, _ in LIST_CLASSES), before=limit)
     assert [outcome.value[2][1] for outcome in loaded] == [("list", [])] * 3, [outcome.text for outcome in loaded]
 

@@ -7,7 +7,7 @@ import sys
 
 import pytest
 
-import hostile
+import forked
 from tidewing_quillery import pagecase
 
 
@@ -153,7 +153,7 @@ def test_token_file_is_read_up_to_16_mib(state, size, kept):
     assert len((state / "access_token").read_bytes()) == (size if kept else 22)
 
 
-@pytest.mark.parametrize("kind", ["fifo", pytest.param("device", marks=hostile.needs_address_limits)])
+@pytest.mark.parametrize("kind", ["fifo", pytest.param("device", marks=forked.needs_address_limits)])
 def test_a_token_path_that_is_no_regular_file_counts_as_missing(state, kind):
     """Neither waits for a FIFO's writer nor reads a device: a new token replaces it."""
     state.mkdir()
@@ -162,8 +162,8 @@ def test_a_token_path_that_is_no_regular_file_counts_as_missing(state, kind):
         os.mkfifo(target)
     else:
         target.symlink_to("/dev/zero")
-    limit = hostile.limit_address_space(512 << 20) if kind == "device" else None
-    token = hostile.run_one(pagecase.access_token, before=limit).value
+    limit = forked.limit_address_space(512 << 20) if kind == "device" else None
+    token = forked.run_one(pagecase.access_token, before=limit).value
     assert len(token) == 22 and target.read_text() == token and not target.is_symlink()
 
 
@@ -178,7 +178,7 @@ def test_token_in_a_folder_that_takes_no_new_files_is_written_in_place(open_fold
     inode = os.stat(target).st_ino
     state.chmod(0o555)
     monkeypatch.setenv("TIDEWING_MD_STATE_DIR", str(state))
-    rotated, read = hostile.run(lambda: pagecase.access_token(rotate=True), pagecase.access_token,
+    rotated, read = forked.run(lambda: pagecase.access_token(rotate=True), pagecase.access_token,
                                 before=nobody.become)
     assert read.value == rotated.value == target.read_text() != "old", (rotated.text, read.text)
     assert os.stat(target).st_ino == inode and mode_of(target) == 0o600

@@ -1,8 +1,8 @@
 """Hostile input for the printing module: every public class, method and
 function with wrong types and host objects that misbehave (windows, pywebview
-registries, backends, destinations, toolkit objects, rebound module names),
-each call in a forked child that must exit normally. Where the documents fix
-the outcome, it is checked too."""
+registries, backends, destinations, page-setup options, toolkit objects,
+rebound module names), each call in a forked child where it must end
+normally. Where the documents fix the outcome, it is checked too."""
 
 import itertools
 import sys
@@ -11,12 +11,30 @@ from pathlib import Path
 
 import pytest
 
-import hostile
-from hostile import (HUGE, BadBool, BadCompare, BadHash, Failure, LyingStr, PathRecord, RaisingContainer, Record,
-                     StrSub, WrongBool, fail, host_path_class, raising, returning, stat_like)
+import forked
+from hostile import (HUGE, LONG, BadBool, BadCompare, BadHash, Failure, LyingStr, PathRecord, RaisingContainer,
+                     Record, StrSub, WrongBool, fail, host_path_class, raising, returning, stat_like)
 from tidewing_quillery import printing
 
 UID = "window"
+
+# Every case of this module by name: its call, a function of the folder the
+# case may write in, and the outcome the documented steps give (an exception
+# type's name, a subclass counting too; "returned"; or None for any outcome).
+# The tables below fill it.
+CASES = forked.Cases()
+
+
+@pytest.fixture(scope="module")
+def outcomes(request, tmp_path_factory):
+    """The outcomes of this module's selected cases."""
+    folder = tmp_path_factory.mktemp("hostile")
+    cases = {name: ((lambda call=CASES[name][0]: call(folder)),) for name in forked.selected(request, "case")}
+    return forked.run_cases(cases, isolate=[printing])
+
+
+def check(outcomes, case):
+    forked.assert_expected(forked.outcomes_of(outcomes[case])[0], CASES[case][1])
 
 
 def raising_property(name):
@@ -28,8 +46,8 @@ def window(**members):
     return Record(**{"uid": UID, "native": None, **members})
 
 
-def install_webview(instances=None, guilib=True, platform_object=None, **webview_members):
-    """A `webview` package in sys.modules (of this child) whose platform module
+def install_webview(instances=None, guilib=True, platform_object=None):
+    """A `webview` package in sys.modules (of the child) whose platform module
     registers `platform_object` under the window's uid."""
     webview = types.ModuleType("webview")
     platform = types.ModuleType("webview.platforms.gtk")
@@ -38,23 +56,9 @@ def install_webview(instances=None, guilib=True, platform_object=None, **webview
     platform.BrowserView = Record(instances=instances)
     if guilib:
         webview.guilib = platform
-    for name, value in webview_members.items():
-        setattr(webview, name, value)
     sys.modules["webview"] = webview
     sys.modules["webview.platforms.gtk"] = platform
     return webview
-
-
-def expect(outcome, expected):
-    """`expected` is an exception type's name (a subclass will do), "returned", or None for any outcome."""
-    if expected == "returned":
-        assert outcome.kind == "returned", outcome.text
-    elif expected is not None:
-        assert outcome.raised(expected), outcome.text
-
-
-def cases(table):
-    return [pytest.param(call, expected, id=name) for name, (call, expected) in table.items()]
 
 
 # ------------------------------------------------------------ the lookups
@@ -71,18 +75,24 @@ WINDOWS = {
 }
 
 
-@pytest.mark.parametrize("name", WINDOWS)
-@pytest.mark.parametrize("lookup", ["_browser_view", "_edge_core"])
-def test_lookups_with_hostile_windows(lookup, name):
-    given, expected = WINDOWS[name]
+def window_cases():
+    cases = {}
+    for name, (given, expected) in WINDOWS.items():
+        for lookup in ["_browser_view", "_edge_core"]:
+            if lookup == "_edge_core" and expected == "returned":
+                expected = "PrintError"  # a str has no CoreWebView2
 
-    def call():
-        install_webview()
-        return getattr(printing, lookup)(given)
+            def call(at, lookup=lookup, given=given):
+                install_webview()
+                return getattr(printing, lookup)(given)
 
-    if lookup == "_edge_core" and expected == "returned":
-        expected = "PrintError"  # a str has no CoreWebView2
-    expect(hostile.run_one(call), expected)
+            cases[f"{lookup}-window {name}"] = (call, expected)
+    return cases
+
+
+@pytest.mark.parametrize("case", CASES.add(window_cases()))
+def test_lookups_with_hostile_windows(outcomes, case):
+    check(outcomes, case)
 
 
 def guilib_raising():
@@ -120,20 +130,20 @@ REGISTRIES = {
 
 
 def registry_cases():
-    for state, (_, lookups, _) in REGISTRIES.items():
+    cases = {}
+    for state, (install, lookups, expected) in REGISTRIES.items():
         for lookup in lookups:
-            yield pytest.param(state, lookup, id=f"{lookup}-{state}")
+            def call(at, install=install, lookup=lookup):
+                install()
+                return getattr(printing, lookup)(window())
+
+            cases[f"{lookup}-{state}"] = (call, expected)
+    return cases
 
 
-@pytest.mark.parametrize("state, lookup", list(registry_cases()))
-def test_lookups_in_hostile_registries(state, lookup):
-    install, _, expected = REGISTRIES[state]
-
-    def call():
-        install()
-        return getattr(printing, lookup)(window())
-
-    expect(hostile.run_one(call), expected)
+@pytest.mark.parametrize("case", CASES.add(registry_cases()))
+def test_lookups_in_hostile_registries(outcomes, case):
+    check(outcomes, case)
 
 
 # ---------------------------------------------------------- the bridge
@@ -148,11 +158,12 @@ def bridge_with(backend):
 def writing_backend(**members):
     """A backend record that writes a small file at the destination."""
 
-    def export(destination):
+    def export(destination, **options):
         Path(str(destination)).write_bytes(b"%PDF")
 
-    return Record(**{"name": "host", "supports_pdf": True, "show_dialog": returning(None), "export_pdf": export,
-                     **members})
+    members = {"name": "host", "supports_pdf": True, "page_options": ("paper", "landscape", "margins_mm"),
+               "show_dialog": returning(None), "export_pdf": export, **members}
+    return Record(**members)
 
 
 # Backends a host may have bound, and what the documented steps of status(),
@@ -174,20 +185,22 @@ BACKENDS = {
     "export_pdf raises KeyboardInterrupt": (writing_backend(export_pdf=raising(KeyboardInterrupt())),
                                             {"export_pdf": "KeyboardInterrupt"}),
     "export_pdf writes nothing": (writing_backend(export_pdf=returning(None)), {"export_pdf": "PrintError"}),
+    "page_options raising": (writing_backend(page_options=RaisingContainer()), {"export_pdf": None}),
 }
 BRIDGE_CALLS = {
     "status": lambda bridge, at: bridge.status(),
     "print_dialog": lambda bridge, at: bridge.print_dialog(),
-    "export_pdf": lambda bridge, at: bridge.export_pdf(at / "out" / "a.pdf"),
+    "export_pdf": lambda bridge, at: bridge.export_pdf(at / "out" / "a.pdf", paper="letter"),
 }
+BACKEND_CASES = {
+    f"{method}-backend {name}": ((lambda at, call=call, bound=bound: call(bridge_with(bound), at)),
+                                 expected.get(method, "returned"))
+    for name, (bound, expected) in BACKENDS.items() for method, call in BRIDGE_CALLS.items()}
 
 
-@pytest.mark.parametrize("backend", BACKENDS)
-@pytest.mark.parametrize("method", BRIDGE_CALLS)
-def test_bridge_with_a_hostile_backend(tmp_path, method, backend):
-    bound, expected = BACKENDS[backend]
-    outcome = hostile.run_one(lambda: BRIDGE_CALLS[method](bridge_with(bound), tmp_path))
-    expect(outcome, expected.get(method, "returned"))
+@pytest.mark.parametrize("case", CASES.add(BACKEND_CASES))
+def test_bridge_with_a_hostile_backend(outcomes, case):
+    check(outcomes, case)
 
 
 def destination_class(**methods):
@@ -224,17 +237,39 @@ DESTINATIONS = {
     "st_size uncomparable": (lying_destination(stat=stat_of_size(BadCompare())), "Failure"),
     "st_size huge": (lying_destination(stat=stat_of_size(HUGE)), "returned"),
     "stat raises": (lying_destination(stat=fail), "Failure"),
-    "200k characters": (lambda at: at / ("x" * 200_000), None),
+    "200k characters": (lambda at: at / LONG, None),
     "NUL": (lambda at: at / "a\0b.pdf", "ValueError"),
     "surrogate": (lambda at: at / "a\ud800.pdf", None),
 }
+DESTINATION_CASES = {
+    f"destination {name}": ((lambda at, make=make: bridge_with(writing_backend()).export_pdf(make(at))), expected)
+    for name, (make, expected) in DESTINATIONS.items()}
+
+# Page-setup options: a paper is one of five names, landscape a bool, the
+# margins None or a number that leaves room on the page.
+OPTIONS = {
+    "paper=None": ({"paper": None}, "TypeError"), "paper=bytes": ({"paper": b"a4"}, "TypeError"),
+    "paper=str subclass": ({"paper": StrSub("letter")}, "returned"),
+    "paper=lying str": ({"paper": LyingStr("letter")}, None), "paper=200k characters": ({"paper": LONG}, "ValueError"),
+    "paper=NUL": ({"paper": "a4\0"}, "ValueError"), "paper=surrogate": ({"paper": "a4\ud800"}, "ValueError"),
+    "landscape=raising truth": ({"landscape": BadBool()}, "TypeError"), "landscape=1": ({"landscape": 1}, "TypeError"),
+    "margins_mm=huge": ({"margins_mm": HUGE}, "ValueError"), "margins_mm=-huge": ({"margins_mm": -HUGE}, "ValueError"),
+    "margins_mm=10**400": ({"margins_mm": 10**400}, "ValueError"),
+    "margins_mm=nan": ({"margins_mm": float("nan")}, "ValueError"),
+    "margins_mm=inf": ({"margins_mm": float("inf")}, "ValueError"),
+    "margins_mm=str": ({"margins_mm": "10"}, "TypeError"), "margins_mm=True": ({"margins_mm": True}, "TypeError"),
+    "margins_mm=uncomparable": ({"margins_mm": BadCompare()}, "TypeError"),
+    "margins_mm=-0.0": ({"margins_mm": -0.0}, "returned"),
+}
+OPTION_CASES = {
+    f"export_pdf({name})": ((lambda at, given=given: bridge_with(writing_backend()).export_pdf(at / "c.pdf", **given)),
+                            expected)
+    for name, (given, expected) in OPTIONS.items()}
 
 
-@pytest.mark.parametrize("name", DESTINATIONS)
-def test_export_to_hostile_destinations(tmp_path, name):
-    make, expected = DESTINATIONS[name]
-    outcome = hostile.run_one(lambda: bridge_with(writing_backend()).export_pdf(make(tmp_path)))
-    expect(outcome, expected)
+@pytest.mark.parametrize("case", CASES.add({**DESTINATION_CASES, **OPTION_CASES}))
+def test_export_with_hostile_arguments(outcomes, case):
+    check(outcomes, case)
 
 
 class Clock:
@@ -253,46 +288,47 @@ class Clock:
         self.now += seconds
 
 
-ATTACHES = {
-    "clock reads a str": ({"time": Clock(reading=returning("now"))}, "TypeError"),
-    "clock reads nan": ({"time": Clock(reading=returning(float("nan")))}, "returned"),
-    "clock raises": ({"time": Clock(reading=fail)}, "Failure"),
-    "sleep raises": ({"time": Clock(sleep=fail), "_make_backend": fail}, "Failure"),
-    "backend maker returns None": ({"time": Clock(), "_make_backend": returning(None)}, "returned"),
-    "backend maker raises KeyboardInterrupt": ({"time": Clock(), "_make_backend": raising(KeyboardInterrupt())},
-                                               "KeyboardInterrupt"),
-    "log raises": ({"time": Clock(), "_make_backend": returning(writing_backend()),
-                    "log": Record(info=fail, warning=fail)}, "Failure"),
-    "backend name unhashable": ({"time": Clock(), "_make_backend": returning(writing_backend(name=BadHash()))},
-                                None),
-}
-
-
-@pytest.mark.parametrize("name", ATTACHES)
-def test_attach_with_hostile_names(name):
-    rebound, expected = ATTACHES[name]
-
-    def call():
-        for attribute, value in rebound.items():
-            setattr(printing, attribute, value)
+def attach_with(**rebound):
+    def call(at):
+        for name, value in rebound.items():
+            setattr(printing, name, value)
         return printing.PrintBridge().attach(window())
 
-    expect(hostile.run_one(call), expected)
+    return call
 
 
-PLATFORMS = {"int": (5, "AttributeError"), "None": (None, "AttributeError"), "bytes": (b"linux", "TypeError"),
-             "str subclass": (StrSub("linux"), "returned"), "lying str": (LyingStr("linux"), "Failure")}
-
-
-@pytest.mark.parametrize("name", PLATFORMS)
-def test_make_backend_on_hostile_platforms(name):
-    platform, expected = PLATFORMS[name]
-
-    def call():
+def make_backend_on(platform):
+    def call(at):
         printing.sys = Record(platform=platform)
         return printing._make_backend(window())
 
-    expect(hostile.run_one(call), expected)
+    return call
+
+
+REBOUND = {
+    "attach: clock reads a str": (attach_with(time=Clock(reading=returning("now"))), "TypeError"),
+    "attach: clock reads nan": (attach_with(time=Clock(reading=returning(float("nan")))), "returned"),
+    "attach: clock raises": (attach_with(time=Clock(reading=fail)), "Failure"),
+    "attach: sleep raises": (attach_with(time=Clock(sleep=fail), _make_backend=fail), "Failure"),
+    "attach: backend maker returns None": (attach_with(time=Clock(), _make_backend=returning(None)), "returned"),
+    "attach: backend maker raises KeyboardInterrupt": (
+        attach_with(time=Clock(), _make_backend=raising(KeyboardInterrupt())), "KeyboardInterrupt"),
+    "attach: log raises": (attach_with(time=Clock(), _make_backend=returning(writing_backend()),
+                                       log=Record(info=fail, warning=fail)), "Failure"),
+    "attach: backend name unhashable": (
+        attach_with(time=Clock(), _make_backend=returning(writing_backend(name=BadHash()))), None),
+    "_make_backend: platform int": (make_backend_on(5), "AttributeError"),
+    "_make_backend: platform None": (make_backend_on(None), "AttributeError"),
+    "_make_backend: platform bytes": (make_backend_on(b"linux"), "TypeError"),
+    "_make_backend: platform str subclass": (make_backend_on(StrSub("linux")), "returned"),
+    "_make_backend: platform lying str": (make_backend_on(LyingStr("linux")), "Failure"),
+    "settle_ms: rebound": (lambda at: (setattr(printing, "_SETTLE_MS", BadHash()), printing.settle_ms()), "returned"),
+}
+
+
+@pytest.mark.parametrize("case", CASES.add(REBOUND))
+def test_rebound_names(outcomes, case):
+    check(outcomes, case)
 
 
 # -------------------------------------------------------- the backends
@@ -304,11 +340,6 @@ class Operation:
     def __init__(self, error=None):
         self.handlers, self.error = {}, error
 
-    def set_print_settings(self, settings):
-        pass
-
-    set_page_setup = run_dialog = set_print_settings
-
     def connect(self, signal, handler):
         self.handlers[signal] = handler
 
@@ -317,30 +348,47 @@ class Operation:
             self.handlers["failed"](self, self.error)
         self.handlers["finished"](self)
 
+    def __getattr__(self, name):  # the setters
+        return returning(None)
+
+
+class Accepting:
+    """GTK's settings and page setup: every method takes anything."""
+
+    def __getattr__(self, name):
+        return returning(None)
+
 
 def install_gtk(idle_add=None, new_operation=None):
-    """gi.repository with idle callbacks run at once (or as `idle_add` does),
-    settings that accept anything, and operations from `new_operation`."""
-    def settings(*args):
-        return Record(set=returning(None), set_printer=returning(None), set_paper_size=returning(None))
-
+    """gi.repository with idle callbacks run at once (or as `idle_add` does)
+    and operations from `new_operation`."""
     repository = types.ModuleType("gi.repository")
     repository.GLib = Record(idle_add=idle_add or (lambda callback: callback()),
                              filename_to_uri=lambda name, host: "file://" + name, dgettext=lambda domain, text: text)
-    repository.Gtk = Record(PrintSettings=settings, PageSetup=settings, PaperSize=Record(new=returning("A4")),
-                            PRINT_SETTINGS_OUTPUT_URI="uri", PRINT_SETTINGS_OUTPUT_FILE_FORMAT="format",
-                            PAPER_NAME_A4="iso_a4")
+    repository.Gtk = Record(PrintSettings=Accepting, PageSetup=Accepting, PaperSize=Record(new=returning("paper")),
+                            PageOrientation=Record(LANDSCAPE=1), Unit=Record(MM=3), PRINT_SETTINGS_OUTPUT_URI="uri",
+                            PRINT_SETTINGS_OUTPUT_FILE_FORMAT="format")
     repository.WebKit2 = Record(PrintOperation=Record(new=new_operation or (lambda view: Operation())))
     gi = types.ModuleType("gi")
     gi.repository = repository
     sys.modules["gi"], sys.modules["gi.repository"] = gi, repository
 
 
-def gtk_backend(prepared=True):
+def gtk_backend(prepared=True, **attributes):
     backend = printing._GtkBackend(window())
     if prepared:
         backend._webview = "widget"
+    for name, value in attributes.items():
+        setattr(backend, name, value)
     return backend
+
+
+def gtk_export(backend, **options):
+    def call(at):
+        install_gtk()
+        return backend().export_pdf(at / "d.pdf", **options)
+
+    return call
 
 
 class NoStatePeer(printing._GtkBackend):
@@ -348,59 +396,56 @@ class NoStatePeer(printing._GtkBackend):
         pass
 
 
-GTK = {
-    "export: idle_add raises": (lambda at: (install_gtk(idle_add=fail), gtk_backend().export_pdf(at)), "Failure"),
-    "export: no operation made": (lambda at: (install_gtk(new_operation=returning(None)),
-                                              setattr(printing, "_EXPORT_TIMEOUT_S", 0.01),
-                                              gtk_backend().export_pdf(at)), None),
-    "export: failed with an error whose str raises": (
+BACKEND_CALLS = {
+    "gtk export: idle_add raises": (lambda at: (install_gtk(idle_add=fail), gtk_backend().export_pdf(at)), "Failure"),
+    "gtk export: no operation made": (lambda at: (install_gtk(new_operation=returning(None)),
+                                                  gtk_backend().export_pdf(at / "d.pdf")), "PrintError"),
+    "gtk export: failed with an error whose str raises": (
         lambda at: (install_gtk(new_operation=lambda view: Operation(error=type("Error", (), {"__str__": fail})())),
-                    gtk_backend().export_pdf(at)), None),
-    "export: failed with an error whose str is 200k characters": (
-        lambda at: (install_gtk(new_operation=lambda view: Operation(error=Failure("x" * 200_000))),
-                    gtk_backend().export_pdf(at)), "PrintError"),
-    "export: never prepared": (lambda at: (install_gtk(), gtk_backend(prepared=False).export_pdf(at)), None),
-    "export: subclass without state": (lambda at: (install_gtk(), NoStatePeer(window()).export_pdf(at)),
-                                       "AttributeError"),
-    "dialog: native raising": (lambda at: (install_gtk(), printing._GtkBackend(
+                    gtk_backend().export_pdf(at / "d.pdf")), None),
+    "gtk export: failed with an error of 200k characters": (
+        lambda at: (install_gtk(new_operation=lambda view: Operation(error=Failure(LONG))),
+                    gtk_backend().export_pdf(at / "d.pdf")), "PrintError"),
+    "gtk export: every option": (gtk_export(gtk_backend, paper="legal", landscape=True, margins_mm=0), "returned"),
+    "gtk export: never prepared": (gtk_export(lambda: gtk_backend(prepared=False)), None),
+    "gtk export: subclass without state": (gtk_export(lambda: NoStatePeer(window())), "AttributeError"),
+    "gtk export: lock without __exit__": (gtk_export(lambda: gtk_backend(_lock=Record(__enter__=returning(None)))),
+                                          None),
+    "gtk export: failing, with a lock whose __exit__ answers a raising truth": (lambda at: (
+        install_gtk(idle_add=fail), gtk_backend(_lock=type("Lock", (), {
+            "__enter__": returning(None), "__exit__": returning(BadBool())})()).export_pdf(at / "d.pdf")), "Failure"),
+    "gtk export: destination whose str raises": (
+        lambda at: (install_gtk(), gtk_backend().export_pdf(PathRecord(at / "d.pdf", __str__=fail))), "Failure"),
+    "gtk dialog: native raising": (lambda at: (install_gtk(), printing._GtkBackend(
         raising_property("native")()).show_dialog()), None),
-    "prepare: without toolkit": (lambda at: printing._GtkBackend(window()).prepare(), None),
+    "gtk prepare: without toolkit": (lambda at: printing._GtkBackend(window()).prepare(), None),
+    "cocoa dialog: without toolkit": (lambda at: printing._CocoaBackend(window()).show_dialog(), "ImportError"),
+    "cocoa export: without toolkit": (lambda at: printing._CocoaBackend(window()).export_pdf(at / "d.pdf"),
+                                      "ImportError"),
+    "webview2 export: core raising": (lambda at: (install_webview(platform_object=Record(webview=Record(
+        CoreWebView2=Record(PrintToPdfAsync=fail)))), printing._EdgeChromiumBackend(window()).export_pdf(
+        at / "d.pdf")), "PrintError"),
+    "webview2 export: no pythonnet": (lambda at: (install_webview(platform_object=Record(webview=Record(
+        CoreWebView2=Record(PrintToPdfAsync=returning(None))))), sys.modules.__setitem__("System", None),
+        printing._EdgeChromiumBackend(window()).export_pdf(at / "d.pdf")), "PrintError"),
+    "webview2 dialog: raising KeyboardInterrupt": (lambda at: (install_webview(platform_object=Record(webview=Record(
+        CoreWebView2=Record(ShowPrintUI=raising(KeyboardInterrupt()))))),
+        printing._EdgeChromiumBackend(window()).show_dialog()), "KeyboardInterrupt"),
+    "base export: host objects": (lambda at: printing._Backend(BadHash()).export_pdf(destination=BadHash()),
+                                  "NotImplementedError"),
+    "base prepare: another object": (lambda at: printing._Backend.prepare(5), None),
+    "base constructor: no window": (lambda at: printing._Backend(), "TypeError"),
+    "bridge: available with a backend of raising truth": (lambda at: bridge_with(BadBool()).available, "returned"),
+    "PrintError: host objects": (lambda at: str(printing.PrintError(BadHash(), LONG)), None),
 }
 for label, timeout, expected in [("huge", HUGE, "OverflowError"), ("nan", float("nan"), "PrintError"),
                                  ("negative", -1.0, "PrintError"), ("str", "90", "TypeError"),
                                  ("uncomparable", BadCompare(), "Failure")]:
-    GTK[f"export: timeout {label}, no completion"] = (
+    BACKEND_CALLS[f"gtk export: timeout {label}, no completion"] = (
         lambda at, t=timeout: (install_gtk(idle_add=returning(0)), setattr(printing, "_EXPORT_TIMEOUT_S", t),
-                               gtk_backend().export_pdf(at)), expected)
+                               gtk_backend().export_pdf(at / "d.pdf")), expected)
 
 
-@pytest.mark.parametrize("call, expected", cases(GTK))
-def test_gtk_backend(tmp_path, call, expected):
-    expect(hostile.run_one(lambda: call(tmp_path / "a.pdf")), expected)
-
-
-OTHER_BACKENDS = {
-    "cocoa dialog without toolkit": (lambda at: printing._CocoaBackend(window()).show_dialog(), "ImportError"),
-    "cocoa export without toolkit": (lambda at: printing._CocoaBackend(window()).export_pdf(at), "ImportError"),
-    "webview2 export, core raising": (lambda at: (install_webview(platform_object=Record(webview=Record(
-        CoreWebView2=Record(PrintToPdfAsync=fail)))), printing._EdgeChromiumBackend(window()).export_pdf(at)),
-        "PrintError"),
-    "webview2 export, no pythonnet": (lambda at: (install_webview(platform_object=Record(webview=Record(
-        CoreWebView2=Record(PrintToPdfAsync=returning(None))))), sys.modules.__setitem__("System", None),
-        printing._EdgeChromiumBackend(window()).export_pdf(at)), "PrintError"),
-    "webview2 dialog raising KeyboardInterrupt": (lambda at: (install_webview(platform_object=Record(webview=Record(
-        CoreWebView2=Record(ShowPrintUI=raising(KeyboardInterrupt()))))),
-        printing._EdgeChromiumBackend(window()).show_dialog()), "KeyboardInterrupt"),
-    "base backend, other arguments": (lambda at: printing._Backend(BadHash()).export_pdf(destination=BadHash()),
-                                      "NotImplementedError"),
-    "base prepare on another object": (lambda at: printing._Backend.prepare(5), None),
-    "base constructor with no window": (lambda at: printing._Backend(), "TypeError"),
-    "settle_ms rebound": (lambda at: (setattr(printing, "_SETTLE_MS", BadHash()), printing.settle_ms()), "returned"),
-    "available with a backend of raising truth": (lambda at: bridge_with(BadBool()).available, "returned"),
-    "PrintError with host objects": (lambda at: str(printing.PrintError(BadHash(), "x" * 200_000)), None),
-}
-
-
-@pytest.mark.parametrize("call, expected", cases(OTHER_BACKENDS))
-def test_other_backends(tmp_path, call, expected):
-    expect(hostile.run_one(lambda: call(tmp_path / "a.pdf")), expected)
+@pytest.mark.parametrize("case", CASES.add(BACKEND_CALLS))
+def test_backends(outcomes, case):
+    check(outcomes, case)

@@ -1,13 +1,18 @@
-"""Fixtures for the encryption tests: the module, its exported AES functions,
-and keys and tokens built by hand."""
+"""Fixtures for the encryption tests: the module, its exported C functions,
+a child process on the portable paths, third-party vectors, and keys and
+tokens built by hand."""
 
 import base64
+import contextlib
 import hashlib
 import hmac
 import importlib.util
 import json
+import os
 import struct
+import subprocess
 import sys
+import types
 from pathlib import Path
 
 import pytest
@@ -16,18 +21,18 @@ import pytest
 TESTDATA = Path(__file__).resolve().parents[3] / "shared" / "testdata"
 
 
-def _load_c_aes():
-    """c_aes.py under a name of its own (tests run in importlib mode)."""
-    name = "tw_lattice_c_aes"
+def _load_c_core():
+    """c_core.py under a name of its own (tests run in importlib mode)."""
+    name = "tw_lattice_c_core"
     if name not in sys.modules:
-        spec = importlib.util.spec_from_file_location(name, Path(__file__).with_name("c_aes.py"))
+        spec = importlib.util.spec_from_file_location(name, Path(__file__).with_name("c_core.py"))
         module = importlib.util.module_from_spec(spec)
         sys.modules[name] = module
         spec.loader.exec_module(module)
     return sys.modules[name]
 
 
-C_AES = _load_c_aes()
+C_CORE = _load_c_core()
 
 
 @pytest.fixture
@@ -38,13 +43,68 @@ def lattice():
 
 
 @pytest.fixture
-def aes(lattice):
-    return C_AES.CAes(lattice)
+def core(lattice):
+    return C_CORE.Core(lattice)
 
 
 @pytest.fixture
-def c_aes_script():
-    return Path(C_AES.__file__)
+def portable_core():
+    """Runs calls of c_core.Core in a child process on the portable AES and
+    SHA-256; returns the child's implementations and the results (bytes as hex)."""
+
+    def run(calls):
+        env = dict(os.environ, TW_LATTICE_PORTABLE_AES="1", TW_LATTICE_PORTABLE_SHA="1",
+                   PYTHONPATH=os.pathsep.join(sys.path))
+        out = subprocess.run([sys.executable, C_CORE.__file__], input=json.dumps(calls), env=env,
+                             capture_output=True, text=True, check=True)
+        answer = json.loads(out.stdout)
+        return answer["implementations"], answer["results"]
+
+    return run
+
+
+STANDARD_NAMES = ("base64", "hashlib", "hmac_mod", "os", "struct", "time_module")
+
+
+@pytest.fixture
+def documented_steps(lattice):
+    """A context manager under which the module's standard modules are plain
+    stand-ins forwarding to the real functions: every call then takes the
+    documented steps instead of the native route."""
+
+    @contextlib.contextmanager
+    def rebound():
+        originals = {name: getattr(lattice, name) for name in STANDARD_NAMES}
+        for name, module in originals.items():
+            setattr(lattice, name, types.SimpleNamespace(**vars(module)))
+        try:
+            yield
+        finally:
+            for name, module in originals.items():
+                setattr(lattice, name, module)
+
+    return rebound
+
+
+@pytest.fixture
+def outcome():
+    """What a call gives: ("ok", result), or the type and message of what it raised."""
+
+    def run(call, *args, **kwargs):
+        try:
+            return "ok", call(*args, **kwargs)
+        except Exception as error:
+            return type(error).__name__, str(error)
+
+    return run
+
+
+def shared_file(*parts):
+    """A file of the shared third-party test data; the test is skipped when it is absent."""
+    path = TESTDATA.joinpath(*parts)
+    if not path.is_file():
+        pytest.skip(f"{path} is not available")
+    return path
 
 
 @pytest.fixture
@@ -53,12 +113,15 @@ def shared_json():
     when it is absent."""
 
     def load(*parts):
-        path = TESTDATA.joinpath(*parts)
-        if not path.is_file():
-            pytest.skip(f"{path} is not available")
-        return json.loads(path.read_text(encoding="utf-8"))
+        return json.loads(shared_file(*parts).read_text(encoding="utf-8"))
 
     return load
+
+
+@pytest.fixture
+def shared_text():
+    """Reads a text file of the shared third-party test data, or skips."""
+    return lambda *parts: shared_file(*parts).read_text(encoding="utf-8")
 
 
 class TokenMaker:

@@ -1,9 +1,9 @@
 """Hostile input for the encryption module: every public class and method
 with wrong types, host objects, huge values, NUL and lone surrogates, rebound
-standard modules that misbehave, and payloads beyond the memory left, each
-call in a forked child that must exit normally. Where the documents fix the
-outcome (a str or bytes argument refused with TypeError, a rejected token as
-InvalidToken, a None from the string decryptions), it is checked too."""
+standard modules that misbehave, and payloads beyond the memory left; each
+call in a forked child where it must end normally. Where the documents fix
+the outcome (a str or bytes argument refused with TypeError, a rejected token
+as InvalidToken, a None from the string decryptions), it is checked too."""
 
 import base64
 import hashlib
@@ -15,7 +15,7 @@ import types
 
 import pytest
 
-import hostile
+import forked
 from hostile import HUGE, LONG, BadBool, BadCompare, BadHash, BadIndex, BytesSub, FsPath, LyingStr, StrSub, fail, returning
 
 SECRET = "a hostile secret"
@@ -26,35 +26,34 @@ SURROGATE_TEXT = "hostile\ud800text"
 
 
 @pytest.fixture(scope="module")
-def made(lattice_module):
+def made():
     """What the calls work on, made once: each object of the module's own
     class costs a key derivation."""
-    box = lattice_module.tw_lattice(SECRET)
-    cipher = lattice_module.TwFernet(KEY)
+    from tidewing_lattice import tw_lattice
+
+    box = tw_lattice.tw_lattice(SECRET)
+    cipher = tw_lattice.TwFernet(KEY)
     return types.SimpleNamespace(
-        module=lattice_module, box=box, cipher=cipher, token=cipher.encrypt(b"plain"),
+        module=tw_lattice, box=box, cipher=cipher, token=cipher.encrypt(b"plain"),
         string=box.encrypt_string("plain"), v1=box.encrypt_data(b"plain"), v2=box.encrypt_data(b"plain", "a.txt"))
 
 
+# Every case of this module by name: its call, a function of the objects
+# `made` holds, and the outcome the documents fix (an exception type's name,
+# a subclass counting too; "returned"; or None where they leave it open).
+# The tables below fill it.
+CASES = forked.Cases()
+
+
 @pytest.fixture(scope="module")
-def lattice_module():
-    from tidewing_lattice import tw_lattice
-
-    return tw_lattice
-
-
-def check(made, call, expect):
-    """Runs `call(made)` in a child; `expect` is the exception type name, "returned", or None (any outcome)."""
-    outcome = hostile.run_one(lambda: call(made))
-    if expect == "returned":
-        assert outcome.kind == "returned", outcome.text
-    elif expect is not None:
-        assert outcome.raised(expect), outcome.text
-    return outcome
+def outcomes(request, made):
+    """The outcomes of this module's selected cases."""
+    cases = {name: ((lambda call=CASES[name][0]: call(made)),) for name in forked.selected(request, "case")}
+    return forked.run_cases(cases, isolate=[made.module])
 
 
-def cases(table):
-    return [pytest.param(call, expect, id=name) for name, (call, expect) in table.items()]
+def check(outcomes, case):
+    forked.assert_expected(forked.outcomes_of(outcomes[case])[0], CASES[case][1])
 
 
 # Values where a str is documented, and where bytes are.
@@ -127,9 +126,9 @@ BOX_CALLS.update({
 })
 
 
-@pytest.mark.parametrize("call, expect", cases(BOX_CALLS))
-def test_tw_lattice(made, call, expect):
-    check(made, call, expect)
+@pytest.mark.parametrize("case", CASES.add(BOX_CALLS))
+def test_tw_lattice(outcomes, case):
+    check(outcomes, case)
 
 
 def keyless(t, **keys):
@@ -203,9 +202,9 @@ TOKEN_CALLS.update({
 })
 
 
-@pytest.mark.parametrize("call, expect", cases(TOKEN_CALLS))
-def test_token_cipher(made, call, expect):
-    check(made, call, expect)
+@pytest.mark.parametrize("case", CASES.add(TOKEN_CALLS))
+def test_token_cipher(outcomes, case):
+    check(outcomes, case)
 
 
 class Replaced:
@@ -260,18 +259,20 @@ READS = {"os": ["encrypt", "v2 data"], "time_module": ["encrypt", "decrypt"], "s
 
 
 def rebound_cases():
+    cases = {}
     for label, (name, value) in REBOUND.items():
         for operation in READS[name]:
-            yield pytest.param(name, value, operation, id=f"{label}-{operation}")
+            def call(t, name=name, value=value, operation=operation):
+                setattr(t.module, name, value)
+                return OPERATIONS[operation](t)
+
+            cases[f"{label}-{operation}"] = (call, None)
+    return cases
 
 
-@pytest.mark.parametrize("name, value, operation", list(rebound_cases()))
-def test_rebound_standard_modules(made, name, value, operation):
-    def call(t):
-        setattr(t.module, name, value)
-        return OPERATIONS[operation](t)
-
-    check(made, call, None)
+@pytest.mark.parametrize("case", CASES.add(rebound_cases()))
+def test_rebound_standard_modules(outcomes, case):
+    check(outcomes, case)
 
 
 # ------------------------------------------------------------ exhaustion
@@ -288,7 +289,7 @@ BEYOND_MEMORY = {
 }
 
 
-@hostile.needs_address_limits
+@forked.needs_address_limits
 @pytest.mark.parametrize("operation", BEYOND_MEMORY)
 def test_payloads_beyond_the_memory_left(made, operation):
     make, use = BEYOND_MEMORY[operation]
@@ -296,7 +297,7 @@ def test_payloads_beyond_the_memory_left(made, operation):
 
     def before():
         given["data"] = make()
-        hostile.limit_address_space(BIG)()
+        forked.limit_address_space(BIG)()
 
-    outcome = hostile.run_one(lambda: use(made, given["data"]), before=before)
+    outcome = forked.run_one(lambda: use(made, given["data"]), before=before)
     assert outcome.error in ("MemoryError", "InvalidToken"), outcome.text

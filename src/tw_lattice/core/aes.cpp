@@ -12,9 +12,10 @@ namespace {
 
 struct Implementation {
     const char* name;
+    bool hardware;
     void (*expand_key)(const uint8_t*, uint8_t*);
-    void (*cbc_encrypt)(const uint8_t*, uint8_t*, uint8_t*, size_t);
-    void (*cbc_decrypt)(const uint8_t*, uint8_t*, uint8_t*, size_t);
+    void (*cbc_encrypt)(const uint8_t*, uint8_t*, const uint8_t*, uint8_t*, size_t);
+    void (*cbc_decrypt)(const uint8_t*, uint8_t*, const uint8_t*, uint8_t*, size_t);
 };
 
 bool portable_requested() {
@@ -24,8 +25,9 @@ bool portable_requested() {
 
 Implementation choose() {
     if (hardware::available() && !portable_requested())
-        return {"hardware", hardware::expand_key, hardware::cbc_encrypt, hardware::cbc_decrypt};
-    return {"portable", portable::expand_key, portable::cbc_encrypt, portable::cbc_decrypt};
+        return {"hardware", true, hardware::expand_key, hardware::cbc_encrypt,
+                hardware::cbc_decrypt};
+    return {"portable", false, portable::expand_key, portable::cbc_encrypt, portable::cbc_decrypt};
 }
 
 // Fixed at the first call; the module makes that call at import.
@@ -40,21 +42,37 @@ const char* aes_select_implementation() {
     return implementation().name;
 }
 
+bool aes_hardware_selected() {
+    return implementation().hardware;
+}
+
+void aes_expand_key(const uint8_t key[16], uint8_t round_keys[176]) {
+    implementation().expand_key(key, round_keys);
+}
+
+void aes_cbc_encrypt(AES_ctx& ctx, const uint8_t* in, uint8_t* out, size_t length) {
+    implementation().cbc_encrypt(ctx.RoundKey, ctx.Iv, in, out, length);
+}
+
+void aes_cbc_decrypt(AES_ctx& ctx, const uint8_t* in, uint8_t* out, size_t length) {
+    implementation().cbc_decrypt(ctx.RoundKey, ctx.Iv, in, out, length);
+}
+
 } // namespace tw::lattice
 
 extern "C" {
 
 void AES_init_ctx_iv(struct AES_ctx* ctx, const uint8_t* key, const uint8_t* iv) {
-    tw::lattice::implementation().expand_key(key, ctx->RoundKey);
+    tw::lattice::aes_expand_key(key, ctx->RoundKey);
     std::memcpy(ctx->Iv, iv, sizeof ctx->Iv);
 }
 
 void AES_CBC_encrypt_buffer(struct AES_ctx* ctx, uint8_t* buf, size_t length) {
-    tw::lattice::implementation().cbc_encrypt(ctx->RoundKey, ctx->Iv, buf, length);
+    tw::lattice::aes_cbc_encrypt(*ctx, buf, buf, length);
 }
 
 void AES_CBC_decrypt_buffer(struct AES_ctx* ctx, uint8_t* buf, size_t length) {
-    tw::lattice::implementation().cbc_decrypt(ctx->RoundKey, ctx->Iv, buf, length);
+    tw::lattice::aes_cbc_decrypt(*ctx, buf, buf, length);
 }
 
 } // extern "C"

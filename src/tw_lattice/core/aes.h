@@ -53,6 +53,16 @@ inline constexpr size_t kAes128KeySize = 16;
 // Fixes the implementation for the process (reading TW_LATTICE_PORTABLE_AES)
 // and names it: "hardware" or "portable". The module calls it at import.
 const char* aes_select_implementation();
+bool aes_hardware_selected();
+
+// The FIPS-197 key schedule of a 16-byte key, as AES_init_ctx_iv writes it.
+void aes_expand_key(const uint8_t key[16], uint8_t round_keys[176]);
+
+// CBC over whole blocks from `in` to `out`, which may be the same buffer or
+// have `out` before `in` in one buffer; `ctx->Iv` carries the chain as in the
+// C functions.
+void aes_cbc_encrypt(AES_ctx& ctx, const uint8_t* in, uint8_t* out, size_t length);
+void aes_cbc_decrypt(AES_ctx& ctx, const uint8_t* in, uint8_t* out, size_t length);
 
 } // namespace tw::lattice
 #endif

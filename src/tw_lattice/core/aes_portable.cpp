@@ -175,26 +175,29 @@ void expand_key(const uint8_t key[16], uint8_t round_keys[176]) {
     }
 }
 
-// SP 800-38A 6.2: C[j] = CIPH(P[j] ^ C[j-1]) with C[0] the IV.
-void cbc_encrypt(const uint8_t round_keys[176], uint8_t chain[16], uint8_t* buf, size_t length) {
+// SP 800-38A 6.2: C[j] = CIPH(P[j] ^ C[j-1]) with C[0] the IV. Each block is
+// read whole before its result is written, so `out` may be `in` or lie before it.
+void cbc_encrypt(const uint8_t round_keys[176], uint8_t chain[16], const uint8_t* in, uint8_t* out,
+                 size_t length) {
     for (size_t offset = 0; offset + 16 <= length; offset += 16) {
-        uint8_t* block = buf + offset;
-        for (int i = 0; i < 16; ++i)
-            block[i] ^= chain[i];
-        encrypt_block(round_keys, block);
-        std::memcpy(chain, block, 16);
+        for (size_t i = 0; i < 16; ++i)
+            chain[i] ^= in[offset + i];
+        encrypt_block(round_keys, chain);
+        std::memcpy(out + offset, chain, 16);
     }
 }
 
 // P[j] = CIPH^-1(C[j]) ^ C[j-1].
-void cbc_decrypt(const uint8_t round_keys[176], uint8_t chain[16], uint8_t* buf, size_t length) {
-    uint8_t ciphertext[16];
+void cbc_decrypt(const uint8_t round_keys[176], uint8_t chain[16], const uint8_t* in, uint8_t* out,
+                 size_t length) {
+    uint8_t ciphertext[16], block[16];
     for (size_t offset = 0; offset + 16 <= length; offset += 16) {
-        uint8_t* block = buf + offset;
-        std::memcpy(ciphertext, block, 16);
+        std::memcpy(ciphertext, in + offset, 16);
+        std::memcpy(block, ciphertext, 16);
         decrypt_block(round_keys, block);
         for (int i = 0; i < 16; ++i)
             block[i] ^= chain[i];
+        std::memcpy(out + offset, block, 16);
         std::memcpy(chain, ciphertext, 16);
     }
 }

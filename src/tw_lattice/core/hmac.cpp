@@ -1,0 +1,71 @@
+// HMAC-SHA256 (RFC 2104): the keyed states and the outer hash.
+#include "tw_lattice/core/hmac.h"
+
+#include <cstring>
+
+#include "tw_lattice/core/c_exports.h"
+#include "tw_lattice/core/wipe.h"
+
+namespace tw::lattice::hmac {
+
+Key::Key(const uint8_t* key, size_t size) {
+    // K0: the key, or its digest when longer than a block, zero-filled to a block.
+    uint8_t block[sha256::kBlockSize] = {};
+    if (size > sha256::kBlockSize)
+        sha256::digest(key, size, block);
+    else if (size)
+        std::memcpy(block, key, size);
+    for (int pad = 0; pad < 2; ++pad) {
+        // ipad 0x36 then opad 0x5c; XORing 0x36 ^ 0x5c turns the one into the other.
+        const uint8_t flip = pad == 0 ? 0x36 : 0x36 ^ 0x5c;
+        for (uint8_t& byte : block)
+            byte ^= flip;
+        sha256::State& state = pad == 0 ? inner_ : outer_;
+        state = sha256::kInitialState;
+        sha256::compress(state, block, 1);
+    }
+    secure_wipe(block, sizeof block);
+}
+
+Key::~Key() {
+    secure_wipe(&inner_, sizeof inner_);
+    secure_wipe(&outer_, sizeof outer_);
+}
+
+void finish_tag(const Key& key, const uint8_t inner_digest[sha256::kDigestSize],
+                uint8_t tag[kTagSize]) {
+    sha256::Hasher outer(key.outer(), sha256::kBlockSize);
+    outer.update(inner_digest, sha256::kDigestSize);
+    outer.finish(tag);
+}
+
+void Mac::finish(uint8_t tag[kTagSize]) {
+    uint8_t inner_digest[sha256::kDigestSize];
+    inner_.finish(inner_digest);
+    finish_tag(key_, inner_digest, tag);
+    secure_wipe(inner_digest, sizeof inner_digest);
+}
+
+void hmac_sha256(const uint8_t* key, size_t key_size, const uint8_t* message, size_t size,
+                 uint8_t tag[kTagSize]) {
+    const Key keyed(key, key_size);
+    Mac mac(keyed);
+    mac.update(message, size);
+    mac.finish(tag);
+}
+
+bool tags_equal(const uint8_t* a, const uint8_t* b, size_t size) {
+    uint8_t difference = 0;
+    for (size_t i = 0; i < size; ++i)
+        difference |= static_cast<uint8_t>(a[i] ^ b[i]);
+    // Keep the compiler from turning the loop into an early-exit comparison.
+    __asm__("" : "+r"(difference));
+    return difference == 0;
+}
+
+} // namespace tw::lattice::hmac
+
+extern "C" void tw_lattice_hmac_sha256(const uint8_t* key, size_t key_size, const uint8_t* data,
+                                       size_t size, uint8_t* tag) {
+    tw::lattice::hmac::hmac_sha256(key, key_size, data, size, tag);
+}

@@ -1,0 +1,48 @@
+// PBKDF2-HMAC-SHA256 (RFC 8018 5.2): T_i = U_1 ^ ... ^ U_c with
+// U_1 = PRF(P, S || INT(i)) and U_j = PRF(P, U_{j-1}); the chain of U runs on
+// the SHA-256 path chosen at load (sha256::hmac_iterate).
+#include "tw_lattice/core/pbkdf2.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "tw_lattice/core/big_endian.h"
+#include "tw_lattice/core/c_exports.h"
+#include "tw_lattice/core/hmac.h"
+#include "tw_lattice/core/wipe.h"
+
+namespace tw::lattice {
+
+void pbkdf2_hmac_sha256(const uint8_t* password, size_t password_size, const uint8_t* salt,
+                        size_t salt_size, uint32_t iterations, uint8_t* out, size_t size) {
+    const hmac::Key key(password, password_size);
+    uint8_t block[sha256::kDigestSize];
+    sha256::State u, sum;
+    for (uint32_t index = 1; size; ++index) {
+        uint8_t counter[4];
+        store_be32(counter, index);
+        hmac::Mac first(key);
+        first.update(salt, salt_size);
+        first.update(counter, sizeof counter);
+        first.finish(block);
+        for (int i = 0; i < 8; ++i)
+            u.h[i] = sum.h[i] = load_be32(block + 4 * i);
+        sha256::hmac_iterate(key.inner(), key.outer(), u, sum, iterations - 1);
+        sha256::store_digest(sum, block);
+        const size_t take = std::min(size, sizeof block);
+        std::memcpy(out, block, take);
+        out += take, size -= take;
+    }
+    secure_wipe(block, sizeof block);
+    secure_wipe(&u, sizeof u);
+    secure_wipe(&sum, sizeof sum);
+}
+
+} // namespace tw::lattice
+
+extern "C" void tw_lattice_pbkdf2_hmac_sha256(const uint8_t* password, size_t password_size,
+                                              const uint8_t* salt, size_t salt_size,
+                                              uint32_t iterations, uint8_t* out, size_t size) {
+    tw::lattice::pbkdf2_hmac_sha256(password, password_size, salt, salt_size, iterations, out,
+                                    size);
+}

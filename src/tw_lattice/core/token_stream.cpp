@@ -1,0 +1,193 @@
+// The token cipher's two passes without Python (token_stream.h), and the
+// version of the encryption loop for any CPU.
+#include "tw_lattice/core/token_stream.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "tw_lattice/core/base64.h"
+#include "tw_lattice/core/c_exports.h"
+#include "tw_lattice/core/padding.h"
+#include "tw_lattice/core/token_kernels.h"
+#include "tw_lattice/core/wipe.h"
+
+namespace tw::lattice::token {
+namespace {
+
+// Cipher blocks encrypted between two base64 passes: the bytes encoded are
+// still in the nearest cache.
+constexpr size_t kChunkBlocks = 256;
+
+// Hashes every whole message block among the first `final_bytes` bytes.
+void hash_final_blocks(TrailingHash& hash, size_t final_bytes) {
+    const size_t ready = final_bytes / sha256::kBlockSize;
+    if (ready <= hash.blocks_done) return;
+    sha256::compress(hash.state, hash.message + hash.blocks_done * sha256::kBlockSize,
+                     ready - hash.blocks_done);
+    hash.blocks_done = ready;
+}
+
+// A CBC context on a ready AES schedule.
+void start_chain(AES_ctx& ctx, const uint8_t round_keys[176], const uint8_t iv[kIvSize]) {
+    std::memcpy(ctx.RoundKey, round_keys, sizeof ctx.RoundKey);
+    std::memcpy(ctx.Iv, iv, sizeof ctx.Iv);
+}
+
+} // namespace
+
+void encrypt_hashing(AES_ctx& ctx, const uint8_t* in, uint8_t* out, size_t blocks, size_t written,
+                     TrailingHash& hash) {
+    if (interleaved::encrypt_usable())
+        return interleaved::encrypt_hashing(ctx, in, out, blocks, written, hash);
+    // The hash trails by a chunk here; nothing to overlap with.
+    hash_final_blocks(hash, written);
+    aes_cbc_encrypt(ctx, in, out, blocks * kBlockSize);
+}
+
+bool decode_hashing(const char* text, size_t quads, uint8_t* out, size_t hash_size,
+                    TrailingHash& hash) {
+    if (interleaved::decode_usable())
+        return interleaved::decode_hashing(text, quads, out, hash_size, hash);
+    if (!base64::decode_quads(text, quads, out)) return false;
+    hash_final_blocks(hash, std::min(hash_size, 3 * quads));
+    return true;
+}
+
+CipherKeys::CipherKeys(const uint8_t* signing_key, size_t signing_size,
+                       const uint8_t encryption_key[kKeySize])
+    : signing(signing_key, signing_size) {
+    aes_expand_key(encryption_key, round_keys);
+}
+
+CipherKeys::~CipherKeys() {
+    secure_wipe(round_keys, sizeof round_keys);
+}
+
+size_t text_size(size_t plaintext_size) {
+    return base64::encoded_size(authenticated_size(plaintext_size) + kTagSize);
+}
+
+void seal_text(char* text, const CipherKeys& keys, const uint8_t timestamp[kTimestampSize],
+               const uint8_t iv[kIvSize], const uint8_t* plaintext, size_t size) {
+    const hmac::Key& signing = keys.signing;
+    const size_t signed_size = authenticated_size(size);
+    const size_t token_size = signed_size + kTagSize;
+    const size_t total_groups = token_size / 3;
+    // The token is built at the tail of the text buffer; the text, written
+    // from the front, never overtakes the bytes it still has to read.
+    uint8_t* token =
+        reinterpret_cast<uint8_t*>(text) + base64::encoded_size(token_size) - token_size;
+    token[0] = kVersion;
+    std::memcpy(token + kTimestampOffset, timestamp, kTimestampSize);
+    std::memcpy(token + kIvOffset, iv, kIvSize);
+
+    AES_ctx ctx;
+    start_chain(ctx, keys.round_keys, iv);
+    sha256::State state = signing.inner();
+    TrailingHash hash{state, token, 0};
+    size_t encoded_groups = 0;
+    auto encode_up_to = [&](size_t groups) {
+        base64::encode_groups(token + 3 * encoded_groups, groups - encoded_groups,
+                              text + 4 * encoded_groups);
+        encoded_groups = groups;
+    };
+
+    const size_t whole_blocks = size / kBlockSize;
+    for (size_t done = 0; done < whole_blocks;) {
+        const size_t count = std::min(whole_blocks - done, kChunkBlocks);
+        encrypt_hashing(ctx, plaintext + kBlockSize * done,
+                        token + kCiphertextOffset + kBlockSize * done, count,
+                        kCiphertextOffset + kBlockSize * done, hash);
+        done += count;
+        encode_up_to(hash.blocks_done * sha256::kBlockSize / 3);
+    }
+    uint8_t last[kBlockSize];
+    pkcs7_pad_into(last, plaintext + kBlockSize * whole_blocks, size % kBlockSize);
+    aes_cbc_encrypt(ctx, last, token + signed_size - kBlockSize, kBlockSize);
+
+    hash_final_blocks(hash, signed_size);
+    const size_t hashed = hash.blocks_done * sha256::kBlockSize;
+    sha256::Hasher rest(state, sha256::kBlockSize + hashed);
+    rest.update(token + hashed, signed_size - hashed);
+    uint8_t inner_digest[sha256::kDigestSize];
+    rest.finish(inner_digest);
+    hmac::finish_tag(signing, inner_digest, token + signed_size);
+
+    encode_up_to(total_groups);
+    base64::encode_tail(token + 3 * total_groups, token_size % 3, text + 4 * total_groups);
+    secure_wipe(&ctx, sizeof ctx);
+    secure_wipe(&state, sizeof state);
+    secure_wipe(last, sizeof last);
+    secure_wipe(inner_digest, sizeof inner_digest);
+}
+
+bool decode_signing(const char* text, size_t size, uint8_t* token, size_t token_size,
+                    const hmac::Key& signing, uint8_t tag[kTagSize]) {
+    // Too short for a token: nothing to sign, the format check rejects it.
+    if (token_size < kMinimumSize) return base64::decode(text, size, token);
+    const size_t signed_size = token_size - kTagSize;
+    sha256::State state = signing.inner();
+    TrailingHash hash{state, token, 0};
+    // Whole groups while hashing; a last group with padding is decoded on its own.
+    const size_t whole_quads = token_size / 3;
+    bool canonical = decode_hashing(text, whole_quads, token, signed_size, hash);
+    canonical =
+        base64::decode(text + 4 * whole_quads, size - 4 * whole_quads, token + 3 * whole_quads) &&
+        canonical;
+    hash_final_blocks(hash, signed_size);
+    const size_t hashed = hash.blocks_done * sha256::kBlockSize;
+    sha256::Hasher rest(state, sha256::kBlockSize + hashed);
+    rest.update(token + hashed, signed_size - hashed);
+    uint8_t inner_digest[sha256::kDigestSize];
+    rest.finish(inner_digest);
+    hmac::finish_tag(signing, inner_digest, tag);
+    secure_wipe(&state, sizeof state);
+    secure_wipe(inner_digest, sizeof inner_digest);
+    return canonical;
+}
+
+void sign(const uint8_t* token, size_t token_size, const hmac::Key& signing,
+          uint8_t tag[kTagSize]) {
+    hmac::Mac mac(signing);
+    mac.update(token, token_size - kTagSize);
+    mac.finish(tag);
+}
+
+bool tag_matches(const uint8_t* token, size_t token_size, const uint8_t tag[kTagSize]) {
+    return hmac::tags_equal(token + token_size - kTagSize, tag, kTagSize);
+}
+
+std::optional<size_t> open_in_place(uint8_t* token, size_t token_size,
+                                    const uint8_t round_keys[176]) {
+    const size_t size = ciphertext_size(token_size);
+    AES_ctx ctx;
+    start_chain(ctx, round_keys, token + kIvOffset);
+    // The plaintext moves 25 bytes forward as it is decrypted, over the header.
+    aes_cbc_decrypt(ctx, token + kCiphertextOffset, token, size);
+    secure_wipe(&ctx, sizeof ctx);
+    const std::optional<size_t> kept = pkcs7_unpadded_size(token, size);
+    if (!kept) secure_wipe(token, size);
+    return kept;
+}
+
+} // namespace tw::lattice::token
+
+extern "C" {
+
+size_t tw_lattice_token_seal(const uint8_t* key, const uint8_t* timestamp, const uint8_t* iv,
+                             const uint8_t* data, size_t size, char* out) {
+    const tw::lattice::token::CipherKeys keys(key, 16, key + 16);
+    tw::lattice::token::seal_text(out, keys, timestamp, iv, data, size);
+    return tw::lattice::token::text_size(size);
+}
+
+ptrdiff_t tw_lattice_token_decode(const uint8_t* key, const char* text, size_t size, uint8_t* out,
+                                  uint8_t* tag) {
+    const std::optional<size_t> decoded = tw::lattice::base64::canonical_decoded_size(text, size);
+    const tw::lattice::hmac::Key signing(key, 16);
+    if (!decoded || !tw::lattice::token::decode_signing(text, size, out, *decoded, signing, tag))
+        return -1;
+    return static_cast<ptrdiff_t>(*decoded);
+}
+
+} // extern "C"

@@ -1,0 +1,63 @@
+// The token cipher's two passes without Python, for when the HMAC, base64,
+// random bytes and the clock are the standard ones (the binding checks that):
+// results are byte for byte those of the documented steps.
+//
+// Sealing writes the final token text in one pass: the authenticated bytes
+// are built at the tail of the text buffer while the CBC chain and the HMAC
+// run interleaved, and the base64 text is produced in place in front of them.
+// Opening decodes once while hashing, leaves tag checking (constant time) to
+// the caller before anything is decrypted, then decrypts in place so the
+// plaintext ends at the start of the decoded buffer.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+
+#include "tw_lattice/core/hmac.h"
+#include "tw_lattice/core/token_format.h"
+
+namespace tw::lattice::token {
+
+// A token cipher's keys made ready for use: the HMAC states of the signing
+// key (of any length) and the schedule of the AES key. Made once per key and
+// wiped when it dies.
+struct CipherKeys {
+    CipherKeys(const uint8_t* signing_key, size_t signing_size,
+               const uint8_t encryption_key[kKeySize]);
+    CipherKeys(const CipherKeys&) = delete;
+    CipherKeys& operator=(const CipherKeys&) = delete;
+    ~CipherKeys();
+
+    hmac::Key signing;
+    uint8_t round_keys[176];
+};
+
+// Size of the base64 text of a token of `plaintext_size` bytes.
+size_t text_size(size_t plaintext_size);
+
+// Writes a token's text, text_size(size) characters, into `text`.
+void seal_text(char* text, const CipherKeys& keys, const uint8_t timestamp[kTimestampSize],
+               const uint8_t iv[kIvSize], const uint8_t* plaintext, size_t size);
+
+// Decodes text of canonical base64 shape into `token` (its decoded size,
+// `token_size` bytes) and, when it has the token format, writes to `tag` the
+// tag its authenticated part should carry. False when a character lies
+// outside the alphabet: the text is not canonical and `token` holds garbage.
+bool decode_signing(const char* text, size_t size, uint8_t* token, size_t token_size,
+                    const hmac::Key& signing, uint8_t tag[kTagSize]);
+
+// The tag that the authenticated part of a token of the token format should
+// carry.
+void sign(const uint8_t* token, size_t token_size, const hmac::Key& signing, uint8_t tag[kTagSize]);
+
+// Whether the token's own tag equals `tag`; every byte is compared.
+bool tag_matches(const uint8_t* token, size_t token_size, const uint8_t tag[kTagSize]);
+
+// Decrypts the ciphertext of a token (of the token format, authenticated and
+// of whole blocks) in place: the plaintext is left at the start of `token`.
+// Returns its size, or nothing when the padding is invalid (the decrypted
+// bytes are then wiped).
+std::optional<size_t> open_in_place(uint8_t* token, size_t token_size, const uint8_t key[kKeySize]);
+
+} // namespace tw::lattice::token
