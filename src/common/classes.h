@@ -122,15 +122,4 @@ class Members {
     nb::handle cls_;
 };
 
-// Transitional: the token cipher's classes still put these in their class
-// bodies.
-template <typename Func, typename... Extra>
-nb::object method(const char* name, Func&& func, const Extra&... extra) {
-    return nb::cpp_function(std::forward<Func>(func), nb::is_method(), nb::name(name), extra...);
-}
-
-inline nb::object staticmethod(nb::handle func) {
-    return steal_checked(PyStaticMethod_New(func.ptr()));
-}
-
 } // namespace tw::py
