@@ -209,18 +209,22 @@ nb::object seal_step_by_step(nb::handle self, const Plaintext& plaintext) {
     return urlsafe_b64encode(body);
 }
 
-nb::object encrypt(nb::handle self, nb::handle data, TokenForm form) {
-    const Plaintext plaintext = plaintext_of(data);
-    NativeKeys keys;
-    if (keys.load(self) && native_encryption_route())
-        return seal_natively(*keys.ready(self), plaintext, form);
-    nb::object token_bytes = seal_step_by_step(self, plaintext);
+// A token the documented steps made, in the form the caller asked for.
+nb::object in_form(nb::handle token_bytes, TokenForm form) {
     if (form == TokenForm::text) return decoded_text(token_bytes);
     if (form == TokenForm::version_2) {
         nb::object prefix = new_bytes(kVersion2Prefix.data(), kVersion2Prefix.size());
         return steal_checked(PySequence_Concat(prefix.ptr(), token_bytes.ptr()));
     }
-    return token_bytes;
+    return nb::borrow(token_bytes);
+}
+
+nb::object encrypt(nb::handle self, nb::handle data, TokenForm form) {
+    const Plaintext plaintext = plaintext_of(data);
+    NativeKeys keys;
+    if (keys.load(self) && native_encryption_route())
+        return seal_natively(*keys.ready(self), plaintext, form);
+    return in_form(seal_step_by_step(self, plaintext), form);
 }
 
 // ------------------------------------------------------------- decryption
@@ -452,14 +456,9 @@ nb::object new_token_cipher(nb::handle key) {
 
 nb::object cipher_encrypt(nb::handle cipher, nb::handle data, TokenForm form) {
     if (is_loaded_class_instance(cipher)) return encrypt(cipher, data, form);
-    nb::object token_bytes =
-        cipher.attr("encrypt")(PyUnicode_Check(data.ptr()) ? utf8_of(data) : nb::borrow(data));
-    if (form == TokenForm::text) return decoded_text(token_bytes);
-    if (form == TokenForm::version_2) {
-        nb::object prefix = new_bytes(kVersion2Prefix.data(), kVersion2Prefix.size());
-        return steal_checked(PySequence_Concat(prefix.ptr(), token_bytes.ptr()));
-    }
-    return token_bytes;
+    return in_form(
+        cipher.attr("encrypt")(PyUnicode_Check(data.ptr()) ? utf8_of(data) : nb::borrow(data)),
+        form);
 }
 
 nb::object cipher_decrypt(nb::handle cipher, nb::handle token_value, size_t offset) {
