@@ -100,3 +100,13 @@ def test_bound_methods_print_as_python_methods():
     assert (bridge.status.__self__, bridge.status.__func__) == (bridge, printing.PrintBridge.status)
     favorites = pagecase.Favorites(pagecase.Path("favorites.json"))
     assert repr(favorites.contains).startswith("<bound method PathList.contains of Favorites(")
+
+
+def test_native_type_methods_print_as_python_methods():
+    from tidewing_lattice import tw_lattice
+
+    box = tw_lattice.tw_lattice("a secret of some length")
+    assert repr(box.encrypt_string) == f"<bound method tw_lattice.encrypt_string of {box!r}>"
+    assert box.decrypt_string(box.encrypt_string("text")) == "text"
+    cipher = tw_lattice.TwFernet(tw_lattice.TwFernet.generate_key())
+    assert repr(cipher.decrypt) == f"<bound method TwFernet.decrypt of {cipher!r}>"
