@@ -30,22 +30,31 @@ function(tidewing_add_module name package)
     # package would otherwise each generate it.
     get_property(marked GLOBAL PROPERTY TIDEWING_MARKED_${package})
     set(marker)
+    set(marker_file)
     if(NOT marked)
-      set(marker MARKER_FILE "${TIDEWING_STAGE}/${package}/py.typed")
+      set(marker_file "${TIDEWING_STAGE}/${package}/py.typed")
+      set(marker -M "${marker_file}")
       set_property(GLOBAL PROPERTY TIDEWING_MARKED_${package} TRUE)
     endif()
     # A module may adjust its generated stubs with a stubs.pattern file.
     set(pattern)
+    set(pattern_file)
     if(EXISTS "${CMAKE_CURRENT_SOURCE_DIR}/stubs.pattern")
-      set(pattern PATTERN_FILE "${CMAKE_CURRENT_SOURCE_DIR}/stubs.pattern")
+      set(pattern_file "${CMAKE_CURRENT_SOURCE_DIR}/stubs.pattern")
+      set(pattern -p "${pattern_file}")
     endif()
-    nanobind_add_stub(${name}_stub
-      MODULE ${package}.${name}
-      ${pattern}
-      OUTPUT "${TIDEWING_STAGE}/${package}/${name}.pyi"
-      ${marker}
-      PYTHON_PATH "${TIDEWING_STAGE}"
-      DEPENDS ${name})
+    # What nanobind_add_stub runs, through cmake/generate_stubs.py, which
+    # tells nanobind's generator about the wrapper our methods sit in.
+    set(stub "${TIDEWING_STAGE}/${package}/${name}.pyi")
+    set(generator "${PROJECT_SOURCE_DIR}/cmake/generate_stubs.py")
+    add_custom_command(
+      OUTPUT "${stub}" ${marker_file}
+      COMMAND "${Python_EXECUTABLE}" "${generator}" -q -i "${TIDEWING_STAGE}" ${pattern}
+              ${marker} -m ${package}.${name} -o "${stub}"
+      WORKING_DIRECTORY "${CMAKE_CURRENT_BINARY_DIR}"
+      DEPENDS ${name} "${generator}" ${pattern_file}
+      COMMENT "Generating the stubs of ${package}.${name}")
+    add_custom_target(${name}_stub ALL DEPENDS "${stub}" ${marker_file})
     install(FILES "${TIDEWING_STAGE}/${package}/${name}.pyi"
                   "${TIDEWING_STAGE}/${package}/py.typed"
             DESTINATION ${package})

@@ -47,8 +47,8 @@ def second_import_error():
 
 @pytest.fixture
 def type_check(tmp_path):
-    """Where mypy finds errors ("host.py:LINE", or in the stubs themselves) when it checks a
-    host script against a module's generated stubs."""
+    """Where mypy --strict finds errors ("host.py:LINE", or in the stubs themselves) when it
+    checks a host script against a module's generated stubs."""
 
     def run(module, host_script):
         stub = Path(module.__file__).with_name(module.__name__.rpartition(".")[2] + ".pyi")
@@ -61,8 +61,8 @@ def type_check(tmp_path):
         shutil.copy(stub, package / stub.name)
         (tmp_path / "host.py").write_text(host_script)
         out = subprocess.run(
-            [sys.executable, "-m", "mypy", "--no-incremental", "--cache-dir", str(tmp_path / "cache"),
-             "--python-version", "3.10", "host.py"],
+            [sys.executable, "-m", "mypy", "--strict", "--no-incremental", "--cache-dir",
+             str(tmp_path / "cache"), "--python-version", "3.10", "host.py"],
             cwd=tmp_path, env=dict(os.environ, MYPYPATH=str(tmp_path / "stubs")), capture_output=True, text=True)
         errors = [line.split(": error:")[0] for line in out.stdout.splitlines() if ": error:" in line]
         return [where.replace(os.sep, "/").rpartition("stubs/")[2] for where in errors], out.stdout

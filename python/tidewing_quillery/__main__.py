@@ -4,6 +4,7 @@ import argparse
 import json
 import sys
 import time
+from collections.abc import Callable
 from pathlib import Path
 
 from tidewing_quillery import pagecase
@@ -59,7 +60,8 @@ def main(argv: "list[str] | None" = None) -> int:
     lister.add_argument("subpath", nargs="?", default="", help="the folder to list, inside ROOT (default: ROOT)")
     lister.set_defaults(run=_ls)
     args = parser.parse_args(argv)
-    return args.run(args)
+    run: Callable[[argparse.Namespace], int] = args.run
+    return run(args)
 
 
 if __name__ == "__main__":

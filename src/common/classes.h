@@ -1,13 +1,16 @@
 // Python classes built at module initialisation from C++ callables.
 //
 // Records are real dataclasses and plain classes are plain heap types: each is
-// made with `type(name, bases, namespace)` (and `dataclasses.dataclass`), its
-// methods being nanobind functions that take `self` as a handle. The result
-// behaves like a class written in Python: instances have a __dict__, hosts can
-// subclass it, and dataclass fields, equality, repr and hashing are the
-// standard ones.
+// made with `type(name, bases, namespace)` (and `dataclasses.dataclass`), the
+// namespace holding what a class body would hold besides its functions. The
+// functions are attached afterwards with `Members`. The result behaves like a
+// class written in Python: instances have a __dict__, hosts can subclass it,
+// and dataclass fields, equality, repr and hashing are the standard ones.
 #pragma once
 
+#include <cstring>
+#include <stdexcept>
+#include <string>
 #include <utility>
 
 #include "common/errors.h"
@@ -20,13 +23,7 @@ inline auto arg(const char* name) {
     return nb::arg(name).none();
 }
 
-// A function that binds as a method when stored in a class.
-template <typename Func, typename... Extra>
-nb::object method(const char* name, Func&& func, const Extra&... extra) {
-    return nb::cpp_function(std::forward<Func>(func), nb::is_method(), nb::name(name), extra...);
-}
-
-// A plain function (module level, or for staticmethod/classmethod wrapping).
+// A free-standing callable (a callback handed to a toolkit, a sort key).
 template <typename Func, typename... Extra>
 nb::object function(const char* name, Func&& func, const Extra&... extra) {
     return nb::cpp_function(std::forward<Func>(func), nb::name(name), extra...);
@@ -34,18 +31,6 @@ nb::object function(const char* name, Func&& func, const Extra&... extra) {
 
 inline nb::object builtin(const char* name) {
     return nb::module_::import_("builtins").attr(name);
-}
-
-inline nb::object property(nb::handle getter) {
-    return builtin("property")(getter);
-}
-
-inline nb::object classmethod(nb::handle func) {
-    return steal_checked(PyClassMethod_New(func.ptr()));
-}
-
-inline nb::object staticmethod(nb::handle func) {
-    return steal_checked(PyStaticMethod_New(func.ptr()));
 }
 
 // `type(name, bases, ns)` with __module__ and __qualname__ filled in.
@@ -60,5 +45,81 @@ inline nb::object make_dataclass(nb::handle cls, nb::kwargs options) {
     nb::object dataclass = nb::module_::import_("dataclasses").attr("dataclass");
     return dataclass(**options)(cls);
 }
+
+// The functions of a class made by make_class (or of a nanobind type), each
+// created with the class as its nanobind scope: it carries __name__, the
+// class's __module__ and a __qualname__ of "Class.name", as a function defined
+// in a class body does. Attach them in the order a reader should see them,
+// each with its signature (nb::sig) and its docstring.
+class Members {
+  public:
+    explicit Members(nb::handle cls) : cls_(cls) {}
+
+    // An instance method taking `self` first. It is stored behind CPython's
+    // `instancemethod`, which binds it as the interpreter binds a Python
+    // function: `obj.name` is a standard bound method, printed as
+    // "<bound method Class.name of ...>"; on the class it is the function.
+    template <typename Func, typename... Extra>
+    Members& method(const char* name, Func&& func, const Extra&... extra) {
+        nb::object created = create(name, std::forward<Func>(func), nb::is_method(), extra...);
+        return set(name, steal_checked(PyInstanceMethod_New(created.ptr())));
+    }
+
+    // A classmethod taking `cls` first.
+    template <typename Func, typename... Extra>
+    Members& class_method(const char* name, Func&& func, const Extra&... extra) {
+        nb::object created = create(name, std::forward<Func>(func), extra...);
+        return set(name, steal_checked(PyClassMethod_New(created.ptr())));
+    }
+
+    template <typename Func, typename... Extra>
+    Members& static_method(const char* name, Func&& func, const Extra&... extra) {
+        nb::object created = create(name, std::forward<Func>(func), extra...);
+        return set(name, steal_checked(PyStaticMethod_New(created.ptr())));
+    }
+
+    // A read-only property computed by `getter(self)`, documented by `doc`.
+    template <typename Func, typename... Extra>
+    Members& property(const char* name, Func&& getter, const char* doc, const Extra&... extra) {
+        nb::object created =
+            create(name, std::forward<Func>(getter), nb::is_method(), doc, extra...);
+        return set(name, builtin("property")(created, nb::none(), nb::none(), doc));
+    }
+
+  private:
+    template <typename Func, typename... Extra>
+    nb::object create(const char* name, Func&& func, const Extra&... extra) {
+        refuse_to_shadow(name);
+        // Also stores the function on the class, where the callers replace it
+        // with its descriptor.
+        return nb::cpp_function(std::forward<Func>(func), nb::scope(cls_), nb::name(name),
+                                extra...);
+    }
+
+    Members& set(const char* name, nb::handle value) {
+        if (PyObject_SetAttrString(cls_.ptr(), name, value.ptr()) != 0) throw nb::python_error();
+        return *this;
+    }
+
+    // nanobind ends the process rather than replace a public attribute of the
+    // same name that is no nanobind function (a property or classmethod a base
+    // class holds, a value); report it as a failed initialisation instead.
+    void refuse_to_shadow(const char* name) const {
+        if (name[0] == '_') return;
+        nb::object existing = nb::steal(PyObject_GetAttrString(cls_.ptr(), name));
+        if (!existing.is_valid()) {
+            if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw nb::python_error();
+            PyErr_Clear();
+            return;
+        }
+        const char* type = Py_TYPE(existing.ptr())->tp_name;
+        if (std::strcmp(type, "nanobind.nb_func") != 0 &&
+            std::strcmp(type, "nanobind.nb_method") != 0)
+            throw std::logic_error(std::string("cannot attach ") + name +
+                                   ": the class already holds a " + type + " of that name");
+    }
+
+    nb::handle cls_;
+};
 
 } // namespace tw::py

@@ -8,7 +8,9 @@
 
 #include <nanobind/nanobind.h>
 
+#include <new>
 #include <optional>
+#include <utility>
 
 namespace tw::py {
 
@@ -63,6 +65,19 @@ auto unless_raised(Body&& body, Types... types) -> std::optional<decltype(body()
     } catch (nb::python_error& error) {
         if (matches_any(error, types...)) return std::nullopt;
         throw;
+    }
+}
+
+// Runs `body()` and returns its result; a std::bad_alloc it throws leaves as
+// Python's MemoryError (nb::python_error), so that what handles Python errors
+// around it (an `except Exception` of ours, a context manager's __exit__)
+// sees the MemoryError it is.
+template <typename Body> decltype(auto) memory_error_for_bad_alloc(Body&& body) {
+    try {
+        return std::forward<Body>(body)();
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+        throw nb::python_error();
     }
 }
 

@@ -52,8 +52,7 @@ nb::object contain_through_python(nb::handle root, nb::handle raw) {
     if (!truthy(raw) || !names_a_file(raw)) return nb::none();
     auto resolved = unless_unresolvable([&] {
         nb::object candidate = ns[names::Path](raw).attr("expanduser")();
-        if (!truthy(candidate.attr("is_absolute")()))
-            candidate = steal_checked(PyNumber_TrueDivide(root.ptr(), candidate.ptr()));
+        if (!truthy(candidate.attr("is_absolute")())) candidate = root / candidate;
         nb::object target = candidate.attr("resolve")();
         return std::make_pair(target, nb::object(root.attr("resolve")()));
     });
@@ -133,11 +132,16 @@ bool resolves_to_itself(nb::handle path) {
 void bind_paths(nb::module_& m) {
     m.def("contain", &contain, tw::py::arg("root"), tw::py::arg("raw"),
           nb::sig("def contain(root: pathlib.Path, raw: str) -> pathlib.Path | None"),
-          "The resolved path of `raw` when it lies inside `root` (or is `root`), "
-          "else None.");
+          "The resolved path of `raw` when it is `root` or lies below it, else None.\n\n"
+          "`raw` is relative to `root` or absolute, possibly starting with a tilde; symbolic "
+          "links are followed on both sides before they are compared. None for an empty `raw`, "
+          "a path outside `root`, and one whose resolution raises OSError or RuntimeError (a "
+          "loop of links); a `raw` that is neither str nor path raises pathlib's TypeError.");
     m.def("is_markdown", &is_markdown, tw::py::arg("path"),
           nb::sig("def is_markdown(path: pathlib.Path) -> bool"),
-          "Whether the lower-cased suffix of the final component is a Markdown suffix.");
+          "Whether the lower-cased suffix of the path's final component is in "
+          "MARKDOWN_SUFFIXES.\n\n"
+          "No file-system access; an object without `suffix` raises AttributeError.");
 }
 
 } // namespace tw::pagecase

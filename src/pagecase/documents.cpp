@@ -2,12 +2,12 @@
 // images, reading, and the change signature.
 #include <sys/stat.h>
 
-#include "common/classes.h"
 #include "common/gil.h"
 #include "pagecase/core/paths.h"
 #include "pagecase/document_file.h"
 #include "pagecase/module_state.h"
 #include "pagecase/native_paths.h"
+#include "pagecase/records.h"
 
 namespace tw::pagecase {
 namespace {
@@ -114,24 +114,26 @@ nb::object document_payload(nb::handle self) {
 }
 
 nb::object make_document_class() {
-    nb::dict annotations;
-    annotations["path"] = "pathlib.Path"; // text, as in the list records
-    annotations["text"] = "str";
-    annotations["mtime"] = "float";
-    annotations["size"] = "int";
-    nb::dict body;
-    body["__annotations__"] = annotations;
-    body["__doc__"] = "A Markdown file as read: its path, decoded text, and the st_mtime and "
-                      "st_size of the stat taken before reading.";
-    body["title"] = tw::py::property(
-        tw::py::method("title", &document_title, nb::sig("def title(self) -> str")));
-    body["as_payload"] = tw::py::method("as_payload", &document_payload,
-                                        nb::sig("def as_payload(self) -> dict[str, object]"));
-    nb::object cls =
-        tw::py::make_class("tidewing_quillery.pagecase", "Document", nb::make_tuple(), body);
-    nb::kwargs options;
-    options["frozen"] = true;
-    return tw::py::make_dataclass(cls, options);
+    using Default = RecordField::Default;
+    return make_record(
+        "Document", nb::make_tuple(),
+        "A Markdown file as read: its path, decoded text, and the st_mtime and st_size of the "
+        "stat taken before reading.\n\nFrozen: assigning a field raises "
+        "dataclasses.FrozenInstanceError.",
+        {{"path", "pathlib.Path", Default::required},
+         {"text", "str", Default::required},
+         {"mtime", "float", Default::required},
+         {"size", "int", Default::required}},
+        /*frozen=*/true, [](tw::py::Members& members) {
+            members
+                .property("title", &document_title,
+                          "The text of the first \"# \" heading among the first 40 lines, or "
+                          "the file name when there is none.",
+                          nb::sig("def title(self) -> str"))
+                .method("as_payload", &document_payload,
+                        nb::sig("def as_payload(self) -> dict[str, typing.Any]"),
+                        "A new dict for the page: path, name, dir, title, text, mtime and size.");
+        });
 }
 
 // ------------------------------------------------------------- resolution
@@ -277,16 +279,27 @@ void bind_documents(nb::module_& m) {
     m.attr("Document") = make_document_class();
     m.def("resolve_document", &resolve_document, tw::py::arg("raw"),
           nb::sig("def resolve_document(raw: str) -> pathlib.Path | None"),
-          "The resolved path of an existing Markdown file, or None.");
+          "The resolved path of the existing Markdown file `raw` names, or None.\n\n"
+          "`raw` is absolute, relative to the current folder, or starts with a tilde. None when "
+          "it is empty, cannot be resolved (OSError, RuntimeError), is no regular file or has no "
+          "Markdown suffix. A `raw` that is neither str nor path raises pathlib's TypeError.");
     m.def("resolve_asset", &resolve_asset, tw::py::arg("document"), tw::py::arg("raw"),
           nb::sig("def resolve_asset(document: pathlib.Path, raw: str) -> pathlib.Path | None"),
-          "The resolved path of an existing image inside the document's folder, or None.");
+          "The resolved path of the existing image `raw` refers to, inside the document's "
+          "folder, or None.\n\n"
+          "None for whatever `contain` refuses, for anything but a regular file, and for a "
+          "suffix outside ASSET_SUFFIXES.");
     m.def("read_document", &read_document, tw::py::arg("path"),
           nb::sig("def read_document(path: pathlib.Path) -> Document | None"),
-          "Read a Markdown file into a Document, or None when it cannot be read or is too large.");
+          "Read a Markdown file into a Document, or None when it cannot be read (OSError) or "
+          "exceeds MAX_DOCUMENT_BYTES.\n\n"
+          "The bytes are decoded as UTF-8 with invalid sequences replaced and one leading "
+          "byte-order mark removed, so content never fails.");
     m.def("stat_signature", &stat_signature, tw::py::arg("path"),
           nb::sig("def stat_signature(path: pathlib.Path) -> tuple[float, int] | None"),
-          "The (st_mtime, st_size) pair of a file, or None.");
+          "The (st_mtime, st_size) pair of a file, or None when it cannot be examined "
+          "(OSError).\n\n"
+          "For an unchanged file it equals the (mtime, size) of the Document read from it.");
 }
 
 } // namespace tw::pagecase

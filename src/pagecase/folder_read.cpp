@@ -2,9 +2,9 @@
 #include "pagecase/folder_read.h"
 
 #include <algorithm>
-#include <new>
 
 #include "common/classes.h"
+#include "common/context_manager.h"
 #include "common/gil.h"
 #include "pagecase/core/paths.h"
 #include "pagecase/entry_dicts.h"
@@ -14,22 +14,6 @@ namespace tw::pagecase {
 namespace {
 
 using tw::py::fs_decode;
-
-// `type(manager).__enter__` or `__exit__`, missing as CPython 3.10 reports it.
-nb::object context_method(nb::handle manager, const char* name) {
-    PyObject* method =
-        PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(manager.ptr())), name);
-    if (!method) {
-        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw nb::python_error();
-        PyErr_Clear();
-        tw::py::raise(PyExc_AttributeError, name);
-    }
-    return nb::steal(method);
-}
-
-nb::object or_none(nb::object obj) {
-    return obj.is_valid() ? obj : nb::none();
-}
 
 } // namespace
 
@@ -135,23 +119,10 @@ void sort_by_lowered_name(nb::list items) {
 }
 
 void for_each_scandir_entry(nb::handle target, const std::function<void(nb::handle)>& body) {
-    nb::object manager = ns[names::os].attr("scandir")(target);
-    nb::object enter = context_method(manager, "__enter__");
-    nb::object exit = context_method(manager, "__exit__");
-    nb::object entries = enter(manager);
-    try {
-        try {
-            for (nb::handle entry : entries)
-                body(entry);
-        } catch (const std::bad_alloc&) {
-            PyErr_NoMemory(); // __exit__ sees it as the MemoryError it is
-            throw nb::python_error();
-        }
-    } catch (nb::python_error& error) {
-        if (!truthy(exit(manager, error.type(), error.value(), or_none(error.traceback())))) throw;
-        return;
-    }
-    exit(manager, nb::none(), nb::none(), nb::none());
+    tw::py::with_context(ns[names::os].attr("scandir")(target), [&](nb::handle entries) {
+        for (nb::handle entry : entries)
+            body(entry);
+    });
 }
 
 } // namespace tw::pagecase

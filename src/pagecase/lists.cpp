@@ -5,12 +5,11 @@
 //
 // Methods call one another through the instance (`self.save()`,
 // `self.contains(...)`), so a host subclass that overrides one is honoured.
-#include "common/classes.h"
-#include "common/gil.h"
 #include "pagecase/core/paths.h"
 #include "pagecase/list_file.h"
 #include "pagecase/module_state.h"
 #include "pagecase/native_paths.h"
+#include "pagecase/records.h"
 
 namespace tw::pagecase {
 namespace {
@@ -18,8 +17,6 @@ namespace {
 using tw::py::compare;
 using tw::py::steal_checked;
 using tw::py::str_of;
-
-constexpr const char* kModule = "tidewing_quillery.pagecase";
 
 // pathlib.Path.is_file and is_dir as they were when the classes were made:
 // the default of PathList.prune, and the checks native pruning stands in for.
@@ -46,8 +43,7 @@ nb::dict new_entry(nb::handle key, nb::handle name, const char* stamp) {
 
 // `state_dir() / filename`
 nb::object list_file_path(nb::handle filename) {
-    nb::object folder = ns[names::state_dir]();
-    return steal_checked(PyNumber_TrueDivide(folder.ptr(), filename.ptr()));
+    return ns[names::state_dir]() / filename;
 }
 
 // ---------------------------------------------------------------- pruning
@@ -66,7 +62,7 @@ template <typename Keep> nb::object prune_entries(nb::handle self, Keep keep) {
     nb::object entries = self.attr("entries");
     nb::list alive;
     for (nb::handle entry : entries) {
-        nb::object path = steal_checked(PyObject_GetItem(entry.ptr(), nb::str("path").ptr()));
+        nb::object path = entry["path"];
         if (keep(path)) alive.append(entry);
     }
     if (nb::len(alive) != nb::len(entries)) {
@@ -182,8 +178,7 @@ nb::object roots(nb::handle self) {
     self.attr("prune")(nb::arg("check") = ns[names::Path].attr("is_dir"));
     nb::list result;
     for (nb::handle entry : self.attr("entries"))
-        result.append(
-            ns[names::Path](steal_checked(PyObject_GetItem(entry.ptr(), nb::str("path").ptr()))));
+        result.append(ns[names::Path](entry["path"]));
     return result;
 }
 
@@ -204,81 +199,126 @@ nb::object owning_root(nb::handle self, nb::handle target) {
 
 // ---------------------------------------------------------------- classes
 
-nb::object record_class(const char* name, nb::tuple bases, nb::dict body) {
-    return tw::py::make_dataclass(tw::py::make_class(kModule, name, bases, body), nb::kwargs());
+using Default = RecordField::Default;
+
+constexpr const char* kEntries = "list[dict[str, Any]]"; // typing.Any, as the stubs import it
+
+// The functions PathList's subclasses inherit.
+void attach_path_list_members(tw::py::Members& members) {
+    members
+        .class_method(
+            "_load", &path_list_load, nb::arg("cls"), tw::py::arg("filename"), tw::py::arg("limit"),
+            nb::sig("def _load(cls, filename: str, limit: int | None) -> PathList"),
+            "A new instance holding the entries of `filename` in the state directory; an empty "
+            "list when the file is missing or damaged.\n\n"
+            "Raises the error of state_dir() when the state directory cannot be created.")
+        .method("contains", &contains, tw::py::arg("target"),
+                nb::sig("def contains(self, target: pathlib.Path) -> bool"),
+                "Whether an entry's \"path\" is the text of `target` (str(target)).")
+        .method("remove", &remove, tw::py::arg("target"),
+                nb::sig("def remove(self, target: pathlib.Path) -> None"),
+                "Drop the entries for `target`, saving when any was dropped; a failed write is "
+                "not reported.")
+        .method("prune", &prune, tw::py::arg("check") = path_is_file,
+                nb::sig("def prune(self, check: typing.Callable[[pathlib.Path], object] = "
+                        "pathlib.Path.is_file) -> list[dict[str, typing.Any]]"),
+                "Drop the entries whose path fails `check`, saving when any was dropped; returns "
+                "`entries` itself.\n\n"
+                "What `check` raises propagates with the list and its file unchanged; an entry "
+                "without \"path\" raises KeyError.")
+        .method("save", &save, nb::sig("def save(self) -> None"),
+                "Write the entries to the list's file, replacing it whole; a failed write "
+                "(OSError) is not reported.\n\n"
+                "An entry JSON cannot render raises json's TypeError before the file is touched.");
 }
 
-// Field annotations are text, as `from __future__ import annotations` leaves
-// them: the same on every interpreter, and what the stubs show.
 nb::object make_path_list() {
-    nb::dict annotations;
-    annotations["path"] = "pathlib.Path";
-    annotations["entries"] = "list[dict]";
-    annotations["limit"] = "int | None";
-    nb::dict body;
-    body["__annotations__"] = annotations;
-    body["__doc__"] = "A list of path entries kept as a JSON file in the state directory.";
-    body["entries"] = ns[names::field](nb::arg("default_factory") =
-                                           nb::handle(reinterpret_cast<PyObject*>(&PyList_Type)));
-    body["limit"] = nb::none();
-    body["_load"] = tw::py::classmethod(tw::py::function(
-        "_load", &path_list_load, nb::arg("cls"), tw::py::arg("filename"), tw::py::arg("limit"),
-        nb::sig("def _load(cls, filename: str, limit: int | None) -> PathList")));
-    body["contains"] = tw::py::method("contains", &contains, tw::py::arg("target"),
-                                      nb::sig("def contains(self, target: pathlib.Path) -> bool"));
-    body["remove"] = tw::py::method("remove", &remove, tw::py::arg("target"),
-                                    nb::sig("def remove(self, target: pathlib.Path) -> None"));
-    body["prune"] = tw::py::method("prune", &prune, tw::py::arg("check") = path_is_file,
-                                   nb::sig("def prune(self, check: typing.Callable[[pathlib.Path], "
-                                           "object] = pathlib.Path.is_file) "
-                                           "-> list[dict]"));
-    body["save"] = tw::py::method("save", &save, nb::sig("def save(self) -> None"));
-    return record_class("PathList", nb::make_tuple(), body);
+    return make_record(
+        "PathList", nb::make_tuple(),
+        "A list of path entries kept as a JSON file in the state directory; each change is "
+        "saved at once.",
+        {{"path", "pathlib.Path", Default::required},
+         {"entries", kEntries, Default::new_list},
+         {"limit", "int | None", Default::none}},
+        /*frozen=*/false, &attach_path_list_members);
 }
 
 nb::object make_recent_files() {
-    nb::dict annotations;
-    annotations["path"] = "pathlib.Path";
-    annotations["entries"] = "list[dict]";
-    nb::dict body;
-    body["__annotations__"] = annotations;
-    body["__doc__"] = "The most recently opened documents, newest first, kept as recent.json.";
-    body["entries"] = ns[names::field](nb::arg("default_factory") =
-                                           nb::handle(reinterpret_cast<PyObject*>(&PyList_Type)));
-    body["load"] = tw::py::classmethod(
-        tw::py::function("load", &recent_load, nb::sig("def load(cls) -> RecentFiles")));
-    body["add"] = tw::py::method("add", &recent_add, tw::py::arg("document"),
-                                 nb::sig("def add(self, document: pathlib.Path) -> None"));
-    body["prune"] =
-        tw::py::method("prune", &recent_prune, nb::sig("def prune(self) -> list[dict]"));
-    body["save"] = tw::py::method("save", &save, nb::sig("def save(self) -> None"));
-    return record_class("RecentFiles", nb::make_tuple(), body);
+    return make_record(
+        "RecentFiles", nb::make_tuple(),
+        "The most recently opened documents, newest first, kept as recent.json.",
+        {{"path", "pathlib.Path", Default::required}, {"entries", kEntries, Default::new_list}},
+        /*frozen=*/false, [](tw::py::Members& members) {
+            members
+                .class_method("load", &recent_load, nb::sig("def load(cls) -> RecentFiles"),
+                              "The recent list from recent.json in the state directory; empty "
+                              "when the file is missing or damaged.\n\n"
+                              "Raises the error of state_dir() when the state directory cannot "
+                              "be created.")
+                .method("add", &recent_add, tw::py::arg("document"),
+                        nb::sig("def add(self, document: pathlib.Path) -> None"),
+                        "Put `document` first, keeping at most _RECENT_LIMIT entries, and save; "
+                        "a failed write is not reported.\n\n"
+                        "A `document` without `name` (a str) raises AttributeError and saves "
+                        "nothing.")
+                .method("prune", &recent_prune,
+                        nb::sig("def prune(self) -> list[dict[str, typing.Any]]"),
+                        "Drop the entries that are no longer files, saving when any was dropped; "
+                        "returns `entries` itself.\n\n"
+                        "An entry without \"path\" raises KeyError, one whose \"path\" is no "
+                        "text TypeError, with the list and its file unchanged.")
+                .method("save", &save, nb::sig("def save(self) -> None"),
+                        "Write the entries to recent.json, replacing it whole; a failed write "
+                        "(OSError) is not reported.");
+        });
 }
 
 nb::object make_favorites(nb::handle path_list) {
-    nb::dict body;
-    body["__doc__"] =
-        "The documents the user pinned, in the order they were added, kept as favorites.json.";
-    body["load"] = tw::py::classmethod(
-        tw::py::function("load", &favorites_load, nb::sig("def load(cls) -> Favorites")));
-    body["toggle"] = tw::py::method("toggle", &toggle, tw::py::arg("document"),
-                                    nb::sig("def toggle(self, document: pathlib.Path) -> bool"));
-    return record_class("Favorites", nb::make_tuple(path_list), body);
+    return make_record(
+        "Favorites", nb::make_tuple(path_list),
+        "The documents the user pinned, in the order they were added, kept as favorites.json.", {},
+        /*frozen=*/false, [](tw::py::Members& members) {
+            members
+                .class_method("load", &favorites_load, nb::sig("def load(cls) -> Favorites"),
+                              "The favourites from favorites.json in the state directory; empty "
+                              "when the file is missing or damaged.\n\n"
+                              "Raises the error of state_dir() when the state directory cannot "
+                              "be created.")
+                .method("toggle", &toggle, tw::py::arg("document"),
+                        nb::sig("def toggle(self, document: pathlib.Path) -> bool"),
+                        "Add `document` when it is not listed, else remove it, and save; returns "
+                        "whether it is a favourite now.\n\n"
+                        "A failed write is not reported. Adding a `document` without `name` (a "
+                        "str) raises AttributeError and saves nothing.");
+        });
 }
 
 nb::object make_workspaces(nb::handle path_list) {
-    nb::dict body;
-    body["__doc__"] = "The folders registered as browsing roots, kept as workspaces.json.";
-    body["load"] = tw::py::classmethod(
-        tw::py::function("load", &workspaces_load, nb::sig("def load(cls) -> Workspaces")));
-    body["add"] = tw::py::method("add", &workspaces_add, tw::py::arg("folder"),
-                                 nb::sig("def add(self, folder: pathlib.Path) -> None"));
-    body["roots"] =
-        tw::py::method("roots", &roots, nb::sig("def roots(self) -> list[pathlib.Path]"));
-    body["owning_root"] = tw::py::method(
-        "owning_root", &owning_root, tw::py::arg("target"),
-        nb::sig("def owning_root(self, target: pathlib.Path) -> pathlib.Path | None"));
-    return record_class("Workspaces", nb::make_tuple(path_list), body);
+    return make_record(
+        "Workspaces", nb::make_tuple(path_list),
+        "The folders registered as browsing roots, kept as workspaces.json.", {},
+        /*frozen=*/false, [](tw::py::Members& members) {
+            members
+                .class_method("load", &workspaces_load, nb::sig("def load(cls) -> Workspaces"),
+                              "The registered folders from workspaces.json in the state "
+                              "directory; empty when the file is missing or damaged.\n\n"
+                              "Raises the error of state_dir() when the state directory cannot "
+                              "be created.")
+                .method("add", &workspaces_add, tw::py::arg("folder"),
+                        nb::sig("def add(self, folder: pathlib.Path) -> None"),
+                        "Register `folder` unless it is listed, and save; a failed write is not "
+                        "reported.\n\n"
+                        "A `folder` without `name` (a str) raises AttributeError and saves "
+                        "nothing.")
+                .method("roots", &roots, nb::sig("def roots(self) -> list[pathlib.Path]"),
+                        "The registered folders that exist as directories, in registration "
+                        "order; the others are pruned from the list and its file.")
+                .method("owning_root", &owning_root, tw::py::arg("target"),
+                        nb::sig("def owning_root(self, target: pathlib.Path) -> pathlib.Path | "
+                                "None"),
+                        "The first registered root that contains `target`, or None when none "
+                        "does (outside, missing, unreadable or looping).");
+        });
 }
 
 } // namespace

@@ -65,7 +65,7 @@ bool initialised = false;
 
 NB_MODULE(pagecase, m) {
     using namespace tw::pagecase;
-    tw::py::refuse_second_initialisation(initialised, "tidewing_quillery.pagecase");
+    tw::py::refuse_second_initialisation(initialised, kModuleName);
     m.doc() = "Document store of the Tidewing Markdown viewer: containment of outside paths, "
               "document reading, per-user state, folder listing, pickers and quick open.";
     ns.attach(m);

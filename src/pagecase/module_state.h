@@ -17,6 +17,8 @@ namespace tw::pagecase {
 namespace nb = nanobind;
 using tw::py::Name;
 
+inline constexpr const char* kModuleName = "tidewing_quillery.pagecase";
+
 inline tw::py::ModuleNamespace ns;
 
 // Module attributes, in the order the module binds them.

@@ -20,8 +20,7 @@ nb::object state_dir() {
         path = path_class(base);
     } else {
         nb::object home = path_class.attr("home")();
-        path = steal_checked(PyNumber_TrueDivide(home.ptr(), nb::str(".tidewing").ptr()));
-        path = steal_checked(PyNumber_TrueDivide(path.ptr(), nb::str("quillery").ptr()));
+        path = home / nb::str(".tidewing") / nb::str("quillery");
     }
     path.attr("mkdir")(nb::arg("parents") = true, nb::arg("exist_ok") = true);
     return path;
@@ -72,8 +71,7 @@ void store_token(nb::handle target, nb::handle token) {
 nb::object access_token(nb::handle rotate) {
     nb::object secrets = nb::module_::import_("secrets");
     nb::object directory = ns[names::state_dir]();
-    nb::object target =
-        steal_checked(PyNumber_TrueDivide(directory.ptr(), nb::str("access_token").ptr()));
+    nb::object target = directory / nb::str("access_token");
     if (!truthy(rotate)) {
         if (std::optional<nb::object> existing = stored_token(target)) return *existing;
     }
@@ -86,10 +84,15 @@ nb::object access_token(nb::handle rotate) {
 
 void bind_state(nb::module_& m) {
     m.def("state_dir", &state_dir, nb::sig("def state_dir() -> pathlib.Path"),
-          "The per-user state directory, created when missing.");
+          "The per-user state directory, created when missing; raises OSError when it cannot "
+          "be.\n\n"
+          "$TIDEWING_MD_STATE_DIR when set and not empty, else ~/.tidewing/quillery.");
     m.def("access_token", &access_token, tw::py::arg("rotate") = false,
           nb::sig("def access_token(rotate: bool = False) -> str"),
-          "The access token remote callers must present; `rotate` replaces it.");
+          "The access token remote callers must present, made and stored on first use; "
+          "`rotate` replaces it.\n\n"
+          "A token file that cannot be written leaves the new token unstored but still "
+          "returned; the errors of state_dir() propagate.");
 }
 
 } // namespace tw::pagecase

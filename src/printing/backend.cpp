@@ -25,17 +25,25 @@ nb::object not_implemented_export(nb::handle, nb::handle) {
     throw nb::python_error();
 }
 
-nb::object init_method(nb::object (*init)(nb::handle, nb::handle)) {
-    return tw::py::method("__init__", init, tw::py::arg("window"),
-                          nb::sig("def __init__(self, window: object) -> None"));
-}
+constexpr const char* kInitDoc =
+    "Keep the pywebview window to print as `window`; touches neither the window nor a toolkit.";
 
-nb::object prepare_method(nb::object (*prepare)(nb::handle)) {
-    return tw::py::method("prepare", prepare, nb::sig("def prepare(self) -> None"));
-}
+constexpr const char* kPrepareDoc =
+    "Find the window's native web view; raises PrintError while pywebview has not created it "
+    "yet.\n\n"
+    "The bridge takes any exception as \"not ready yet\" and tries again with a new backend.";
 
-nb::object show_dialog_method(nb::object (*show_dialog)(nb::handle)) {
-    return tw::py::method("show_dialog", show_dialog, nb::sig("def show_dialog(self) -> None"));
+constexpr const char* kExportDoc =
+    "Write the page as a PDF file at `destination` and return once the engine has finished; "
+    "raises PrintError on a failure the engine reports or after _EXPORT_TIMEOUT_S seconds.\n\n"
+    "`destination` has been through expanduser() and its folder exists. The page setup is A4 "
+    "portrait with the engine's own margins unless `paper`, `landscape` or `margins_mm` say "
+    "otherwise (ValueError or TypeError for values outside those the bridge accepts). Call "
+    "it from a thread other than the GUI thread, which does the work.";
+
+void add_init(tw::py::Members& members, nb::object (*init)(nb::handle, nb::handle)) {
+    members.method("__init__", init, tw::py::arg("window"),
+                   nb::sig("def __init__(self, window: object) -> None"), kInitDoc);
 }
 
 } // namespace
@@ -48,20 +56,30 @@ nb::object make_backend_class(const char* name, const char* doc, const char* sho
     body["name"] = short_name;
     body["supports_pdf"] = true;
     body["page_options"] = page_option_names();
-    if (operations.init) body["__init__"] = init_method(operations.init);
-    body["prepare"] = prepare_method(operations.prepare);
-    body["show_dialog"] = show_dialog_method(operations.show_dialog);
-    body["export_pdf"] =
-        export_pdf_method(operations.export_pdf,
-                          "def export_pdf(self, destination: pathlib.Path, *, paper: str = 'a4', "
-                          "landscape: bool = False, margins_mm: float | None = None) -> None");
-    return tw::py::make_class(kModuleName, name, nb::make_tuple(ns[names::_Backend]), body);
+    nb::object cls =
+        tw::py::make_class(kModuleName, name, nb::make_tuple(ns[names::_Backend]), body);
+    tw::py::Members members(cls);
+    if (operations.init) add_init(members, operations.init);
+    members.method("prepare", operations.prepare, nb::sig("def prepare(self) -> None"), kPrepareDoc)
+        .method("show_dialog", operations.show_dialog, nb::sig("def show_dialog(self) -> None"),
+                operations.show_dialog_doc);
+    add_export_pdf(members, operations.export_pdf,
+                   "def export_pdf(self, destination: pathlib.Path, *, paper: str = 'a4', "
+                   "landscape: bool = False, margins_mm: float | None = None) -> None",
+                   kExportDoc);
+    return cls;
 }
 
 void bind_print_error(nb::module_& m) {
-    nb::handle runtime_error(PyExc_RuntimeError);
-    m.attr("PrintError") =
-        tw::py::make_class(kModuleName, "PrintError", nb::make_tuple(runtime_error), nb::dict());
+    nb::dict body;
+    body["__doc__"] = "A print request failed in a way the module anticipates; the message says "
+                      "which, in fixed English.\n\n"
+                      "Raised by PrintBridge and the backends: no backend bound, no PDF support, "
+                      "an unsupported page option, a native web view that is not ready, \"PDF "
+                      "export timed out\", an error the engine reported, or an export that wrote "
+                      "no file.";
+    m.attr("PrintError") = tw::py::make_class(kModuleName, "PrintError",
+                                              nb::make_tuple(nb::handle(PyExc_RuntimeError)), body);
 }
 
 // A backend declares in `page_options` the page-setup options its
@@ -74,13 +92,18 @@ void bind_backend_base(nb::module_& m) {
     body["name"] = "none";
     body["supports_pdf"] = false;
     body["page_options"] = nb::tuple();
-    body["__init__"] = init_method(&backend_init);
-    body["prepare"] = prepare_method(&backend_prepare);
-    body["show_dialog"] = show_dialog_method(&not_implemented);
-    body["export_pdf"] =
-        tw::py::method("export_pdf", &not_implemented_export, tw::py::arg("destination"),
-                       nb::sig("def export_pdf(self, destination: pathlib.Path) -> None"));
-    m.attr("_Backend") = tw::py::make_class(kModuleName, "_Backend", nb::make_tuple(), body);
+    nb::object cls = tw::py::make_class(kModuleName, "_Backend", nb::make_tuple(), body);
+    tw::py::Members members(cls);
+    add_init(members, &backend_init);
+    members
+        .method("prepare", &backend_prepare, nb::sig("def prepare(self) -> None"),
+                "Do nothing: the base backend has no native handles to find.")
+        .method("show_dialog", &not_implemented, nb::sig("def show_dialog(self) -> None"),
+                "Raise NotImplementedError: each platform backend opens its own print dialog.")
+        .method("export_pdf", &not_implemented_export, tw::py::arg("destination"),
+                nb::sig("def export_pdf(self, destination: pathlib.Path) -> None"),
+                "Raise NotImplementedError: each platform backend writes its own PDF file.");
+    m.attr("_Backend") = cls;
 }
 
 } // namespace tw::printing

@@ -81,12 +81,8 @@ nb::object bridge_print_dialog(nb::handle self) {
 
 // `destination.stat()`, or None when there is nothing to stat.
 nb::object stat_or_none(nb::handle path) {
-    try {
-        return path.attr("stat")();
-    } catch (nb::python_error& error) {
-        if (error.matches(PyExc_OSError)) return nb::none();
-        throw;
-    }
+    return tw::py::unless_raised([&] { return nb::object(path.attr("stat")()); }, PyExc_OSError)
+        .value_or(nb::none());
 }
 
 bool same_file_state(nb::handle before, nb::handle after) {
@@ -155,27 +151,50 @@ nb::object make_backend(nb::handle window) {
 void bind_bridge(nb::module_& m) {
     nb::dict body;
     body["__doc__"] = "Per-window printing. Create one, ``attach`` it, then call the methods.";
-    body["__init__"] =
-        tw::py::method("__init__", &bridge_init, nb::sig("def __init__(self) -> None"));
-    body["attach"] = tw::py::method("attach", &bridge_attach, tw::py::arg("window"),
-                                    nb::sig("def attach(self, window: object) -> None"));
-    body["available"] = tw::py::property(
-        tw::py::method("available", &bridge_available, nb::sig("def available(self) -> bool")));
-    body["status"] =
-        tw::py::method("status", &bridge_status, nb::sig("def status(self) -> dict[str, object]"));
-    body["print_dialog"] = tw::py::method("print_dialog", &bridge_print_dialog,
-                                          nb::sig("def print_dialog(self) -> dict[str, object]"));
-    body["export_pdf"] = export_pdf_method(
-        &bridge_export_pdf,
+    nb::object cls = tw::py::make_class(kModuleName, "PrintBridge", nb::make_tuple(), body);
+    tw::py::Members members(cls);
+    members
+        .method("__init__", &bridge_init, nb::sig("def __init__(self) -> None"),
+                "A bridge bound to no window and no backend yet.")
+        .method("attach", &bridge_attach, tw::py::arg("window"),
+                nb::sig("def attach(self, window: object) -> None"),
+                "Bind the platform's print backend to a pywebview window, trying for up to 10 "
+                "seconds; never raises.\n\n"
+                "pywebview may call its start callback before the window's web widget exists, "
+                "so each failed attempt is retried with a new backend. Success is logged as "
+                "\"print backend ready: %s\"; giving up logs \"printing unavailable: %s\" and "
+                "leaves the bridge unbound, as `available` and status() show.")
+        .property("available", &bridge_available,
+                  "Whether a print backend is bound (attach succeeded).",
+                  nb::sig("def available(self) -> bool"))
+        .method("status", &bridge_status, nb::sig("def status(self) -> dict[str, typing.Any]"),
+                "A new dict of the bridge's state: available, backend (its name or None) and "
+                "can_export_pdf; never raises.")
+        .method("print_dialog", &bridge_print_dialog,
+                nb::sig("def print_dialog(self) -> dict[str, typing.Any]"),
+                "Show the platform's print dialog for the page and return {\"ok\": True, "
+                "\"backend\": name}; raises PrintError when no backend is bound.\n\n"
+                "On WebKitGTK and macOS the dialog is scheduled on the GUI thread and the call "
+                "returns at once. What the backend raises reaches the caller unchanged.");
+    add_export_pdf(
+        members, &bridge_export_pdf,
         "def export_pdf(self, destination: pathlib.Path, *, paper: str = 'a4', "
-        "landscape: bool = False, margins_mm: float | None = None) -> dict[str, object]");
-    m.attr("PrintBridge") = tw::py::make_class(kModuleName, "PrintBridge", nb::make_tuple(), body);
+        "landscape: bool = False, margins_mm: float | None = None) -> dict[str, typing.Any]",
+        "Write the page as a PDF file at `destination` and return ok, backend, path and size; "
+        "raises PrintError when that fails.\n\n"
+        "PrintError when no backend is bound, the backend cannot export PDF or does not take "
+        "a page option asked for, or the export left no new non-empty file; ValueError or "
+        "TypeError for a bad `paper`, `landscape` or `margins_mm`, before anything is touched. "
+        "`destination` is expanded (~) and its missing folders are created; a relative one is "
+        "written below the current folder. Call it from a thread other than the GUI thread.");
+    m.attr("PrintBridge") = cls;
 }
 
 void bind_backend_choice(nb::module_& m) {
     m.def("_make_backend", &make_backend, tw::py::arg("window"),
           nb::sig("def _make_backend(window: object) -> _Backend"),
-          "A new backend for the running platform, constructed with the window.");
+          "A new backend for the running platform, constructed with the window; raises "
+          "PrintError on a platform without one.");
 }
 
 } // namespace tw::printing

@@ -95,7 +95,10 @@ nb::object cocoa_export_pdf(nb::handle self, nb::handle destination, nb::handle 
 void bind_cocoa_backend(nb::module_& m) {
     m.attr("_CocoaBackend") = make_backend_class(
         "_CocoaBackend", "macOS: the WKWebView's print operation, run on the main queue.",
-        "wkwebview", {nullptr, &cocoa_prepare, &cocoa_show_dialog, &cocoa_export_pdf});
+        "wkwebview",
+        {nullptr, &cocoa_prepare, &cocoa_show_dialog, &cocoa_export_pdf,
+         "Schedule the print panel for the page on the main queue and return at once; raises "
+         "PrintError when the WKWebView is not ready, and a failure of the panel is logged."});
 }
 
 } // namespace tw::printing

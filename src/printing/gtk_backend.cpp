@@ -6,6 +6,7 @@
 // end the job. The page's own print() is never used: pywebview's script
 // evaluation waits for a bridge script that a host's local page never
 // announces.
+#include "common/context_manager.h"
 #include "printing/module_state.h"
 #include "printing/page_setup.h"
 #include "printing/ui_thread.h"
@@ -98,35 +99,13 @@ nb::object make_export_build(nb::handle backend, nb::object path, const PageSetu
     });
 }
 
-// `with lock:` as Python 3.10 runs it: __enter__ and __exit__ are looked up
-// on the type, both before the block, and a true result of __exit__
-// swallows the block's exception.
-template <typename Block> void with_lock(nb::handle lock, Block&& block) {
-    nb::object enter = lookup_special(lock, "__enter__");
-    nb::object exit = lookup_special(lock, "__exit__");
-    enter();
-    try {
-        block();
-    } catch (nb::python_error& error) {
-        nb::object traceback = error.traceback();
-        if (truthy(
-                exit(error.type(), error.value(), traceback.is_valid() ? traceback : nb::none())))
-            return;
-        throw;
-    } catch (...) {
-        exit(nb::none(), nb::none(), nb::none());
-        throw;
-    }
-    exit(nb::none(), nb::none(), nb::none());
-}
-
 nb::object gtk_export_pdf(nb::handle self, nb::handle destination, nb::handle paper,
                           nb::handle landscape, nb::handle margins_mm) {
     PageSetup setup = page_setup_from(paper, landscape, margins_mm);
     auto [GLib, Gtk, WebKit2] = import_from("gi.repository", {"GLib", "Gtk", "WebKit2"});
     nb::object path = engine_path(destination);
     // Exports on one window run one at a time.
-    with_lock(self.attr("_lock"), [&] {
+    tw::py::with_context(self.attr("_lock"), [&](nb::handle) {
         PrintJob job;
         GLib.attr("idle_add")(make_export_build(self, path, setup, job, {GLib, Gtk, WebKit2}));
         job.wait();
@@ -139,7 +118,10 @@ nb::object gtk_export_pdf(nb::handle self, nb::handle destination, nb::handle pa
 void bind_gtk_backend(nb::module_& m) {
     nb::object cls = make_backend_class(
         "_GtkBackend", "Linux: WebKitGTK's print operation, driven on the GTK main loop.",
-        "webkitgtk", {&gtk_init, &gtk_prepare, &gtk_show_dialog, &gtk_export_pdf});
+        "webkitgtk",
+        {&gtk_init, &gtk_prepare, &gtk_show_dialog, &gtk_export_pdf,
+         "Schedule GTK's print dialog for the page on the GTK main loop and return at once; a "
+         "failure there is logged as a warning."});
     gtk_backend_class = cls.inc_ref(); // held, like the module, for the process
     m.attr("_GtkBackend") = cls;
 }

@@ -48,21 +48,6 @@ inline nb::object getattr_or_none(nb::handle obj, const char* name) {
     return getattr_or(obj, name, nb::none());
 }
 
-// `type(obj).<name>` bound to `obj`, as the interpreter looks up the methods
-// of a statement such as `with`: the instance's own attributes are not
-// consulted. A missing one raises AttributeError(name), as CPython 3.10's
-// `with` does.
-inline nb::object lookup_special(nb::handle obj, const char* name) {
-    nb::str key(name);
-    PyTypeObject* type = Py_TYPE(obj.ptr());
-    PyObject* found = _PyType_Lookup(type, key.ptr()); // borrowed; sets no error
-    if (!found) tw::py::raise(PyExc_AttributeError, name);
-    nb::object attribute = nb::borrow(found); // held while __get__ runs
-    descrgetfunc bind = Py_TYPE(found)->tp_descr_get;
-    if (!bind) return attribute;
-    return steal_checked(bind(attribute.ptr(), obj.ptr(), reinterpret_cast<PyObject*>(type)));
-}
-
 // `a == b` as Python evaluates it.
 inline bool equals(nb::handle a, nb::handle b) {
     return tw::py::compare(a, b, Py_EQ);
@@ -148,6 +133,7 @@ struct BackendOperations {
     nb::object (*show_dialog)(nb::handle self);
     nb::object (*export_pdf)(nb::handle self, nb::handle destination, nb::handle paper,
                              nb::handle landscape, nb::handle margins_mm);
+    const char* show_dialog_doc; // how the platform shows its dialog
 };
 
 // A subclass of `_Backend` (read from the module now) with the given short

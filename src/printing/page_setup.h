@@ -31,12 +31,13 @@ nb::dict non_default_options(const PageSetup& setup);
 nb::tuple page_option_names();
 
 // `export_pdf(self, destination, *, paper="a4", landscape=False,
-// margins_mm=None)` as a method; the bridge and the backends share it.
-template <typename Func> nb::object export_pdf_method(Func&& func, const char* signature) {
-    return tw::py::method("export_pdf", std::forward<Func>(func), tw::py::arg("destination"),
-                          nb::kw_only(), tw::py::arg("paper") = nb::str("a4"),
-                          tw::py::arg("landscape") = nb::bool_(false),
-                          tw::py::arg("margins_mm") = nb::none(), nb::sig(signature));
+// margins_mm=None)` attached as a method; the bridge and the backends share it.
+template <typename Func>
+void add_export_pdf(tw::py::Members& members, Func&& func, const char* signature, const char* doc) {
+    members.method("export_pdf", std::forward<Func>(func), tw::py::arg("destination"),
+                   nb::kw_only(), tw::py::arg("paper") = nb::str("a4"),
+                   tw::py::arg("landscape") = nb::bool_(false),
+                   tw::py::arg("margins_mm") = nb::none(), nb::sig(signature), doc);
 }
 
 } // namespace tw::printing

@@ -8,8 +8,6 @@
 // waits for, logs it.
 #pragma once
 
-#include <new>
-
 #include "printing/module_state.h"
 
 namespace tw::printing {
@@ -33,12 +31,7 @@ class PrintJob {
     // to the toolkit as well.
     template <typename Step> void run(Step&& step) const {
         try {
-            try {
-                step();
-            } catch (const std::bad_alloc&) {
-                PyErr_NoMemory();
-                throw nb::python_error();
-            }
+            tw::py::memory_error_for_bad_alloc(step);
         } catch (nb::python_error& error) {
             fail(error.value());
             if (!error.matches(PyExc_Exception)) throw;
@@ -67,12 +60,7 @@ void log_dialog_failure(nb::handle error);
 // (KeyboardInterrupt, SystemExit) goes on to the toolkit.
 template <typename Step> nb::object run_dialog_step(Step&& step) {
     try {
-        try {
-            return step();
-        } catch (const std::bad_alloc&) {
-            PyErr_NoMemory();
-            throw nb::python_error();
-        }
+        return tw::py::memory_error_for_bad_alloc(step);
     } catch (nb::python_error& error) {
         if (!error.matches(PyExc_Exception)) throw;
         log_dialog_failure(error.value());

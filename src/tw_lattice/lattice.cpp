@@ -10,6 +10,7 @@
 // bound to the file's base name as well as the secret.
 #include <cstring>
 #include <string_view>
+#include <utility>
 
 #include "common/classes.h"
 #include "tw_lattice/core/sealed_constants.h"
@@ -75,15 +76,9 @@ class CallCipher {
     nb::object cipher_;
 };
 
-// `value` unless it is an exception type the caller maps to None: every
-// Exception, as `except Exception` would catch.
+// `try: return body()` / `except Exception: return None`.
 template <typename Body> nb::object none_on_exception(Body&& body) {
-    try {
-        return body();
-    } catch (nb::python_error& error) {
-        if (error.matches(PyExc_Exception)) return nb::none();
-        throw;
-    }
+    return tw::py::unless_raised(std::forward<Body>(body), PyExc_Exception).value_or(nb::none());
 }
 
 SecretBuffer checked_secret(nb::handle secret_key) {
@@ -239,35 +234,59 @@ class Lattice {
 
 void bind_lattice(nb::module_& m) {
     using tw::py::arg;
-    nb::class_<Lattice>(m, "tw_lattice",
-                        "Encrypts and decrypts strings and byte data under keys derived from a "
-                        "secret of 8 to 512 characters. Data encrypted with a file name can only "
-                        "be decrypted under the same base name.")
-        .def(nb::init<nb::handle>(), arg("secret_key"),
-             nb::sig("def __init__(self, secret_key: str) -> None"))
-        .def("encrypt_string", &Lattice::encrypt_string, arg("input_string"),
-             nb::sig("def encrypt_string(self, input_string: str | None) -> str"))
-        .def("decrypt_string", &Lattice::decrypt_string, arg("encrypted_string"),
-             nb::sig("def decrypt_string(self, encrypted_string: str | None) -> str | None"))
-        .def(
-            "encrypt_data", &Lattice::encrypt_data, arg("data"), arg("filename") = nb::none(),
-            nb::sig(
-                "def encrypt_data(self, data: bytes | None, filename: str | None = None) -> bytes"))
-        .def(
-            "decrypt_data", &Lattice::decrypt_data, arg("encrypted_data"),
-            arg("filename") = nb::none(),
-            nb::sig(
-                "def decrypt_data(self, encrypted_data: bytes | None, filename: str | None = None) "
-                "-> bytes | None"))
-        .def("is_v2_data", &Lattice::is_v2_data, arg("data"),
-             nb::sig("def is_v2_data(self, data: bytes | None) -> bool"))
-        .def("string_to_secret_key", &Lattice::string_to_secret_key, arg("input_string"),
-             nb::sig("def string_to_secret_key(self, input_string: str | None) -> str"))
-        .def("secret_key_to_string", &Lattice::secret_key_to_string, arg("secret_key"),
-             arg("encrypted_string"),
-             nb::sig("def secret_key_to_string(self, secret_key: str | None, encrypted_string: str "
-                     "| None) "
-                     "-> str | None"));
+    nb::object cls =
+        nb::class_<Lattice>(m, "tw_lattice",
+                            "Encrypts and decrypts strings and byte data under keys derived from "
+                            "a secret of 8 to 512 characters. Data encrypted with a file name can "
+                            "only be decrypted under the same base name.")
+            .def(nb::init<nb::handle>(), arg("secret_key"),
+                 nb::sig("def __init__(self, secret_key: str) -> None"),
+                 "An encryptor under `secret_key`, a str of 8 to 512 characters; raises "
+                 "ValueError for a secret that is empty, shorter or longer.\n\n"
+                 "Its own key is derived with PBKDF2-HMAC-SHA256; a secret that is no str raises "
+                 "TypeError.");
+    tw::py::Members(cls)
+        .method("encrypt_string", &Lattice::encrypt_string, arg("input_string"),
+                nb::sig("def encrypt_string(self, input_string: str | None) -> str"),
+                "A version-1 token holding `input_string`, as str; raises ValueError for None "
+                "or an empty string.\n\n"
+                "Arguments of other types raise TypeError.")
+        .method("decrypt_string", &Lattice::decrypt_string, arg("encrypted_string"),
+                nb::sig("def decrypt_string(self, encrypted_string: str | None) -> str | None"),
+                "The text a version-1 token holds, or None for None, an empty string, a bad "
+                "token or any other failure.\n\n"
+                "Arguments of other types raise TypeError.")
+        .method("encrypt_data", &Lattice::encrypt_data, arg("data"), arg("filename") = nb::none(),
+                nb::sig("def encrypt_data(self, data: bytes | None, filename: str | None = None) "
+                        "-> bytes"),
+                "Version-1 data holding `data`, or with a `filename` version-2 data bound to its "
+                "base name; raises ValueError for None or empty data.\n\n"
+                "Version-2 data is \"TWEV2:\" followed by a token under a key derived from the "
+                "secret and the file's base name. Arguments of other types raise TypeError.")
+        .method("decrypt_data", &Lattice::decrypt_data, arg("encrypted_data"),
+                arg("filename") = nb::none(),
+                nb::sig("def decrypt_data(self, encrypted_data: bytes | None, filename: str | "
+                        "None = None) -> bytes | None"),
+                "The bytes version-1 or version-2 data holds, or None for None or empty data; "
+                "raises InvalidToken for a bad token.\n\n"
+                "Version-2 data needs the `filename` it was encrypted with (any folder, the same "
+                "base name): without one it raises ValueError. Arguments of other types raise "
+                "TypeError.")
+        .method("is_v2_data", &Lattice::is_v2_data, arg("data"),
+                nb::sig("def is_v2_data(self, data: bytes | None) -> bool"),
+                "Whether `data` is version-2 data, starting with \"TWEV2:\"; False for None or "
+                "empty data.")
+        .method("string_to_secret_key", &Lattice::string_to_secret_key, arg("input_string"),
+                nb::sig("def string_to_secret_key(self, input_string: str | None) -> str"),
+                "A token-cipher key derived from `input_string`, 44 characters, the same for the "
+                "same input; raises ValueError for None, an empty string or more than 1024 "
+                "characters.")
+        .method("secret_key_to_string", &Lattice::secret_key_to_string, arg("secret_key"),
+                arg("encrypted_string"),
+                nb::sig("def secret_key_to_string(self, secret_key: str | None, "
+                        "encrypted_string: str | None) -> str | None"),
+                "The text a token holds under the token-cipher key `secret_key`, or None when "
+                "either is None or empty or anything fails (a bad key or token included).");
 }
 
 } // namespace tw::lattice

@@ -209,18 +209,22 @@ nb::object seal_step_by_step(nb::handle self, const Plaintext& plaintext) {
     return urlsafe_b64encode(body);
 }
 
-nb::object encrypt(nb::handle self, nb::handle data, TokenForm form) {
-    const Plaintext plaintext = plaintext_of(data);
-    NativeKeys keys;
-    if (keys.load(self) && native_encryption_route())
-        return seal_natively(*keys.ready(self), plaintext, form);
-    nb::object token_bytes = seal_step_by_step(self, plaintext);
+// A token the documented steps made, in the form the caller asked for.
+nb::object in_form(nb::handle token_bytes, TokenForm form) {
     if (form == TokenForm::text) return decoded_text(token_bytes);
     if (form == TokenForm::version_2) {
         nb::object prefix = new_bytes(kVersion2Prefix.data(), kVersion2Prefix.size());
         return steal_checked(PySequence_Concat(prefix.ptr(), token_bytes.ptr()));
     }
-    return token_bytes;
+    return nb::borrow(token_bytes);
+}
+
+nb::object encrypt(nb::handle self, nb::handle data, TokenForm form) {
+    const Plaintext plaintext = plaintext_of(data);
+    NativeKeys keys;
+    if (keys.load(self) && native_encryption_route())
+        return seal_natively(*keys.ready(self), plaintext, form);
+    return in_form(seal_step_by_step(self, plaintext), form);
 }
 
 // ------------------------------------------------------------- decryption
@@ -416,16 +420,28 @@ nb::object make_token_cipher_class() {
                       "padding and HMAC-SHA256, URL-safe base64 encoded, under a key of 32 "
                       "url-safe base64-encoded bytes (16 for the HMAC, 16 for AES).";
     body["_FERNET_VERSION"] = nb::bytes("\x80", 1);
-    body["__init__"] = tw::py::method("__init__", &token_cipher_init, tw::py::arg("key"),
-                                      nb::sig("def __init__(self, key: str | bytes) -> None"));
-    body["generate_key"] = tw::py::staticmethod(
-        tw::py::function("generate_key", &generate_key, nb::sig("def generate_key() -> bytes")));
-    body["encrypt"] = tw::py::method("encrypt", &token_encrypt, tw::py::arg("data"),
-                                     nb::sig("def encrypt(self, data: str | bytes) -> bytes"));
-    body["decrypt"] = tw::py::method(
-        "decrypt", &token_decrypt, tw::py::arg("token"), tw::py::arg("ttl") = nb::none(),
-        nb::sig("def decrypt(self, token: str | bytes, ttl: int | None = None) -> bytes"));
-    return tw::py::make_class(kModuleName, "TwFernet", nb::make_tuple(), body);
+    nb::object cls = tw::py::make_class(kModuleName, "TwFernet", nb::make_tuple(), body);
+    tw::py::Members(cls)
+        .method("__init__", &token_cipher_init, tw::py::arg("key"),
+                nb::sig("def __init__(self, key: str | bytes) -> None"),
+                "A token cipher under `key`, 32 bytes in URL-safe base64 (str or bytes); raises "
+                "ValueError for a key of another length.\n\n"
+                "A key that is not base64 raises the error of base64.urlsafe_b64decode.")
+        .static_method("generate_key", &generate_key, nb::sig("def generate_key() -> bytes"),
+                       "A new random key: 32 bytes from os.urandom in URL-safe base64, 44 bytes "
+                       "long.")
+        .method("encrypt", &token_encrypt, tw::py::arg("data"),
+                nb::sig("def encrypt(self, data: str | bytes) -> bytes"),
+                "A new token holding `data` (a str is taken as UTF-8), as URL-safe base64 bytes; "
+                "raises TypeError for anything but str and bytes.\n\n"
+                "The token carries the time of its making and a random IV.")
+        .method("decrypt", &token_decrypt, tw::py::arg("token"), tw::py::arg("ttl") = nb::none(),
+                nb::sig("def decrypt(self, token: str | bytes, ttl: int | None = None) -> bytes"),
+                "The bytes a token holds; raises InvalidToken for a token that cannot be decoded, "
+                "is malformed or forged, or is older than `ttl` seconds.\n\n"
+                "With a `ttl`, a token made more than 60 seconds in the future is refused too. "
+                "The tag is checked, in constant time, before anything is decrypted.");
+    return cls;
 }
 
 bool is_loaded_class_instance(nb::handle cipher) {
@@ -440,14 +456,9 @@ nb::object new_token_cipher(nb::handle key) {
 
 nb::object cipher_encrypt(nb::handle cipher, nb::handle data, TokenForm form) {
     if (is_loaded_class_instance(cipher)) return encrypt(cipher, data, form);
-    nb::object token_bytes =
-        cipher.attr("encrypt")(PyUnicode_Check(data.ptr()) ? utf8_of(data) : nb::borrow(data));
-    if (form == TokenForm::text) return decoded_text(token_bytes);
-    if (form == TokenForm::version_2) {
-        nb::object prefix = new_bytes(kVersion2Prefix.data(), kVersion2Prefix.size());
-        return steal_checked(PySequence_Concat(prefix.ptr(), token_bytes.ptr()));
-    }
-    return token_bytes;
+    return in_form(
+        cipher.attr("encrypt")(PyUnicode_Check(data.ptr()) ? utf8_of(data) : nb::borrow(data)),
+        form);
 }
 
 nb::object cipher_decrypt(nb::handle cipher, nb::handle token_value, size_t offset) {

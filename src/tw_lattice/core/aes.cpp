@@ -2,10 +2,10 @@
 // portable implementation, made once per process.
 #include "tw_lattice/core/aes.h"
 
-#include <cstdlib>
 #include <cstring>
 
 #include "tw_lattice/core/aes_paths.h"
+#include "tw_lattice/core/implementation_choice.h"
 
 namespace tw::lattice {
 namespace {
@@ -18,13 +18,8 @@ struct Implementation {
     void (*cbc_decrypt)(const uint8_t*, uint8_t*, const uint8_t*, uint8_t*, size_t);
 };
 
-bool portable_requested() {
-    const char* value = std::getenv("TW_LATTICE_PORTABLE_AES");
-    return value && *value && std::strcmp(value, "0") != 0;
-}
-
 Implementation choose() {
-    if (hardware::available() && !portable_requested())
+    if (hardware::available() && !portable_requested("TW_LATTICE_PORTABLE_AES"))
         return {"hardware", true, hardware::expand_key, hardware::cbc_encrypt,
                 hardware::cbc_decrypt};
     return {"portable", false, portable::expand_key, portable::cbc_encrypt, portable::cbc_decrypt};

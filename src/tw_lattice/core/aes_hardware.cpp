@@ -13,9 +13,8 @@
 
 #if defined(__x86_64__) || defined(__i386__)
 
-#include <cpuid.h>
-
 #include "tw_lattice/core/aes_ni.h"
+#include "tw_lattice/core/implementation_choice.h"
 #include "tw_lattice/core/wipe.h"
 
 namespace tw::lattice::hardware {
@@ -64,10 +63,8 @@ bool wide_available() {
     __builtin_cpu_init();
     // CPUID leaf 7, ECX bit 9: VAES. AVX2 as the compiler checks it, the
     // operating system's saving of the 256-bit registers included.
-    unsigned eax, ebx, ecx, edx;
-    if (__get_cpuid_max(0, nullptr) < 7) return false;
-    __cpuid_count(7, 0, eax, ebx, ecx, edx);
-    return (ecx & (1u << 9)) != 0 && __builtin_cpu_supports("avx2");
+    unsigned ebx, ecx;
+    return cpuid_leaf_7(ebx, ecx) && (ecx & (1u << 9)) != 0 && __builtin_cpu_supports("avx2");
 }
 
 // CBC decryption sixteen blocks at a time, two per 256-bit register. Each

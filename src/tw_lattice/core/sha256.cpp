@@ -3,7 +3,6 @@
 #include "tw_lattice/core/sha256.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -11,6 +10,7 @@
 #include "tw_lattice/core/base64.h"
 #include "tw_lattice/core/big_endian.h"
 #include "tw_lattice/core/c_exports.h"
+#include "tw_lattice/core/implementation_choice.h"
 #include "tw_lattice/core/sha256_paths.h"
 #include "tw_lattice/core/wipe.h"
 
@@ -36,13 +36,8 @@ struct Implementation {
     void (*hmac_iterate)(const State&, const State&, State&, State&, uint32_t);
 };
 
-bool portable_requested() {
-    const char* value = std::getenv("TW_LATTICE_PORTABLE_SHA");
-    return value && *value && std::strcmp(value, "0") != 0;
-}
-
 Implementation choose() {
-    if (hardware::available() && !portable_requested())
+    if (hardware::available() && !portable_requested("TW_LATTICE_PORTABLE_SHA"))
         return {"hardware", true, hardware::compress, hardware::hmac_iterate};
     return {"portable", false, portable::compress, portable::hmac_iterate};
 }

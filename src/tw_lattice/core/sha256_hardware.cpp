@@ -7,19 +7,16 @@
 
 #if defined(__x86_64__) || defined(__i386__)
 
-#include <cpuid.h>
-
+#include "tw_lattice/core/implementation_choice.h"
 #include "tw_lattice/core/sha256_ni.h"
 #include "tw_lattice/core/wipe.h"
 
 namespace tw::lattice::sha256::hardware {
 bool available() {
     __builtin_cpu_init();
-    unsigned eax, ebx, ecx, edx;
     // CPUID leaf 7, EBX bit 29: SHA extensions; SSE4.1 (leaf 1) for the shuffles.
-    if (__get_cpuid_max(0, nullptr) < 7) return false;
-    __cpuid_count(7, 0, eax, ebx, ecx, edx);
-    return (ebx & (1u << 29)) != 0 && __builtin_cpu_supports("sse4.1");
+    unsigned ebx, ecx;
+    return cpuid_leaf_7(ebx, ecx) && (ebx & (1u << 29)) != 0 && __builtin_cpu_supports("sse4.1");
 }
 
 TW_SHA_TARGET void compress(State& state, const uint8_t* blocks, size_t count) {

@@ -1,0 +1,113 @@
+"""What help() and repr() show of the three modules: every function, class,
+method and property they define has a docstring whose first line says what it
+does, and every function a class holds is named as Python names its own
+(__name__, __qualname__ "Class.name", __module__)."""
+
+import importlib
+import inspect
+
+import pytest
+
+MODULES = ["tidewing_quillery.pagecase", "tidewing_quillery.printing", "tidewing_lattice.tw_lattice"]
+
+
+def docstring(obj):
+    """The description help() shows: for a nanobind function the text after the signature
+    lines nanobind puts first in __doc__."""
+    signatures = getattr(obj, "__nb_signature__", None)
+    if isinstance(signatures, tuple):
+        return signatures[0][1] or ""
+    return inspect.getdoc(obj) or ""
+
+
+def is_native_function(obj):
+    return type(obj).__module__ == "nanobind"
+
+
+def class_functions(cls):
+    """(name, function) for each of our functions the class itself holds; properties give
+    their getter, classmethods and staticmethods the function inside. What the dataclass
+    decorator adds is the standard library's."""
+    for name, member in vars(cls).items():
+        if isinstance(member, property):
+            member = member.fget
+        elif isinstance(member, (classmethod, staticmethod)):
+            member = member.__func__
+        else:
+            member = getattr(cls, name)  # a method kept behind instancemethod: the function
+        if is_native_function(member):
+            yield name, member
+
+
+def surface(module_name):
+    """(qualified name, object) of every function and class the module defines, and of what
+    its classes hold, private names included."""
+    module = importlib.import_module(module_name)
+    for name, value in vars(module).items():
+        if getattr(value, "__module__", None) != module_name or name.startswith("__"):
+            continue
+        yield name, value
+        if isinstance(value, type):
+            for member_name, member in vars(value).items():
+                if not member_name.startswith("__") and (
+                        isinstance(member, property) or callable(getattr(value, member_name))):
+                    yield f"{name}.{member_name}", member
+
+
+@pytest.mark.parametrize("module_name", MODULES)
+def test_everything_defined_is_documented(module_name):
+    undocumented = []
+    for name, obj in surface(module_name):
+        if isinstance(obj, (classmethod, staticmethod)):
+            obj = obj.__func__
+        first_line = docstring(obj).partition("\n")[0]
+        # A sentence of its own, not a signature or a bare name.
+        if len(first_line.split()) < 4 or not first_line.endswith(".") or first_line.startswith(
+                name.rpartition(".")[2] + "("):
+            undocumented.append(f"{name}: {first_line!r}")
+    assert undocumented == []
+
+
+@pytest.mark.parametrize("module_name", MODULES)
+def test_class_functions_are_named_like_python_functions(module_name):
+    module = importlib.import_module(module_name)
+    checked, misnamed = 0, []
+    for class_name, cls in vars(module).items():
+        if not isinstance(cls, type) or cls.__module__ != module_name:
+            continue
+        for name, function in class_functions(cls):
+            checked += 1
+            names = (function.__name__, function.__qualname__, function.__module__)
+            if names != (name, f"{cls.__qualname__}.{name}", module_name):
+                misnamed.append(f"{class_name}.{name}: {names}")
+    assert checked >= 8 and misnamed == []
+
+
+@pytest.mark.parametrize("module_name", MODULES)
+def test_module_functions_are_named(module_name):
+    module = importlib.import_module(module_name)
+    for name, function in vars(module).items():
+        if is_native_function(function):
+            assert (function.__name__, function.__qualname__, function.__module__) == (name, name, module_name)
+
+
+def test_bound_methods_print_as_python_methods():
+    from tidewing_quillery import pagecase, printing
+
+    assert repr(pagecase.RecentFiles.load) == (
+        "<bound method RecentFiles.load of <class 'tidewing_quillery.pagecase.RecentFiles'>>")
+    bridge = printing.PrintBridge()
+    assert repr(bridge.status) == f"<bound method PrintBridge.status of {bridge!r}>"
+    assert (bridge.status.__self__, bridge.status.__func__) == (bridge, printing.PrintBridge.status)
+    favorites = pagecase.Favorites(pagecase.Path("favorites.json"))
+    assert repr(favorites.contains).startswith("<bound method PathList.contains of Favorites(")
+
+
+def test_native_type_methods_print_as_python_methods():
+    from tidewing_lattice import tw_lattice
+
+    box = tw_lattice.tw_lattice("a secret of some length")
+    assert repr(box.encrypt_string) == f"<bound method tw_lattice.encrypt_string of {box!r}>"
+    assert box.decrypt_string(box.encrypt_string("text")) == "text"
+    cipher = tw_lattice.TwFernet(tw_lattice.TwFernet.generate_key())
+    assert repr(cipher.decrypt) == f"<bound method TwFernet.decrypt of {cipher!r}>"
