@@ -44,12 +44,14 @@ function(tidewing_add_module name package)
       set(pattern -p "${pattern_file}")
     endif()
     # What nanobind_add_stub runs, through cmake/generate_stubs.py, which
-    # tells nanobind's generator about the wrapper our methods sit in.
+    # tells nanobind's generator about the wrapper our methods sit in. Names
+    # with a leading underscore are described too: hosts rebind them
+    # (_EXPORT_TIMEOUT_S, _RECENT_LIMIT) and subclass them (_Backend).
     set(stub "${TIDEWING_STAGE}/${package}/${name}.pyi")
     set(generator "${PROJECT_SOURCE_DIR}/cmake/generate_stubs.py")
     add_custom_command(
       OUTPUT "${stub}" ${marker_file}
-      COMMAND "${Python_EXECUTABLE}" "${generator}" -q -i "${TIDEWING_STAGE}" ${pattern}
+      COMMAND "${Python_EXECUTABLE}" "${generator}" -q --include-private -i "${TIDEWING_STAGE}" ${pattern}
               ${marker} -m ${package}.${name} -o "${stub}"
       WORKING_DIRECTORY "${CMAKE_CURRENT_BINARY_DIR}"
       DEPENDS ${name} "${generator}" ${pattern_file}

@@ -133,6 +133,17 @@ except printing.PrintError as error:
 bridge.export_pdf(Path("a.pdf"), paper="letter", landscape=True, margins_mm=12.5)
 bridge.export_pdf(Path("a.pdf"), margins_mm=None)
 delay: int = printing.settle_ms()
+printing._EXPORT_TIMEOUT_S = 5.0
+
+
+class Recorder(printing._Backend):
+    name = "recorder"
+    supports_pdf = True
+
+    def export_pdf(self, destination: Path) -> None:
+        destination.write_bytes(b"%PDF-")
+
+
 bridge.export_pdf(Path("a.pdf"), "letter")
 bridge.export_pdf(Path("a.pdf"), landscape="yes")
 bridge.available = False
@@ -141,4 +152,4 @@ bridge.available = False
 
 def test_stubs_type_check_a_host(printing, type_check):
     errors, report = type_check(printing, HOST_SCRIPT)
-    assert errors == ["host.py:17", "host.py:18", "host.py:19"], report
+    assert errors == ["host.py:28", "host.py:29", "host.py:30"], report

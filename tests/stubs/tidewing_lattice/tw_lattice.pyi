@@ -16,6 +16,8 @@ class TwFernet:
     Authenticated encryption of bytes into tokens: AES-128-CBC with PKCS#7 padding and HMAC-SHA256, URL-safe base64 encoded, under a key of 32 url-safe base64-encoded bytes (16 for the HMAC, 16 for AES).
     """
 
+    _FERNET_VERSION: bytes = ...
+
     def __init__(self, key: str | bytes) -> None:
         """
         A token cipher under `key`, 32 bytes in URL-safe base64 (str or bytes); raises ValueError for a key of another length.

@@ -4,6 +4,7 @@ Document store of the Tidewing Markdown viewer: containment of outside paths, do
 
 from collections.abc import Callable, Iterable
 import dataclasses
+import os
 import pathlib
 from typing import Any, ClassVar
 
@@ -13,6 +14,8 @@ MARKDOWN_SUFFIXES: frozenset[str] = ...
 ASSET_SUFFIXES: frozenset[str] = ...
 
 MAX_DOCUMENT_BYTES: int = 33554432
+
+_RECENT_LIMIT: int = 20
 
 SKIP_DIRS: frozenset[str] = ...
 
@@ -110,6 +113,14 @@ class PathList:
     entries: list[dict[str, Any]] = ...
     limit: int | None = None
     __hash__: ClassVar[None]  # type: ignore[assignment]
+
+    @classmethod
+    def _load(cls, filename: str, limit: int | None) -> PathList:
+        """
+        A new instance holding the entries of `filename` in the state directory; an empty list when the file is missing or damaged.
+
+        Raises the error of state_dir() when the state directory cannot be created.
+        """
 
     def contains(self, target: pathlib.Path) -> bool:
         """Whether an entry's "path" is the text of `target` (str(target))."""
@@ -245,6 +256,13 @@ def fuzzy_score(query: str, candidate: str) -> int | None:
     How well `query` fits `candidate` as a case-insensitive subsequence (higher is better), or None when it does not fit.
 
     Arguments without the str operations used raise the error of the missing one.
+    """
+
+def _interesting(entry: os.DirEntry[str]) -> bool:
+    """
+    Whether a directory entry's name is neither hidden nor one of SKIP_DIRS.
+
+    Only the name is looked at; no file-system access.
     """
 
 def list_folder(root: pathlib.Path, subpath: str = '') -> dict[str, Any] | None:

@@ -9,6 +9,10 @@ from typing import Any
 
 log: logging.Logger = ...
 
+_SETTLE_MS: int = 350
+
+_EXPORT_TIMEOUT_S: float = 90.0
+
 class PrintError(RuntimeError):
     """
     A print request failed in a way the module anticipates; the message says which, in fixed English.
@@ -51,6 +55,149 @@ class PrintBridge:
 
         PrintError when no backend is bound, the backend cannot export PDF or does not take a page option asked for, or the export left no new non-empty file; ValueError or TypeError for a bad `paper`, `landscape` or `margins_mm`, before anything is touched. `destination` is expanded (~) and its missing folders are created; a relative one is written below the current folder. Call it from a thread other than the GUI thread.
         """
+
+class _Backend:
+    """
+    How one pywebview window is printed on one platform. Subclasses resolve their native handles in prepare() and implement the two jobs.
+    """
+
+    name: str = 'none'
+
+    supports_pdf: bool = False
+
+    page_options: tuple[str, ...] = ...
+
+    def __init__(self, window: object) -> None:
+        """
+        Keep the pywebview window to print as `window`; touches neither the window nor a toolkit.
+        """
+
+    def prepare(self) -> None:
+        """Do nothing: the base backend has no native handles to find."""
+
+    def show_dialog(self) -> None:
+        """
+        Raise NotImplementedError: each platform backend opens its own print dialog.
+        """
+
+    def export_pdf(self, destination: pathlib.Path) -> None:
+        """
+        Raise NotImplementedError: each platform backend writes its own PDF file.
+        """
+
+class _GtkBackend(_Backend):
+    """Linux: WebKitGTK's print operation, driven on the GTK main loop."""
+
+    name: str = 'webkitgtk'
+
+    supports_pdf: bool = True
+
+    page_options: tuple[str, ...] = ...
+
+    def __init__(self, window: object) -> None:
+        """
+        Keep the pywebview window to print as `window`; touches neither the window nor a toolkit.
+        """
+
+    def prepare(self) -> None:
+        """
+        Find the window's native web view; raises PrintError while pywebview has not created it yet.
+
+        The bridge takes any exception as "not ready yet" and tries again with a new backend.
+        """
+
+    def show_dialog(self) -> None:
+        """
+        Schedule GTK's print dialog for the page on the GTK main loop and return at once; a failure there is logged as a warning.
+        """
+
+    def export_pdf(self, destination: pathlib.Path, *, paper: str = 'a4', landscape: bool = False, margins_mm: float | None = None) -> None:
+        """
+        Write the page as a PDF file at `destination` and return once the engine has finished; raises PrintError on a failure the engine reports or after _EXPORT_TIMEOUT_S seconds.
+
+        `destination` has been through expanduser() and its folder exists. The page setup is A4 portrait with the engine's own margins unless `paper`, `landscape` or `margins_mm` say otherwise (ValueError or TypeError for values outside those the bridge accepts). Call it from a thread other than the GUI thread, which does the work.
+        """
+
+class _CocoaBackend(_Backend):
+    """macOS: the WKWebView's print operation, run on the main queue."""
+
+    name: str = 'wkwebview'
+
+    supports_pdf: bool = True
+
+    page_options: tuple[str, ...] = ...
+
+    def prepare(self) -> None:
+        """
+        Find the window's native web view; raises PrintError while pywebview has not created it yet.
+
+        The bridge takes any exception as "not ready yet" and tries again with a new backend.
+        """
+
+    def show_dialog(self) -> None:
+        """
+        Schedule the print panel for the page on the main queue and return at once; raises PrintError when the WKWebView is not ready, and a failure of the panel is logged.
+        """
+
+    def export_pdf(self, destination: pathlib.Path, *, paper: str = 'a4', landscape: bool = False, margins_mm: float | None = None) -> None:
+        """
+        Write the page as a PDF file at `destination` and return once the engine has finished; raises PrintError on a failure the engine reports or after _EXPORT_TIMEOUT_S seconds.
+
+        `destination` has been through expanduser() and its folder exists. The page setup is A4 portrait with the engine's own margins unless `paper`, `landscape` or `margins_mm` say otherwise (ValueError or TypeError for values outside those the bridge accepts). Call it from a thread other than the GUI thread, which does the work.
+        """
+
+class _EdgeChromiumBackend(_Backend):
+    """Windows: WebView2's print UI and PrintToPdfAsync, via pythonnet."""
+
+    name: str = 'webview2'
+
+    supports_pdf: bool = True
+
+    page_options: tuple[str, ...] = ...
+
+    def prepare(self) -> None:
+        """
+        Find the window's native web view; raises PrintError while pywebview has not created it yet.
+
+        The bridge takes any exception as "not ready yet" and tries again with a new backend.
+        """
+
+    def show_dialog(self) -> None:
+        """
+        Open WebView2's print dialog for the page on this thread; raises PrintError when CoreWebView2 is not ready, and what ShowPrintUI raises propagates.
+        """
+
+    def export_pdf(self, destination: pathlib.Path, *, paper: str = 'a4', landscape: bool = False, margins_mm: float | None = None) -> None:
+        """
+        Write the page as a PDF file at `destination` and return once the engine has finished; raises PrintError on a failure the engine reports or after _EXPORT_TIMEOUT_S seconds.
+
+        `destination` has been through expanduser() and its folder exists. The page setup is A4 portrait with the engine's own margins unless `paper`, `landscape` or `margins_mm` say otherwise (ValueError or TypeError for values outside those the bridge accepts). Call it from a thread other than the GUI thread, which does the work.
+        """
+
+def _make_backend(window: object) -> _Backend:
+    """
+    A new backend for the running platform, constructed with the window; raises PrintError on a platform without one.
+    """
+
+def _browser_view(window: object) -> object:
+    """
+    pywebview's platform object for the window; raises PrintError when pywebview has none registered for its uid.
+    """
+
+def _gtk_webview(window: object) -> object:
+    """
+    The WebKit2 web view widget of the window; raises PrintError while it is not created yet.
+    """
+
+def _cocoa_webview(window: object) -> object:
+    """
+    The WKWebView of the window; raises PrintError while it is not created yet.
+    """
+
+def _edge_core(window: object) -> object:
+    """
+    The CoreWebView2 object of the window's WebView2 control; raises PrintError while it is not initialised.
+    """
 
 def settle_ms() -> int:
     """
