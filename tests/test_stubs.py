@@ -1,6 +1,6 @@
 """The generated stubs of the three modules: what the build made is what is
-committed under tests/stubs/, and the installed packages (stubs, __init__.py,
-__main__.py) pass mypy --strict."""
+committed under stubs/ at the top of the tree, and the installed packages
+(stubs, __init__.py, __main__.py) pass mypy --strict."""
 
 import difflib
 import importlib
@@ -11,7 +11,7 @@ from pathlib import Path
 
 import pytest
 
-REFERENCES = Path(__file__).with_name("stubs")
+REFERENCES = Path(__file__).resolve().parents[1] / "stubs"
 MODULES = ["tidewing_quillery.pagecase", "tidewing_quillery.printing", "tidewing_lattice.tw_lattice"]
 PACKAGES = ["tidewing_quillery", "tidewing_lattice"]
 
