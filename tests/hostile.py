@@ -56,14 +56,15 @@ class LyingStr(str):
 
 
 class FsPath:
-    """os.PathLike with a __fspath__ that returns `value`, or raises when `value` is Failure."""
+    """os.PathLike with a __fspath__ that returns `value`, or raises it when it is Failure or
+    an exception."""
 
     def __init__(self, value):
         self.value = value
 
     def __fspath__(self):
-        if self.value is Failure:
-            raise Failure("__fspath__")
+        if self.value is Failure or isinstance(self.value, BaseException):
+            raise self.value
         return self.value
 
 

@@ -11,7 +11,6 @@ from pathlib import Path
 import pytest
 
 import forked
-from reference import documents
 from reference.documents import title_of as reference_title
 from tidewing_quillery import pagecase
 
@@ -148,59 +147,6 @@ def test_other_path_objects_take_the_documented_calls(tmp_path):
         pagecase.read_document(str(path))
 
 
-class Record:
-    """A path-like record (not a pathlib path) whose read_bytes() returns `raw`."""
-
-    def __init__(self, path, raw):
-        self.path, self.raw = path, raw
-
-    def stat(self):
-        return self.path.stat()
-
-    def read_bytes(self):
-        if isinstance(self.raw, BaseException):
-            raise self.raw
-        return self.raw
-
-
-class OwnDecode(bytes):
-    def decode(self, *args, **options):
-        return f"decoded {args} {options}"
-
-
-class StrictFails(bytearray):
-    def decode(self, encoding, errors="strict"):
-        if errors == "strict":
-            raise UnicodeDecodeError("utf-8", b"", 0, 1, "made up")
-        return "\ufeffreplaced"
-
-
-class Text(str):
-    def startswith(self, prefix):
-        return True
-
-
-class TextDecode(bytes):
-    def decode(self, *args, **options):
-        return Text("xyz")
-
-
-READ_BYTES_RESULTS = {
-    "bytes": b"\xef\xbb\xbf# T", "bytearray": bytearray(b"\xef\xbb\xbf# T \xff"), "own decode": OwnDecode(b"x"),
-    "strict decode fails": StrictFails(b"x"), "decodes to a str subclass": TextDecode(b"x"), "str": "text",
-    "None": None, "int": 7, "memoryview": memoryview(b"x"), "PermissionError": PermissionError(),
-    "ValueError": ValueError(),
-}
-
-
-@pytest.mark.parametrize("raw", READ_BYTES_RESULTS.values(), ids=READ_BYTES_RESULTS.keys())
-def test_records_get_what_the_documented_steps_give(tmp_path, raw):
-    path = tmp_path / "r.md"
-    path.write_bytes(b"12345")
-    record = Record(path, raw)
-    forked.assert_same(*forked.run(lambda: pagecase.read_document(record), lambda: documents.read_document(record)))
-
-
 def test_path_subclasses_use_their_own_methods(tmp_path, monkeypatch):
     path = tmp_path / "s.md"
     path.write_bytes(b"on disk")
@@ -217,29 +163,6 @@ def test_path_subclasses_use_their_own_methods(tmp_path, monkeypatch):
     assert pagecase.stat_signature(document) == (0.0, 2**70)
     monkeypatch.setattr(pagecase, "MAX_DOCUMENT_BYTES", 2**71)
     assert pagecase.read_document(document).text == "from read_bytes"
-
-
-@pytest.mark.parametrize("error", [FileNotFoundError, ValueError])
-def test_signature_of_a_record_follows_its_stat(error):
-    class Failing:
-        def stat(self):
-            raise error("no")
-
-    forked.assert_same(*forked.run(lambda: pagecase.stat_signature(Failing()),
-                                     lambda: documents.stat_signature(Failing())))
-
-
-@forked.needs_address_limits
-@pytest.mark.parametrize("limit, expected", [(LIMIT, None), (10**12, "MemoryError")])
-def test_an_endless_file_ends_in_none_or_memory_error(limit, expected):
-    """/dev/zero stats as empty and never ends: read up to the limit, or until memory runs out."""
-
-    def read():
-        pagecase.MAX_DOCUMENT_BYTES = limit  # in the child only
-        return pagecase.read_document(Path("/dev/zero"))
-
-    outcome = forked.run_one(read, before=forked.limit_address_space(512 << 20))
-    assert (outcome.error if outcome.kind == "raised" else outcome.value) == expected, outcome.text
 
 
 def test_a_document_waiting_for_its_writer_leaves_other_threads_running(tmp_path):

@@ -1,5 +1,4 @@
-"""Loading and saving list files: bounded loads, whole-file replacement, failed saves, and saves
-killed midway."""
+"""Saving list files: whole-file replacement, failed saves, and saves killed midway."""
 
 import json
 import os
@@ -179,41 +178,3 @@ def test_a_save_removes_the_temporaries_of_dead_writers_only(tmp_path):
         waiting_thread.join()
         running.kill()
         running.wait()
-
-
-# ------------------------------------------------------------------- loading
-
-STATE_FILE_CAP = 16 * 1024 * 1024
-LIST_CLASSES = [(pagecase.RecentFiles, "recent.json"), (pagecase.Favorites, "favorites.json"),
-                (pagecase.Workspaces, "workspaces.json")]
-
-
-@pytest.fixture
-def state(tmp_path, monkeypatch):
-    folder = tmp_path / "state"
-    folder.mkdir()
-    monkeypatch.setenv("TIDEWING_MD_STATE_DIR", str(folder))
-    return folder
-
-
-@pytest.mark.parametrize("size, loads", [(STATE_FILE_CAP, True), (STATE_FILE_CAP + 1, False)])
-def test_list_files_are_read_up_to_16_mib(state, size, loads):
-    text = json.dumps(ENTRIES)
-    (state / "recent.json").write_text(text + " " * (size - len(text)))
-    assert pagecase.RecentFiles.load().entries == (ENTRIES if loads else [])
-
-
-@pytest.mark.parametrize("kind", ["fifo", pytest.param("device", marks=forked.needs_address_limits), "folder"])
-def test_a_list_path_that_is_no_regular_file_loads_as_empty(state, kind):
-    """Neither waits for a FIFO's writer nor reads a device."""
-    for _, name in LIST_CLASSES:
-        if kind == "fifo":
-            os.mkfifo(state / name)
-        elif kind == "device":
-            (state / name).symlink_to("/dev/zero")
-        else:
-            (state / name).mkdir()
-    limit = forked.limit_address_space(512 << 20) if kind == "device" else None
-    loaded = forked.run(*(cls.load for cls, _ in LIST_CLASSES), before=limit)
-    assert [outcome.value[2][1] for outcome in loaded] == [("list", [])] * 3, [outcome.text for outcome in loaded]
-

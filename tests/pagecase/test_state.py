@@ -139,32 +139,7 @@ def test_access_token_looks_up_state_dir_at_call_time(tmp_path, monkeypatch):
     assert (tmp_path / "access_token").read_text() == token
 
 
-# ------------------------------------------------------- damaged token files
-
-STATE_FILE_CAP = 16 * 1024 * 1024
-
-
-@pytest.mark.parametrize("size, kept", [(STATE_FILE_CAP, True), (STATE_FILE_CAP + 1, False)])
-def test_token_file_is_read_up_to_16_mib(state, size, kept):
-    state.mkdir()
-    (state / "access_token").write_bytes(b"x" * size)
-    token = pagecase.access_token()
-    assert (token == "x" * size) == kept
-    assert len((state / "access_token").read_bytes()) == (size if kept else 22)
-
-
-@pytest.mark.parametrize("kind", ["fifo", pytest.param("device", marks=forked.needs_address_limits)])
-def test_a_token_path_that_is_no_regular_file_counts_as_missing(state, kind):
-    """Neither waits for a FIFO's writer nor reads a device: a new token replaces it."""
-    state.mkdir()
-    target = state / "access_token"
-    if kind == "fifo":
-        os.mkfifo(target)
-    else:
-        target.symlink_to("/dev/zero")
-    limit = forked.limit_address_space(512 << 20) if kind == "device" else None
-    token = forked.run_one(pagecase.access_token, before=limit).value
-    assert len(token) == 22 and target.read_text() == token and not target.is_symlink()
+# -------------------------------------------- a folder that takes no new files
 
 
 def test_token_in_a_folder_that_takes_no_new_files_is_written_in_place(open_folder, monkeypatch, nobody):
