@@ -6,16 +6,17 @@ hang past the timeout fails it, with the end of the child's stderr (and the
 Python stack of a crash) in the message.
 
 Forking a large test process is dear (under AddressSanitizer, tens of
-milliseconds for the page tables alone), so `run_cases` runs a module's
-cases one after another in one child, each reported as it ends; when a case
-takes its child down, that case fails and a fresh child goes on with the
-next. Between cases the child puts back the namespaces the cases may rebind.
-`run` gives calls a child of their own, for calls that limit the child first
-(its address space, its file descriptors).
+milliseconds for the page tables alone), so a module's cases (`Cases`) run
+one after another in one child, each reported as it ends; when a case takes
+its child down, that case fails and a fresh child goes on with the next.
+Between cases the child puts back the namespaces the cases may rebind. `run`
+gives calls a child of their own, for calls that limit the child first (its
+address space, its file descriptors).
 """
 
 import dataclasses
 import faulthandler
+import functools
 import gc
 import os
 import pathlib
@@ -53,14 +54,6 @@ class Outcome:
     def error(self):
         return self.value if self.kind == "raised" else None
 
-    def raised(self, name):
-        """Whether the call raised `name` or a subclass of it."""
-        return name in self.bases
-
-    def same_as(self, other):
-        """The same result, or an exception of the same type."""
-        return (self.kind, self.value) == (other.kind, other.value)
-
 
 def digest(value, depth=0):
     """What two results are compared by: plain data by value, paths by class
@@ -79,8 +72,7 @@ def digest(value, depth=0):
     if kind is dict:
         return ("dict", [(digest(key, depth + 1), digest(item, depth + 1)) for key, item in value.items()])
     if dataclasses.is_dataclass(value) and not isinstance(value, type):
-        fields = [digest(getattr(value, f.name), depth + 1) for f in dataclasses.fields(value)]
-        return ("record", kind.__name__, fields)
+        return ("record", kind.__name__, [digest(getattr(value, f.name), depth + 1) for f in dataclasses.fields(value)])
     return ("object", kind.__qualname__)
 
 
@@ -99,18 +91,11 @@ def outcome_of(call):
         bases = tuple(kind.__qualname__ for kind in type(error).__mro__)
         return Outcome("raised", type(error).__qualname__, short(text), bases)
     try:
-        value = digest(result)
-        text = short(repr(result))
+        value, text = digest(result), short(repr(result))
     except BaseException as error:
         value, text = ("undigestable", type(result).__qualname__), f"(repr raised {type(error).__name__})"
     del result
     return Outcome("returned", value, text)
-
-
-def write_all(fd, data):
-    view = memoryview(data)
-    while view:
-        view = view[os.write(fd, view):]
 
 
 class Namespaces:
@@ -118,8 +103,7 @@ class Namespaces:
 
     def __init__(self, modules):
         self.saved = [(vars(module), dict(vars(module))) for module in modules]
-        self.loaded = dict(sys.modules)
-        self.environment = dict(os.environ)
+        self.loaded, self.environment = dict(sys.modules), dict(os.environ)
 
     def restore(self):
         for namespace, saved in self.saved:
@@ -135,8 +119,16 @@ class Namespaces:
         os.environ.update(self.environment)
 
 
+def report(fd, value):
+    """One framed pickle to the parent."""
+    payload = pickle.dumps(value)
+    view = memoryview(len(payload).to_bytes(8, "little") + payload)
+    while view:
+        view = view[os.write(fd, view):]
+
+
 def child(cases, before, isolate, report_fd, stderr_fd):
-    """Runs each case's calls and reports their outcomes, one framed pickle per case."""
+    """Runs each case's calls and reports their outcomes, one report per case."""
     os.dup2(stderr_fd, 2)
     faulthandler.enable(2)  # a crash's Python stack goes to the report as well
     try:
@@ -151,11 +143,9 @@ def child(cases, before, isolate, report_fd, stderr_fd):
                 outcomes.append(outcome_of(call))
                 gc.collect(0)  # a crash while freeing what the call made is still this case's
             namespaces.restore()
-            payload = pickle.dumps(outcomes)
-            write_all(report_fd, len(payload).to_bytes(8, "little") + payload)
+            report(report_fd, outcomes)
     except BaseException as error:
-        payload = pickle.dumps(f"the harness itself failed: {error!r}")
-        write_all(report_fd, len(payload).to_bytes(8, "little") + payload)
+        report(report_fd, f"the harness itself failed: {error!r}")
     os._exit(0)
 
 
@@ -167,9 +157,7 @@ def describe(status):
 
 def excerpt(text, head=3000, tail=1000):
     """A crash report's start (the error and the innermost frames) and end."""
-    if len(text) <= head + tail:
-        return text
-    return f"{text[:head]}\n[...]\n{text[-tail:]}"
+    return text if len(text) <= head + tail else f"{text[:head]}\n[...]\n{text[-tail:]}"
 
 
 def run_batch(cases, before, isolate, timeout):
@@ -200,8 +188,7 @@ def run_batch(cases, before, isolate, timeout):
                 if not chunk:
                     break
                 received += chunk
-                while len(received) >= 8 and len(received) >= 8 + int.from_bytes(received[:8], "little"):
-                    size = int.from_bytes(received[:8], "little")
+                while len(received) >= 8 and len(received) >= 8 + (size := int.from_bytes(received[:8], "little")):
                     reports.append(pickle.loads(received[8:8 + size]))
                     received = received[8 + size:]
                     deadline = time.monotonic() + timeout  # each case has the whole timeout
@@ -221,10 +208,9 @@ def run_batch(cases, before, isolate, timeout):
 
 def run_cases(cases, before=None, isolate=(), timeout=TIMEOUT):
     """Runs each case of `cases` ({name: tuple of calls}) in a forked child,
-    several in one child while they end normally (see the module's note),
-    putting the attributes of the modules in `isolate` back after each.
-    Returns {name: list of outcomes, or the message of a case that took its
-    child down}."""
+    several in one child while they end normally, putting the attributes of
+    the modules in `isolate` back after each. Returns {name: list of
+    outcomes, or the message of a case that took its child down}."""
     names, results = list(cases), {}
     while names:
         reports, failure = run_batch([cases[name] for name in names], before, isolate, timeout)
@@ -255,20 +241,22 @@ def run_one(call, **options):
     return run(call, **options)[0]
 
 
-def selected(request, argument):
-    """The values of the parameter `argument` among the tests of the requesting
-    module that this session runs (so that a module-scoped fixture runs only
-    the cases of the tests selected)."""
-    values = []
-    for item in request.session.items:
-        params = getattr(getattr(item, "callspec", None), "params", {})
-        if item.module is request.module and argument in params:
-            values.append(params[argument])
-    return values
+# ---------------------------------------------------------- a module's cases
+
+SAME = "what the second call gives"
 
 
 class Cases(dict):
-    """A test module's cases by name, gathered from its tables."""
+    """A test module's cases by name, gathered from its tables: each a tuple of
+    calls, functions of one argument, and what is expected of them: an
+    exception type's name (a subclass will do), "returned", None for any
+    outcome, or SAME for the same result, or an exception of the same type, as
+    the second call (when there is one). `messages` names the exception types
+    whose messages must be the same too."""
+
+    def __init__(self, messages=()):
+        super().__init__()
+        self.messages = messages
 
     def add(self, cases):
         """Adds `cases`; their names, to parametrize a test with."""
@@ -276,9 +264,24 @@ class Cases(dict):
         self.update(cases)
         return list(cases)
 
+    def run(self, request, argument, **options):
+        """Runs the cases the session selected among the requesting module's
+        tests (the values of their parameter "case"), each call given `argument`."""
+        names = [item.callspec.params["case"] for item in request.session.items if item.module is request.module
+                 and "case" in getattr(getattr(item, "callspec", None), "params", {})]
+        return run_cases({name: tuple(functools.partial(call, argument) for call in self[name][0])
+                          for name in names}, **options)
 
-def assert_same(native, documented):
-    assert native.same_as(documented), f"native: {native.text}\ndocumented steps: {documented.text}"
+    def check(self, outcomes, name):
+        found, expected = outcomes_of(outcomes[name]), self[name][1]
+        if expected is not SAME:
+            assert_expected(found[0], expected)
+        elif len(found) == 2:
+            native, documented = found
+            assert (native.kind, native.value) == (documented.kind, documented.value), (
+                f"native: {native.text}\ndocumented steps: {documented.text}")
+            if documented.error in self.messages:
+                assert native.text == documented.text
 
 
 def assert_expected(outcome, expected):
@@ -286,7 +289,7 @@ def assert_expected(outcome, expected):
     if expected == "returned":
         assert outcome.kind == "returned", f"expected a result, got {outcome.text}"
     elif expected is not None:
-        assert outcome.raised(expected), f"expected {expected}, got {outcome.text}"
+        assert expected in outcome.bases, f"expected {expected}, got {outcome.text}"
 
 
 # ----------------------------------------------------------- exhaustion
@@ -294,18 +297,14 @@ def assert_expected(outcome, expected):
 
 def vm_size():
     with open("/proc/self/status") as status:
-        for line in status:
-            if line.startswith("VmSize:"):
-                return int(line.split()[1]) * 1024
-    raise RuntimeError("no VmSize in /proc/self/status")
+        return next(int(line.split()[1]) * 1024 for line in status if line.startswith("VmSize:"))
 
 
 def limit_address_space(headroom):
     """Lets the process map at most `headroom` bytes more than it has now."""
 
     def before():
-        hard = resource.getrlimit(resource.RLIMIT_AS)[1]
-        resource.setrlimit(resource.RLIMIT_AS, (vm_size() + headroom, hard))
+        resource.setrlimit(resource.RLIMIT_AS, (vm_size() + headroom, resource.getrlimit(resource.RLIMIT_AS)[1]))
 
     return before
 
@@ -314,8 +313,7 @@ def no_descriptors_left():
     """Every new file descriptor fails with EMFILE."""
     lowest_free = os.open(os.devnull, os.O_RDONLY)
     os.close(lowest_free)
-    hard = resource.getrlimit(resource.RLIMIT_NOFILE)[1]
-    resource.setrlimit(resource.RLIMIT_NOFILE, (lowest_free, hard))
+    resource.setrlimit(resource.RLIMIT_NOFILE, (lowest_free, resource.getrlimit(resource.RLIMIT_NOFILE)[1]))
 
 
 needs_address_limits = pytest.mark.skipif(UNDER_ASAN, reason="AddressSanitizer needs an unlimited address space")

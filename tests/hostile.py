@@ -31,28 +31,29 @@ def raising(error):
     return raise_it
 
 
-class StrSub(str):
-    pass
+def returning(value):
+    return lambda *args, **kwargs: value
 
 
-class BytesSub(bytes):
-    pass
+def raising_all(*names):
+    """Class members `names`, each raising Failure."""
+    return dict.fromkeys(names, fail)
 
 
-class LyingStr(str):
-    """A str whose methods and comparisons misbehave."""
-
-    def lower(self):
-        return 5
-
-    def __eq__(self, other):
-        raise Failure("__eq__")
-
-    def __hash__(self):
-        raise Failure("__hash__")
-
-    def startswith(self, *args):
-        raise Failure("startswith")
+StrSub = type("StrSub", (str,), {})
+BytesSub = type("BytesSub", (bytes,), {})
+# A str whose methods and comparisons misbehave.
+LyingStr = type("LyingStr", (str,), {"lower": returning(5), **raising_all("__eq__", "__hash__", "startswith")})
+BadBool = type("BadBool", (), raising_all("__bool__"))
+WrongBool = type("WrongBool", (), {"__bool__": returning("yes")})
+BadIndex = type("BadIndex", (), raising_all("__index__"))
+WrongIndex = type("WrongIndex", (), {"__index__": returning("1")})
+# A number-like value every comparison of which raises.
+BadCompare = type("BadCompare", (), {**raising_all("__lt__", "__le__", "__gt__", "__ge__", "__eq__", "__ne__"),
+                                     "__hash__": object.__hash__})
+BadHash = type("BadHash", (), raising_all("__hash__", "__eq__"))
+# A container whose membership test, iteration and length raise.
+RaisingContainer = type("RaisingContainer", (), raising_all("__contains__", "__iter__", "__len__"))
 
 
 class FsPath:
@@ -68,44 +69,6 @@ class FsPath:
         return self.value
 
 
-class BadBool:
-    def __bool__(self):
-        raise Failure("__bool__")
-
-
-class WrongBool:
-    def __bool__(self):
-        return "yes"
-
-
-class BadIndex:
-    def __index__(self):
-        raise Failure("__index__")
-
-
-class WrongIndex:
-    def __index__(self):
-        return "1"
-
-
-class BadCompare:
-    """A number-like value every comparison of which raises."""
-
-    def __lt__(self, other):
-        raise Failure("<")
-
-    __le__ = __gt__ = __ge__ = __eq__ = __ne__ = __lt__
-    __hash__ = object.__hash__
-
-
-class BadHash:
-    def __hash__(self):
-        raise Failure("__hash__")
-
-    def __eq__(self, other):
-        raise Failure("__eq__")
-
-
 class PartlyIterable:
     """Yields `items`, then raises."""
 
@@ -115,19 +78,6 @@ class PartlyIterable:
     def __iter__(self):
         yield from self.items
         raise Failure("iteration")
-
-
-class RaisingContainer:
-    """A container whose membership test, iteration and length raise."""
-
-    def __contains__(self, item):
-        raise Failure("__contains__")
-
-    def __iter__(self):
-        raise Failure("__iter__")
-
-    def __len__(self):
-        raise Failure("__len__")
 
 
 class Record:
@@ -168,18 +118,13 @@ class PathRecord:
         return f"PathRecord({self._path!r})"
 
 
-def returning(value):
-    return lambda *args, **kwargs: value
-
-
 def stat_like(**fields):
     """An os.stat_result stand-in with the given st_* fields."""
     values = {"st_size": 3, "st_mtime": 1.5, "st_mtime_ns": 1_500_000_000, "st_mode": 0o100644, "st_ino": 1,
               "st_dev": 1}
-    values.update(fields)
-    return Record(**values)
+    return Record(**{**values, **fields})
 
 
 def host_path_class(**methods):
     """A pathlib.Path subclass whose named methods are replaced."""
-    return type("HostPath", (type(pathlib.Path()),), {name: method for name, method in methods.items()})
+    return type("HostPath", (type(pathlib.Path()),), methods)

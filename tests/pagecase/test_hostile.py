@@ -19,6 +19,7 @@ from pathlib import Path, PurePosixPath
 import pytest
 
 import forked
+from forked import SAME
 from hostile import (HUGE, LONG, NUL, SURROGATE, BadBool, BadCompare, BadHash, BadIndex, BytesSub, Failure, FsPath,
                      LyingStr, PartlyIterable, PathRecord, RaisingContainer, Record, StrSub, WrongBool, WrongIndex,
                      fail, host_path_class, raising, returning, stat_like)
@@ -105,37 +106,19 @@ def pinned_clock():
 ORACLE_HERE = sys.version_info[:2] == (3, 10)
 
 
-def on(module, place, call):
-    def run():
-        place.reset()
-        return call(module, place)
-
-    return run
-
-
-# Every case of this module by name: its call, a function of the module (the
-# native one or the documented steps) and the Place, and whether the
-# documented steps are its oracle. The tables below fill it.
 CASES = forked.Cases()
+
+
+def on_the_tree(call, oracle=True):
+    """A case of `call(module, at)` on the tree made afresh: natively and,
+    where the documented steps are its oracle, through them too."""
+    modules = [pagecase, DOCUMENTED] if oracle and ORACLE_HERE else [pagecase]
+    return tuple((lambda at, m=m: (at.reset(), call(m, at))[1]) for m in modules), SAME
 
 
 @pytest.fixture(scope="module")
 def outcomes(request, place):
-    """The outcomes of this module's selected cases, each run natively and,
-    where the documented steps are its oracle, through them as well."""
-    cases = {}
-    for name in forked.selected(request, "case"):
-        call, oracle = CASES[name]
-        implementations = [pagecase, DOCUMENTED] if oracle and ORACLE_HERE else [pagecase]
-        cases[name] = tuple(on(module, place, call) for module in implementations)
-    return forked.run_cases(cases, before=pinned_clock, isolate=[pagecase, *Documented.modules])
-
-
-def check(result):
-    """The case ended normally and, where it ran both ways, as the documented steps do."""
-    outcomes = forked.outcomes_of(result)
-    if len(outcomes) == 2:
-        forked.assert_same(*outcomes)
+    return CASES.run(request, place, before=pinned_clock, isolate=[pagecase, *Documented.modules])
 
 
 # --------------------------------------------------------------- paths
@@ -256,19 +239,11 @@ PATH_SLOTS = {
 }
 
 
-def path_cases():
-    cases = {}
-    for slot, (call, members) in PATH_SLOTS.items():
-        values = [(value, make, value not in REFUSED_PATHS) for value, make in PATHS.items()]
-        values += [(value, make, True) for member in members for value, make in MEMBERS[member].items()]
-        for value, make, oracle in values:
-            cases[f"{slot}-{value}"] = (lambda m, at, call=call, make=make: call(m, at, make(at)), oracle)
-    return cases
-
-
-@pytest.mark.parametrize("case", CASES.add(path_cases()))
-def test_path_arguments(outcomes, case):
-    check(outcomes[case])
+for slot, (call, members) in PATH_SLOTS.items():
+    given = [(value, make, value not in REFUSED_PATHS) for value, make in PATHS.items()]
+    given += [(value, make, True) for member in members for value, make in MEMBERS[member].items()]
+    CASES.add({f"{slot}-{value}": on_the_tree(lambda m, at, c=call, v=make: c(m, at, v(at)), oracle)
+               for value, make, oracle in given})
 
 
 # --------------------------------------------------------------- texts
@@ -302,19 +277,9 @@ TEXT_SLOTS = {
 }
 
 
-def text_cases():
-    cases = {}
-    for slot, (call, values) in TEXT_SLOTS.items():
-        for value in values:
-            text = TEXTS[value]
-            cases[f"{slot}-{value}"] = (lambda m, at, call=call, text=text: call(m, at, text),
-                                        value not in REFUSED_TEXTS)
-    return cases
-
-
-@pytest.mark.parametrize("case", CASES.add(text_cases()))
-def test_text_arguments(outcomes, case):
-    check(outcomes[case])
+for slot, (call, values) in TEXT_SLOTS.items():
+    CASES.add({f"{slot}-{value}": on_the_tree(lambda m, at, c=call, v=TEXTS[value]: c(m, at, v),
+                                              value not in REFUSED_TEXTS) for value in values})
 
 
 # --------------------------------------------------- entries and others
@@ -357,23 +322,10 @@ ENTRY_SLOTS = {
 UNWRITABLE_ENTRIES = {"path surrogate"}
 
 
-def entry_cases():
-    """Each operation on each kind of entries; a case gives what the call
-    returned and the entries afterwards."""
-    cases = {}
-    for slot, call in ENTRY_SLOTS.items():
-        for value, make in ENTRIES.items():
-            def operate(m, at, call=call, make=make):
-                entries = make()
-                return call(m, at, entries), entries
-
-            cases[f"{slot}-{value}"] = (operate, value not in UNWRITABLE_ENTRIES)
-    return cases
-
-
-@pytest.mark.parametrize("case", CASES.add(entry_cases()))
-def test_list_entries(outcomes, case):
-    check(outcomes[case])
+# Each operation on each kind of entries gives what the call returned and the entries afterwards.
+CASES.add({f"{slot}-{value}": on_the_tree(lambda m, at, c=call, e=make: (c(m, at, entries := e()), entries),
+                                          value not in UNWRITABLE_ENTRIES)
+           for slot, call in ENTRY_SLOTS.items() for value, make in ENTRIES.items()})
 
 
 NUMBERS = {"None": None, "huge": HUGE, "nan": float("nan"), "str": "3", "bad index": BadIndex(),
@@ -411,9 +363,7 @@ OTHER_CALLS = {
 }
 
 
-@pytest.mark.parametrize("case", CASES.add({name: (call, True) for name, call in OTHER_CALLS.items()}))
-def test_other_arguments(outcomes, case):
-    check(outcomes[case])
+CASES.add({name: on_the_tree(call) for name, call in OTHER_CALLS.items()})
 
 
 # ------------------------------------------------------- rebound names
@@ -452,22 +402,14 @@ REBINDINGS = {
 }
 
 
-def rebinding_cases():
-    cases = {}
-    for name, (values, uses) in REBINDINGS.items():
-        for label, value in values.items():
-            for use in uses:
-                def call(m, at, name=name, value=value, use=use):
-                    setattr(m, name, value)
-                    return USES[use](m, at)
-
-                cases[f"{name}={label}-{use}"] = (call, False)
-    return cases
+CASES.add({f"{name}={label}-{use}": on_the_tree(
+    lambda m, at, n=name, v=value, u=use: (setattr(m, n, v), USES[u](m, at))[1], oracle=False)
+    for name, (values, uses) in REBINDINGS.items() for label, value in values.items() for use in uses})
 
 
-@pytest.mark.parametrize("case", CASES.add(rebinding_cases()))
-def test_rebound_names(outcomes, case):
-    check(outcomes[case])
+@pytest.mark.parametrize("case", list(CASES))
+def test_hostile_call(outcomes, case):
+    CASES.check(outcomes, case)
 
 
 # ------------------------------------------------ answers on every interpreter
