@@ -1,17 +1,13 @@
-"""Calls run in forked children, where each must end normally.
-
-A call passes when it ends normally in its child: it returned a value or
-raised a Python exception. A signal, an abort, an exit without a report, or a
-hang past the timeout fails it, with the end of the child's stderr (and the
-Python stack of a crash) in the message.
+"""Calls run in forked children, where each must end normally: return a
+value or raise a Python exception. A signal, an abort, an exit without a
+report, or a hang past the timeout fails the call, with the end of the
+child's stderr (and the Python stack of a crash) in the message.
 
 Forking a large test process is dear (under AddressSanitizer, tens of
-milliseconds for the page tables alone), so a module's cases (`Cases`) run
-one after another in one child, each reported as it ends; when a case takes
-its child down, that case fails and a fresh child goes on with the next.
-Between cases the child puts back the namespaces the cases may rebind. `run`
-gives calls a child of their own, for calls that limit the child first (its
-address space, its file descriptors).
+milliseconds for the page tables alone), so a module's `Cases` run one after
+another in one child, which puts back the namespaces they may rebind after
+each; when a case takes its child down, a fresh child goes on with the next.
+`run` gives calls a child of their own, for calls that limit the child first.
 """
 
 import dataclasses
@@ -41,9 +37,8 @@ TIMEOUT = 60.0 if UNDER_ASAN else 20.0
 
 @dataclasses.dataclass
 class Outcome:
-    """What one call did: "returned" with a digest of the value, or "raised"
-    with the exception's type name (and those of its bases); `text` is for
-    messages only."""
+    """What one call did: "returned" with a digest of the value, or "raised" with the
+    exception's type name (and those of its bases); `text` is for messages only."""
 
     kind: str
     value: object
@@ -161,9 +156,8 @@ def excerpt(text, head=3000, tail=1000):
 
 
 def run_batch(cases, before, isolate, timeout):
-    """Runs `cases` (each a tuple of calls) in one forked child until one of
-    them does not end normally. Returns the outcomes of those that ended, and
-    a message for the one that did not (None when all did)."""
+    """Runs `cases` (each a tuple of calls) in one forked child until one does not end normally:
+    the outcomes of those that ended, and a message for the one that did not (or None)."""
     with tempfile.TemporaryFile() as stderr:
         report_read, report_write = os.pipe()
         with warnings.catch_warnings():
@@ -207,10 +201,8 @@ def run_batch(cases, before, isolate, timeout):
 
 
 def run_cases(cases, before=None, isolate=(), timeout=TIMEOUT):
-    """Runs each case of `cases` ({name: tuple of calls}) in a forked child,
-    several in one child while they end normally, putting the attributes of
-    the modules in `isolate` back after each. Returns {name: list of
-    outcomes, or the message of a case that took its child down}."""
+    """Runs `cases` ({name: tuple of calls}) in forked children, putting the attributes of the
+    modules in `isolate` back after each: {name: outcomes, or why the case took its child down}."""
     names, results = list(cases), {}
     while names:
         reports, failure = run_batch([cases[name] for name in names], before, isolate, timeout)
@@ -231,8 +223,7 @@ def outcomes_of(result):
 
 
 def run(*calls, before=None, timeout=TIMEOUT):
-    """Runs `calls` in a child of their own, `before` first; returns their
-    outcomes, and fails the test unless the child ends normally."""
+    """The outcomes of `calls` in a child of their own, `before` first; the test fails unless it ends normally."""
     reports, failure = run_batch([calls], before, (), timeout)
     return outcomes_of(failure if failure is not None else reports[0])
 
@@ -247,12 +238,9 @@ SAME = "what the second call gives"
 
 
 class Cases(dict):
-    """A test module's cases by name, gathered from its tables: each a tuple of
-    calls, functions of one argument, and what is expected of them: an
-    exception type's name (a subclass will do), "returned", None for any
-    outcome, or SAME for the same result, or an exception of the same type, as
-    the second call (when there is one). `messages` names the exception types
-    whose messages must be the same too."""
+    """A test module's cases by name: each a tuple of calls of one argument, and what is expected
+    of the first (see assert_expected), or SAME: the same result, or an exception of the same type,
+    as the second call (when there is one), and the same message for the types in `messages`."""
 
     def __init__(self, messages=()):
         super().__init__()
@@ -265,8 +253,7 @@ class Cases(dict):
         return list(cases)
 
     def run(self, request, argument, **options):
-        """Runs the cases the session selected among the requesting module's
-        tests (the values of their parameter "case"), each call given `argument`."""
+        """Runs the cases the session selected (as parameter "case"), each call given `argument`."""
         names = [item.callspec.params["case"] for item in request.session.items if item.module is request.module
                  and "case" in getattr(getattr(item, "callspec", None), "params", {})]
         return run_cases({name: tuple(functools.partial(call, argument) for call in self[name][0])
