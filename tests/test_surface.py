@@ -92,6 +92,7 @@ def test_module_functions_are_named(module_name):
 
 
 def test_bound_methods_print_as_python_methods():
+    from tidewing_lattice import tw_lattice
     from tidewing_quillery import pagecase, printing
 
     assert repr(pagecase.RecentFiles.load) == (
@@ -101,11 +102,7 @@ def test_bound_methods_print_as_python_methods():
     assert (bridge.status.__self__, bridge.status.__func__) == (bridge, printing.PrintBridge.status)
     favorites = pagecase.Favorites(pagecase.Path("favorites.json"))
     assert repr(favorites.contains).startswith("<bound method PathList.contains of Favorites(")
-
-
-def test_native_type_methods_print_as_python_methods():
-    from tidewing_lattice import tw_lattice
-
+    # and those of the encryption module's native type
     box = tw_lattice.tw_lattice("a secret of some length")
     assert repr(box.encrypt_string) == f"<bound method tw_lattice.encrypt_string of {box!r}>"
     assert box.decrypt_string(box.encrypt_string("text")) == "text"

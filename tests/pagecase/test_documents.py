@@ -2,11 +2,9 @@
 
 import dataclasses
 import os
-import pathlib
 import random
 import threading
 import time
-from pathlib import Path
 
 import pytest
 

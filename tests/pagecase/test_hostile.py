@@ -358,8 +358,6 @@ OTHER_CALLS = {
     "_interesting(name raises)": lambda m, at: m._interesting(type("Entry", (), {"name": property(fail)})()),
     "fuzzy_score of 200k characters": lambda m, at: m.fuzzy_score("x" * 100_000, LONG),
     "contain(raw) of 10,000 parents": lambda m, at: m.contain(at.root, "../" * 10_000 + str(at.doc)),
-    "browse_shortcuts": lambda m, at: m.browse_shortcuts()[:1],
-    "state_dir": lambda m, at: m.state_dir(),
 }
 
 

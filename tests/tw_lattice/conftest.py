@@ -67,21 +67,17 @@ STANDARD_NAMES = ("base64", "hashlib", "hmac_mod", "os", "struct", "time_module"
 
 
 @pytest.fixture
-def documented_steps(lattice):
+def documented_steps(lattice, monkeypatch):
     """A context manager under which the module's standard modules are plain
     stand-ins forwarding to the real functions: every call then takes the
     documented steps instead of the native route."""
 
     @contextlib.contextmanager
     def rebound():
-        originals = {name: getattr(lattice, name) for name in STANDARD_NAMES}
-        for name, module in originals.items():
-            setattr(lattice, name, types.SimpleNamespace(**vars(module)))
-        try:
+        with monkeypatch.context() as patch:
+            for name in STANDARD_NAMES:
+                patch.setattr(lattice, name, types.SimpleNamespace(**vars(getattr(lattice, name))))
             yield
-        finally:
-            for name, module in originals.items():
-                setattr(lattice, name, module)
 
     return rebound
 
