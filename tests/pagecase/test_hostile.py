@@ -145,11 +145,6 @@ def subclass(of="doc", **methods):
     return lambda at: host_path_class(**methods)(getattr(at, of))
 
 
-class OwnDecode(bytes):
-    def decode(self, *args, **options):
-        return f"decoded {args} {options}"
-
-
 class StrictDecodeFails(bytearray):
     def decode(self, encoding, errors="strict"):
         if errors == "strict":
@@ -157,14 +152,9 @@ class StrictDecodeFails(bytearray):
         return "\ufeffreplaced"
 
 
-class AlwaysStarts(str):
-    def startswith(self, prefix):
-        return True
-
-
-class DecodesToSubclass(bytes):
-    def decode(self, *args, **options):
-        return AlwaysStarts("xyz")
+OwnDecode = type("OwnDecode", (bytes,), {"decode": lambda self, *args, **options: f"decoded {args} {options}"})
+AlwaysStarts = type("AlwaysStarts", (str,), {"startswith": returning(True)})
+DecodesToSubclass = type("DecodesToSubclass", (bytes,), {"decode": returning(AlwaysStarts("xyz"))})
 
 
 STAT_LIES = {

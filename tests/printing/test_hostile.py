@@ -287,7 +287,14 @@ CASES.add(single(REBOUND))
 # -------------------------------------------------------- the backends
 
 
-class Operation:
+class Accepting:
+    """GTK's settings and page setup: every method takes anything."""
+
+    def __getattr__(self, name):
+        return returning(None)
+
+
+class Operation(Accepting):
     """A WebKit2.PrintOperation whose print_ finishes at once, or fails with `error`."""
 
     def __init__(self, error=None):
@@ -300,16 +307,6 @@ class Operation:
         if self.error is not None:
             self.handlers["failed"](self, self.error)
         self.handlers["finished"](self)
-
-    def __getattr__(self, name):  # the setters
-        return returning(None)
-
-
-class Accepting:
-    """GTK's settings and page setup: every method takes anything."""
-
-    def __getattr__(self, name):
-        return returning(None)
 
 
 def install_gtk(idle_add=None, new_operation=None):

@@ -23,7 +23,7 @@ from reference import tokens as reference
 import forked
 from forked import SAME
 from hostile import (HUGE, LONG, BadBool, BadCompare, BadHash, BadIndex, BytesSub, FsPath, LyingStr, StrSub, fail,
-                     returning)
+                     raising, returning)
 
 SECRET = "a hostile secret"
 KEY = base64.urlsafe_b64encode(bytes(range(32)))
@@ -53,24 +53,10 @@ def single(table):
     return {name: ((call,), expected) for name, (call, expected) in table.items()}
 
 
-class Undecodable(bytes):
-    def decode(self, *args):
-        raise AssertionError("bytes methods are not called")
-
-
-class Falsy(str):
-    def __bool__(self):
-        raise ZeroDivisionError("no truth")
-
-
-class ShortLength(str):
-    def __len__(self):
-        return 3
-
-
-class Unaddable:
-    def __radd__(self, other):
-        raise ArithmeticError("cannot add")
+Undecodable = type("Undecodable", (bytes,), {"decode": raising(AssertionError("bytes methods are not called"))})
+Falsy = type("Falsy", (str,), {"__bool__": raising(ZeroDivisionError("no truth"))})
+ShortLength = type("ShortLength", (str,), {"__len__": returning(3)})
+Unaddable = type("Unaddable", (), {"__radd__": raising(ArithmeticError("cannot add"))})
 
 
 class Unordered:
