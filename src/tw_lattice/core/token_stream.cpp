@@ -27,6 +27,20 @@ void hash_final_blocks(TrailingHash& hash, size_t final_bytes) {
     hash.blocks_done = ready;
 }
 
+// Hashes what the interleaved pass has not of the first `signed_size` bytes
+// and writes the HMAC tag over them to `tag`.
+void finish_tag(TrailingHash& hash, size_t signed_size, const hmac::Key& signing,
+                uint8_t tag[kTagSize]) {
+    hash_final_blocks(hash, signed_size);
+    const size_t hashed = hash.blocks_done * sha256::kBlockSize;
+    sha256::Hasher rest(hash.state, sha256::kBlockSize + hashed);
+    rest.update(hash.message + hashed, signed_size - hashed);
+    uint8_t inner_digest[sha256::kDigestSize];
+    rest.finish(inner_digest);
+    hmac::finish_tag(signing, inner_digest, tag);
+    secure_wipe(inner_digest, sizeof inner_digest);
+}
+
 // A CBC context on a ready AES schedule.
 void start_chain(AES_ctx& ctx, const uint8_t round_keys[176], const uint8_t iv[kIvSize]) {
     std::memcpy(ctx.RoundKey, round_keys, sizeof ctx.RoundKey);
@@ -105,20 +119,13 @@ void seal_text(char* text, const CipherKeys& keys, const uint8_t timestamp[kTime
     pkcs7_pad_into(last, plaintext + kBlockSize * whole_blocks, size % kBlockSize);
     aes_cbc_encrypt(ctx, last, token + signed_size - kBlockSize, kBlockSize);
 
-    hash_final_blocks(hash, signed_size);
-    const size_t hashed = hash.blocks_done * sha256::kBlockSize;
-    sha256::Hasher rest(state, sha256::kBlockSize + hashed);
-    rest.update(token + hashed, signed_size - hashed);
-    uint8_t inner_digest[sha256::kDigestSize];
-    rest.finish(inner_digest);
-    hmac::finish_tag(signing, inner_digest, token + signed_size);
+    finish_tag(hash, signed_size, signing, token + signed_size);
 
     encode_up_to(total_groups);
     base64::encode_tail(token + 3 * total_groups, token_size % 3, text + 4 * total_groups);
     secure_wipe(&ctx, sizeof ctx);
     secure_wipe(&state, sizeof state);
     secure_wipe(last, sizeof last);
-    secure_wipe(inner_digest, sizeof inner_digest);
 }
 
 bool decode_signing(const char* text, size_t size, uint8_t* token, size_t token_size,
@@ -134,15 +141,8 @@ bool decode_signing(const char* text, size_t size, uint8_t* token, size_t token_
     canonical =
         base64::decode(text + 4 * whole_quads, size - 4 * whole_quads, token + 3 * whole_quads) &&
         canonical;
-    hash_final_blocks(hash, signed_size);
-    const size_t hashed = hash.blocks_done * sha256::kBlockSize;
-    sha256::Hasher rest(state, sha256::kBlockSize + hashed);
-    rest.update(token + hashed, signed_size - hashed);
-    uint8_t inner_digest[sha256::kDigestSize];
-    rest.finish(inner_digest);
-    hmac::finish_tag(signing, inner_digest, tag);
+    finish_tag(hash, signed_size, signing, tag);
     secure_wipe(&state, sizeof state);
-    secure_wipe(inner_digest, sizeof inner_digest);
     return canonical;
 }
 
