@@ -1,9 +1,10 @@
 """nanobind's stub generator, run on our modules.
 
-The classes built at run time keep their instance methods behind CPython's
-`instancemethod`, so that they bind the way Python functions do. The generator
-does not know that wrapper; it is told here to describe such a class member by
-the nanobind function inside it. Everything else is nanobind's own.
+Our modules export their functions as objects of their own around nanobind
+functions (src/common/function.h), so that Python's tools can read them. The
+generator does not know that wrapper; it is told here to describe such a
+function by the nanobind function inside it. Everything else is nanobind's
+own.
 """
 
 from nanobind import stubgen
@@ -12,8 +13,8 @@ _put = stubgen.StubGen.put
 
 
 def _put_unwrapped(self, value, name=None, parent=None):
-    if type(value).__name__ == "instancemethod":
-        value = value.__func__
+    if type(value).__name__ == "native_function":
+        value = value.__nb_function__
     _put(self, value, name, parent)
 
 

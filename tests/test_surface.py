@@ -21,7 +21,9 @@ def docstring(obj):
 
 
 def is_native_function(obj):
-    return type(obj).__module__ == "nanobind"
+    """Ours: the exported functions, and what nanobind binds directly (a native type's
+    __init__)."""
+    return type(obj).__module__ in ("tidewing", "nanobind")
 
 
 def class_functions(cls):

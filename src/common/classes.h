@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "common/errors.h"
+#include "common/function.h"
 
 namespace tw::py {
 
@@ -26,7 +27,16 @@ inline auto arg(const char* name) {
 // A free-standing callable (a callback handed to a toolkit, a sort key).
 template <typename Func, typename... Extra>
 nb::object function(const char* name, Func&& func, const Extra&... extra) {
-    return nb::cpp_function(std::forward<Func>(func), nb::name(name), extra...);
+    return export_function(nb::cpp_function(std::forward<Func>(func), nb::name(name), extra...),
+                           name, name, nb::none(), false);
+}
+
+// A function of module `m` (what `m.def` binds), exported as ours.
+template <typename Func, typename... Extra>
+void def(nb::module_& m, const char* name, Func&& func, const Extra&... extra) {
+    nb::object wrapped = nb::cpp_function(std::forward<Func>(func), nb::name(name), extra...);
+    nb::object module_name = m.attr("__name__");
+    m.attr(name) = export_function(std::move(wrapped), name, name, module_name, false);
 }
 
 inline nb::object builtin(const char* name) {
@@ -47,34 +57,33 @@ inline nb::object make_dataclass(nb::handle cls, nb::kwargs options) {
 }
 
 // The functions of a class made by make_class (or of a nanobind type), each
-// created with the class as its nanobind scope: it carries __name__, the
-// class's __module__ and a __qualname__ of "Class.name", as a function defined
-// in a class body does. Attach them in the order a reader should see them,
-// each with its signature (nb::sig) and its docstring.
+// exported (common/function.h) with the class's __module__ and a __qualname__
+// of "Class.name", as a function defined in a class body is. Attach them in
+// the order a reader should see them, each with its signature (nb::sig) and
+// its docstring.
 class Members {
   public:
     explicit Members(nb::handle cls) : cls_(cls) {}
 
-    // An instance method taking `self` first. It is stored behind CPython's
-    // `instancemethod`, which binds it as the interpreter binds a Python
-    // function: `obj.name` is a standard bound method, printed as
-    // "<bound method Class.name of ...>"; on the class it is the function.
+    // An instance method taking `self` first: `obj.name` is a standard bound
+    // method, printed as "<bound method Class.name of ...>"; on the class it
+    // is the function.
     template <typename Func, typename... Extra>
     Members& method(const char* name, Func&& func, const Extra&... extra) {
-        nb::object created = create(name, std::forward<Func>(func), nb::is_method(), extra...);
-        return set(name, steal_checked(PyInstanceMethod_New(created.ptr())));
+        return set(name, create(name, std::forward<Func>(func), true, nb::is_method(), extra...));
     }
 
-    // A classmethod taking `cls` first.
+    // A classmethod taking `cls` first. It binds like a method, since
+    // classmethod binds what it holds to the class (before Python 3.13).
     template <typename Func, typename... Extra>
     Members& class_method(const char* name, Func&& func, const Extra&... extra) {
-        nb::object created = create(name, std::forward<Func>(func), extra...);
+        nb::object created = create(name, std::forward<Func>(func), true, extra...);
         return set(name, steal_checked(PyClassMethod_New(created.ptr())));
     }
 
     template <typename Func, typename... Extra>
     Members& static_method(const char* name, Func&& func, const Extra&... extra) {
-        nb::object created = create(name, std::forward<Func>(func), extra...);
+        nb::object created = create(name, std::forward<Func>(func), false, extra...);
         return set(name, steal_checked(PyStaticMethod_New(created.ptr())));
     }
 
@@ -82,18 +91,19 @@ class Members {
     template <typename Func, typename... Extra>
     Members& property(const char* name, Func&& getter, const char* doc, const Extra&... extra) {
         nb::object created =
-            create(name, std::forward<Func>(getter), nb::is_method(), doc, extra...);
+            create(name, std::forward<Func>(getter), false, nb::is_method(), doc, extra...);
         return set(name, builtin("property")(created, nb::none(), nb::none(), doc));
     }
 
   private:
     template <typename Func, typename... Extra>
-    nb::object create(const char* name, Func&& func, const Extra&... extra) {
+    nb::object create(const char* name, Func&& func, bool binds, const Extra&... extra) {
         refuse_to_shadow(name);
-        // Also stores the function on the class, where the callers replace it
-        // with its descriptor.
-        return nb::cpp_function(std::forward<Func>(func), nb::scope(cls_), nb::name(name),
-                                extra...);
+        nb::object wrapped = nb::cpp_function(std::forward<Func>(func), nb::name(name), extra...);
+        std::string qualname = nb::str(cls_.attr("__qualname__")).c_str();
+        qualname = qualname + "." + name;
+        return export_function(std::move(wrapped), name, qualname.c_str(), cls_.attr("__module__"),
+                               binds);
     }
 
     Members& set(const char* name, nb::handle value) {
@@ -101,9 +111,9 @@ class Members {
         return *this;
     }
 
-    // nanobind ends the process rather than replace a public attribute of the
-    // same name that is no nanobind function (a property or classmethod a base
-    // class holds, a value); report it as a failed initialisation instead.
+    // Replacing a public attribute a base class holds (a property, a
+    // classmethod, a value) by a function of another kind is a mistake of
+    // ours; report it as a failed initialisation.
     void refuse_to_shadow(const char* name) const {
         if (name[0] == '_') return;
         nb::object existing = nb::steal(PyObject_GetAttrString(cls_.ptr(), name));
@@ -112,11 +122,12 @@ class Members {
             PyErr_Clear();
             return;
         }
-        const char* type = Py_TYPE(existing.ptr())->tp_name;
-        if (std::strcmp(type, "nanobind.nb_func") != 0 &&
-            std::strcmp(type, "nanobind.nb_method") != 0)
+        if (PyMethod_Check(existing.ptr()))
+            existing = nb::borrow(PyMethod_GET_FUNCTION(existing.ptr()));
+        if (!is_function(existing))
             throw std::logic_error(std::string("cannot attach ") + name +
-                                   ": the class already holds a " + type + " of that name");
+                                   ": the class already holds a " +
+                                   Py_TYPE(existing.ptr())->tp_name + " of that name");
     }
 
     nb::handle cls_;

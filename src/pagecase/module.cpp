@@ -4,6 +4,7 @@
 // (standard modules, constants, then each concern's functions and classes)
 // and remembers what it bound, so native fast paths can tell when a host has
 // rebound one of them.
+#include "common/gil.h"
 #include "pagecase/module_state.h"
 #include "pagecase/native_paths.h"
 
@@ -69,6 +70,7 @@ NB_MODULE(pagecase, m) {
     m.doc() = "Document store of the Tidewing Markdown viewer: containment of outside paths, "
               "document reading, per-user state, folder listing, pickers and quick open.";
     ns.attach(m);
+    tw::py::install_exit_gate();
     bind_standard_modules(m);
     bind_constants(m);
     bind_paths(m);

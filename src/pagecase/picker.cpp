@@ -246,19 +246,20 @@ nb::object browse_shortcuts() {
 } // namespace
 
 void bind_picker(nb::module_& m) {
-    m.def("browse_directories", &browse_directories, tw::py::arg("raw") = "",
-          tw::py::arg("include_files") = false,
-          nb::sig("def browse_directories(raw: str = '', include_files: bool = False) -> dict[str, "
-                  "typing.Any] | None"),
-          "One directory for the pickers: its enterable subdirectories and Markdown documents; "
-          "\"denied\" when it may not be read, None when there is no such directory.\n\n"
-          "`raw` is absolute, relative or starts with a tilde; empty means the home directory. "
-          "The documents are listed only when `include_files` is true, counted always.");
-    m.def("browse_shortcuts", &browse_shortcuts,
-          nb::sig("def browse_shortcuts() -> list[dict[str, str]]"),
-          "Starting points for the pickers as label/path dicts: home, Documents, Desktop, "
-          "mounted volumes and the file-system root; missing ones are left out.\n\n"
-          "Raises the error of Path.home() when no home directory can be determined.");
+    tw::py::def(
+        m, "browse_directories", &browse_directories, tw::py::arg("raw") = "",
+        tw::py::arg("include_files") = false,
+        nb::sig("def browse_directories(raw: str = '', include_files: bool = False) -> dict[str, "
+                "typing.Any] | None"),
+        "One directory for the pickers: its enterable subdirectories and Markdown documents; "
+        "\"denied\" when it may not be read, None when there is no such directory.\n\n"
+        "`raw` is absolute, relative or starts with a tilde; empty means the home directory. "
+        "The documents are listed only when `include_files` is true, counted always.");
+    tw::py::def(m, "browse_shortcuts", &browse_shortcuts,
+                nb::sig("def browse_shortcuts() -> list[dict[str, str]]"),
+                "Starting points for the pickers as label/path dicts: home, Documents, Desktop, "
+                "mounted volumes and the file-system root; missing ones are left out.\n\n"
+                "Raises the error of Path.home() when no home directory can be determined.");
 }
 
 } // namespace tw::pagecase

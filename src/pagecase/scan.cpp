@@ -256,26 +256,27 @@ nb::object search_markdown(nb::handle roots, nb::handle query, nb::handle limit)
 
 void bind_scan(nb::module_& m) {
     remember_directory_functions();
-    m.def("scan_markdown", &scan_markdown, tw::py::arg("roots"),
-          nb::sig("def scan_markdown(roots: collections.abc.Iterable[pathlib.Path]) -> "
-                  "list[dict[str, str]]"),
-          "Every Markdown file below the roots as path/name/relative/root dicts; roots and "
-          "folders that cannot be read are skipped.\n\n"
-          "At most MAX_SCAN_DEPTH folders deep and MAX_SCAN_FILES files; hidden folders and "
-          "SKIP_DIRS are left out, and a file reached twice is reported once.");
-    m.def("search_markdown", &search_markdown, tw::py::arg("roots"), tw::py::arg("query"),
-          tw::py::arg("limit") = 40,
-          nb::sig("def search_markdown(roots: collections.abc.Iterable[pathlib.Path], query: str, "
-                  "limit: int | None = 40) -> list[dict[str, str]]"),
-          "The scanned Markdown files that fit `query`, best first, at most `limit`; "
-          "unreadable roots and folders are skipped.\n\n"
-          "Each file is scored with fuzzy_score on its name and on its relative path; files "
-          "that fit neither are left out. An empty query gives the files ordered by name.");
-    m.def("fuzzy_score", &fuzzy_score, tw::py::arg("query"), tw::py::arg("candidate"),
-          nb::sig("def fuzzy_score(query: str, candidate: str) -> int | None"),
-          "How well `query` fits `candidate` as a case-insensitive subsequence (higher is "
-          "better), or None when it does not fit.\n\n"
-          "Arguments without the str operations used raise the error of the missing one.");
+    tw::py::def(m, "scan_markdown", &scan_markdown, tw::py::arg("roots"),
+                nb::sig("def scan_markdown(roots: collections.abc.Iterable[pathlib.Path]) -> "
+                        "list[dict[str, str]]"),
+                "Every Markdown file below the roots as path/name/relative/root dicts; roots and "
+                "folders that cannot be read are skipped.\n\n"
+                "At most MAX_SCAN_DEPTH folders deep and MAX_SCAN_FILES files; hidden folders and "
+                "SKIP_DIRS are left out, and a file reached twice is reported once.");
+    tw::py::def(
+        m, "search_markdown", &search_markdown, tw::py::arg("roots"), tw::py::arg("query"),
+        tw::py::arg("limit") = 40,
+        nb::sig("def search_markdown(roots: collections.abc.Iterable[pathlib.Path], query: str, "
+                "limit: int | None = 40) -> list[dict[str, str]]"),
+        "The scanned Markdown files that fit `query`, best first, at most `limit`; "
+        "unreadable roots and folders are skipped.\n\n"
+        "Each file is scored with fuzzy_score on its name and on its relative path; files "
+        "that fit neither are left out. An empty query gives the files ordered by name.");
+    tw::py::def(m, "fuzzy_score", &fuzzy_score, tw::py::arg("query"), tw::py::arg("candidate"),
+                nb::sig("def fuzzy_score(query: str, candidate: str) -> int | None"),
+                "How well `query` fits `candidate` as a case-insensitive subsequence (higher is "
+                "better), or None when it does not fit.\n\n"
+                "Arguments without the str operations used raise the error of the missing one.");
 }
 
 } // namespace tw::pagecase

@@ -83,16 +83,16 @@ nb::object access_token(nb::handle rotate) {
 } // namespace
 
 void bind_state(nb::module_& m) {
-    m.def("state_dir", &state_dir, nb::sig("def state_dir() -> pathlib.Path"),
-          "The per-user state directory, created when missing; raises OSError when it cannot "
-          "be.\n\n"
-          "$TIDEWING_MD_STATE_DIR when set and not empty, else ~/.tidewing/quillery.");
-    m.def("access_token", &access_token, tw::py::arg("rotate") = false,
-          nb::sig("def access_token(rotate: bool = False) -> str"),
-          "The access token remote callers must present, made and stored on first use; "
-          "`rotate` replaces it.\n\n"
-          "A token file that cannot be written leaves the new token unstored but still "
-          "returned; the errors of state_dir() propagate.");
+    tw::py::def(m, "state_dir", &state_dir, nb::sig("def state_dir() -> pathlib.Path"),
+                "The per-user state directory, created when missing; raises OSError when it cannot "
+                "be.\n\n"
+                "$TIDEWING_MD_STATE_DIR when set and not empty, else ~/.tidewing/quillery.");
+    tw::py::def(m, "access_token", &access_token, tw::py::arg("rotate") = false,
+                nb::sig("def access_token(rotate: bool = False) -> str"),
+                "The access token remote callers must present, made and stored on first use; "
+                "`rotate` replaces it.\n\n"
+                "A token file that cannot be written leaves the new token unstored but still "
+                "returned; the errors of state_dir() propagate.");
 }
 
 } // namespace tw::pagecase

@@ -191,10 +191,10 @@ void bind_bridge(nb::module_& m) {
 }
 
 void bind_backend_choice(nb::module_& m) {
-    m.def("_make_backend", &make_backend, tw::py::arg("window"),
-          nb::sig("def _make_backend(window: object) -> _Backend"),
-          "A new backend for the running platform, constructed with the window; raises "
-          "PrintError on a platform without one.");
+    tw::py::def(m, "_make_backend", &make_backend, tw::py::arg("window"),
+                nb::sig("def _make_backend(window: object) -> _Backend"),
+                "A new backend for the running platform, constructed with the window; raises "
+                "PrintError on a platform without one.");
 }
 
 } // namespace tw::printing

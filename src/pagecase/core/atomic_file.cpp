@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "common/interruption.h"
 #include "pagecase/core/file_descriptor.h"
 #include "pagecase/core/temporary_files.h"
 
@@ -94,7 +95,7 @@ int write_all(int fd, std::string_view content) {
     while (!content.empty()) {
         ssize_t n = ::write(fd, content.data(), content.size());
         if (n < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR && !tw::interruption::stop_after_signal()) continue;
             return errno;
         }
         content.remove_prefix(static_cast<std::size_t>(n));

@@ -5,6 +5,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "common/interruption.h"
+
 namespace tw::pagecase {
 
 FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept {
@@ -29,7 +31,7 @@ FileDescriptor open_file(const std::string& path, int flags, int& error, mode_t 
             error = 0;
             return FileDescriptor(fd);
         }
-        if (errno != EINTR) break;
+        if (errno != EINTR || tw::interruption::stop_after_signal()) break;
     }
     error = errno;
     return FileDescriptor();

@@ -8,6 +8,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "common/interruption.h"
+
 namespace tw::pagecase {
 namespace {
 
@@ -27,7 +29,7 @@ Filled fill(int fd, char* buffer, std::size_t size) {
     while (filled.size < size) {
         ssize_t n = ::read(fd, buffer + filled.size, size - filled.size);
         if (n < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR && !tw::interruption::stop_after_signal()) continue;
             filled.error = errno;
             break;
         }

@@ -7,8 +7,14 @@
 #include <memory>
 #include <sys/stat.h>
 
+#include "common/interruption.h"
+
 namespace tw::pagecase {
 namespace {
+
+// A huge folder is read in a fraction of a second per this many entries;
+// between such batches the reader may be asked to stop.
+constexpr std::size_t kEntriesBetweenChecks = 4096;
 
 EntryType type_of_mode(mode_t mode) {
     if (S_ISDIR(mode)) return EntryType::directory;
@@ -55,7 +61,8 @@ int read_directory(const std::string& path, DirectoryEntries& out) {
     // Closed on every way out, std::bad_alloc from storing a name included.
     std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(path.c_str()), ::closedir);
     if (!dir) return errno;
-    for (;;) {
+    for (std::size_t read = 1;; ++read) {
+        if (read % kEntriesBetweenChecks == 0 && tw::interruption::stop_requested()) return EINTR;
         errno = 0;
         const struct dirent* entry = ::readdir(dir.get());
         if (!entry) return errno;
@@ -80,6 +87,9 @@ void TreeWalk::start(std::string top) {
 
 bool TreeWalk::next() {
     while (!pending_.empty()) {
+        // A long walk stops when the code that started it says so (a signal
+        // handler raised); what it found so far is dropped by that code.
+        if (tw::interruption::stop_requested()) return false;
         path_ = std::move(pending_.back().path);
         depth_ = pending_.back().depth;
         pending_.pop_back();

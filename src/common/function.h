@@ -1,0 +1,223 @@
+// The callables our modules export: module functions, the methods of the
+// classes built at run time, and callbacks handed to toolkits.
+//
+// Each is a small object of our own around the nanobind function that
+// converts its arguments. It is what Python's tools expect of a function:
+// `__name__`, `__qualname__`, `__module__`, `__doc__` and an
+// `inspect.Signature` (common/signature.h), so `help(module)` lists it under
+// FUNCTIONS and `inspect.signature()` works; a method binds as a Python
+// function binds (`obj.name` is a standard bound method), a module function
+// does not bind, as a built-in function does not. Every call enters through a
+// CallScope (common/gil.h), the one place that knows the interpreter is
+// exiting.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "common/errors.h"
+#include "common/gil.h"
+#include "common/signature.h"
+
+// After Python.h, which the headers above include.
+#include <structmember.h>
+
+namespace tw::py {
+
+namespace detail {
+
+struct FunctionObject {
+    PyObject_HEAD vectorcallfunc vectorcall;
+    PyObject* wrapped;   // the nanobind function
+    PyObject* name;      // str
+    PyObject* qualname;  // str
+    PyObject* module;    // str or None
+    PyObject* doc;       // str or None
+    PyObject* signature; // inspect.Signature, made on first use; null until then
+    bool binds;          // a method: binds to the instance it is read from
+};
+
+inline FunctionObject* as_function(PyObject* self) {
+    return reinterpret_cast<FunctionObject*>(self);
+}
+
+inline PyObject* function_call(PyObject* self, PyObject* const* args, size_t nargsf,
+                               PyObject* kwnames) {
+    CallScope scope;
+    return PyObject_Vectorcall(as_function(self)->wrapped, args, nargsf, kwnames);
+}
+
+inline PyObject* function_bind(PyObject* self, PyObject* obj, PyObject*) {
+    if (!as_function(self)->binds || obj == nullptr || obj == Py_None) {
+        Py_INCREF(self);
+        return self;
+    }
+    return PyMethod_New(self, obj);
+}
+
+inline int function_traverse(PyObject* self, visitproc visit, void* arg) {
+    FunctionObject* f = as_function(self);
+    Py_VISIT(f->wrapped);
+    Py_VISIT(f->name);
+    Py_VISIT(f->qualname);
+    Py_VISIT(f->module);
+    Py_VISIT(f->doc);
+    Py_VISIT(f->signature);
+    return 0;
+}
+
+inline int function_clear(PyObject* self) {
+    FunctionObject* f = as_function(self);
+    Py_CLEAR(f->wrapped);
+    Py_CLEAR(f->name);
+    Py_CLEAR(f->qualname);
+    Py_CLEAR(f->module);
+    Py_CLEAR(f->doc);
+    Py_CLEAR(f->signature);
+    return 0;
+}
+
+inline void function_dealloc(PyObject* self) {
+    PyObject_GC_UnTrack(self);
+    function_clear(self);
+    PyObject_GC_Del(self);
+}
+
+inline PyObject* function_repr(PyObject* self) {
+    return PyUnicode_FromFormat("<built-in function %U>", as_function(self)->qualname);
+}
+
+// Pickled by reference, as a function defined in a module is.
+inline PyObject* function_reduce(PyObject* self, PyObject*) {
+    Py_INCREF(as_function(self)->qualname);
+    return as_function(self)->qualname;
+}
+
+template <std::size_t Offset> PyObject* get_field(PyObject* self, void*) {
+    PyObject* value = *reinterpret_cast<PyObject**>(reinterpret_cast<char*>(self) + Offset);
+    Py_INCREF(value);
+    return value;
+}
+
+// A writable text field (`__name__`, `__qualname__`), as a function's are.
+template <std::size_t Offset> int set_text_field(PyObject* self, PyObject* value, void*) {
+    if (!value || !PyUnicode_Check(value)) {
+        PyErr_SetString(PyExc_TypeError, "the value must be a str");
+        return -1;
+    }
+    PyObject** field = reinterpret_cast<PyObject**>(reinterpret_cast<char*>(self) + Offset);
+    Py_INCREF(value);
+    Py_SETREF(*field, value);
+    return 0;
+}
+
+template <std::size_t Offset> int set_any_field(PyObject* self, PyObject* value, void*) {
+    PyObject** field = reinterpret_cast<PyObject**>(reinterpret_cast<char*>(self) + Offset);
+    value = value ? value : Py_None;
+    Py_INCREF(value);
+    Py_SETREF(*field, value);
+    return 0;
+}
+
+inline PyObject* function_signature(PyObject* self, void*) {
+    FunctionObject* f = as_function(self);
+    if (!f->signature) {
+        try {
+            nb::object declarations = nb::borrow(f->wrapped).attr("__nb_signature__");
+            nb::str text(declarations[0][0]);
+            f->signature = signature_from_text(text.c_str()).release().ptr();
+        } catch (nb::python_error& error) {
+            error.restore();
+            return nullptr;
+        } catch (const std::exception& error) {
+            PyErr_SetString(PyExc_ValueError, error.what());
+            return nullptr;
+        }
+    }
+    Py_INCREF(f->signature);
+    return f->signature;
+}
+
+// A static type, as CPython's own function types are: its __module__ comes
+// from its name, leaving the instances' __module__ to the getter below.
+inline PyTypeObject* make_function_type() {
+    static PyMemberDef members[] = {{"__vectorcalloffset__", T_PYSSIZET,
+                                     static_cast<Py_ssize_t>(offsetof(FunctionObject, vectorcall)),
+                                     READONLY, nullptr},
+                                    {nullptr, 0, 0, 0, nullptr}};
+    static PyGetSetDef getset[] = {
+        {"__name__", get_field<offsetof(FunctionObject, name)>,
+         set_text_field<offsetof(FunctionObject, name)>, nullptr, nullptr},
+        {"__qualname__", get_field<offsetof(FunctionObject, qualname)>,
+         set_text_field<offsetof(FunctionObject, qualname)>, nullptr, nullptr},
+        {"__module__", get_field<offsetof(FunctionObject, module)>,
+         set_any_field<offsetof(FunctionObject, module)>, nullptr, nullptr},
+        {"__doc__", get_field<offsetof(FunctionObject, doc)>,
+         set_any_field<offsetof(FunctionObject, doc)>, nullptr, nullptr},
+        {"__signature__", function_signature, nullptr, nullptr, nullptr},
+        // The nanobind function inside, for the stub generator.
+        {"__nb_function__", get_field<offsetof(FunctionObject, wrapped)>, nullptr, nullptr,
+         nullptr},
+        {nullptr, nullptr, nullptr, nullptr, nullptr}};
+    static PyMethodDef methods[] = {{"__reduce__", function_reduce, METH_NOARGS, nullptr},
+                                    {nullptr, nullptr, 0, nullptr}};
+    static PyTypeObject type{}; // PyVarObject_HEAD_INIT(nullptr, 0), and the rest zero
+    Py_SET_REFCNT(reinterpret_cast<PyObject*>(&type), 1);
+    type.tp_name = "tidewing.native_function";
+    type.tp_basicsize = sizeof(FunctionObject);
+    type.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_HAVE_VECTORCALL;
+    type.tp_doc = "A function of a Tidewing extension module.";
+    type.tp_dealloc = function_dealloc;
+    type.tp_traverse = function_traverse;
+    type.tp_clear = function_clear;
+    type.tp_call = PyVectorcall_Call;
+    type.tp_vectorcall_offset = static_cast<Py_ssize_t>(offsetof(FunctionObject, vectorcall));
+    type.tp_descr_get = function_bind;
+    type.tp_repr = function_repr;
+    type.tp_members = members;
+    type.tp_getset = getset;
+    type.tp_methods = methods;
+    if (PyType_Ready(&type) != 0) throw nb::python_error();
+    return &type;
+}
+
+inline PyTypeObject* function_type() {
+    static PyTypeObject* type = make_function_type();
+    return type;
+}
+
+} // namespace detail
+
+// Whether `obj` is one of our exported callables.
+inline bool is_function(nb::handle obj) {
+    return Py_TYPE(obj.ptr()) == detail::function_type();
+}
+
+// The exported form of the nanobind function `wrapped`: named `name`, with
+// `qualname` ("Class.name" for a class's function), in `module` (a str); a
+// method when `binds`.
+inline nb::object export_function(nb::object wrapped, const char* name, const char* qualname,
+                                  nb::handle module, bool binds) {
+    PyTypeObject* type = detail::function_type();
+    auto* f = PyObject_GC_New(detail::FunctionObject, type);
+    if (!f) throw nb::python_error();
+    f->vectorcall = detail::function_call;
+    f->wrapped = wrapped.release().ptr();
+    f->name = nullptr;
+    f->qualname = nullptr;
+    f->module = nb::borrow(module).release().ptr();
+    f->doc = nullptr;
+    f->signature = nullptr;
+    f->binds = binds;
+    nb::object result = nb::steal(reinterpret_cast<PyObject*>(f));
+    f->name = nb::str(name).release().ptr();
+    f->qualname = nb::str(qualname).release().ptr();
+    // The description alone, without the signature lines nanobind puts first.
+    nb::object declarations = nb::borrow(f->wrapped).attr("__nb_signature__");
+    nb::object doc = declarations[0][1];
+    f->doc = doc.release().ptr();
+    PyObject_GC_Track(result.ptr());
+    return result;
+}
+
+} // namespace tw::py

@@ -1,0 +1,39 @@
+// Stopping native work early, as the interpreter's own calls stop: when a
+// signal interrupts a system call (EINTR), CPython runs the signal handlers
+// and gives up with their exception (KeyboardInterrupt for Ctrl-C), and long
+// work checks for signals now and then. No Python headers: the cores ask
+// these questions, and the bindings answer them for the work they run
+// (common/gil.h), with the interpreter lock taken only when a handler may run.
+#pragma once
+
+namespace tw::interruption {
+
+// What the code that started a piece of native work says about stopping it.
+class Listener {
+  public:
+    // A signal interrupted a system call: true when the work should give up
+    // (the call then fails with EINTR) rather than retry it.
+    virtual bool stop_after_signal() noexcept = 0;
+    // Asked now and then by long work: true when it should give up.
+    virtual bool stop_requested() noexcept = 0;
+
+  protected:
+    ~Listener() = default;
+};
+
+// The listener of the work running on this thread; none outside such work,
+// where interrupted calls are simply retried.
+inline thread_local Listener* listener = nullptr;
+
+// For loops that retry a system call on EINTR:
+//   if (errno == EINTR && !tw::interruption::stop_after_signal()) continue;
+inline bool stop_after_signal() noexcept {
+    return listener != nullptr && listener->stop_after_signal();
+}
+
+// For long work, once per unit of work (a folder, a batch of entries).
+inline bool stop_requested() noexcept {
+    return listener != nullptr && listener->stop_requested();
+}
+
+} // namespace tw::interruption
