@@ -110,3 +110,48 @@ def test_bound_methods_print_as_python_methods():
     assert box.decrypt_string(box.encrypt_string("text")) == "text"
     cipher = tw_lattice.TwFernet(tw_lattice.TwFernet.generate_key())
     assert repr(cipher.decrypt) == f"<bound method TwFernet.decrypt of {cipher!r}>"
+
+
+@pytest.mark.parametrize("module_name", MODULES)
+def test_python_tools_read_every_signature(module_name):
+    """inspect.signature() works on every function, method and class, exception classes aside
+    (CPython gives its own none); help() lists the module's functions under FUNCTIONS with
+    those signatures and shows no internal attributes."""
+    import pydoc
+
+    module = importlib.import_module(module_name)
+    unreadable = []
+    for name, obj in surface(module_name):
+        if isinstance(obj, (classmethod, staticmethod, property)):
+            obj = obj.__func__ if not isinstance(obj, property) else obj.fget
+        if isinstance(obj, type) and issubclass(obj, BaseException) or not callable(obj):
+            continue
+        try:
+            inspect.signature(obj)
+        except (TypeError, ValueError) as error:
+            unreadable.append(f"{name}: {error}")
+    assert unreadable == []
+
+    text = pydoc.render_doc(module, renderer=pydoc.plaintext)
+    functions = text.partition("\nFUNCTIONS\n")[2].partition("\nDATA\n")[0]
+    for name, obj in vars(module).items():
+        public = not name.startswith("_")  # pydoc leaves private names out, as for any module
+        if public and callable(obj) and not isinstance(obj, type) and getattr(obj, "__module__", None) == module_name:
+            assert f"\n    {name}{inspect.signature(obj)}\n" in "\n" + functions, name
+    assert "__nb_signature__" not in text and "nb_func" not in text
+
+
+def test_signatures_read_like_their_declarations():
+    from tidewing_lattice import tw_lattice
+    from tidewing_quillery import pagecase, printing
+
+    assert str(inspect.signature(pagecase.search_markdown)) == (
+        "(roots: 'collections.abc.Iterable[pathlib.Path]', query: 'str', limit: 'int | None' = 40)"
+        " -> 'list[dict[str, str]]'")
+    prune = inspect.signature(pagecase.PathList.prune)
+    assert prune.parameters["check"].default is pagecase.Path.is_file
+    export = inspect.signature(printing.PrintBridge().export_pdf)
+    assert [(p.name, p.kind.name) for p in export.parameters.values()][:2] == [
+        ("destination", "POSITIONAL_OR_KEYWORD"), ("paper", "KEYWORD_ONLY")]
+    assert str(inspect.signature(tw_lattice.tw_lattice)) == "(secret_key: 'str')"
+    assert str(inspect.signature(pagecase.RecentFiles.load)) == "() -> 'RecentFiles'"

@@ -95,6 +95,31 @@ class Members {
         return set(name, builtin("property")(created, nb::none(), nb::none(), doc));
     }
 
+    // A function nanobind bound on a native type itself (its __init__),
+    // exported as ours so that Python's tools read it like the others;
+    // nanobind keeps calling the original to construct instances.
+    Members& adopt(const char* name) {
+        PyObject* dict = reinterpret_cast<PyTypeObject*>(cls_.ptr())->tp_dict;
+        PyObject* bound = PyDict_GetItemString(dict, name); // borrowed
+        if (!bound) throw std::logic_error(std::string("the class holds no ") + name);
+        std::string qualname = nb::str(cls_.attr("__qualname__")).c_str();
+        qualname = qualname + "." + name;
+        set(name, export_function(nb::borrow(bound), name, qualname.c_str(),
+                                  cls_.attr("__module__"), true));
+        // Python 3.10's inspect gives up on a native type that holds its own
+        // __new__ before it looks at __init__; it reads a class's
+        // __signature__ first: the constructor's, without `self`.
+        if (std::strcmp(name, "__init__") == 0) {
+            nb::object signature = cls_.attr(name).attr("__signature__");
+            nb::list parameters(signature.attr("parameters").attr("values")());
+            parameters.attr("pop")(0);
+            cls_.attr("__signature__") =
+                signature.attr("replace")(nb::arg("parameters") = parameters,
+                                          nb::arg("return_annotation") = signature.attr("empty"));
+        }
+        return *this;
+    }
+
   private:
     template <typename Func, typename... Extra>
     nb::object create(const char* name, Func&& func, bool binds, const Extra&... extra) {

@@ -5,7 +5,6 @@
 #pragma once
 
 #include <initializer_list>
-#include <string>
 #include <utility>
 
 #include "common/classes.h"
@@ -37,20 +36,6 @@ nb::object make_record(const char* name, nb::tuple bases, const char* doc,
     }
     body["__annotations__"] = annotations;
     body["__doc__"] = doc;
-    // The stub generator's text for the class line: the stubs declare the
-    // records as the dataclasses they are.
-    std::string declaration =
-        frozen ? "@dataclasses.dataclass(frozen=True)\nclass " : "@dataclasses.dataclass\nclass ";
-    declaration += name;
-    const char* separator = "(";
-    for (nb::handle base : bases) {
-        declaration += separator;
-        declaration += nb::str(base.attr("__name__")).c_str();
-        separator = ", ";
-    }
-    if (nb::len(bases) != 0) declaration += ")";
-    body["__nb_signature__"] = nb::str(declaration.c_str());
-
     nb::object cls = tw::py::make_class(kModuleName, name, bases, body);
     tw::py::Members members(cls);
     std::forward<Attach>(attach)(members);

@@ -246,6 +246,7 @@ void bind_lattice(nb::module_& m) {
                  "Its own key is derived with PBKDF2-HMAC-SHA256; a secret that is no str raises "
                  "TypeError.");
     tw::py::Members(cls)
+        .adopt("__init__")
         .method("encrypt_string", &Lattice::encrypt_string, arg("input_string"),
                 nb::sig("def encrypt_string(self, input_string: str | None) -> str"),
                 "A version-1 token holding `input_string`, as str; raises ValueError for None "
