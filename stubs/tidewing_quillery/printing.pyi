@@ -53,7 +53,7 @@ class PrintBridge:
         """
         Write the page as a PDF file at `destination` and return ok, backend, path and size; raises PrintError when that fails.
 
-        PrintError when no backend is bound, the backend cannot export PDF or does not take a page option asked for, or the export left no new non-empty file; ValueError or TypeError for a bad `paper`, `landscape` or `margins_mm`, before anything is touched. `destination` is expanded (~) and its missing folders are created; a relative one is written below the current folder. Call it from a thread other than the GUI thread.
+        PrintError when no backend is bound, the backend cannot export PDF or does not take a page option asked for, or the export left no new non-empty file; ValueError or TypeError for a bad `paper`, `landscape` or `margins_mm`, before anything is touched. `destination` is expanded (~) and its missing folders are created; the file is written in that folder as the system resolves it (links followed), a relative one below the current folder, and "path" repeats it as given. Call it from a thread other than the GUI thread.
         """
 
 class _Backend:

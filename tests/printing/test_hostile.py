@@ -177,11 +177,16 @@ def destination_class(**methods):
 
 
 def lying_destination(**members):
-    """A path-like record of a real file, whose given members lie."""
+    """A path-like record of a real file, whose given members lie; its folder
+    resolves to one whose child is the record again, so that the checks of
+    the file, which look at the destination with its folder resolved, meet
+    the lies."""
 
     def make(at):
         record = PathRecord(at / "b.pdf", **members)
-        record._members["expanduser"] = returning(record)
+        resolved_folder = PathRecord(at, joinpath=lambda name: record)
+        record._members.update(expanduser=returning(record),
+                               parent=PathRecord(at, resolve=returning(resolved_folder)))
         return record
 
     return make
