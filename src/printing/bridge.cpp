@@ -103,22 +103,21 @@ void refuse_unsupported_options(nb::handle backend, nb::handle options) {
     }
 }
 
-// The page setup is checked before anything else, so that a bad option
-// fails the same way whatever the platform and whether or not a backend
-// is bound. With every option at its default, the backend is called with
-// the destination alone, as backends written for that call expect.
+// The page setup has been checked before anything else, so that a bad
+// option fails the same way whatever the platform and whether or not a
+// backend is bound. With every option at its default, the backend is called
+// with the destination alone, as backends written for that call expect.
 //
 // The destination's folder is resolved once, after it has been created, and
 // that one path goes to the backend (and so to the engine) and to every
 // check of the file: the engine then writes where the checks look, also
 // for a destination such as "link/../x.pdf".
-nb::object bridge_export_pdf(nb::handle self, nb::handle destination_arg, nb::handle paper,
-                             nb::handle landscape, nb::handle margins_mm) {
-    nb::dict options = non_default_options(page_setup_from(paper, landscape, margins_mm));
+nb::object bridge_export_pdf(nb::handle self, nb::handle destination_arg, const PageSetup& setup) {
     if (!truthy(self.attr("_backend"))) raise_print_error(kNotAvailable);
     if (!truthy(self.attr("_backend").attr("supports_pdf")))
         raise_print_error(steal_checked(PyUnicode_FromFormat(
             "%S cannot export PDF directly", self.attr("_backend").attr("name").ptr())));
+    nb::dict options = setup.keywords();
     refuse_unsupported_options(self.attr("_backend"), options);
     nb::object destination = destination_arg.attr("expanduser")();
     destination.attr("parent").attr("mkdir")(nb::arg("parents") = true, nb::arg("exist_ok") = true);
@@ -183,18 +182,18 @@ void bind_bridge(nb::module_& m) {
                 "On WebKitGTK and macOS the dialog is scheduled on the GUI thread and the call "
                 "returns at once. What the backend raises reaches the caller unchanged.");
     add_export_pdf(
-        members, &bridge_export_pdf,
-        "def export_pdf(self, destination: pathlib.Path, *, paper: str = 'a4', "
-        "landscape: bool = False, margins_mm: float | None = None) -> dict[str, typing.Any]",
+        members, &bridge_export_pdf, "dict[str, typing.Any]",
         "Write the page as a PDF file at `destination` and return ok, backend, path and size; "
         "raises PrintError when that fails.\n\n"
-        "PrintError when no backend is bound, the backend cannot export PDF or does not take "
-        "a page option asked for, or the export left no new non-empty file; ValueError or "
-        "TypeError for a bad `paper`, `landscape` or `margins_mm`, before anything is touched. "
-        "`destination` is expanded (~) and its missing folders are created; the file is "
-        "written in that folder as the system resolves it (links followed), a relative one "
-        "below the current folder, and \"path\" repeats it as given. Call it from a thread "
-        "other than the GUI thread.");
+        "The backend's own page setup (A4 portrait on GTK, the application's shared print "
+        "info on macOS, WebView2's defaults on Windows) changes only where `paper`, "
+        "`landscape` or `margins_mm` are given. PrintError when no backend is bound, the "
+        "backend cannot export PDF or does not take a page option asked for, or the export "
+        "left no new non-empty file; ValueError or TypeError for a bad option, before anything "
+        "is touched. `destination` is expanded (~) and its missing folders are created; the "
+        "file is written in that folder as the system resolves it (links followed), a "
+        "relative one below the current folder, and \"path\" repeats it as given. Call it from "
+        "a thread other than the GUI thread.");
     m.attr("PrintBridge") = cls;
 }
 

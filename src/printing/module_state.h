@@ -133,13 +133,18 @@ template <typename... Args> void call_base_init(nb::handle cls, nb::handle self,
     tw::py::builtin("super")(cls, self).attr("__init__")(std::forward<Args>(args)...);
 }
 
+struct PageSetup; // page_setup.h
+
+// An export_pdf with its page setup checked: `self`, the destination as the
+// caller gave it, and the setup.
+using ExportPdf = nb::object (*)(nb::handle self, nb::handle destination, const PageSetup& setup);
+
 // The operations of a platform backend, as C++ functions taking `self` first.
 struct BackendOperations {
     nb::object (*init)(nb::handle self, nb::handle window); // null: the base constructor
     nb::object (*prepare)(nb::handle self);
     nb::object (*show_dialog)(nb::handle self);
-    nb::object (*export_pdf)(nb::handle self, nb::handle destination, nb::handle paper,
-                             nb::handle landscape, nb::handle margins_mm);
+    ExportPdf export_pdf;
     const char* show_dialog_doc; // how the platform shows its dialog
 };
 

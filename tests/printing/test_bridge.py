@@ -177,8 +177,13 @@ def test_export_of_a_str_destination_fails_before_any_folder(printing, monkeypat
 
 def test_default_options_call_the_backend_with_the_destination_alone(printing, monkeypatch, window, tmp_path):
     bridge = bound_bridge(printing, monkeypatch, window)  # page_options () as in _Backend
-    bridge.export_pdf(tmp_path / "a.pdf", paper="A4", landscape=False, margins_mm=None)
+    bridge.export_pdf(tmp_path / "a.pdf", paper=None, landscape=False, margins_mm=None)
     assert bridge._backend.options == {}
+    with pytest.raises(printing.PrintError, match=r"^test does not support the PDF export option 'paper'$"):
+        bridge.export_pdf(tmp_path / "b.pdf", paper="A4")  # A4 named is asked for, not the backend's own
+    bridge._backend.page_options = ("paper",)
+    bridge.export_pdf(tmp_path / "b.pdf", paper="A4")
+    assert bridge._backend.options == {"paper": "a4"}
 
 
 def test_options_other_than_the_defaults_are_passed_on_checked(printing, monkeypatch, window, tmp_path):
