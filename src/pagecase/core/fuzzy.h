@@ -49,7 +49,8 @@ template <typename FindByte>
 std::size_t find_folded_ascii(std::string_view text, std::uint32_t wanted, std::size_t position,
                               FindByte find_byte) {
     constexpr std::size_t kShortDistance = 16, kFirstWindow = 64;
-    if (wanted >= 0x80 || position >= text.size()) return kNotFoundInText;
+    const bool capital_wanted = wanted >= 'A' && wanted <= 'Z'; // no lower-cased byte is one
+    if (wanted >= 0x80 || capital_wanted || position >= text.size()) return kNotFoundInText;
     const std::size_t near_end = position + std::min(kShortDistance, text.size() - position);
     for (std::size_t k = position; k < near_end; ++k)
         if (tw::ascii::lower<std::uint32_t>(static_cast<unsigned char>(text[k])) == wanted)
