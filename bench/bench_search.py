@@ -11,7 +11,12 @@ never enters) and a folder of 10,000 entries, then times:
   loops as documented), and against a floor: a small C++ program, compiled
   here with g++, that only reads the directories the scan reads;
 - `fuzzy_score` per call over the scanned relative paths;
+- `fuzzy_score` on adversarial inputs: long queries whose every character is
+  found a little beyond the usual short distance, in the other case, or only
+  after text beyond ASCII, where the work must stay linear in the lengths;
 - `list_folder` of the 10,000-entry folder.
+
+`--fuzzy-only` runs the adversarial inputs alone, without the tree.
 
 Each figure is the best of several runs with a warm page cache; the ratios
 are printed at the end.
@@ -150,11 +155,57 @@ def report(label, native, baseline):
     return baseline / native
 
 
+# ------------------------------------------------------ adversarial fuzzy
+
+N = 117647  # about 2 MB of candidate for the longest inputs
+
+
+def adversarial_inputs():
+    """(label, query, candidate): each query character is matched once, every
+    match a fixed distance after the previous one, or the query fails late."""
+    return [
+        ("capital after 16", "a" * N, ("x" * 16 + "A") * N),
+        ("capital after 300", "a" * (N // 20), ("x" * 300 + "A") * (N // 20)),
+        ("letter after 16", "a" * N, ("x" * 16 + "a") * N),
+        ("capital query, letter after 40", "A" * (N // 3), ("x" * 40 + "a") * (N // 3)),
+        ("fails at the end", "a" * N + "b", ("x" * 16 + "A") * N),
+        ("no fit after 2 MB", "ab", "a" + "x" * (17 * N)),
+        ("query beyond ASCII", "a" * N + "\u00e9", ("x" * 16 + "A") * N),
+        ("candidate Latin-1", "a" * N, ("\u00e9" * 16 + "A") * N),
+        ("candidate Latin-1, far", "a" * 64, ("\u00e9" * 30000 + "A") * 64),
+        ("candidate 2-byte", "a" * N, ("\u0436" * 16 + "A") * N),
+        ("candidate 2-byte, far", "a" * 64, ("\u0436" * 30000 + "A") * 64),
+        ("candidate 4-byte", "a" * (N // 4), ("\U0001f600" * 16 + "A") * (N // 4)),
+        ("long query, short candidate", "a" * (17 * N), "xA" * 8),
+    ]
+
+
+def bench_adversarial_fuzzy(runs):
+    """Ratios native / pure Python (goal: at most 2x) for each adversarial input."""
+    print("\nfuzzy_score on adversarial inputs")
+    missed = []
+    for label, query, candidate in adversarial_inputs():
+        expected = py_fuzzy_score(query, candidate)
+        assert pagecase.fuzzy_score(query, candidate) == expected, label
+        native = best_of(runs, lambda: pagecase.fuzzy_score(query, candidate))
+        baseline = best_of(runs, lambda: py_fuzzy_score(query, candidate))
+        slower = native / baseline
+        mark = "" if slower <= 2 else "   MISSED (goal <= 2x the pure-Python time)"
+        print(f"  {label:<31} native {native * 1e3:9.3f} ms   python {baseline * 1e3:9.3f} ms   "
+              f"{slower:6.2f}x the pure-Python time{mark}")
+        if mark:
+            missed.append(label)
+    return missed
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--fuzzy-only", action="store_true", help="only the adversarial fuzzy_score inputs")
     args = parser.parse_args()
     runs = args.runs
+    if args.fuzzy_only:
+        return 1 if bench_adversarial_fuzzy(runs) else 0
 
     print(f"tree: {TREE}" + ("" if (TREE / "complete").exists() else " (generating)"))
     make_tree(TREE)
@@ -185,6 +236,7 @@ def main():
     print(f"{'fuzzy_score per call':<34} native {native * 1e9:9.1f} ns   python {baseline * 1e9:9.1f} ns   "
           f"ratio {baseline / native:7.1f}x")
     ratios["fuzzy_score"] = baseline / native
+    adversarial_missed = bench_adversarial_fuzzy(max(1, runs // 2))
 
     wide = TREE / "wide"
     assert pagecase.list_folder(wide) == py_list_folder(wide)
@@ -201,6 +253,8 @@ def main():
         print(f"  {label:<26} {ratio:7.1f}x faster than pure Python (>= {goal}x)")
     for query, native in zip(QUERIES, search_native):
         print(f"  search {query!r:<19} {native / floor:7.2f}x the floor (<= 2x)")
+    verdict = "MISSED: " + ", ".join(adversarial_missed) if adversarial_missed else "every input"
+    print(f"  {'fuzzy_score, adversarial':<26} {verdict} (<= 2x the pure-Python time)")
 
 
 if __name__ == "__main__":

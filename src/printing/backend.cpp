@@ -36,10 +36,11 @@ constexpr const char* kPrepareDoc =
 constexpr const char* kExportDoc =
     "Write the page as a PDF file at `destination` and return once the engine has finished; "
     "raises PrintError on a failure the engine reports or after _EXPORT_TIMEOUT_S seconds.\n\n"
-    "`destination` has been through expanduser() and its folder exists. The page setup is A4 "
-    "portrait with the engine's own margins unless `paper`, `landscape` or `margins_mm` say "
-    "otherwise (ValueError or TypeError for values outside those the bridge accepts). Call "
-    "it from a thread other than the GUI thread, which does the work.";
+    "`destination` has been through expanduser() and its folder exists; a relative one is "
+    "written below the current folder. The page setup is the backend's own (A4 on GTK, the "
+    "shared print info on macOS, WebView2's defaults on Windows) except for the `paper`, "
+    "`landscape` or `margins_mm` given (ValueError or TypeError for values outside those the "
+    "bridge accepts). Call it from a thread other than the GUI thread, which does the work.";
 
 void add_init(tw::py::Members& members, nb::object (*init)(nb::handle, nb::handle)) {
     members.method("__init__", init, tw::py::arg("window"),
@@ -63,10 +64,7 @@ nb::object make_backend_class(const char* name, const char* doc, const char* sho
     members.method("prepare", operations.prepare, nb::sig("def prepare(self) -> None"), kPrepareDoc)
         .method("show_dialog", operations.show_dialog, nb::sig("def show_dialog(self) -> None"),
                 operations.show_dialog_doc);
-    add_export_pdf(members, operations.export_pdf,
-                   "def export_pdf(self, destination: pathlib.Path, *, paper: str = 'a4', "
-                   "landscape: bool = False, margins_mm: float | None = None) -> None",
-                   kExportDoc);
+    add_export_pdf(members, operations.export_pdf, "None", kExportDoc);
     return cls;
 }
 

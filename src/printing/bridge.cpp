@@ -103,36 +103,41 @@ void refuse_unsupported_options(nb::handle backend, nb::handle options) {
     }
 }
 
-// The page setup is checked before anything else, so that a bad option
-// fails the same way whatever the platform and whether or not a backend
-// is bound. With every option at its default, the backend is called with
-// the destination alone, as backends written for that call expect.
-nb::object bridge_export_pdf(nb::handle self, nb::handle destination_arg, nb::handle paper,
-                             nb::handle landscape, nb::handle margins_mm) {
-    nb::dict options = non_default_options(page_setup_from(paper, landscape, margins_mm));
+// The page setup has been checked before anything else, so that a bad
+// option fails the same way whatever the platform and whether or not a
+// backend is bound. With every option at its default, the backend is called
+// with the destination alone, as backends written for that call expect.
+//
+// The destination's folder is resolved once, after it has been created, and
+// that one path goes to the backend (and so to the engine) and to every
+// check of the file: the engine then writes where the checks look, also
+// for a destination such as "link/../x.pdf".
+nb::object bridge_export_pdf(nb::handle self, nb::handle destination_arg, const PageSetup& setup) {
     if (!truthy(self.attr("_backend"))) raise_print_error(kNotAvailable);
     if (!truthy(self.attr("_backend").attr("supports_pdf")))
         raise_print_error(steal_checked(PyUnicode_FromFormat(
             "%S cannot export PDF directly", self.attr("_backend").attr("name").ptr())));
+    nb::dict options = setup.keywords();
     refuse_unsupported_options(self.attr("_backend"), options);
     nb::object destination = destination_arg.attr("expanduser")();
     destination.attr("parent").attr("mkdir")(nb::arg("parents") = true, nb::arg("exist_ok") = true);
+    nb::object target = resolved_destination(destination);
 
     // A file left at the destination by an earlier export must not pass for
     // this one: the backend may return without having written anything.
-    nb::object before = stat_or_none(destination);
-    self.attr("_backend").attr("export_pdf")(destination, **options);
-    if (!truthy(destination.attr("is_file")()) ||
-        equals(destination.attr("stat")().attr("st_size"), nb::int_(0)))
+    nb::object before = stat_or_none(target);
+    self.attr("_backend").attr("export_pdf")(target, **options);
+    if (!truthy(target.attr("is_file")()) ||
+        equals(target.attr("stat")().attr("st_size"), nb::int_(0)))
         raise_print_error(kNoFile);
-    if (!before.is_none() && same_file_state(before, destination.attr("stat")()))
+    if (!before.is_none() && same_file_state(before, target.attr("stat")()))
         raise_print_error(kNoFile);
 
     nb::dict result;
     result["ok"] = true;
     result["backend"] = self.attr("_backend").attr("name");
     result["path"] = tw::py::str_of(destination);
-    result["size"] = destination.attr("stat")().attr("st_size");
+    result["size"] = target.attr("stat")().attr("st_size");
     return result;
 }
 
@@ -177,16 +182,18 @@ void bind_bridge(nb::module_& m) {
                 "On WebKitGTK and macOS the dialog is scheduled on the GUI thread and the call "
                 "returns at once. What the backend raises reaches the caller unchanged.");
     add_export_pdf(
-        members, &bridge_export_pdf,
-        "def export_pdf(self, destination: pathlib.Path, *, paper: str = 'a4', "
-        "landscape: bool = False, margins_mm: float | None = None) -> dict[str, typing.Any]",
+        members, &bridge_export_pdf, "dict[str, typing.Any]",
         "Write the page as a PDF file at `destination` and return ok, backend, path and size; "
         "raises PrintError when that fails.\n\n"
-        "PrintError when no backend is bound, the backend cannot export PDF or does not take "
-        "a page option asked for, or the export left no new non-empty file; ValueError or "
-        "TypeError for a bad `paper`, `landscape` or `margins_mm`, before anything is touched. "
-        "`destination` is expanded (~) and its missing folders are created; a relative one is "
-        "written below the current folder. Call it from a thread other than the GUI thread.");
+        "The backend's own page setup (A4 portrait on GTK, the application's shared print "
+        "info on macOS, WebView2's defaults on Windows) changes only where `paper`, "
+        "`landscape` or `margins_mm` are given. PrintError when no backend is bound, the "
+        "backend cannot export PDF or does not take a page option asked for, or the export "
+        "left no new non-empty file; ValueError or TypeError for a bad option, before anything "
+        "is touched. `destination` is expanded (~) and its missing folders are created; the "
+        "file is written in that folder as the system resolves it (links followed), a "
+        "relative one below the current folder, and \"path\" repeats it as given. Call it from "
+        "a thread other than the GUI thread.");
     m.attr("PrintBridge") = cls;
 }
 

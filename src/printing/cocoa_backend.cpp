@@ -45,16 +45,14 @@ nb::object save_to_file_info(nb::handle AppKit, nb::handle Foundation, nb::handl
     return info;
 }
 
-// Paper size, orientation and margins on the copy, in points. The copy
-// starts from the application's shared settings, so paper and orientation
-// are always set; the margins stay the shared ones unless the host gave
-// its own.
+// Paper size, orientation and margins on the copy, in points, each only
+// when the host gave it: otherwise the application's shared settings apply.
 void apply_page_setup(nb::handle info, const PageSetup& setup, nb::handle AppKit,
                       nb::handle Foundation) {
-    info.attr("setPaperSize_")(Foundation.attr("NSMakeSize")(
-        points_from_mm(setup.paper->width_mm), points_from_mm(setup.paper->height_mm)));
-    info.attr("setOrientation_")(AppKit.attr(setup.landscape ? "NSPaperOrientationLandscape"
-                                                             : "NSPaperOrientationPortrait"));
+    if (setup.paper)
+        info.attr("setPaperSize_")(Foundation.attr("NSMakeSize")(
+            points_from_mm(setup.paper->width_mm), points_from_mm(setup.paper->height_mm)));
+    if (setup.landscape) info.attr("setOrientation_")(AppKit.attr("NSPaperOrientationLandscape"));
     if (setup.margins_mm) {
         double points = points_from_mm(*setup.margins_mm);
         for (const char* setter :
@@ -63,9 +61,7 @@ void apply_page_setup(nb::handle info, const PageSetup& setup, nb::handle AppKit
     }
 }
 
-nb::object cocoa_export_pdf(nb::handle self, nb::handle destination, nb::handle paper,
-                            nb::handle landscape, nb::handle margins_mm) {
-    PageSetup setup = page_setup_from(paper, landscape, margins_mm);
+nb::object cocoa_export_pdf(nb::handle self, nb::handle destination, const PageSetup& setup) {
     nb::object AppKit = import_module("AppKit");
     nb::object Foundation = import_module("Foundation");
     nb::object webview = ns[names::_cocoa_webview](self.attr("window"));

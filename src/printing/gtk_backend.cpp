@@ -45,11 +45,13 @@ nb::object gtk_show_dialog(nb::handle self) {
     return nb::none();
 }
 
-// Paper, orientation and margins (in millimetres) on GTK's page setup; a
-// fresh one is portrait with GTK's default margins, so only the rest is set.
+// Paper, orientation and margins (in millimetres) on GTK's page setup. A
+// fresh one is portrait with GTK's default margins and the locale's paper,
+// so the paper is always set: A4 unless the host named another.
 nb::object page_setup_for(const PageSetup& setup, nb::handle Gtk) {
     nb::object page_setup = Gtk.attr("PageSetup")();
-    nb::str paper_name(setup.paper->gtk_name.data(), setup.paper->gtk_name.size());
+    const PaperSize& paper = setup.paper ? *setup.paper : kA4;
+    nb::str paper_name(paper.gtk_name.data(), paper.gtk_name.size());
     page_setup.attr("set_paper_size")(Gtk.attr("PaperSize").attr("new")(paper_name));
     if (setup.landscape)
         page_setup.attr("set_orientation")(Gtk.attr("PageOrientation").attr("LANDSCAPE"));
@@ -99,9 +101,7 @@ nb::object make_export_build(nb::handle backend, nb::object path, const PageSetu
     });
 }
 
-nb::object gtk_export_pdf(nb::handle self, nb::handle destination, nb::handle paper,
-                          nb::handle landscape, nb::handle margins_mm) {
-    PageSetup setup = page_setup_from(paper, landscape, margins_mm);
+nb::object gtk_export_pdf(nb::handle self, nb::handle destination, const PageSetup& setup) {
     auto [GLib, Gtk, WebKit2] = import_from("gi.repository", {"GLib", "Gtk", "WebKit2"});
     nb::object path = engine_path(destination);
     // Exports on one window run one at a time.

@@ -1,7 +1,7 @@
 // What the printing module's functions share: the module namespace they read
 // at call time, the names in it, and the few Python idioms every part of the
 // module spells the same way (three-argument getattr, imports at call time,
-// raising PrintError, the destination's text for an engine).
+// raising PrintError, the destination's path for an engine).
 #pragma once
 
 #include <array>
@@ -109,16 +109,23 @@ std::array<nb::object, N> import_from(const char* package, const char* const (&m
     return result;
 }
 
-// The destination's text as the engines take it: `str(destination)`, made
-// absolute against the current folder (`os.path.abspath`) when it is
-// relative, so the file is written where the host's relative path points.
-// The engines refuse a relative path or resolve it against a folder of
-// their own.
+// The destination with its folder resolved (made absolute, links followed
+// as the kernel follows them when it opens the file): `destination.parent
+// .resolve().joinpath(destination.name)`. An engine given the text of the
+// original may resolve it otherwise: `os.path.abspath` and GLib collapse
+// "link/.." without looking at the link.
+inline nb::object resolved_destination(nb::handle destination) {
+    return destination.attr("parent").attr("resolve")().attr("joinpath")(destination.attr("name"));
+}
+
+// The text an engine is given for `destination`: an absolute path as it
+// is (the bridge passes its resolved destination), a relative one (from a
+// host calling a backend itself) with its folder resolved. The engines
+// refuse a relative path or resolve it against a folder of their own.
 inline nb::object engine_path(nb::handle destination) {
     nb::object text = tw::py::str_of(destination);
-    nb::object os_path = import_module("os").attr("path");
-    if (truthy(os_path.attr("isabs")(text))) return text;
-    return os_path.attr("abspath")(text);
+    if (truthy(import_module("os").attr("path").attr("isabs")(text))) return text;
+    return tw::py::str_of(resolved_destination(destination));
 }
 
 // `super(cls, self).__init__(*args)`.
@@ -126,13 +133,18 @@ template <typename... Args> void call_base_init(nb::handle cls, nb::handle self,
     tw::py::builtin("super")(cls, self).attr("__init__")(std::forward<Args>(args)...);
 }
 
+struct PageSetup; // page_setup.h
+
+// An export_pdf with its page setup checked: `self`, the destination as the
+// caller gave it, and the setup.
+using ExportPdf = nb::object (*)(nb::handle self, nb::handle destination, const PageSetup& setup);
+
 // The operations of a platform backend, as C++ functions taking `self` first.
 struct BackendOperations {
     nb::object (*init)(nb::handle self, nb::handle window); // null: the base constructor
     nb::object (*prepare)(nb::handle self);
     nb::object (*show_dialog)(nb::handle self);
-    nb::object (*export_pdf)(nb::handle self, nb::handle destination, nb::handle paper,
-                             nb::handle landscape, nb::handle margins_mm);
+    ExportPdf export_pdf;
     const char* show_dialog_doc; // how the platform shows its dialog
 };
 

@@ -52,6 +52,8 @@ double margin_value(nb::handle margins_mm) {
     return overflow != 0 ? overflow * HUGE_VAL : static_cast<double>(whole);
 }
 
+// Margins are checked against the paper asked for or, without one, against
+// A4: GTK's paper, and narrower than the US Letter WebView2 starts from.
 double margin_from(nb::handle margins_mm, const PaperSize& paper) {
     bool number = (PyLong_Check(margins_mm.ptr()) && !PyBool_Check(margins_mm.ptr())) ||
                   PyFloat_Check(margins_mm.ptr());
@@ -69,25 +71,42 @@ double margin_from(nb::handle margins_mm, const PaperSize& paper) {
     return value;
 }
 
-} // namespace
-
 PageSetup page_setup_from(nb::handle paper, nb::handle landscape, nb::handle margins_mm) {
     PageSetup setup;
-    setup.paper = paper_named(paper);
+    if (!paper.is_none()) setup.paper = paper_named(paper);
     if (!PyBool_Check(landscape.ptr()))
         raise_format(PyExc_TypeError, "landscape must be a bool, not %s", type_name_of(landscape));
     setup.landscape = landscape.is(Py_True);
-    if (!margins_mm.is_none()) setup.margins_mm = margin_from(margins_mm, *setup.paper);
+    if (!margins_mm.is_none())
+        setup.margins_mm = margin_from(margins_mm, setup.paper ? *setup.paper : kA4);
     return setup;
 }
 
-nb::dict non_default_options(const PageSetup& setup) {
+} // namespace
+
+nb::dict PageSetup::keywords() const {
     nb::dict options;
-    if (setup.paper != &kDefaultPaper)
-        options["paper"] = nb::str(setup.paper->name.data(), setup.paper->name.size());
-    if (setup.landscape) options["landscape"] = true;
-    if (setup.margins_mm) options["margins_mm"] = nb::float_(*setup.margins_mm);
+    if (paper) options["paper"] = nb::str(paper->name.data(), paper->name.size());
+    if (landscape) options["landscape"] = true;
+    if (margins_mm) options["margins_mm"] = nb::float_(*margins_mm);
     return options;
+}
+
+void add_export_pdf(tw::py::Members& members, ExportPdf export_pdf, const char* returns,
+                    const char* doc) {
+    std::string signature = "def export_pdf(self, destination: pathlib.Path, *, "
+                            "paper: str | None = None, landscape: bool = False, "
+                            "margins_mm: float | None = None) -> ";
+    signature += returns;
+    members.method(
+        "export_pdf",
+        [export_pdf](nb::handle self, nb::handle destination, nb::handle paper,
+                     nb::handle landscape, nb::handle margins_mm) {
+            return export_pdf(self, destination, page_setup_from(paper, landscape, margins_mm));
+        },
+        tw::py::arg("destination"), nb::kw_only(), tw::py::arg("paper") = nb::none(),
+        tw::py::arg("landscape") = nb::bool_(false), tw::py::arg("margins_mm") = nb::none(),
+        nb::sig(signature.c_str()), doc);
 }
 
 nb::tuple page_option_names() {

@@ -31,12 +31,17 @@ nb::object edge_show_dialog(nb::handle self) {
     raise_instance(error);
 }
 
-// WebView2's print settings, in inches: fresh ones are portrait with
-// WebView2's own margins and US Letter paper, so the paper is always set.
+// WebView2's print settings, in inches, for the options the host gave;
+// None at the defaults, so that WebView2's own settings apply and no
+// CoreWebView2.Environment is needed. Fresh settings are portrait with
+// WebView2's own paper and margins.
 nb::object print_settings_for(nb::handle core, const PageSetup& setup) {
+    if (setup.at_defaults()) return nb::none();
     nb::object settings = core.attr("Environment").attr("CreatePrintSettings")();
-    settings.attr("PageWidth") = inches_from_mm(setup.paper->width_mm);
-    settings.attr("PageHeight") = inches_from_mm(setup.paper->height_mm);
+    if (setup.paper) {
+        settings.attr("PageWidth") = inches_from_mm(setup.paper->width_mm);
+        settings.attr("PageHeight") = inches_from_mm(setup.paper->height_mm);
+    }
     if (setup.landscape) {
         auto [Orientation] =
             import_from("Microsoft.Web.WebView2.Core", {"CoreWebView2PrintOrientation"});
@@ -50,9 +55,7 @@ nb::object print_settings_for(nb::handle core, const PageSetup& setup) {
     return settings;
 }
 
-nb::object edge_export_pdf(nb::handle self, nb::handle destination, nb::handle paper,
-                           nb::handle landscape, nb::handle margins_mm) {
-    PageSetup setup = page_setup_from(paper, landscape, margins_mm);
+nb::object edge_export_pdf(nb::handle self, nb::handle destination, const PageSetup& setup) {
     nb::object core = ns[names::_edge_core](self.attr("window"));
     nb::object path = engine_path(destination);
     PrintJob job;

@@ -49,11 +49,11 @@ class PrintBridge:
         On WebKitGTK and macOS the dialog is scheduled on the GUI thread and the call returns at once. What the backend raises reaches the caller unchanged.
         """
 
-    def export_pdf(self, destination: pathlib.Path, *, paper: str = 'a4', landscape: bool = False, margins_mm: float | None = None) -> dict[str, Any]:
+    def export_pdf(self, destination: pathlib.Path, *, paper: str | None = None, landscape: bool = False, margins_mm: float | None = None) -> dict[str, Any]:
         """
         Write the page as a PDF file at `destination` and return ok, backend, path and size; raises PrintError when that fails.
 
-        PrintError when no backend is bound, the backend cannot export PDF or does not take a page option asked for, or the export left no new non-empty file; ValueError or TypeError for a bad `paper`, `landscape` or `margins_mm`, before anything is touched. `destination` is expanded (~) and its missing folders are created; a relative one is written below the current folder. Call it from a thread other than the GUI thread.
+        The backend's own page setup (A4 portrait on GTK, the application's shared print info on macOS, WebView2's defaults on Windows) changes only where `paper`, `landscape` or `margins_mm` are given. PrintError when no backend is bound, the backend cannot export PDF or does not take a page option asked for, or the export left no new non-empty file; ValueError or TypeError for a bad option, before anything is touched. `destination` is expanded (~) and its missing folders are created; the file is written in that folder as the system resolves it (links followed), a relative one below the current folder, and "path" repeats it as given. Call it from a thread other than the GUI thread.
         """
 
 class _Backend:
@@ -111,11 +111,11 @@ class _GtkBackend(_Backend):
         Schedule GTK's print dialog for the page on the GTK main loop and return at once; a failure there is logged as a warning.
         """
 
-    def export_pdf(self, destination: pathlib.Path, *, paper: str = 'a4', landscape: bool = False, margins_mm: float | None = None) -> None:
+    def export_pdf(self, destination: pathlib.Path, *, paper: str | None = None, landscape: bool = False, margins_mm: float | None = None) -> None:
         """
         Write the page as a PDF file at `destination` and return once the engine has finished; raises PrintError on a failure the engine reports or after _EXPORT_TIMEOUT_S seconds.
 
-        `destination` has been through expanduser() and its folder exists. The page setup is A4 portrait with the engine's own margins unless `paper`, `landscape` or `margins_mm` say otherwise (ValueError or TypeError for values outside those the bridge accepts). Call it from a thread other than the GUI thread, which does the work.
+        `destination` has been through expanduser() and its folder exists; a relative one is written below the current folder. The page setup is the backend's own (A4 on GTK, the shared print info on macOS, WebView2's defaults on Windows) except for the `paper`, `landscape` or `margins_mm` given (ValueError or TypeError for values outside those the bridge accepts). Call it from a thread other than the GUI thread, which does the work.
         """
 
 class _CocoaBackend(_Backend):
@@ -139,11 +139,11 @@ class _CocoaBackend(_Backend):
         Schedule the print panel for the page on the main queue and return at once; raises PrintError when the WKWebView is not ready, and a failure of the panel is logged.
         """
 
-    def export_pdf(self, destination: pathlib.Path, *, paper: str = 'a4', landscape: bool = False, margins_mm: float | None = None) -> None:
+    def export_pdf(self, destination: pathlib.Path, *, paper: str | None = None, landscape: bool = False, margins_mm: float | None = None) -> None:
         """
         Write the page as a PDF file at `destination` and return once the engine has finished; raises PrintError on a failure the engine reports or after _EXPORT_TIMEOUT_S seconds.
 
-        `destination` has been through expanduser() and its folder exists. The page setup is A4 portrait with the engine's own margins unless `paper`, `landscape` or `margins_mm` say otherwise (ValueError or TypeError for values outside those the bridge accepts). Call it from a thread other than the GUI thread, which does the work.
+        `destination` has been through expanduser() and its folder exists; a relative one is written below the current folder. The page setup is the backend's own (A4 on GTK, the shared print info on macOS, WebView2's defaults on Windows) except for the `paper`, `landscape` or `margins_mm` given (ValueError or TypeError for values outside those the bridge accepts). Call it from a thread other than the GUI thread, which does the work.
         """
 
 class _EdgeChromiumBackend(_Backend):
@@ -167,11 +167,11 @@ class _EdgeChromiumBackend(_Backend):
         Open WebView2's print dialog for the page on this thread; raises PrintError when CoreWebView2 is not ready, and what ShowPrintUI raises propagates.
         """
 
-    def export_pdf(self, destination: pathlib.Path, *, paper: str = 'a4', landscape: bool = False, margins_mm: float | None = None) -> None:
+    def export_pdf(self, destination: pathlib.Path, *, paper: str | None = None, landscape: bool = False, margins_mm: float | None = None) -> None:
         """
         Write the page as a PDF file at `destination` and return once the engine has finished; raises PrintError on a failure the engine reports or after _EXPORT_TIMEOUT_S seconds.
 
-        `destination` has been through expanduser() and its folder exists. The page setup is A4 portrait with the engine's own margins unless `paper`, `landscape` or `margins_mm` say otherwise (ValueError or TypeError for values outside those the bridge accepts). Call it from a thread other than the GUI thread, which does the work.
+        `destination` has been through expanduser() and its folder exists; a relative one is written below the current folder. The page setup is the backend's own (A4 on GTK, the shared print info on macOS, WebView2's defaults on Windows) except for the `paper`, `landscape` or `margins_mm` given (ValueError or TypeError for values outside those the bridge accepts). Call it from a thread other than the GUI thread, which does the work.
         """
 
 def _make_backend(window: object) -> _Backend:

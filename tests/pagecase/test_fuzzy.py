@@ -1,6 +1,9 @@
 """The quick-open fuzzy score."""
 
+import os
 import random
+import subprocess
+import sys
 
 import pytest
 
@@ -79,3 +82,28 @@ def test_other_arguments_behave_as_their_own_operations_do(documented, query, ca
         assert str(raised.value) == str(error)
     else:
         assert pagecase.fuzzy_score(query, candidate) == expected
+
+
+# Each query character is found 17 characters after the previous match, in the
+# other case: a search that looked for the lower-case letter to the end of the
+# candidate before it looked for the capital took minutes on these (quadratic
+# in the length); a linear one takes milliseconds. Run in a child process, so
+# that a regression fails by the timeout instead of hanging the suite.
+LONG_INPUTS = """
+import sys
+from tidewing_quillery import pagecase
+n = 1_000_000
+far = ("x" * 16 + "A") * n
+for query, candidate in [("a" * n, far), ("a" * n + "b", far), ("a" * n + "\\u00e9", far),
+                         ("a" * n, ("\\u00e9" * 16 + "A") * n), ("a" * n, ("\\u0436" * 16 + "A") * n)]:
+    print(pagecase.fuzzy_score(query, candidate))
+"""
+
+
+def test_long_inputs_take_one_pass():
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
+    done = subprocess.run([sys.executable, "-c", LONG_INPUTS], env=env, capture_output=True, text=True,
+                          timeout=60, check=True)
+    every_match_costs_nothing = str(-(17 * 1_000_000 // 12))
+    assert done.stdout.split() == [every_match_costs_nothing, "None", "None",
+                                   every_match_costs_nothing, every_match_costs_nothing]

@@ -4,6 +4,7 @@ dictionaries, the export's file checks, and the choice of backend."""
 import logging
 import os
 from pathlib import Path
+from types import SimpleNamespace
 
 import pytest
 
@@ -176,8 +177,13 @@ def test_export_of_a_str_destination_fails_before_any_folder(printing, monkeypat
 
 def test_default_options_call_the_backend_with_the_destination_alone(printing, monkeypatch, window, tmp_path):
     bridge = bound_bridge(printing, monkeypatch, window)  # page_options () as in _Backend
-    bridge.export_pdf(tmp_path / "a.pdf", paper="A4", landscape=False, margins_mm=None)
+    bridge.export_pdf(tmp_path / "a.pdf", paper=None, landscape=False, margins_mm=None)
     assert bridge._backend.options == {}
+    with pytest.raises(printing.PrintError, match=r"^test does not support the PDF export option 'paper'$"):
+        bridge.export_pdf(tmp_path / "b.pdf", paper="A4")  # A4 named is asked for, not the backend's own
+    bridge._backend.page_options = ("paper",)
+    bridge.export_pdf(tmp_path / "b.pdf", paper="A4")
+    assert bridge._backend.options == {"paper": "a4"}
 
 
 def test_options_other_than_the_defaults_are_passed_on_checked(printing, monkeypatch, window, tmp_path):
@@ -234,3 +240,62 @@ def test_options_are_keyword_only(printing, monkeypatch, window, tmp_path):
         bridge.export_pdf(tmp_path / "a.pdf", "letter")
     with pytest.raises(TypeError):
         bridge.export_pdf(tmp_path / "a.pdf", orientation="landscape")
+
+
+# ------------------------------------------------ the destination's folder
+
+
+def bridge_on_fake_toolkit(printing, request, monkeypatch, pywebview, window, platform):
+    """A bridge attached to the real backend of `platform`, over the toolkit fakes."""
+    if platform == "linux":
+        request.getfixturevalue("gtk")
+        pywebview.register(window, SimpleNamespace(webview="web view"))
+    elif platform == "darwin":
+        cocoa = request.getfixturevalue("cocoa")
+        pywebview.register(window, SimpleNamespace(webview=cocoa.web_view()), platform="cocoa")
+    else:
+        dotnet = request.getfixturevalue("dotnet")
+        pywebview.register(window, SimpleNamespace(webview=SimpleNamespace(CoreWebView2=dotnet.core())),
+                           platform="winforms")
+    monkeypatch.setattr(printing.sys, "platform", platform)
+    bridge = printing.PrintBridge()
+    bridge.attach(window)
+    assert bridge.available
+    return bridge
+
+
+@pytest.mark.parametrize("platform", ["linux", "darwin", "win32"])
+def test_the_engine_writes_where_the_system_resolves_the_destination(
+        printing, request, monkeypatch, pywebview, window, journal, tmp_path, platform):
+    # "link/../x.pdf" is x.pdf beside the folder the link points to, not in the current folder.
+    (tmp_path / "elsewhere" / "deep").mkdir(parents=True)
+    cwd = tmp_path / "cwd"
+    cwd.mkdir()
+    (cwd / "link").symlink_to(tmp_path / "elsewhere" / "deep")
+    (cwd / "x.pdf").write_bytes(b"%PDF an unrelated file")
+    monkeypatch.chdir(cwd)
+    bridge = bridge_on_fake_toolkit(printing, request, monkeypatch, pywebview, window, platform)
+
+    result = bridge.export_pdf(Path("link/../x.pdf"))
+    written = tmp_path / "elsewhere" / "x.pdf"
+    assert result == {"ok": True, "backend": bridge._backend.name, "path": "link/../x.pdf", "size": 13}
+    assert written.read_bytes() == b"%PDF-1.4 fake"
+    assert (cwd / "x.pdf").read_bytes() == b"%PDF an unrelated file"
+    engine_paths = [entry[2] for entry in journal.entries if entry[1] in ("GLib.filename_to_uri", "PrintToPdfAsync")]
+    if platform == "darwin":
+        engine_paths = [request.getfixturevalue("cocoa").last_info.settings["saving-url"][1]]
+    assert engine_paths == [str(written)]
+
+
+def test_backend_and_checks_get_the_resolved_destination(printing, monkeypatch, window, tmp_path):
+    (tmp_path / "real").mkdir()
+    (tmp_path / "link").symlink_to(tmp_path / "real")
+    bridge = bound_bridge(printing, monkeypatch, window, writes=b"%PDF")
+    seen = []
+    export = bridge._backend.export_pdf
+    bridge._backend.export_pdf = lambda destination: (seen.append(destination), export(destination))
+
+    result = bridge.export_pdf(tmp_path / "link" / "new" / ".." / "out.pdf")
+    assert seen == [tmp_path / "real" / "out.pdf"] and type(seen[0]) is type(tmp_path)
+    assert result["path"] == str(tmp_path / "link" / "new" / ".." / "out.pdf") and result["size"] == 4
+    assert (tmp_path / "real" / "new").is_dir()  # the missing folder was made first, through the link

@@ -34,30 +34,28 @@ def test_show_dialog_before_the_view_exists_schedules_nothing(printing, cocoa, p
 
 def test_export_saves_through_a_private_copy_of_the_print_info(printing, cocoa, journal, window, web_view, tmp_path):
     destination = tmp_path / "out.pdf"
+    cocoa.shared_info.settings.update(PaperSize="the shared paper", Orientation="landscape", TopMargin=9.0)
+    shared_settings = dict(cocoa.shared_info.settings)
     assert printing._CocoaBackend(window).export_pdf(destination=destination) is None
     assert destination.read_bytes() == b"%PDF-1.4 fake"
-    info = journal.entries[-4][2]
-    assert [entry[:2] for entry in journal.entries] == [
+    info = cocoa.last_info
+    # No paper, orientation or margins are set: the shared settings decide.
+    assert journal.entries == [
         ("MainThread", "NSPrintInfo.copy"),
-        ("MainThread", "setHorizontalPagination_"),
-        ("MainThread", "setJobDisposition_"),
-        ("MainThread", "setObject_forKey_"),
-        ("MainThread", "setPaperSize_"),
-        ("MainThread", "setOrientation_"),
+        ("MainThread", "setHorizontalPagination_", "fit"),
+        ("MainThread", "setJobDisposition_", "save"),
+        ("MainThread", "setObject_forKey_", ("file-url", str(destination)), "saving-url"),
         ("MainThread", "addOperationWithBlock_"),
-        ("main", "_printOperationWithPrintInfo_"),
-        ("main", "setShowsPrintPanel_"),
-        ("main", "setShowsProgressPanel_"),
+        ("main", "_printOperationWithPrintInfo_", info),
+        ("main", "setShowsPrintPanel_", False),
+        ("main", "setShowsProgressPanel_", False),
         ("main", "runOperation"),
     ]
     assert info is not cocoa.shared_info
     assert (info.pagination, info.disposition) == ("fit", "save")
-    # A4 portrait whatever the shared settings say; their margins are kept.
-    assert info.settings == {"paper": "A4", "saving-url": ("file-url", str(destination)),
-                             "PaperSize": A4_POINTS, "Orientation": "portrait"}
-    assert journal.entries[-3][2:] == journal.entries[-2][2:] == (False,)
+    assert info.settings == {**shared_settings, "saving-url": ("file-url", str(destination))}
     shared = cocoa.shared_info
-    assert (shared.pagination, shared.disposition, shared.settings) == (None, None, {"paper": "A4"})
+    assert (shared.pagination, shared.disposition, shared.settings) == (None, None, shared_settings)
 
 
 def test_page_setup_options_in_points(printing, cocoa, journal, window, web_view, tmp_path):
@@ -69,6 +67,18 @@ def test_page_setup_options_in_points(printing, cocoa, journal, window, web_view
         ("setTopMargin_", pytest.approx(72.0)), ("setBottomMargin_", pytest.approx(72.0)),
         ("setLeftMargin_", pytest.approx(72.0)), ("setRightMargin_", pytest.approx(72.0)),
     ]
+
+
+@pytest.mark.parametrize("options, expected", [
+    ({"paper": "a4"}, [("setPaperSize_", A4_POINTS)]),
+    ({"landscape": True}, [("setOrientation_", "landscape")]),
+    ({"margins_mm": 0}, [(setter, 0.0) for setter in
+                         ("setTopMargin_", "setBottomMargin_", "setLeftMargin_", "setRightMargin_")]),
+])
+def test_only_the_options_given_are_set(printing, cocoa, journal, window, web_view, tmp_path, options, expected):
+    printing._CocoaBackend(window).export_pdf(tmp_path / "out.pdf", **options)
+    page_setters = type(cocoa.shared_info).PAGE_SETTERS
+    assert [entry[1:] for entry in journal.entries if entry[1] in page_setters] == expected
 
 
 def test_relative_destination_is_saved_below_the_current_folder(printing, cocoa, window, web_view, tmp_path,

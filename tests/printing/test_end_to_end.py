@@ -1,7 +1,8 @@
 """End to end: a real pywebview window on WebKitGTK, under Xvfb, exports its
 page to PDF files that hold the page's text: A4 by default, to a relative
-destination below the current folder, and US Letter in landscape with wide
-margins.
+destination below the current folder, to "link/../name" (beside the folder
+the link points to, as the system resolves it), and US Letter in landscape
+with wide margins.
 
 The window runs in a host process of its own (print_host.py), since
 pywebview wants the main thread for its GUI loop. It runs once in the C
@@ -77,9 +78,12 @@ def test_real_window_exports_its_page_to_pdf(printing, tmp_path, language):
     page.write_text(PAGE, encoding="utf-8")
     cwd = tmp_path / "cwd"
     cwd.mkdir()
-    default, relative, letter = (tmp_path / "exports" / "page.pdf", Path("rel dir/page two.pdf"),
-                                 tmp_path / "letter.pdf")
-    exports = [(default, {}), (relative, {}), (letter, {"paper": "Letter", "landscape": True, "margins_mm": 30})]
+    (tmp_path / "elsewhere" / "deep").mkdir(parents=True)
+    (cwd / "link").symlink_to(tmp_path / "elsewhere" / "deep")
+    default, relative, through_link, letter = (tmp_path / "exports" / "page.pdf", Path("rel dir/page two.pdf"),
+                                               Path("link/../page three.pdf"), tmp_path / "letter.pdf")
+    exports = [(default, {}), (relative, {}), (through_link, {}),
+               (letter, {"paper": "Letter", "landscape": True, "margins_mm": 30})]
 
     host = run_host(printing, page, exports, language, cwd)
     if host.returncode == TOOLKIT_MISSING:
@@ -90,7 +94,7 @@ def test_real_window_exports_its_page_to_pdf(printing, tmp_path, language):
     assert outcome["guilib"] == "webview.platforms.gtk"
     assert outcome["status"] == {"available": True, "backend": "webkitgtk", "can_export_pdf": True}
     assert outcome["loaded"] is True
-    assert [report.get("error") for report in outcome["exports"]] == [None, None, None]
+    assert [report.get("error") for report in outcome["exports"]] == [None] * len(exports)
     for (destination, _), report in zip(exports, outcome["exports"]):
         written = cwd / destination  # a relative destination is below the host's current folder
         assert report["result"] == {"ok": True, "backend": "webkitgtk", "path": str(destination),
@@ -98,6 +102,7 @@ def test_real_window_exports_its_page_to_pdf(printing, tmp_path, language):
         assert written.read_bytes().startswith(b"%PDF-")
         assert SENTENCE in " ".join(output_of("pdftotext", str(written), "-").split())
 
+    assert (tmp_path / "elsewhere" / "page three.pdf").is_file() and not (cwd / "page three.pdf").exists()
     assert page_size(default) == page_size(cwd / relative) == (595, 842)  # A4
     assert page_size(letter) == (792, 612)  # US Letter, landscape
     thirty_mm = 30 / 25.4 * 72

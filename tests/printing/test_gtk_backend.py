@@ -80,6 +80,16 @@ def test_page_setup_options_go_to_gtks_page_setup(backend, gtk, journal, tmp_pat
     ]
 
 
+def test_without_a_paper_the_page_is_a4(backend, gtk, journal, tmp_path):
+    backend.export_pdf(tmp_path / "out.pdf", landscape=True)
+    calls = ui_calls(journal)
+    assert calls[calls.index(("PaperSize.new", "iso_a4")):calls.index(("PrintOperation.new", "web view"))] == [
+        ("PaperSize.new", "iso_a4"),
+        ("page_setup.set_paper_size", ("paper", "iso_a4")),
+        ("page_setup.set_orientation", "landscape"),
+    ]
+
+
 def test_bad_options_fail_before_the_ui_thread(printing, backend, gtk, journal, tmp_path):
     with pytest.raises(ValueError, match=r"^paper must be one of 'a3', 'a4', 'a5', 'letter', 'legal', not 'b5'$"):
         backend.export_pdf(tmp_path / "out.pdf", paper="b5")

@@ -131,7 +131,7 @@ try:
 except printing.PrintError as error:
     reason: str = str(error)
 bridge.export_pdf(Path("a.pdf"), paper="letter", landscape=True, margins_mm=12.5)
-bridge.export_pdf(Path("a.pdf"), margins_mm=None)
+bridge.export_pdf(Path("a.pdf"), paper=None, margins_mm=None)
 delay: int = printing.settle_ms()
 printing._EXPORT_TIMEOUT_S = 5.0
 

@@ -32,17 +32,14 @@ def test_operations_before_initialisation(printing, dotnet, pywebview, journal, 
 @pytest.mark.parametrize("outcome, written", [("write", True), ("fault", False)])
 def test_export_returns_when_the_task_completes(printing, dotnet, journal, window, core, tmp_path, outcome, written):
     dotnet.outcome = outcome
+    del core.Environment  # not needed without print settings
     destination = tmp_path / "out.pdf"
     assert printing._EdgeChromiumBackend(window).export_pdf(destination=destination) is None
     assert destination.exists() is written
-    assert [entry[:3] for entry in journal.entries] == [
-        ("MainThread", "CreatePrintSettings"),
-        ("MainThread", "settings.PageWidth", pytest.approx(210 / 25.4)),
-        ("MainThread", "settings.PageHeight", pytest.approx(297 / 25.4)),  # A4 portrait, WebView2's margins
-        ("MainThread", "PrintToPdfAsync", str(destination)), ("MainThread", "Action[]", dotnet.Task),
+    # No print settings, so WebView2's own paper, orientation and margins apply.
+    assert journal.entries == [
+        ("MainThread", "PrintToPdfAsync", str(destination), None), ("MainThread", "Action[]", dotnet.Task),
         ("MainThread", "ContinueWith")]
-    assert journal.entries[3][3].values == {"PageWidth": pytest.approx(8.2677, abs=1e-4),
-                                            "PageHeight": pytest.approx(11.6929, abs=1e-4)}
 
 
 def test_page_setup_options_in_inches(printing, dotnet, journal, window, core, tmp_path):
@@ -51,6 +48,17 @@ def test_page_setup_options_in_inches(printing, dotnet, journal, window, core, t
     assert settings.values == {
         "PageWidth": pytest.approx(297 / 25.4), "PageHeight": pytest.approx(420 / 25.4), "Orientation": "landscape",
         "MarginTop": 0.5, "MarginBottom": 0.5, "MarginLeft": 0.5, "MarginRight": 0.5}
+
+
+@pytest.mark.parametrize("options, expected", [
+    ({"paper": "a4"}, {"PageWidth": pytest.approx(8.2677, abs=1e-4), "PageHeight": pytest.approx(11.6929, abs=1e-4)}),
+    ({"landscape": True}, {"Orientation": "landscape"}),
+    ({"margins_mm": 0}, {"MarginTop": 0.0, "MarginBottom": 0.0, "MarginLeft": 0.0, "MarginRight": 0.0}),
+])
+def test_only_the_options_given_are_set(printing, dotnet, journal, window, core, tmp_path, options, expected):
+    printing._EdgeChromiumBackend(window).export_pdf(tmp_path / "out.pdf", **options)
+    [settings] = [entry[3] for entry in journal.entries if entry[1] == "PrintToPdfAsync"]
+    assert journal.calls()[0] == "CreatePrintSettings" and settings.values == expected
 
 
 def test_relative_destination_goes_to_webview2_as_an_absolute_path(printing, dotnet, journal, window, core,

@@ -1,9 +1,7 @@
 // The greedy quick-open score; see fuzzy.h.
 #include "pagecase/core/fuzzy.h"
 
-#include <cstring>
-
-#include "common/ascii.h"
+#include <algorithm>
 
 namespace tw::pagecase {
 namespace {
@@ -12,7 +10,7 @@ constexpr long long kAdjacencyBonus = 5;
 constexpr long long kWordStartBonus = 8;
 constexpr std::size_t kLengthDivisor = 12;
 
-constexpr std::size_t kNotFound = static_cast<std::size_t>(-1);
+constexpr std::size_t kNotFound = kNotFoundInText;
 
 // Separators are ASCII and unchanged by lower-casing, so the test may look at
 // the candidate's own character.
@@ -42,43 +40,41 @@ std::optional<long long> greedy(const Needle& needle, std::size_t needle_length,
     return score - static_cast<long long>(candidate_length / kLengthDivisor);
 }
 
-template <typename Char> auto reader(const void* data) {
-    return
-        [text = static_cast<const Char*>(data)](std::size_t k) -> std::uint32_t { return text[k]; };
-}
+// Code points of one width: reading one, and finding the first one at or
+// after `position` (memchr for single bytes, a plain loop otherwise; each
+// search ends at its hit, so the greedy pass stays one pass).
+template <typename Char> struct Reader {
+    const Char* text;
+    std::size_t length;
+
+    std::uint32_t operator()(std::size_t k) const { return text[k]; }
+
+    std::size_t find(std::uint32_t wanted, std::size_t position) const {
+        if (position >= length || wanted > static_cast<Char>(-1)) return kNotFound;
+        if constexpr (sizeof(Char) == 1) {
+            std::string_view rest(reinterpret_cast<const char*>(text) + position,
+                                  length - position);
+            std::size_t at = memchr_offset(rest, static_cast<char>(wanted));
+            return at == rest.size() ? kNotFound : position + at;
+        } else {
+            const Char* at = std::find(text + position, text + length, static_cast<Char>(wanted));
+            return at == text + length ? kNotFound : static_cast<std::size_t>(at - text);
+        }
+    }
+};
 
 // Calls `body` with a reader of the code points, whatever their width.
 template <typename Body> auto with_reader(CodePoints text, Body body) {
     switch (text.width) {
     case 1:
-        return body(reader<std::uint8_t>(text.data));
+        return body(Reader<std::uint8_t>{static_cast<const std::uint8_t*>(text.data), text.length});
     case 2:
-        return body(reader<std::uint16_t>(text.data));
+        return body(
+            Reader<std::uint16_t>{static_cast<const std::uint16_t*>(text.data), text.length});
     default:
-        return body(reader<std::uint32_t>(text.data));
+        return body(
+            Reader<std::uint32_t>{static_cast<const std::uint32_t*>(text.data), text.length});
     }
-}
-
-// The first k >= position of an ASCII text whose lower-cased byte is
-// `wanted`: a plain loop for the usual short distance, memchr for the rest (a
-// lower-case letter is found as itself or as its capital).
-std::size_t find_ascii(const char* text, std::size_t length, std::uint32_t wanted,
-                       std::size_t position) {
-    constexpr std::size_t kShortDistance = 16;
-    if (wanted >= 0x80) return kNotFound;
-    std::size_t near_end = length - position > kShortDistance ? position + kShortDistance : length;
-    for (std::size_t k = position; k < near_end; ++k)
-        if (tw::ascii::lower<std::uint32_t>(static_cast<unsigned char>(text[k])) == wanted)
-            return k;
-    if (near_end == length) return kNotFound;
-    std::size_t end = length;
-    if (const void* at = std::memchr(text + near_end, static_cast<int>(wanted), length - near_end))
-        end = static_cast<std::size_t>(static_cast<const char*>(at) - text);
-    if (wanted >= 'a' && wanted <= 'z')
-        if (const void* at = std::memchr(text + near_end, static_cast<int>(wanted - ('a' - 'A')),
-                                         end - near_end))
-            end = static_cast<std::size_t>(static_cast<const char*>(at) - text);
-    return end == length ? kNotFound : end;
 }
 
 template <typename Needle>
@@ -86,8 +82,10 @@ std::optional<long long> score_ascii(const Needle& needle, std::size_t needle_le
                                      std::string_view candidate) {
     const char* text = candidate.data();
     std::size_t length = candidate.size();
-    auto find = [text, length](std::uint32_t wanted, std::size_t position) {
-        return find_ascii(text, length, wanted, position);
+    auto find = [candidate](std::uint32_t wanted, std::size_t position) {
+        return find_folded_ascii(candidate, wanted, position, [](std::string_view part, char c) {
+            return memchr_offset(part, c);
+        });
     };
     auto at = [text](std::size_t k) -> std::uint32_t {
         return static_cast<unsigned char>(text[k]);
@@ -101,10 +99,8 @@ std::optional<long long> fuzzy_score_lowered(CodePoints needle, CodePoints hayst
                                              std::size_t candidate_length) {
     return with_reader(needle, [&](auto needle_at) {
         return with_reader(haystack, [&](auto at) {
-            auto find = [&](std::uint32_t wanted, std::size_t position) {
-                for (std::size_t k = position; k < haystack.length; ++k)
-                    if (at(k) == wanted) return k;
-                return kNotFound;
+            auto find = [at](std::uint32_t wanted, std::size_t position) {
+                return at.find(wanted, position);
             };
             return greedy(needle_at, needle.length, find, at, candidate_length);
         });

@@ -21,7 +21,7 @@ inline constexpr PaperSize kPaperSizes[] = {
     {"legal", "na_legal", 215.9, 355.6},
 };
 
-inline constexpr const PaperSize& kDefaultPaper = kPaperSizes[1]; // A4
+inline constexpr const PaperSize& kA4 = kPaperSizes[1];
 
 // The size named `name`, compared without regard to ASCII case; null if none.
 const PaperSize* find_paper(std::string_view name);
