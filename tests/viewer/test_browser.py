@@ -133,6 +133,28 @@ def test_favourites_and_recent_files_survive_a_restart(browser, viewer, notes):
     assert browser.find_element("css selector", "#favorite").get_attribute("aria-pressed") == "true"
 
 
+def test_a_folder_added_through_the_picker_joins_the_tree(browser, viewer, notes):
+    load(browser, viewer)
+    browser.find_element("css selector", "#add-folder").click()
+
+    def picker_path():
+        return browser.find_element("css selector", "#picker-path").text
+
+    wait_for(lambda: picker_path() == str(notes.home), what="the picker at home")
+    labels = [button.text for button in browser.find_elements("css selector", "#picker-shortcuts button")]
+    assert labels[0] == "Home" and labels[-1] == "Filesystem"
+    browser.find_element("css selector", "#picker-up").click()
+    wait_for(lambda: picker_path() == str(notes.home.parent), what="the parent folder")
+    browser.find_element("css selector", f"#picker-folders button[data-path='{notes.outside}']").click()
+    wait_for(lambda: picker_path() == str(notes.outside), what="the chosen folder")
+    assert browser.find_element("css selector", "#picker-count").text == "1 Markdown document here"
+    browser.find_element("css selector", "#picker-add").click()
+    roots = "return [...document.querySelectorAll('#tree > li')].map((li) => li.dataset.path);"
+    wait_for(lambda: browser.execute_script(roots) == [str(notes.root), str(notes.outside)], what="the new root")
+    assert not browser.find_element("css selector", "#picker").is_displayed()
+    assert tree_level(browser, notes.outside) == [str(notes.outside / "secret.md")]
+
+
 def test_an_edit_on_disk_shows_within_seconds(browser, viewer, notes):
     load(browser, viewer)
     click_doc(browser, "#tree", notes / "apple.md")

@@ -222,7 +222,9 @@ async function browse(path) {
     const button = el("button", { type: "button", dataset: { path: folder.path } }, folder.name);
     return el("li", {}, button);
   }));
-  $("picker-count").textContent = listing.denied ? "Not readable" : `${listing.markdown_count} Markdown documents here`;
+  const count = listing.markdown_count;
+  $("picker-count").textContent = listing.denied ? "Not readable"
+    : `${count} Markdown document${count === 1 ? "" : "s"} here`;
 }
 
 async function openPicker() {
