@@ -97,7 +97,6 @@ def route(method, path):
 class Handler(BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
     server_version = "TidewingViewer"
-    sys_version = ""
     timeout = 30  # an idle keep-alive connection gives its thread back
 
     def version_string(self):
