@@ -1,0 +1,1 @@
+"""The example viewer: server, guards, document work, rendering, window and encryption command."""
