@@ -16,7 +16,7 @@ nb::handle json_dumps_at_load; // held for the life of the process
 std::optional<nb::object> read_text(nb::handle target) {
     if (!is_native_path(target))
         return nb::object(target.attr("read_text")(nb::arg("encoding") = "utf-8"));
-    return read_state_text(path_bytes(target));
+    return read_state_text(path_bytes(target), Owner::anyone);
 }
 
 // What saving writes: the native rendering while json.dumps is the one bound

@@ -1,5 +1,5 @@
-"""Where list saves go: links at the list file, folders that take no new files, and list paths
-that are not plain pathlib paths."""
+"""Where list saves go and what loads read: links at the list file, folders that take no new files,
+and list paths that are not plain pathlib paths."""
 
 import json
 import os
@@ -35,13 +35,17 @@ def kernel_follows(link):
 # ------------------------------------------------------------ links (as root)
 
 
-@needs_root
-@pytest.mark.parametrize("sticky, folder_owner, link_owner, followed", [
+# Whether a link in a folder anybody may write in is followed, as fs.protected_symlinks decides.
+LINK_RULE = [
     (True, 0, STRANGER, False),         # another user's link in a shared folder
     (True, 0, 0, True),                 # our own link there
     (True, STRANGER, STRANGER, True),   # the folder owner's link
     (False, 0, STRANGER, True),         # a folder anybody may write in, but not sticky
-])
+]
+
+
+@needs_root
+@pytest.mark.parametrize("sticky, folder_owner, link_owner, followed", LINK_RULE)
 def test_a_link_at_the_list_file_is_followed_where_the_kernel_would(tmp_path, sticky, folder_owner, link_owner,
                                                                      followed):
     folder, victim = tmp_path / "shared", tmp_path / "victim.json"
@@ -78,6 +82,25 @@ def test_a_strangers_link_is_refused_at_any_hop(tmp_path, planted):
     favorites = pagecase.Favorites(listed)
     assert favorites.toggle(Path("/docs/a.md")) is True
     assert not target.exists() and favorites.entries[0]["path"] == "/docs/a.md"
+
+
+@needs_root
+@pytest.mark.parametrize("sticky, folder_owner, link_owner, followed", LINK_RULE)
+def test_state_files_are_read_through_a_link_only_where_a_save_would_follow_it(tmp_path, monkeypatch, sticky,
+                                                                               folder_owner, link_owner, followed):
+    folder, real = tmp_path / "shared", tmp_path / "real"
+    folder.mkdir()
+    real.mkdir()
+    folder.chmod(0o1777 if sticky else 0o777)
+    os.chown(folder, folder_owner, folder_owner)
+    for name in ("recent.json", "favorites.json", "workspaces.json", "access_token"):
+        (real / name).write_text("linked-token" if name == "access_token" else json.dumps(ENTRIES))
+        (folder / name).symlink_to(real / name)
+        os.lchown(folder / name, link_owner, link_owner)
+    monkeypatch.setenv("TIDEWING_MD_STATE_DIR", str(folder))
+    loaded = [cls.load().entries for cls in (pagecase.RecentFiles, pagecase.Favorites, pagecase.Workspaces)]
+    assert loaded == [ENTRIES if followed else []] * 3
+    assert (pagecase.access_token() == "linked-token") == followed
 
 
 def test_our_own_link_in_a_shared_folder_is_followed_by_a_plain_user(open_folder, nobody):

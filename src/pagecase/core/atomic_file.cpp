@@ -26,14 +26,6 @@ Location locate(const std::string& path) {
     return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
 }
 
-// What stands at the destination; `exists` is false when nothing (or nothing
-// we can see) does.
-struct Destination {
-    std::string path;
-    bool exists = false;
-    struct stat status{};
-};
-
 std::optional<std::string> read_link(const std::string& path, std::size_t size_hint, int& error) {
     std::string target(size_hint + 1, '\0');
     for (;;) {
@@ -51,10 +43,7 @@ std::optional<std::string> read_link(const std::string& path, std::size_t size_h
 }
 
 // Whether the kernel would follow the symbolic link at `path` (`link` being its
-// lstat) under fs.protected_symlinks: everywhere except in a sticky
-// world-writable folder, where only links owned by the follower or by the
-// folder's owner are followed. Applied whatever that setting is here, so a
-// link another user planted in a shared state folder never redirects a save.
+// lstat) under fs.protected_symlinks (follow_trusted_links).
 bool may_follow(const std::string& path, const struct stat& link) {
     struct stat folder;
     if (::stat(locate(path).folder.c_str(), &folder) != 0) return false;
@@ -63,10 +52,12 @@ bool may_follow(const std::string& path, const struct stat& link) {
            link.st_uid == folder.st_uid;
 }
 
-// Follows symbolic links at `path` itself, as writing through it would.
-std::optional<Destination> follow_links(std::string path, int& error) {
+} // namespace
+
+std::optional<LinkEnd> follow_trusted_links(const std::string& start, int& error) {
+    std::string path = start;
     for (int hop = 0; hop < kMaxLinkHops; ++hop) {
-        Destination found{path};
+        LinkEnd found{path};
         found.exists = ::lstat(path.c_str(), &found.status) == 0;
         if (!found.exists || !S_ISLNK(found.status.st_mode)) return found;
         if (!may_follow(path, found.status)) {
@@ -84,8 +75,10 @@ std::optional<Destination> follow_links(std::string path, int& error) {
     return std::nullopt;
 }
 
-Destination examine(const std::string& path) {
-    Destination found{path};
+namespace {
+
+LinkEnd examine(const std::string& path) {
+    LinkEnd found{path};
     found.exists = ::stat(path.c_str(), &found.status) == 0;
     return found;
 }
@@ -137,8 +130,8 @@ FileDescriptor create_temporary(const std::string& temporary, mode_t bits, int& 
 
 int replace_file(const std::string& path, std::string_view content, FileMode mode) {
     int error = 0;
-    std::optional<Destination> destination =
-        mode == FileMode::like_replaced ? follow_links(path, error) : examine(path);
+    std::optional<LinkEnd> destination =
+        mode == FileMode::like_replaced ? follow_trusted_links(path, error) : examine(path);
     if (!destination) return error;
     // Writing in place would need permission to write the file itself; a file
     // we may not write stays as it is, although its folder would let us

@@ -1,4 +1,6 @@
-// Whole-file replacement that never leaves a partly written file behind.
+// Whole-file replacement that never leaves a partly written file behind, and
+// the rule for following symbolic links at the state files, which their reads
+// share.
 //
 // The new content goes to a temporary file in the destination's folder (named
 // ".<name>.<pid>.<tid>.tmp", unique to the process and thread), which is
@@ -14,8 +16,10 @@
 // kept, at the price of a partly written file should the process die midway.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
 
 namespace tw::pagecase {
 
@@ -24,13 +28,33 @@ enum class FileMode {
     // destination is replaced by the file, never written through.
     owner_only,
     // The permission bits of the file being replaced (new files: the umask
-    // default). A symbolic link at the destination is followed and the file it
-    // names is replaced, but only where the kernel would follow it under
-    // fs.protected_symlinks; otherwise nothing is written (EACCES).
+    // default). A symbolic link at the destination is followed as
+    // follow_trusted_links() allows, and the file it names is replaced; where
+    // a link may not be followed, nothing is written (EACCES).
     like_replaced,
 };
 
 // Returns 0 on success, else the errno of the step that failed.
 int replace_file(const std::string& path, std::string_view content, FileMode mode);
+
+// What stands where a path's symbolic links end: `exists` is false when
+// nothing (or nothing we can see) does; `status` is its lstat.
+struct LinkEnd {
+    std::string path;
+    bool exists = false;
+    struct stat status{};
+};
+
+// Follows the symbolic links at `path` itself, hop by hop, each only where
+// the kernel would follow it under fs.protected_symlinks: everywhere except
+// in a sticky world-writable folder, where only links owned by us or by the
+// folder's owner are followed. Applied whatever that setting is here, so that
+// a link another user planted in a shared state folder never redirects a read
+// or a save. Nothing, with `error` set (EACCES for a link that may not be
+// followed, ELOOP past the kernel's hop limit), when the end is not reached.
+//
+// The end names no link when this looked; a reader opens it with O_NOFOLLOW
+// and examines the open descriptor, so a link swapped in meanwhile fails.
+std::optional<LinkEnd> follow_trusted_links(const std::string& path, int& error);
 
 } // namespace tw::pagecase
