@@ -20,7 +20,8 @@ nb::list load_entries(nb::handle target);
 // indent=2), encoding="utf-8")` with an OSError of the write ignored. The
 // rendering's errors propagate before the file is touched; the file is
 // replaced whole, its text encoded as UTF-8 with lone surrogates escaped
-// (list_json.h), but never where a link may not be followed (atomic_file.h).
+// (list_json.h), but never where a link may not be followed nor where
+// anything but a regular file stands (atomic_file.h).
 void save_entries(nb::handle self);
 
 // Called once at load: json.dumps as bound then, which the native rendering

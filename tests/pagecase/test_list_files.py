@@ -1,8 +1,9 @@
-"""Where list saves go and what loads read: links at the list file, folders that take no new files,
-and list paths that are not plain pathlib paths."""
+"""Where list saves go and what loads read: links at the list file, what is not a regular file,
+folders that take no new files, and list paths that are not plain pathlib paths."""
 
 import json
 import os
+import stat
 import types
 from pathlib import Path
 
@@ -115,6 +116,40 @@ def test_our_own_link_in_a_shared_folder_is_followed_by_a_plain_user(open_folder
     nobody.own(link)
     forked.run_one(pagecase.Workspaces(link, ENTRIES).save, before=nobody.become)
     assert json.loads(real.read_text()) == ENTRIES and link.is_symlink()
+
+
+# ------------------------------------------------------- not a regular file
+
+
+def device_node(path):
+    """A character device of our own in place of /dev/null: a failing save must not touch the real one."""
+    try:
+        os.mknod(path, stat.S_IFCHR | 0o666, os.makedev(1, 3))
+    except PermissionError:
+        pytest.skip("creating a device node needs root")
+
+
+NOT_FILES = {"fifo": (os.mkfifo, stat.S_ISFIFO), "device": (device_node, stat.S_ISCHR)}
+
+
+@pytest.mark.parametrize("kind", NOT_FILES)
+@pytest.mark.parametrize("reached", ["at the list's name", "through a link"])
+def test_a_save_leaves_a_device_or_fifo_alone(tmp_path, monkeypatch, kind, reached):
+    """A link to /dev/null turns the history off: saves write nothing, loads find nothing."""
+    make, is_kind = NOT_FILES[kind]
+    state = tmp_path / "state"
+    state.mkdir()
+    special = state / "recent.json"
+    if reached == "through a link":
+        special = tmp_path / "special"
+        (state / "recent.json").symlink_to(special)
+    make(special)
+    monkeypatch.setenv("TIDEWING_MD_STATE_DIR", str(state))
+    recent = pagecase.RecentFiles.load()
+    recent.add(Path("/docs/a.md"))
+    assert [e["path"] for e in recent.entries] == ["/docs/a.md"]  # the list in memory keeps the change
+    assert is_kind(os.lstat(special).st_mode) and os.listdir(state) == ["recent.json"]
+    assert pagecase.RecentFiles.load().entries == []
 
 
 # ------------------------------------------------- folders that take no new files

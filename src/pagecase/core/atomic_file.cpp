@@ -133,6 +133,11 @@ int replace_file(const std::string& path, std::string_view content, FileMode mod
     std::optional<LinkEnd> destination =
         mode == FileMode::like_replaced ? follow_trusted_links(path, error) : examine(path);
     if (!destination) return error;
+    // Anything but a regular file where the links end (a link to /dev/null
+    // that turns the history off, a FIFO) stays as it is: nothing is written.
+    if (mode == FileMode::like_replaced && destination->exists &&
+        !S_ISREG(destination->status.st_mode))
+        return EINVAL;
     // Writing in place would need permission to write the file itself; a file
     // we may not write stays as it is, although its folder would let us
     // replace it.

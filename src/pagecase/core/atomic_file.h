@@ -24,13 +24,15 @@
 namespace tw::pagecase {
 
 enum class FileMode {
-    // 0o600 from creation, before any byte is written. A symbolic link at the
-    // destination is replaced by the file, never written through.
+    // 0o600 from creation, before any byte is written. Whatever stands at the
+    // destination's name (a symbolic link, a FIFO) is replaced by the file,
+    // never written through.
     owner_only,
     // The permission bits of the file being replaced (new files: the umask
     // default). A symbolic link at the destination is followed as
-    // follow_trusted_links() allows, and the file it names is replaced; where
-    // a link may not be followed, nothing is written (EACCES).
+    // follow_trusted_links() allows, and the file it names is replaced; a link
+    // that may not be followed, or anything but a regular file at its end (a
+    // device, a FIFO, a folder), is left as it is and nothing is written.
     like_replaced,
 };
 
