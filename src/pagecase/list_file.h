@@ -11,9 +11,10 @@ nb::object entry_path(nb::handle entry);
 
 // The entries stored at `target`: the dicts with a true "path" of the file's
 // top-level JSON array, in file order. A file that is missing, unreadable,
-// not UTF-8, not JSON or not an array gives an empty list, and so does a
-// file too large for a list, anything but a regular file, or one reached
-// through a link another user planted (state_file.h); other errors propagate.
+// not UTF-8, not JSON, nested too deeply for json.loads or not an array gives
+// an empty list, and so does a file too large for a list, anything but a
+// regular file, or one reached through a link another user planted
+// (state_file.h); other errors propagate.
 nb::list load_entries(nb::handle target);
 
 // `self.path.write_text(json.dumps(self.entries, ensure_ascii=False,
