@@ -114,17 +114,55 @@ int write_in_place(const std::string& path, std::string_view content, FileMode m
     return error ? error : closed;
 }
 
-// Creates the temporary file, replacing one our process and thread left
-// before (a process of the same pid, earlier).
+// Creates the temporary file. Should the name be taken already (by a writer
+// of an earlier process with our ids, or one in another PID namespace), it is
+// freed only when its writer is gone.
 FileDescriptor create_temporary(const std::string& temporary, mode_t bits, int& error) {
     const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW;
     FileDescriptor file = open_file(temporary, flags, error, bits);
-    if (!file && error == EEXIST) {
-        ::unlink(temporary.c_str());
+    if (!file && error == EEXIST && remove_if_stale(temporary))
         file = open_file(temporary, flags, error, bits);
-    }
     return file;
 }
+
+// Whether the file open at `fd` has lost its last name.
+bool unnamed(int fd) {
+    struct stat status;
+    return ::fstat(fd, &status) == 0 && status.st_nlink == 0;
+}
+
+// Locks the temporary file just created, writes `content` into it, flushes it
+// and renames it over `destination`; a failure removes it. The descriptor,
+// and with it the lock, is kept until the rename is done: fsync() has
+// reported the write's errors by then.
+//
+// Between the creation and the lock, a cleaner (another saver's
+// remove_stale_temporaries) may find the temporary unlocked and remove it.
+// `lost` then tells the caller that it may simply write a new one.
+int write_and_rename(FileDescriptor& file, const std::string& temporary,
+                     const std::string& destination, std::string_view content,
+                     std::optional<mode_t> bits, bool& lost) {
+    int error = 0;
+    if (!lock_for_writing(file.get())) {
+        lost = true; // the cleaner holding the lock removes it
+        error = EAGAIN;
+    }
+    if (!error && bits && ::fchmod(file.get(), *bits) != 0) error = errno;
+    if (!error) error = write_all(file.get(), content);
+    if (!error && ::fsync(file.get()) != 0) error = errno;
+    if (!error && ::rename(temporary.c_str(), destination.c_str()) != 0) {
+        error = errno;
+        lost = unnamed(file.get());
+    }
+    if (error) ::unlink(temporary.c_str());
+    int closed = file.close();
+    return error ? error : closed;
+}
+
+// How often a save writes a temporary file at most: it writes another only
+// when another save's cleaning took the last one away in the moment between
+// its creation and its lock.
+constexpr int kWriteAttempts = 3;
 
 } // namespace
 
@@ -153,25 +191,22 @@ int replace_file(const std::string& path, std::string_view content, FileMode mod
     Location location = locate(destination->path);
     remove_stale_temporaries(location.folder, location.name);
     std::string temporary = temporary_path(location.folder, location.name);
-    // Nobody else may read the content before its final bits are set.
-    FileDescriptor file = create_temporary(temporary, set_bits ? (bits & 0600) : bits, error);
-    if (!file) {
-        // The folder refuses new files, which a plain write does not need: it
-        // only opens the file. Write in place then, as the plain write would,
-        // rather than drop the change.
-        if (error == EACCES || error == EPERM)
-            return write_in_place(destination->path, content, mode);
-        return error;
+    for (int attempt = 1;; ++attempt) {
+        // Nobody else may read the content before its final bits are set.
+        FileDescriptor file = create_temporary(temporary, set_bits ? (bits & 0600) : bits, error);
+        if (!file) {
+            // The folder refuses new files, which a plain write does not need:
+            // it only opens the file. Write in place then, as the plain write
+            // would, rather than drop the change.
+            if (error == EACCES || error == EPERM)
+                return write_in_place(destination->path, content, mode);
+            return error;
+        }
+        bool lost = false;
+        error = write_and_rename(file, temporary, destination->path, content,
+                                 set_bits ? std::optional<mode_t>(bits) : std::nullopt, lost);
+        if (!lost || attempt == kWriteAttempts) return error;
     }
-
-    if (set_bits && ::fchmod(file.get(), bits) != 0) error = errno;
-    if (!error) error = write_all(file.get(), content);
-    if (!error && ::fsync(file.get()) != 0) error = errno;
-    int closed = file.close();
-    if (!error) error = closed;
-    if (!error && ::rename(temporary.c_str(), destination->path.c_str()) != 0) error = errno;
-    if (error) ::unlink(temporary.c_str());
-    return error;
 }
 
 } // namespace tw::pagecase

@@ -3,12 +3,13 @@
 // share.
 //
 // The new content goes to a temporary file in the destination's folder (named
-// ".<name>.<pid>.<tid>.tmp", unique to the process and thread), which is
-// flushed to disk and then renamed over the destination. A failure removes the
-// temporary file and leaves the destination as it was; a process killed
-// midway leaves the old or the new file, and at worst its temporary, which
-// the next save of that file removes (temporary_files.h). Like a write in
-// place, it fails on an existing file the caller may not write.
+// ".<name>.<pid>.<tid>.tmp", unique to the process and thread, and locked
+// while it is written), which is flushed to disk and then renamed over the
+// destination. A failure removes the temporary file and leaves the
+// destination as it was; a process killed midway leaves the old or the new
+// file, and at worst its temporary, which the next save of that file removes
+// (temporary_files.h). Like a write in place, it fails on an existing file the
+// caller may not write.
 //
 // Where the folder does not let us create the temporary file but the file
 // itself may be written (a state folder of mode 0555 holding a writable list),
