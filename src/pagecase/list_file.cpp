@@ -16,7 +16,19 @@ nb::handle json_dumps_at_load; // held for the life of the process
 std::optional<nb::object> read_text(nb::handle target) {
     if (!is_native_path(target))
         return nb::object(target.attr("read_text")(nb::arg("encoding") = "utf-8"));
-    return read_state_text(path_bytes(target));
+    return read_state_text(path_bytes(target), Owner::anyone);
+}
+
+// `json.loads(text)`, or nothing for text nested too deeply to parse (the
+// RecursionError of json.loads): such a file is damaged like any other, and
+// must not keep the viewer from starting.
+std::optional<nb::object> parse(nb::handle text) {
+    try {
+        return nb::object(ns[names::json].attr("loads")(text));
+    } catch (nb::python_error& error) {
+        if (error.matches(PyExc_RecursionError)) return std::nullopt;
+        throw;
+    }
 }
 
 // What saving writes: the native rendering while json.dumps is the one bound
@@ -50,10 +62,10 @@ nb::list load_entries(nb::handle target) {
     try {
         std::optional<nb::object> text = read_text(target);
         if (!text) return nb::list();
-        nb::object data = ns[names::json].attr("loads")(*text);
+        std::optional<nb::object> data = parse(*text);
         nb::list entries;
-        if (PyList_Check(data.ptr())) {
-            for (nb::handle element : data)
+        if (data && PyList_Check(data->ptr())) {
+            for (nb::handle element : *data)
                 if (PyDict_Check(element.ptr()) && truthy(entry_path(element)))
                     entries.append(element);
         }

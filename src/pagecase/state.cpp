@@ -28,11 +28,12 @@ nb::object state_dir() {
 
 // The stored token, stripped, or nothing when there is none: an OSError of
 // the read means none. Natively, a file that is missing, unreadable, not
-// UTF-8, too large or not a regular file (state_file.h) holds none either.
+// UTF-8, too large, not a regular file, not our own, or reached through a
+// link another user planted (state_file.h) holds none either.
 std::optional<nb::object> stored_token(nb::handle target) {
     std::optional<nb::object> token;
     if (is_native_path(target)) {
-        token = read_state_text(path_bytes(target));
+        token = read_state_text(path_bytes(target), Owner::effective_user);
         if (token) token = token->attr("strip")();
     } else {
         token = tw::py::unless_raised(

@@ -2,13 +2,24 @@
 #include "pagecase/state_file.h"
 
 #include "common/gil.h"
-#include "pagecase/core/read_file.h"
 
 namespace tw::pagecase {
+namespace {
 
-std::optional<nb::object> read_state_text(const std::string& path) {
+// The file at the end of `path`'s trusted links, opened without following a
+// link that took its place meanwhile.
+FileContent read_trusted(const std::string& path, Owner owner) {
+    int error = 0;
+    std::optional<LinkEnd> end = follow_trusted_links(path, error);
+    if (!end) return FileContent{ReadStatus::untrusted, error, {}};
+    return read_regular_file(end->path, kMaxStateFileBytes, owner);
+}
+
+} // namespace
+
+std::optional<nb::object> read_state_text(const std::string& path, Owner owner) {
     FileContent file = tw::py::without_gil([&] {
-        FileContent read = read_regular_file(path, kMaxStateFileBytes);
+        FileContent read = read_trusted(path, owner);
         translate_newlines(read.bytes);
         return read;
     });

@@ -1,6 +1,9 @@
 // The small files of the state directory, the lists and the access token:
 // bounded reads that take anything but a regular file as damaged, and saves
-// that replace the file whole. Both run without the GIL.
+// that replace the file whole. Both run without the GIL. Reads and saves
+// follow a symbolic link at the file by the same rule
+// (follow_trusted_links), so that another user sharing a sticky state folder
+// cannot point either at a file of their choice.
 #pragma once
 
 #include <cstddef>
@@ -10,6 +13,7 @@
 
 #include "common/errors.h"
 #include "pagecase/core/atomic_file.h"
+#include "pagecase/core/read_file.h"
 
 namespace tw::pagecase {
 
@@ -22,9 +26,12 @@ constexpr std::size_t kMaxStateFileBytes = std::size_t{16} << 20;
 
 // The text of the state file at `path` (file-system bytes) as
 // `read_text(encoding="utf-8")` gives it, line ends translated; nothing when
-// the file is missing or unreadable, larger than kMaxStateFileBytes, not a
-// regular file (a FIFO, a device, a folder), or not UTF-8.
-std::optional<nb::object> read_state_text(const std::string& path);
+// the file is missing or unreadable, reached through a link that may not be
+// followed, owned by someone `owner` excludes (the access token takes only
+// the effective user's: a planted token would let its planter in), larger than
+// kMaxStateFileBytes, not a regular file (a FIFO, a device, a folder), or not
+// UTF-8.
+std::optional<nb::object> read_state_text(const std::string& path, Owner owner);
 
 // Replaces the state file at `path` with `content` (atomic_file.h). A failed
 // save is silent: the caller keeps what it meant to store.

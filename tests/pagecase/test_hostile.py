@@ -630,3 +630,40 @@ DESCRIPTOR_USES = {
 def test_out_of_file_descriptors(place, use):
     before = in_place(place, lambda at: None, forked.no_descriptors_left)
     forked.run_one(lambda: DESCRIPTOR_USES[use](place), before=before)
+
+
+NESTED = "[" * 100_000 + "]" * 100_000
+PARSES = []
+
+
+def counted(function):
+    def call(*args, **kwargs):
+        PARSES.append(function.__name__)
+        return function(*args, **kwargs)
+
+    return call
+
+
+# How the lists' text reaches json.loads: natively, through a json module the
+# host rebound, and through a patched read_text.
+NESTED_ROUTES = {
+    "as loaded": (lambda: None, []),
+    "json rebound": (lambda: setattr(pagecase, "json", types.SimpleNamespace(loads=counted(json.loads),
+                                                                             dumps=json.dumps)), ["loads"] * 3),
+    "read_text patched": (lambda: setattr(Path, "read_text", counted(Path.read_text)), ["read_text"] * 3),
+}
+
+
+@pytest.mark.parametrize("route", NESTED_ROUTES)
+def test_list_files_nested_too_deeply_load_empty(place, route):
+    rebind, parses = NESTED_ROUTES[route]
+
+    def prepare(at):
+        for name in ("recent.json", "favorites.json", "workspaces.json"):
+            (at.state / name).write_text(NESTED)
+        rebind()
+
+    loads = [STATE_FILES[name] for name in ("recent.json", "favorites.json", "workspaces.json")]
+    *lists, seen = forked.run(*loads, lambda: list(PARSES), before=in_place(place, prepare))
+    assert [outcome.value for outcome in lists] == [("list", [])] * 3, [outcome.text for outcome in lists]
+    assert seen.value == ("list", parses)

@@ -1,8 +1,9 @@
-"""Where list saves go: links at the list file, folders that take no new files, and list paths
-that are not plain pathlib paths."""
+"""Where list saves go and what loads read: links at the list file, what is not a regular file,
+folders that take no new files, and list paths that are not plain pathlib paths."""
 
 import json
 import os
+import stat
 import types
 from pathlib import Path
 
@@ -35,13 +36,17 @@ def kernel_follows(link):
 # ------------------------------------------------------------ links (as root)
 
 
-@needs_root
-@pytest.mark.parametrize("sticky, folder_owner, link_owner, followed", [
+# Whether a link in a folder anybody may write in is followed, as fs.protected_symlinks decides.
+LINK_RULE = [
     (True, 0, STRANGER, False),         # another user's link in a shared folder
     (True, 0, 0, True),                 # our own link there
     (True, STRANGER, STRANGER, True),   # the folder owner's link
     (False, 0, STRANGER, True),         # a folder anybody may write in, but not sticky
-])
+]
+
+
+@needs_root
+@pytest.mark.parametrize("sticky, folder_owner, link_owner, followed", LINK_RULE)
 def test_a_link_at_the_list_file_is_followed_where_the_kernel_would(tmp_path, sticky, folder_owner, link_owner,
                                                                      followed):
     folder, victim = tmp_path / "shared", tmp_path / "victim.json"
@@ -80,6 +85,25 @@ def test_a_strangers_link_is_refused_at_any_hop(tmp_path, planted):
     assert not target.exists() and favorites.entries[0]["path"] == "/docs/a.md"
 
 
+@needs_root
+@pytest.mark.parametrize("sticky, folder_owner, link_owner, followed", LINK_RULE)
+def test_state_files_are_read_through_a_link_only_where_a_save_would_follow_it(tmp_path, monkeypatch, sticky,
+                                                                               folder_owner, link_owner, followed):
+    folder, real = tmp_path / "shared", tmp_path / "real"
+    folder.mkdir()
+    real.mkdir()
+    folder.chmod(0o1777 if sticky else 0o777)
+    os.chown(folder, folder_owner, folder_owner)
+    for name in ("recent.json", "favorites.json", "workspaces.json", "access_token"):
+        (real / name).write_text("linked-token" if name == "access_token" else json.dumps(ENTRIES))
+        (folder / name).symlink_to(real / name)
+        os.lchown(folder / name, link_owner, link_owner)
+    monkeypatch.setenv("TIDEWING_MD_STATE_DIR", str(folder))
+    loaded = [cls.load().entries for cls in (pagecase.RecentFiles, pagecase.Favorites, pagecase.Workspaces)]
+    assert loaded == [ENTRIES if followed else []] * 3
+    assert (pagecase.access_token() == "linked-token") == followed
+
+
 def test_our_own_link_in_a_shared_folder_is_followed_by_a_plain_user(open_folder, nobody):
     shared = open_folder / "shared"
     shared.mkdir()
@@ -92,6 +116,40 @@ def test_our_own_link_in_a_shared_folder_is_followed_by_a_plain_user(open_folder
     nobody.own(link)
     forked.run_one(pagecase.Workspaces(link, ENTRIES).save, before=nobody.become)
     assert json.loads(real.read_text()) == ENTRIES and link.is_symlink()
+
+
+# ------------------------------------------------------- not a regular file
+
+
+def device_node(path):
+    """A character device of our own in place of /dev/null: a failing save must not touch the real one."""
+    try:
+        os.mknod(path, stat.S_IFCHR | 0o666, os.makedev(1, 3))
+    except PermissionError:
+        pytest.skip("creating a device node needs root")
+
+
+NOT_FILES = {"fifo": (os.mkfifo, stat.S_ISFIFO), "device": (device_node, stat.S_ISCHR)}
+
+
+@pytest.mark.parametrize("kind", NOT_FILES)
+@pytest.mark.parametrize("reached", ["at the list's name", "through a link"])
+def test_a_save_leaves_a_device_or_fifo_alone(tmp_path, monkeypatch, kind, reached):
+    """A link to /dev/null turns the history off: saves write nothing, loads find nothing."""
+    make, is_kind = NOT_FILES[kind]
+    state = tmp_path / "state"
+    state.mkdir()
+    special = state / "recent.json"
+    if reached == "through a link":
+        special = tmp_path / "special"
+        (state / "recent.json").symlink_to(special)
+    make(special)
+    monkeypatch.setenv("TIDEWING_MD_STATE_DIR", str(state))
+    recent = pagecase.RecentFiles.load()
+    recent.add(Path("/docs/a.md"))
+    assert [e["path"] for e in recent.entries] == ["/docs/a.md"]  # the list in memory keeps the change
+    assert is_kind(os.lstat(special).st_mode) and os.listdir(state) == ["recent.json"]
+    assert pagecase.RecentFiles.load().entries == []
 
 
 # ------------------------------------------------- folders that take no new files

@@ -164,9 +164,11 @@ def test_a_save_removes_the_temporaries_of_dead_writers_only(tmp_path):
     waiting_thread.start()
     ready.wait()
     me, dead = os.getpid(), finished.pid
-    removed = [f".recent.json.{dead}.{dead}.tmp", f".recent.json.{me}.{ended_thread.native_id}.tmp"]
-    kept = [f".recent.json.{running.pid}.{running.pid}.tmp", f".recent.json.{me}.{waiting_thread.native_id}.tmp",
-            f".favorites.json.{dead}.{dead}.tmp", f".recent.json.{dead}.tmp", f".recent.json.{dead}.x.tmp",
+    # Nobody writes these, whether or not a process or thread of the ids in
+    # their names lives (a reused id): they go.
+    removed = [f".recent.json.{dead}.{dead}.tmp", f".recent.json.{me}.{ended_thread.native_id}.tmp",
+               f".recent.json.{running.pid}.{running.pid}.tmp", f".recent.json.{me}.{waiting_thread.native_id}.tmp"]
+    kept = [f".favorites.json.{dead}.{dead}.tmp", f".recent.json.{dead}.tmp", f".recent.json.{dead}.x.tmp",
             f".recent.json.{dead}.{dead}.tmp.bak", f".recent.json.5.{dead}.{dead}.tmp"]
     try:
         for name in removed + kept:
@@ -178,3 +180,70 @@ def test_a_save_removes_the_temporaries_of_dead_writers_only(tmp_path):
         waiting_thread.join()
         running.kill()
         running.wait()
+
+
+# Saves a long list over and over, so that a stop often finds it writing.
+LONG_SAVER = r"""
+import sys
+from tidewing_quillery import pagecase
+entries = [{"path": f"/docs/{n}.md", "name": "x" * 200} for n in range(10000)]
+print(flush=True)
+while True:
+    pagecase.RecentFiles(pagecase.Path(sys.argv[1]), entries).save()
+"""
+
+
+def test_a_writer_stopped_midway_keeps_its_temporary_and_then_saves(tmp_path):
+    target = tmp_path / "recent.json"
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
+    with subprocess.Popen([sys.executable, "-c", LONG_SAVER, str(target)], env=env, stdout=subprocess.PIPE) as saver:
+        try:
+            saver.stdout.readline()
+            moments = random.Random(20260102)
+            for _ in range(500):
+                time.sleep(moments.uniform(0, 0.02))
+                os.kill(saver.pid, signal.SIGSTOP)
+                os.waitpid(saver.pid, os.WUNTRACED)
+                # Content means the writer got past its lock: it writes only after taking it.
+                writing = [path for path in tmp_path.iterdir()
+                           if path.name.startswith(f".recent.json.{saver.pid}.") and path.stat().st_size > 0]
+                if writing:
+                    break
+                os.kill(saver.pid, signal.SIGCONT)
+            else:
+                pytest.fail("the saver was never stopped while writing")
+            (temporary,) = writing
+            inode = temporary.stat().st_ino
+            pagecase.RecentFiles(target, ENTRIES).save()
+            assert temporary.stat().st_ino == inode  # the live writer's temporary stays
+            assert json.loads(target.read_text()) == ENTRIES
+            os.kill(saver.pid, signal.SIGCONT)
+            deadline = time.monotonic() + 30
+            while len(json.loads(target.read_text())) != 10000:  # the stopped save goes on and lands
+                assert time.monotonic() < deadline, "the stopped save never completed"
+                time.sleep(0.01)
+        finally:
+            saver.kill()
+    pagecase.RecentFiles(target, ENTRIES).save()
+    assert os.listdir(tmp_path) == ["recent.json"]
+
+
+def test_a_fifo_named_like_a_temporary_is_left_unopened(tmp_path):
+    finished = subprocess.Popen(["true"])
+    finished.wait()
+    fifo = tmp_path / f".recent.json.{finished.pid}.{finished.pid}.tmp"
+    os.mkfifo(fifo)
+    opened = threading.Event()
+    # Opening a FIFO for writing waits for a reader: the save must never be one.
+    writer = threading.Thread(target=lambda: (os.close(os.open(fifo, os.O_WRONLY)), opened.set()), daemon=True)
+    writer.start()
+    try:
+        time.sleep(0.05)
+        pagecase.RecentFiles(tmp_path / "recent.json", ENTRIES).save()
+        assert not opened.wait(0.2)
+        assert stat.S_ISFIFO(os.lstat(fifo).st_mode)
+    finally:
+        while fifo.exists() and not opened.is_set():  # a reader at last lets the writer's open return
+            reader = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK)
+            opened.wait(0.05)
+            os.close(reader)

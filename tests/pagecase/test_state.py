@@ -160,6 +160,37 @@ def test_token_in_a_folder_that_takes_no_new_files_is_written_in_place(open_fold
     assert os.listdir(state) == ["access_token"]
 
 
+# ------------------------------------------------------------ a shared folder
+
+STRANGER = 4242
+
+
+@pytest.mark.skipif(os.geteuid() != 0, reason="giving files to other users needs root")
+@pytest.mark.parametrize("reader", ["the folder's owner", "another user"])
+def test_a_token_another_user_planted_is_never_used(open_folder, monkeypatch, nobody, reader):
+    """A token file of somebody else's in a sticky folder anybody may write in: each reader makes
+    its own token, and stores it only where the folder lets it replace that file."""
+    shared = open_folder / "shared"
+    shared.mkdir()
+    shared.chmod(0o1777)
+    planted = shared / "access_token"
+    planted.write_text("planted")
+    planted.chmod(0o666)
+    os.chown(planted, STRANGER, STRANGER)
+    monkeypatch.setenv("TIDEWING_MD_STATE_DIR", str(shared))
+    calls = [pagecase.access_token, pagecase.access_token, lambda: pagecase.access_token(rotate=True),
+             pagecase.access_token]
+    outcomes = forked.run(*calls, before=nobody.become if reader == "another user" else None)
+    tokens = [outcome.value for outcome in outcomes]
+    assert all(len(token) == 22 for token in tokens), [outcome.text for outcome in outcomes]
+    if reader == "another user":  # may not replace the file: a new token each time
+        assert len(set(tokens)) == 4 and planted.read_text() == "planted"
+        assert os.stat(planted).st_uid == STRANGER and os.listdir(shared) == ["access_token"]
+    else:
+        assert tokens[0] == tokens[1] != tokens[2] == tokens[3] == planted.read_text()
+        assert os.stat(planted).st_uid == os.geteuid() and mode_of(planted) == 0o600
+
+
 # ---------------------------------------------------------- host objects
 
 

@@ -27,14 +27,6 @@ Location locate(const std::string& path) {
     return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
 }
 
-// What stands at the destination; `exists` is false when nothing (or nothing
-// we can see) does.
-struct Destination {
-    std::string path;
-    bool exists = false;
-    struct stat status{};
-};
-
 std::optional<std::string> read_link(const std::string& path, std::size_t size_hint, int& error) {
     std::string target(size_hint + 1, '\0');
     for (;;) {
@@ -52,10 +44,7 @@ std::optional<std::string> read_link(const std::string& path, std::size_t size_h
 }
 
 // Whether the kernel would follow the symbolic link at `path` (`link` being its
-// lstat) under fs.protected_symlinks: everywhere except in a sticky
-// world-writable folder, where only links owned by the follower or by the
-// folder's owner are followed. Applied whatever that setting is here, so a
-// link another user planted in a shared state folder never redirects a save.
+// lstat) under fs.protected_symlinks (follow_trusted_links).
 bool may_follow(const std::string& path, const struct stat& link) {
     struct stat folder;
     if (::stat(locate(path).folder.c_str(), &folder) != 0) return false;
@@ -64,10 +53,12 @@ bool may_follow(const std::string& path, const struct stat& link) {
            link.st_uid == folder.st_uid;
 }
 
-// Follows symbolic links at `path` itself, as writing through it would.
-std::optional<Destination> follow_links(std::string path, int& error) {
+} // namespace
+
+std::optional<LinkEnd> follow_trusted_links(const std::string& start, int& error) {
+    std::string path = start;
     for (int hop = 0; hop < kMaxLinkHops; ++hop) {
-        Destination found{path};
+        LinkEnd found{path};
         found.exists = ::lstat(path.c_str(), &found.status) == 0;
         if (!found.exists || !S_ISLNK(found.status.st_mode)) return found;
         if (!may_follow(path, found.status)) {
@@ -85,8 +76,10 @@ std::optional<Destination> follow_links(std::string path, int& error) {
     return std::nullopt;
 }
 
-Destination examine(const std::string& path) {
-    Destination found{path};
+namespace {
+
+LinkEnd examine(const std::string& path) {
+    LinkEnd found{path};
     found.exists = ::stat(path.c_str(), &found.status) == 0;
     return found;
 }
@@ -122,25 +115,68 @@ int write_in_place(const std::string& path, std::string_view content, FileMode m
     return error ? error : closed;
 }
 
-// Creates the temporary file, replacing one our process and thread left
-// before (a process of the same pid, earlier).
+// Creates the temporary file. Should the name be taken already (by a writer
+// of an earlier process with our ids, or one in another PID namespace), it is
+// freed only when its writer is gone.
 FileDescriptor create_temporary(const std::string& temporary, mode_t bits, int& error) {
     const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW;
     FileDescriptor file = open_file(temporary, flags, error, bits);
-    if (!file && error == EEXIST) {
-        ::unlink(temporary.c_str());
+    if (!file && error == EEXIST && remove_if_stale(temporary))
         file = open_file(temporary, flags, error, bits);
-    }
     return file;
 }
+
+// Whether the file open at `fd` has lost its last name.
+bool unnamed(int fd) {
+    struct stat status;
+    return ::fstat(fd, &status) == 0 && status.st_nlink == 0;
+}
+
+// Locks the temporary file just created, writes `content` into it, flushes it
+// and renames it over `destination`; a failure removes it. The descriptor,
+// and with it the lock, is kept until the rename is done: fsync() has
+// reported the write's errors by then.
+//
+// Between the creation and the lock, a cleaner (another saver's
+// remove_stale_temporaries) may find the temporary unlocked and remove it.
+// `lost` then tells the caller that it may simply write a new one.
+int write_and_rename(FileDescriptor& file, const std::string& temporary,
+                     const std::string& destination, std::string_view content,
+                     std::optional<mode_t> bits, bool& lost) {
+    int error = 0;
+    if (!lock_for_writing(file.get())) {
+        lost = true; // the cleaner holding the lock removes it
+        error = EAGAIN;
+    }
+    if (!error && bits && ::fchmod(file.get(), *bits) != 0) error = errno;
+    if (!error) error = write_all(file.get(), content);
+    if (!error && ::fsync(file.get()) != 0) error = errno;
+    if (!error && ::rename(temporary.c_str(), destination.c_str()) != 0) {
+        error = errno;
+        lost = unnamed(file.get());
+    }
+    if (error) ::unlink(temporary.c_str());
+    int closed = file.close();
+    return error ? error : closed;
+}
+
+// How often a save writes a temporary file at most: it writes another only
+// when another save's cleaning took the last one away in the moment between
+// its creation and its lock.
+constexpr int kWriteAttempts = 3;
 
 } // namespace
 
 int replace_file(const std::string& path, std::string_view content, FileMode mode) {
     int error = 0;
-    std::optional<Destination> destination =
-        mode == FileMode::like_replaced ? follow_links(path, error) : examine(path);
+    std::optional<LinkEnd> destination =
+        mode == FileMode::like_replaced ? follow_trusted_links(path, error) : examine(path);
     if (!destination) return error;
+    // Anything but a regular file where the links end (a link to /dev/null
+    // that turns the history off, a FIFO) stays as it is: nothing is written.
+    if (mode == FileMode::like_replaced && destination->exists &&
+        !S_ISREG(destination->status.st_mode))
+        return EINVAL;
     // Writing in place would need permission to write the file itself; a file
     // we may not write stays as it is, although its folder would let us
     // replace it.
@@ -156,25 +192,22 @@ int replace_file(const std::string& path, std::string_view content, FileMode mod
     Location location = locate(destination->path);
     remove_stale_temporaries(location.folder, location.name);
     std::string temporary = temporary_path(location.folder, location.name);
-    // Nobody else may read the content before its final bits are set.
-    FileDescriptor file = create_temporary(temporary, set_bits ? (bits & 0600) : bits, error);
-    if (!file) {
-        // The folder refuses new files, which a plain write does not need: it
-        // only opens the file. Write in place then, as the plain write would,
-        // rather than drop the change.
-        if (error == EACCES || error == EPERM)
-            return write_in_place(destination->path, content, mode);
-        return error;
+    for (int attempt = 1;; ++attempt) {
+        // Nobody else may read the content before its final bits are set.
+        FileDescriptor file = create_temporary(temporary, set_bits ? (bits & 0600) : bits, error);
+        if (!file) {
+            // The folder refuses new files, which a plain write does not need:
+            // it only opens the file. Write in place then, as the plain write
+            // would, rather than drop the change.
+            if (error == EACCES || error == EPERM)
+                return write_in_place(destination->path, content, mode);
+            return error;
+        }
+        bool lost = false;
+        error = write_and_rename(file, temporary, destination->path, content,
+                                 set_bits ? std::optional<mode_t>(bits) : std::nullopt, lost);
+        if (!lost || attempt == kWriteAttempts) return error;
     }
-
-    if (set_bits && ::fchmod(file.get(), bits) != 0) error = errno;
-    if (!error) error = write_all(file.get(), content);
-    if (!error && ::fsync(file.get()) != 0) error = errno;
-    int closed = file.close();
-    if (!error) error = closed;
-    if (!error && ::rename(temporary.c_str(), destination->path.c_str()) != 0) error = errno;
-    if (error) ::unlink(temporary.c_str());
-    return error;
 }
 
 } // namespace tw::pagecase

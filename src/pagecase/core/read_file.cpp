@@ -57,17 +57,20 @@ ReadStatus read_rest(int fd, std::string& content, std::size_t cap, int& error) 
     }
 }
 
-FileContent read_regular_file(const std::string& path, std::size_t cap) {
+FileContent read_regular_file(const std::string& path, std::size_t cap, Owner owner) {
     struct stat status;
-    if (::stat(path.c_str(), &status) != 0) return refused(ReadStatus::failed, errno);
+    if (::lstat(path.c_str(), &status) != 0) return refused(ReadStatus::failed, errno);
+    if (S_ISLNK(status.st_mode)) return refused(ReadStatus::untrusted);
     if (!S_ISREG(status.st_mode)) return refused(ReadStatus::not_regular);
 
     // Should a FIFO take the file's place meanwhile, opening it does not wait.
     int error = 0;
-    FileDescriptor file = open_file(path, O_RDONLY | O_NONBLOCK | O_NOCTTY, error);
+    FileDescriptor file = open_file(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW, error);
     if (!file) return refused(ReadStatus::failed, error);
     if (::fstat(file.get(), &status) != 0) return refused(ReadStatus::failed, errno);
     if (!S_ISREG(status.st_mode)) return refused(ReadStatus::not_regular);
+    if (owner == Owner::effective_user && status.st_uid != ::geteuid())
+        return refused(ReadStatus::untrusted);
     auto size = static_cast<std::size_t>(std::max<off_t>(status.st_size, 0));
     if (size > cap) return refused(ReadStatus::too_large);
 

@@ -22,9 +22,10 @@ Filled fill(int fd, char* buffer, std::size_t size);
 
 enum class ReadStatus {
     complete,
-    failed,     // opening, examining or reading failed; the errno says why
-    too_large,  // more than the cap
-    not_regular // a FIFO, a device, a folder, a socket: refused unread
+    failed,      // opening, examining or reading failed; the errno says why
+    too_large,   // more than the cap
+    not_regular, // a FIFO, a device, a folder, a socket: refused unread
+    untrusted    // a symbolic link, or a file of an owner the caller refuses
 };
 
 // Appends the rest of the file to `content`. Complete when the file ended with
@@ -39,10 +40,20 @@ struct FileContent {
     std::string bytes; // the content when complete, else empty
 };
 
+// Whose files a read takes.
+enum class Owner {
+    anyone,
+    effective_user, // a file of anybody else's is untrusted
+};
+
 // The whole of the regular file at `path`, at most `cap` bytes. Anything else
 // standing there (a FIFO, a device, a folder) is not_regular, found out
-// without reading from it and without waiting for a FIFO's writer.
-FileContent read_regular_file(const std::string& path, std::size_t cap);
+// without reading from it and without waiting for a FIFO's writer. A symbolic
+// link at `path` itself is untrusted, never followed: a caller follows the
+// links it trusts first (follow_trusted_links in atomic_file.h), and one
+// swapped in after that fails to open. Who owns the file is judged on the
+// open descriptor.
+FileContent read_regular_file(const std::string& path, std::size_t cap, Owner owner);
 
 // What reading in text mode does to line ends: CR LF and a lone CR become LF.
 void translate_newlines(std::string& text);
