@@ -132,7 +132,7 @@ class Members {
     }
 
     Members& set(const char* name, nb::handle value) {
-        if (PyObject_SetAttrString(cls_.ptr(), name, value.ptr()) != 0) throw nb::python_error();
+        require(PyObject_SetAttrString(cls_.ptr(), name, value.ptr()));
         return *this;
     }
 

@@ -28,6 +28,24 @@ namespace nb = nanobind;
     throw nb::python_error();
 }
 
+// Raise `type(message)` with the message built by PyUnicode_FromFormat.
+template <typename... Args>
+[[noreturn]] void raise_format(PyObject* type, const char* format, Args... args) {
+    PyErr_Format(type, format, args...);
+    throw nb::python_error();
+}
+
+// `raise error` for an exception instance, as the `raise` statement does:
+// TypeError for anything that is no exception. With a `context`, as inside
+// an `except` block handling it.
+[[noreturn]] inline void raise_instance(nb::handle error, nb::handle context = nb::handle()) {
+    if (!PyExceptionInstance_Check(error.ptr()))
+        raise(PyExc_TypeError, "exceptions must derive from BaseException");
+    if (context) PyException_SetContext(error.ptr(), Py_NewRef(context.ptr()));
+    PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(error.ptr())), error.ptr());
+    throw nb::python_error();
+}
+
 // Turn a NULL result of the C API into a C++ exception; pass others through.
 inline PyObject* check(PyObject* result) {
     if (!result) throw nb::python_error();
@@ -39,11 +57,23 @@ inline nb::object steal_checked(PyObject* result) {
     return nb::steal(check(result));
 }
 
+// The status of a C API call that returns an int: negative means it failed
+// with a Python error set, which is raised; anything else is returned.
+template <typename Status> Status require(Status status) {
+    if (status < 0) throw nb::python_error();
+    return status;
+}
+
+// A reference kept for the rest of the process (the objects bound at load,
+// a module whose functions keep reading its namespace): never released, so
+// no other object can come to live at its address.
+inline PyObject* keep_for_process(nb::handle obj) {
+    return Py_NewRef(obj.ptr());
+}
+
 // Python's truth test of `obj`.
 inline bool truthy(nb::handle obj) {
-    int result = PyObject_IsTrue(obj.ptr());
-    if (result < 0) throw nb::python_error();
-    return result == 1;
+    return require(PyObject_IsTrue(obj.ptr())) == 1;
 }
 
 // `str(obj)`.

@@ -177,7 +177,7 @@ inline PyTypeObject* make_function_type() {
     type.tp_members = members;
     type.tp_getset = getset;
     type.tp_methods = methods;
-    if (PyType_Ready(&type) != 0) throw nb::python_error();
+    require(PyType_Ready(&type));
     return &type;
 }
 

@@ -29,6 +29,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstddef>
 #include <exception>
 #include <mutex>
 #include <optional>
@@ -42,6 +43,9 @@
 
 namespace tw::py {
 
+// Work over at least this many bytes in memory (a token's payload, base64
+// text) runs without the GIL.
+inline constexpr std::size_t kReleaseGilFromBytes = 32 * 1024;
 // How often long work on the main thread stops to run signal handlers.
 inline constexpr std::chrono::milliseconds kSignalPollInterval{50};
 // How long the exit handler waits for other threads to leave our calls. Only

@@ -25,10 +25,8 @@ class Name {
     }
 
   private:
-    friend class ModuleNamespace;
     const char* text_;
-    mutable PyObject* key_ = nullptr;
-    mutable PyObject* original_ = nullptr; // the value bound at load, if remembered
+    mutable PyObject* key_ = nullptr; // interned on first use
 };
 
 class ModuleNamespace {
@@ -37,45 +35,27 @@ class ModuleNamespace {
     // the rest of the process: its functions keep reading its namespace even
     // after a host drops it from sys.modules.
     void attach(nb::handle module) {
-        module_ = nb::borrow(module).release().ptr();
+        module_ = keep_for_process(module);
         dict_ = PyModule_GetDict(module_);
     }
 
     nb::handle module() const { return module_; }
+    PyObject* dict() const { return dict_; }
 
     // The current value of `name`, raising NameError as a global lookup would.
     nb::object operator[](const Name& name) const {
         PyObject* value = PyDict_GetItemWithError(dict_, name.key());
         if (!value) {
-            if (!PyErr_Occurred())
-                PyErr_Format(PyExc_NameError, "name '%s' is not defined", name.text());
-            throw nb::python_error();
+            if (PyErr_Occurred()) throw nb::python_error();
+            raise_format(PyExc_NameError, "name '%s' is not defined", name.text());
         }
         return nb::borrow(value);
     }
 
     // Bind `name` to `value` on the module.
     void set(const Name& name, nb::handle value) const {
-        if (PyDict_SetItem(dict_, name.key(), value.ptr()) != 0) throw nb::python_error();
+        require(PyDict_SetItem(dict_, name.key(), value.ptr()));
     }
-
-    // Remember the value `name` holds now as the one bound at load.
-    void remember(const Name& name) const {
-        nb::object value = (*this)[name];
-        Py_XDECREF(name.original_);
-        name.original_ = value.release().ptr();
-    }
-
-    // Whether `name` still holds the value remembered at load.
-    bool unchanged(const Name& name) const {
-        if (!name.original_) return false;
-        PyObject* value = PyDict_GetItemWithError(dict_, name.key());
-        if (!value && PyErr_Occurred()) throw nb::python_error();
-        return value == name.original_;
-    }
-
-    // The value remembered at load (borrowed; valid for the process).
-    nb::handle original(const Name& name) const { return name.original_; }
 
   private:
     PyObject* module_ = nullptr;

@@ -15,16 +15,12 @@ inline bool compare(nb::handle left, nb::handle right, int op) {
 
 // `item in container`.
 inline bool contains(nb::handle container, nb::handle item) {
-    int found = PySequence_Contains(container.ptr(), item.ptr());
-    if (found < 0) throw nb::python_error();
-    return found == 1;
+    return require(PySequence_Contains(container.ptr(), item.ptr())) == 1;
 }
 
 // `len(obj)`.
 inline Py_ssize_t length_of(nb::handle obj) {
-    Py_ssize_t length = PyObject_Length(obj.ptr());
-    if (length < 0) throw nb::python_error();
-    return length;
+    return require(PyObject_Length(obj.ptr()));
 }
 
 } // namespace tw::py

@@ -46,9 +46,10 @@ std::optional<NativeTarget> contain_bytes(std::string_view root, std::string_vie
     return NativeTarget{std::move(target.path), joined};
 }
 
-// The documented steps through the current module objects, for a host that
-// rebound `Path`, patched pathlib, or passes objects we cannot take natively.
-nb::object contain_through_python(nb::handle root, nb::handle raw) {
+// `contain` through the module's current `Path` and the objects' own methods,
+// for a host that rebound `Path`, patched pathlib, or passes objects we
+// cannot read natively.
+nb::object contain_by_steps(nb::handle root, nb::handle raw) {
     if (!truthy(raw) || !names_a_file(raw)) return nb::none();
     auto resolved = unless_unresolvable([&] {
         nb::object candidate = ns[names::Path](raw).attr("expanduser")();
@@ -67,13 +68,13 @@ nb::object contain_through_python(nb::handle root, nb::handle raw) {
 
 nb::object contain(nb::handle root, nb::handle raw) {
     if (std::optional<Contained> native = contain_natively(root, raw)) return native->object();
-    return contain_through_python(root, raw);
+    return contain_by_steps(root, raw);
 }
 
 nb::object is_markdown(nb::handle path) {
-    if (!is_native_pure_path(path)) {
-        // The documented attribute access, with its AttributeError when there
-        // is no `suffix`, and the suffix's own `lower`.
+    if (!natively(PurePathArgument{path})) {
+        // `path.suffix.lower() in MARKDOWN_SUFFIXES`, with the AttributeError
+        // of an object without `suffix`, and the suffix's own `lower`.
         nb::object suffix = path.attr("suffix").attr("lower")();
         return nb::bool_(tw::py::contains(ns[names::MARKDOWN_SUFFIXES], suffix));
     }
@@ -102,7 +103,8 @@ nb::object Contained::object() const {
 }
 
 std::optional<Contained> contain_natively(nb::handle root, nb::handle raw) {
-    if (!path_class_native() || !is_native_path(root) || is_patched_path(raw)) return std::nullopt;
+    if (!natively(original::Path, pathlib_as_loaded, PathArgument{root}, PathText{raw}))
+        return std::nullopt;
     Contained refused{std::nullopt, nb::handle()};
     if (!truthy(raw)) return refused;
     std::optional<nb::object> text = unless_unresolvable([&] { return path_argument_text(raw); });
@@ -111,19 +113,19 @@ std::optional<Contained> contain_natively(nb::handle root, nb::handle raw) {
     if (!raw_bytes) return refused;
     std::optional<NativeTarget> target = contain_bytes(path_bytes(root), *raw_bytes);
     if (!target) return refused;
-    nb::handle cls = target->joined ? nb::handle(root.type()) : pathlib_classes.PosixPath;
+    nb::handle cls = target->joined ? nb::handle(root.type()) : pathlib_originals.posix_path();
     return Contained{std::move(target->path), cls};
 }
 
 bool resolves_to_itself(nb::handle path) {
-    if (is_native_path(path)) {
+    if (natively(PathArgument{path})) {
         std::string bytes = parse_path(path_bytes(path)).str();
         Resolution again = resolve(bytes);
         return again.error == PathError::none && again.path == bytes;
     }
     // What a host's own resolve() gave that is no pathlib path is taken as it is.
     if (!PyObject_TypeCheck(path.ptr(),
-                            reinterpret_cast<PyTypeObject*>(pathlib_classes.Path.ptr())))
+                            reinterpret_cast<PyTypeObject*>(pathlib_originals.Path.ptr())))
         return true;
     return unless_unresolvable([&] { return tw::py::compare(path.attr("resolve")(), path, Py_EQ); })
         .value_or(false);

@@ -144,13 +144,13 @@ bool is_regular_file(const std::string& path) {
 }
 
 // `path.is_file()`, with every OSError meaning "no".
-bool is_file_through_python(nb::handle path) {
+bool is_file_by_steps(nb::handle path) {
     return tw::py::unless_raised([&] { return truthy(path.attr("is_file")()); }, PyExc_OSError)
         .value_or(false);
 }
 
 bool is_markdown_call(nb::handle path, std::string_view bytes) {
-    if (ns.unchanged(names::is_markdown))
+    if (natively(original::is_markdown))
         return lowered_suffix_in(tw::py::fs_decode(final_component(bytes)),
                                  ns[names::MARKDOWN_SUFFIXES]);
     return truthy(ns[names::is_markdown](path));
@@ -168,26 +168,33 @@ nb::object resolve_document_natively(nb::handle raw) {
     if (resolved.error != PathError::none || !is_fixed_point(resolved) ||
         !is_regular_file(resolved.path))
         return nb::none();
-    nb::object result = new_path(pathlib_classes.PosixPath, resolved.path);
+    nb::object result = new_path(pathlib_originals.posix_path(), resolved.path);
     return is_markdown_call(result, resolved.path) ? result : nb::none();
 }
 
-nb::object resolve_document(nb::handle raw) {
-    if (!truthy(raw)) return nb::none();
-    if (path_class_native() && !is_patched_path(raw)) return resolve_document_natively(raw);
+// `Path(raw).expanduser().resolve()` through the module's current `Path`,
+// then the file and suffix tests through the current objects.
+nb::object resolve_document_by_steps(nb::handle raw) {
     if (!names_a_file(raw)) return nb::none();
     std::optional<nb::object> path = unless_unresolvable(
         [&] { return nb::object(ns[names::Path](raw).attr("expanduser")().attr("resolve")()); });
-    if (!path || !resolves_to_itself(*path) || !is_file_through_python(*path) ||
+    if (!path || !resolves_to_itself(*path) || !is_file_by_steps(*path) ||
         !truthy(ns[names::is_markdown](*path)))
         return nb::none();
     return *path;
 }
 
+nb::object resolve_document(nb::handle raw) {
+    if (!truthy(raw)) return nb::none();
+    if (natively(original::Path, pathlib_as_loaded, PathText{raw}))
+        return resolve_document_natively(raw);
+    return resolve_document_by_steps(raw);
+}
+
 nb::object resolve_asset(nb::handle document, nb::handle raw) {
     nb::object folder = document.attr("parent");
     std::optional<Contained> native;
-    if (ns.unchanged(names::contain)) native = contain_natively(folder, raw);
+    if (natively(original::contain)) native = contain_natively(folder, raw);
     if (native) {
         // The answer is of a native path class: its file test and suffix natively.
         if (!native->path || !is_regular_file(*native->path) ||
@@ -197,7 +204,7 @@ nb::object resolve_asset(nb::handle document, nb::handle raw) {
         return native->object();
     }
     nb::object target = ns[names::contain](folder, raw);
-    if (target.is_none() || !is_file_through_python(target)) return nb::none();
+    if (target.is_none() || !is_file_by_steps(target)) return nb::none();
     nb::object suffix = target.attr("suffix").attr("lower")();
     return tw::py::contains(ns[names::ASSET_SUFFIXES], suffix) ? target : nb::none();
 }
@@ -229,8 +236,8 @@ bool stat_path(const std::string& path, struct stat& st) {
     return tw::py::without_gil([&] { return ::stat(path.c_str(), &st) == 0; });
 }
 
-// The documented steps through the object's own stat() and read_bytes().
-nb::object read_document_through(nb::handle path, nb::handle limit) {
+// `read_document` through the object's own stat() and read_bytes().
+nb::object read_document_by_steps(nb::handle path, nb::handle limit) {
     nb::object st, raw;
     try {
         st = path.attr("stat")();
@@ -250,7 +257,7 @@ nb::object read_document_through(nb::handle path, nb::handle limit) {
 
 nb::object read_document(nb::handle path) {
     nb::object limit = ns[names::MAX_DOCUMENT_BYTES];
-    if (!is_native_path(path)) return read_document_through(path, limit);
+    if (!natively(PathArgument{path})) return read_document_by_steps(path, limit);
     std::string bytes = path_bytes(path);
     struct stat st;
     if (!stat_path(bytes, st)) return nb::none();
@@ -261,7 +268,7 @@ nb::object read_document(nb::handle path) {
 }
 
 nb::object stat_signature(nb::handle path) {
-    if (!is_native_path(path)) {
+    if (!natively(PathArgument{path})) {
         std::optional<nb::object> st =
             tw::py::unless_raised([&] { return nb::object(path.attr("stat")()); }, PyExc_OSError);
         if (!st) return nb::none();

@@ -18,7 +18,7 @@ const Keys& keys() {
 }
 
 void put(PyObject* dict, PyObject* key, nb::handle value) {
-    if (PyDict_SetItem(dict, key, value.ptr()) != 0) throw nb::python_error();
+    tw::py::require(PyDict_SetItem(dict, key, value.ptr()));
 }
 
 } // namespace

@@ -7,19 +7,6 @@
 namespace tw::pagecase {
 namespace {
 
-PyObject* walk_at_load = nullptr;
-PyObject* scandir_at_load = nullptr;
-
-bool attribute_is(nb::handle module, const char* name, PyObject* expected) {
-    PyObject* value = PyObject_GetAttrString(module.ptr(), name);
-    if (!value) {
-        PyErr_Clear(); // the documented steps will raise it themselves
-        return false;
-    }
-    Py_DECREF(value);
-    return value == expected;
-}
-
 bool mirrorable(nb::handle collection) {
     PyObject* ptr = collection.ptr();
     return PyFrozenSet_CheckExact(ptr) || PySet_CheckExact(ptr) || PyList_CheckExact(ptr) ||
@@ -55,20 +42,6 @@ bool code_points_less(std::size_t left_length, Left left, std::size_t right_leng
 
 } // namespace
 
-void remember_directory_functions() {
-    nb::object os = ns[names::os];
-    walk_at_load = nb::object(os.attr("walk")).release().ptr();
-    scandir_at_load = nb::object(os.attr("scandir")).release().ptr();
-}
-
-bool scandir_unchanged() {
-    return ns.unchanged(names::os) && attribute_is(ns[names::os], "scandir", scandir_at_load);
-}
-
-bool walk_unchanged() {
-    return scandir_unchanged() && attribute_is(ns[names::os], "walk", walk_at_load);
-}
-
 std::optional<NameRules> name_rules(nb::handle skip_dirs, nb::handle markdown_suffixes) {
     NameRules rules;
     if (!mirror(skip_dirs, rules.skip_dirs, false)) return std::nullopt;
@@ -85,14 +58,14 @@ std::optional<long long> int_constant(nb::handle value) {
     return number;
 }
 
-bool markdown_by_interpreter(std::string_view name, nb::handle markdown_suffixes) {
+bool markdown_name_by_steps(std::string_view name, nb::handle markdown_suffixes) {
     return lowered_suffix_in(tw::py::fs_decode(name), markdown_suffixes);
 }
 
 CodePoints code_points(nb::handle text) {
     PyObject* ptr = text.ptr();
 #if PY_VERSION_HEX < 0x030C0000
-    if (PyUnicode_READY(ptr) < 0) throw nb::python_error();
+    tw::py::require(PyUnicode_READY(ptr));
 #endif
     return {PyUnicode_DATA(ptr), static_cast<std::size_t>(PyUnicode_GET_LENGTH(ptr)),
             static_cast<int>(PyUnicode_KIND(ptr))};
@@ -129,7 +102,7 @@ bool LoweredKey::operator<(const LoweredKey& other) const {
 std::size_t slice_length(nb::handle limit, std::size_t length) {
     nb::object slice = tw::py::steal_checked(PySlice_New(nullptr, limit.ptr(), nullptr));
     Py_ssize_t start = 0, stop = 0, step = 0;
-    if (PySlice_Unpack(slice.ptr(), &start, &stop, &step) < 0) throw nb::python_error();
+    tw::py::require(PySlice_Unpack(slice.ptr(), &start, &stop, &step));
     return static_cast<std::size_t>(
         PySlice_AdjustIndices(static_cast<Py_ssize_t>(length), &start, &stop, step));
 }

@@ -1,7 +1,6 @@
-// What the native fast paths of the walk and the listings need from the
-// interpreter: whether the objects they stand in for are still the ones bound
-// at load, snapshots of the name constants taken at the start of a call, and
-// Python's own lower-casing for text that is not ASCII.
+// What the native routes of the walk and the listings need from the
+// interpreter: snapshots of the name constants taken at the start of a call,
+// and Python's own lower-casing for text that is not ASCII.
 #pragma once
 
 #include <optional>
@@ -14,14 +13,6 @@
 
 namespace tw::pagecase {
 
-// Remembers os.walk and os.scandir; called once while the module loads.
-void remember_directory_functions();
-
-// `pagecase.os` and its `scandir` are the ones bound at load.
-bool scandir_unchanged();
-// ... and its `walk` too (which reads directories through `os.scandir`).
-bool walk_unchanged();
-
 // SKIP_DIRS and MARKDOWN_SUFFIXES as native rules, or nothing when SKIP_DIRS
 // is not a collection of str we can mirror. A suffix collection we cannot
 // mirror leaves every suffix to the interpreter.
@@ -32,8 +23,9 @@ std::optional<NameRules> name_rules(nb::handle skip_dirs, nb::handle markdown_su
 std::optional<long long> int_constant(nb::handle value);
 
 // `is_markdown(Path(name))` of the load-time functions, for a file name given
-// as file-system bytes.
-bool markdown_by_interpreter(std::string_view name, nb::handle markdown_suffixes);
+// as file-system bytes whose suffix the native rules cannot judge: the
+// suffix is lower-cased and looked up by the interpreter.
+bool markdown_name_by_steps(std::string_view name, nb::handle markdown_suffixes);
 
 // The code points of a str.
 CodePoints code_points(nb::handle text);

@@ -31,7 +31,7 @@ Folder Folder::from_object(nb::object path) {
 }
 
 bool Folder::is_dir() {
-    if (!bytes_ && is_native_path(object_)) {
+    if (!bytes_ && natively(PathArgument{object_})) {
         // pathlib's is_dir() answers no for text no file can have (NUL, unencodable).
         auto bytes = tw::py::unless_raised([&] { return path_bytes(object_); }, PyExc_ValueError);
         if (!bytes) return false;
@@ -67,8 +67,8 @@ nb::object Folder::parent_or_none() {
 }
 
 std::optional<NameRules> native_folder_rules() {
-    if (!scandir_unchanged() || !ns.unchanged(names::_interesting) ||
-        !ns.unchanged(names::is_markdown) || !path_class_native())
+    if (!natively(original::os_scandir, original::_interesting, original::is_markdown,
+                  original::Path, pathlib_as_loaded))
         return std::nullopt;
     return name_rules(ns[names::SKIP_DIRS], ns[names::MARKDOWN_SUFFIXES]);
 }
@@ -84,7 +84,7 @@ bool markdown_name(const NameRules& rules, std::string_view name) {
     case Verdict::no:
         return false;
     default:
-        return markdown_by_interpreter(name, ns[names::MARKDOWN_SUFFIXES]);
+        return markdown_name_by_steps(name, ns[names::MARKDOWN_SUFFIXES]);
     }
 }
 

@@ -9,12 +9,10 @@ namespace {
 
 using tw::py::steal_checked;
 
-nb::handle json_dumps_at_load; // held for the life of the process
-
 // `target.read_text(encoding="utf-8")`, or nothing for a damaged file where
 // the read is native.
 std::optional<nb::object> read_text(nb::handle target) {
-    if (!is_native_path(target))
+    if (!natively(PathArgument{target}))
         return nb::object(target.attr("read_text")(nb::arg("encoding") = "utf-8"));
     return read_state_text(path_bytes(target), Owner::anyone);
 }
@@ -39,11 +37,11 @@ struct Rendered {
 };
 
 Rendered render(nb::handle entries) {
-    nb::object dumps = ns[names::json].attr("dumps");
-    if (dumps.is(json_dumps_at_load)) {
+    if (natively(original::json_dumps)) {
         if (std::optional<std::string> bytes = render_entries(entries))
             return {std::move(bytes), nb::object()};
     }
+    nb::object dumps = ns[names::json].attr("dumps");
     return {std::nullopt, dumps(entries, nb::arg("ensure_ascii") = false, nb::arg("indent") = 2)};
 }
 
@@ -79,7 +77,7 @@ nb::list load_entries(nb::handle target) {
 void save_entries(nb::handle self) {
     Rendered rendered = render(self.attr("entries"));
     nb::object path = self.attr("path");
-    if (is_native_path(path)) {
+    if (natively(PathArgument{path})) {
         if (!rendered.bytes) {
             require_text_to_write(rendered.text);
             rendered.bytes = utf8_escaping_surrogates(rendered.text);
@@ -96,10 +94,6 @@ void save_entries(nb::handle self) {
     } catch (nb::python_error& error) {
         if (!error.matches(PyExc_OSError)) throw;
     }
-}
-
-void remember_json_dumps() {
-    json_dumps_at_load = nb::object(ns[names::json].attr("dumps")).release();
 }
 
 } // namespace tw::pagecase

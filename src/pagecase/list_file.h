@@ -25,8 +25,4 @@ nb::list load_entries(nb::handle target);
 // anything but a regular file stands (atomic_file.h).
 void save_entries(nb::handle self);
 
-// Called once at load: json.dumps as bound then, which the native rendering
-// stands in for.
-void remember_json_dumps();
-
 } // namespace tw::pagecase

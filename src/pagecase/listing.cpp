@@ -26,21 +26,20 @@ nb::object interesting(nb::handle entry) {
 // empty subpath; nothing when containment refuses it.
 std::optional<Folder> choose_target(nb::handle root, nb::handle subpath) {
     if (!truthy(subpath)) {
-        if (is_native_path(root)) {
+        if (natively(PathArgument{root})) {
             Resolution resolved = resolve(path_bytes(root));
             if (resolved.error == PathError::none)
                 return Folder::from_bytes(std::move(resolved.path), root.type());
             if (resolved.error == PathError::runtime_error) {
                 // CPython 3.10's pathlib reports a loop this way; later versions do not check.
-                PyErr_Format(PyExc_RuntimeError, "Symlink loop from %R",
-                             tw::py::fs_decode(resolved.path).ptr());
-                throw nb::python_error();
+                tw::py::raise_format(PyExc_RuntimeError, "Symlink loop from %R",
+                                     tw::py::fs_decode(resolved.path).ptr());
             }
         }
         return Folder::from_object(root.attr("resolve")()); // raises what pathlib raises
     }
     std::optional<Contained> native;
-    if (ns.unchanged(names::contain)) native = contain_natively(root, subpath);
+    if (natively(original::contain)) native = contain_natively(root, subpath);
     if (native) {
         if (!native->path) return std::nullopt;
         return Folder::from_bytes(std::move(*native->path), native->cls);
@@ -67,7 +66,7 @@ std::optional<Lists> read_natively(const std::string& folder, const NameRules& r
                  sorted_entry_dicts(folder, entries, files)};
 }
 
-std::optional<Lists> read_through_scandir(Folder& target) {
+std::optional<Lists> read_by_steps(Folder& target) {
     nb::list folders, files;
     try {
         for_each_scandir_entry(target.object(), [&](nb::handle entry) {
@@ -95,7 +94,7 @@ nb::object list_folder(nb::handle root, nb::handle subpath) {
     std::optional<NameRules> rules;
     if (target->bytes()) rules = native_folder_rules();
     std::optional<Lists> lists =
-        rules ? read_natively(*target->bytes(), *rules) : read_through_scandir(*target);
+        rules ? read_natively(*target->bytes(), *rules) : read_by_steps(*target);
     if (!lists) return nb::none();
     nb::dict listing;
     listing["path"] = target->text();

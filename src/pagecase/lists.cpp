@@ -18,10 +18,6 @@ using tw::py::compare;
 using tw::py::steal_checked;
 using tw::py::str_of;
 
-// pathlib.Path.is_file and is_dir as they were when the classes were made:
-// the default of PathList.prune, and the checks native pruning stands in for.
-nb::handle path_is_file, path_is_dir;
-
 // ---------------------------------------------------------------- entries
 
 // `[entry for entry in entries if entry.get("path") != key]`
@@ -96,16 +92,19 @@ void remove(nb::handle self, nb::handle target) {
     if (nb::len(kept) != before) self.attr("save")();
 }
 
+// The file test natively, while `check` is pathlib's own Path.is_file or
+// Path.is_dir as loaded.
+std::optional<FileType> native_check(nb::handle check) {
+    if (!natively(original::Path, pathlib_as_loaded)) return std::nullopt;
+    if (check.is(pathlib_originals.method("is_file"))) return FileType::regular;
+    if (check.is(pathlib_originals.method("is_dir"))) return FileType::directory;
+    return std::nullopt;
+}
+
 nb::object prune(nb::handle self, nb::handle check) {
-    std::optional<FileType> native;
-    if (path_class_native()) {
-        if (check.is(path_is_file))
-            native = FileType::regular;
-        else if (check.is(path_is_dir))
-            native = FileType::directory;
-    }
+    std::optional<FileType> native = native_check(check);
     return prune_entries(self, [&](nb::handle path) {
-        if (native && !is_patched_path(path)) return has_kind(path, *native);
+        if (native && natively(PathText{path})) return has_kind(path, *native);
         return truthy(check(ns[names::Path](path)));
     });
 }
@@ -127,17 +126,17 @@ void recent_add(nb::handle self, nb::handle document) {
     nb::list entries = without_path(self.attr("entries"), key);
     self.attr("entries") = entries;
     nb::dict entry = new_entry(key, document.attr("name"), "opened_at");
-    if (PyList_Insert(entries.ptr(), 0, entry.ptr()) != 0) throw nb::python_error();
+    tw::py::require(PyList_Insert(entries.ptr(), 0, entry.ptr()));
     // `del entries[_RECENT_LIMIT:]`, with whatever the module holds now.
     nb::object tail = steal_checked(PySlice_New(ns[names::_RECENT_LIMIT].ptr(), nullptr, nullptr));
-    if (PyObject_DelItem(entries.ptr(), tail.ptr()) != 0) throw nb::python_error();
+    tw::py::require(PyObject_DelItem(entries.ptr(), tail.ptr()));
     self.attr("save")();
 }
 
 nb::object recent_prune(nb::handle self) {
-    bool native = path_class_native();
+    bool native = natively(original::Path, pathlib_as_loaded);
     return prune_entries(self, [&](nb::handle path) {
-        if (native && !is_patched_path(path)) return has_kind(path, FileType::regular);
+        if (native && natively(PathText{path})) return has_kind(path, FileType::regular);
         return truthy(ns[names::Path](path).attr("is_file")());
     });
 }
@@ -184,7 +183,7 @@ nb::object roots(nb::handle self) {
 
 // `contain(root, raw) is not None`
 bool root_accepts(nb::handle root, nb::handle raw) {
-    if (ns.unchanged(names::contain))
+    if (natively(original::contain))
         if (std::optional<Contained> native = contain_natively(root, raw))
             return native->path.has_value();
     return !ns[names::contain](root, raw).is_none();
@@ -219,7 +218,7 @@ void attach_path_list_members(tw::py::Members& members) {
                 nb::sig("def remove(self, target: pathlib.Path) -> None"),
                 "Drop the entries for `target`, saving when any was dropped; a failed write is "
                 "not reported.")
-        .method("prune", &prune, tw::py::arg("check") = path_is_file,
+        .method("prune", &prune, tw::py::arg("check") = pathlib_originals.method("is_file"),
                 nb::sig("def prune(self, check: typing.Callable[[pathlib.Path], object] = "
                         "pathlib.Path.is_file) -> list[dict[str, typing.Any]]"),
                 "Drop the entries whose path fails `check`, saving when any was dropped; returns "
@@ -324,9 +323,6 @@ nb::object make_workspaces(nb::handle path_list) {
 } // namespace
 
 void bind_lists(nb::module_& m) {
-    remember_json_dumps();
-    path_is_file = nb::object(ns[names::Path].attr("is_file")).release();
-    path_is_dir = nb::object(ns[names::Path].attr("is_dir")).release();
     nb::object path_list = make_path_list();
     m.attr("PathList") = path_list;
     m.attr("RecentFiles") = make_recent_files();

@@ -2,11 +2,10 @@
 //
 // Initialisation binds the names in the order a reader of the module expects
 // (standard modules, constants, then each concern's functions and classes)
-// and remembers what it bound, so native fast paths can tell when a host has
-// rebound one of them.
+// and remembers what it bound, so native routes can tell when a host has
+// rebound one of them (common/originals.h).
 #include "common/gil.h"
 #include "pagecase/module_state.h"
-#include "pagecase/native_paths.h"
 
 namespace tw::pagecase {
 namespace {
@@ -27,12 +26,7 @@ void bind_standard_modules(nb::module_& m) {
     m.attr("field") = dataclasses.attr("field");
     nb::module_ pathlib = nb::module_::import_("pathlib");
     m.attr("Path") = pathlib.attr("Path");
-    // Held for the life of the process, like the module itself.
-    pathlib_classes.PurePath = nb::object(pathlib.attr("PurePath")).release();
-    pathlib_classes.PurePosixPath = nb::object(pathlib.attr("PurePosixPath")).release();
-    pathlib_classes.Path = nb::object(pathlib.attr("Path")).release();
-    pathlib_classes.PosixPath = nb::object(pathlib.attr("PosixPath")).release();
-    remember_pathlib_methods();
+    pathlib_originals.remember(pathlib);
 }
 
 void bind_constants(nb::module_& m) {
@@ -48,15 +42,6 @@ void bind_constants(nb::module_& m) {
                       ".vscode", ".cache", "site-packages", ".DS_Store"});
     m.attr("MAX_SCAN_FILES") = 20000;
     m.attr("MAX_SCAN_DEPTH") = 12;
-}
-
-// Names whose load-time values native fast paths compare against.
-void remember_bound_names() {
-    for (const Name* name : {&names::os, &names::json, &names::time, &names::Path, &names::contain,
-                             &names::is_markdown, &names::Document, &names::state_dir,
-                             &names::scan_markdown, &names::fuzzy_score, &names::_interesting})
-        if (PyDict_Contains(PyModule_GetDict(ns.module().ptr()), name->key()) == 1)
-            ns.remember(*name);
 }
 
 bool initialised = false;
@@ -80,5 +65,6 @@ NB_MODULE(pagecase, m) {
     bind_scan(m);
     bind_listing(m);
     bind_picker(m);
-    remember_bound_names();
+    for (tw::py::Original* bound : original::all)
+        bound->remember();
 }

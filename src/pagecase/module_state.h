@@ -11,6 +11,7 @@
 #include "common/fsenc.h"
 #include "common/namespace.h"
 #include "common/objects.h"
+#include "common/originals.h"
 
 namespace tw::pagecase {
 
@@ -39,18 +40,28 @@ inline const Name scan_markdown{"scan_markdown"}, search_markdown{"search_markdo
     browse_directories{"browse_directories"}, browse_shortcuts{"browse_shortcuts"};
 } // namespace names
 
-// pathlib's classes as imported at load. They are not part of what a host may
-// rebind (that is the module's `Path` attribute); they tell whether an
-// argument is a real path object whose text we can work on natively.
-struct PathlibClasses {
-    nb::handle PurePath, PurePosixPath, Path, PosixPath;
-};
-inline PathlibClasses pathlib_classes;
+// What the native routes stand in for (common/originals.h). A call site
+// names those it depends on: `natively(original::contain, ...)`.
+namespace original {
+using tw::py::Original;
+using tw::py::Reads;
+inline Original os{ns, names::os}, Path{ns, names::Path};
+inline Original os_walk{ns, names::os, "walk", Reads::file_system},
+    os_scandir{ns, names::os, "scandir", Reads::file_system}, json_dumps{ns, names::json, "dumps"};
+inline Original contain{ns, names::contain}, is_markdown{ns, names::is_markdown},
+    scan_markdown{ns, names::scan_markdown}, fuzzy_score{ns, names::fuzzy_score},
+    _interesting{ns, names::_interesting};
+inline Original* const all[] = {&os,          &Path,        &os_walk,     &os_scandir,
+                                &json_dumps,  &contain,     &is_markdown, &scan_markdown,
+                                &fuzzy_score, &_interesting};
+} // namespace original
 
-// `obj` is a path (PosixPath or a subclass) whose class holds pathlib's
-// methods as loaded, so native code may take its text and stand in for its
-// methods; anything else takes the documented steps (native_paths.h).
-bool is_native_path(nb::handle obj);
+using tw::py::natively;
+using tw::py::PathArgument;
+using tw::py::pathlib_as_loaded;
+using tw::py::pathlib_originals;
+using tw::py::PathText;
+using tw::py::PurePathArgument;
 
 // The file-system bytes of a path object (`os.fspath`), raising as the `os`
 // call on it would: UnicodeEncodeError for unencodable text, ValueError for

@@ -23,7 +23,7 @@ struct Listing {
 
 enum class ReadFailure { none, denied, other };
 
-// Step 1 natively: `Path(raw).expanduser().resolve()`, or
+// The directory to show, natively: `Path(raw).expanduser().resolve()`, or
 // `Path.home().resolve()` when no directory is given.
 std::optional<Folder> choose_directory_natively(nb::handle raw, bool given) {
     std::string start;
@@ -40,14 +40,11 @@ std::optional<Folder> choose_directory_natively(nb::handle raw, bool given) {
     }
     Resolution target = resolve(start);
     if (target.error != PathError::none) return std::nullopt;
-    return Folder::from_bytes(std::move(target.path), pathlib_classes.PosixPath);
+    return Folder::from_bytes(std::move(target.path), pathlib_originals.posix_path());
 }
 
-// Step 1: the directory to show, or nothing.
-std::optional<Folder> choose_directory(nb::handle raw) {
-    bool given = truthy(raw);
-    if (path_class_native() && !(given && is_patched_path(raw)))
-        return choose_directory_natively(raw, given);
+// The same through the module's current `Path` and the objects' own methods.
+std::optional<Folder> choose_directory_by_steps(nb::handle raw, bool given) {
     if (given && !names_a_file(raw)) return std::nullopt;
     std::optional<nb::object> target = unless_unresolvable([&] {
         nb::object path_class = ns[names::Path];
@@ -56,6 +53,14 @@ std::optional<Folder> choose_directory(nb::handle raw) {
     });
     if (!target) return std::nullopt;
     return Folder::from_object(*target);
+}
+
+// The directory to show, or nothing.
+std::optional<Folder> choose_directory(nb::handle raw) {
+    bool given = truthy(raw);
+    if (natively(original::Path, pathlib_as_loaded, PathText{raw}))
+        return choose_directory_natively(raw, given);
+    return choose_directory_by_steps(raw, given);
 }
 
 ReadFailure failure_of(int error) {
@@ -85,7 +90,7 @@ ReadFailure read_natively(const std::string& directory, const NameRules& rules,
     return ReadFailure::none;
 }
 
-ReadFailure read_through_scandir(Folder& target, nb::handle include_files, Listing& listing) {
+ReadFailure read_by_steps(Folder& target, nb::handle include_files, Listing& listing) {
     try {
         for_each_scandir_entry(target.object(), [&](nb::handle entry) {
             skipping_entry_errors([&] {
@@ -127,7 +132,7 @@ nb::object browse_directories(nb::handle raw, nb::handle include_files) {
     if (target->bytes()) rules = native_folder_rules();
     Listing listing;
     ReadFailure failure = rules ? read_natively(*target->bytes(), *rules, include_files, listing)
-                                : read_through_scandir(*target, include_files, listing);
+                                : read_by_steps(*target, include_files, listing);
     if (failure == ReadFailure::other) return nb::none();
     if (failure == ReadFailure::denied) return picker_result(*target, Listing{}, true);
     return picker_result(*target, listing, false);
@@ -198,8 +203,8 @@ nb::object browse_shortcuts_natively() {
     return shortcuts;
 }
 
-// The documented steps through the module's current `Path`.
-nb::object browse_shortcuts_through_path() {
+// The shortcuts through the module's current `Path` and its paths' methods.
+nb::object browse_shortcuts_by_steps() {
     nb::object path_class = ns[names::Path];
     nb::list candidates;
     candidates.append(nb::make_tuple("Home", path_class.attr("home")()));
@@ -240,7 +245,8 @@ nb::object browse_shortcuts_through_path() {
 }
 
 nb::object browse_shortcuts() {
-    return path_class_native() ? browse_shortcuts_natively() : browse_shortcuts_through_path();
+    if (natively(original::Path, pathlib_as_loaded)) return browse_shortcuts_natively();
+    return browse_shortcuts_by_steps();
 }
 
 } // namespace

@@ -75,7 +75,7 @@ class Needle {
 
 nb::object fuzzy_score(nb::handle query, nb::handle candidate) {
     if (!PyUnicode_CheckExact(query.ptr()) || !PyUnicode_CheckExact(candidate.ptr()))
-        return fuzzy_score_steps(query, candidate);
+        return fuzzy_score_by_steps(query, candidate);
     if (PyUnicode_GET_LENGTH(query.ptr()) == 0) return nb::int_(0);
     if (PyUnicode_IS_ASCII(query.ptr()) && PyUnicode_IS_ASCII(candidate.ptr()))
         return score_object(fuzzy_score_ascii(ascii_view(query), ascii_view(candidate)));
@@ -96,7 +96,8 @@ struct NativeSetup {
 };
 
 std::optional<NativeSetup> native_setup(const ScanSettings& settings) {
-    if (!walk_unchanged() || !path_class_native() || !ns.unchanged(names::is_markdown))
+    if (!natively(original::os_walk, original::os_scandir, original::Path, pathlib_as_loaded,
+                  original::is_markdown))
         return std::nullopt;
     std::optional<long long> max_files = int_constant(settings.max_files);
     std::optional<long long> max_depth = int_constant(settings.max_depth);
@@ -114,7 +115,7 @@ struct ResolvedRoot {
 };
 
 ResolvedRoot resolve_root(nb::handle root) {
-    if (is_native_path(root)) {
+    if (natively(PathArgument{root})) {
         Resolution base = resolve(path_bytes(root));
         if (base.error != PathError::none) return {};
         return {std::move(base.path), nb::object()};
@@ -122,7 +123,7 @@ ResolvedRoot resolve_root(nb::handle root) {
     std::optional<nb::object> base =
         unless_unresolvable([&] { return nb::object(root.attr("resolve")()); });
     if (!base) return {};
-    if (is_native_path(*base)) return {path_bytes(*base), nb::object()};
+    if (natively(PathArgument{*base})) return {path_bytes(*base), nb::object()};
     return {std::nullopt, *base};
 }
 
@@ -135,7 +136,7 @@ bool walk_root(MarkdownScan& scan, nb::handle markdown_suffixes) {
         if (progress == MarkdownScan::Progress::limit_reached) return true;
         std::vector<bool> answers;
         for (std::string_view name : scan.undecided())
-            answers.push_back(markdown_by_interpreter(name, markdown_suffixes));
+            answers.push_back(markdown_name_by_steps(name, markdown_suffixes));
         scan.decide(answers);
     }
 }
@@ -166,7 +167,7 @@ ScanOutcome scan(nb::handle roots) {
     nb::object iterator = steal_checked(PyObject_GetIter(roots.ptr()));
     std::optional<NativeSetup> setup = native_setup(settings);
     if (!setup)
-        return {nullptr, scan_steps(settings, nb::list(), nb::set(), nb::handle(), iterator)};
+        return {nullptr, scan_by_steps(settings, nb::list(), nb::set(), nb::handle(), iterator)};
 
     auto found = std::make_unique<MarkdownScan>(std::move(setup->rules), setup->limits);
     for (nb::handle root : iterator) {
@@ -177,7 +178,7 @@ ScanOutcome scan(nb::handle roots) {
             nb::set seen;
             for (nb::handle result : results)
                 seen.add(result["path"]);
-            return {nullptr, scan_steps(settings, results, seen, base.other, iterator)};
+            return {nullptr, scan_by_steps(settings, results, seen, base.other, iterator)};
         }
         if (!base.bytes) continue;
         found->begin_root(std::move(*base.bytes));
@@ -241,21 +242,20 @@ nb::object rank_by_score(const MarkdownScan& scan, nb::handle query, nb::handle 
 }
 
 nb::object search_markdown(nb::handle roots, nb::handle query, nb::handle limit) {
-    if (!ns.unchanged(names::scan_markdown))
-        return rank_steps(ns[names::scan_markdown](roots), query, limit);
+    if (!natively(original::scan_markdown))
+        return rank_by_steps(ns[names::scan_markdown](roots), query, limit);
     ScanOutcome outcome = scan(roots);
-    if (!outcome.native) return rank_steps(outcome.list, query, limit);
+    if (!outcome.native) return rank_by_steps(outcome.list, query, limit);
     const MarkdownScan& found = *outcome.native;
     if (!truthy(query)) return rank_by_name(found, limit);
-    if (!PyUnicode_CheckExact(query.ptr()) || !ns.unchanged(names::fuzzy_score))
-        return rank_steps(all_result_dicts(found), query, limit);
+    if (!PyUnicode_CheckExact(query.ptr()) || !natively(original::fuzzy_score))
+        return rank_by_steps(all_result_dicts(found), query, limit);
     return rank_by_score(found, query, limit);
 }
 
 } // namespace
 
 void bind_scan(nb::module_& m) {
-    remember_directory_functions();
     tw::py::def(m, "scan_markdown", &scan_markdown, tw::py::arg("roots"),
                 nb::sig("def scan_markdown(roots: collections.abc.Iterable[pathlib.Path]) -> "
                         "list[dict[str, str]]"),

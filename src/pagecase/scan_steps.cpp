@@ -33,8 +33,8 @@ std::array<nb::object, 3> unpack_three(nb::handle step) {
         if (!item) {
             if (PyErr_Occurred()) throw nb::python_error();
             if (k == 3) return items;
-            PyErr_Format(PyExc_ValueError, "not enough values to unpack (expected 3, got %zu)", k);
-            throw nb::python_error();
+            tw::py::raise_format(PyExc_ValueError,
+                                 "not enough values to unpack (expected 3, got %zu)", k);
         }
         if (k == 3) {
             Py_DECREF(item);
@@ -68,7 +68,7 @@ bool take_directory(const ScanSettings& settings, nb::handle step, nb::handle ba
         if (!truthy(is_markdown(path_class(filename)))) continue;
         nb::object path = os_path.attr("join")(dirpath, filename);
         if (contains(seen, path)) continue;
-        if (PySet_Add(seen.ptr(), path.ptr()) != 0) throw nb::python_error();
+        tw::py::require(PySet_Add(seen.ptr(), path.ptr()));
         results.append(scan_result(path, filename, os_path.attr("relpath")(path, base), root_text));
         if (at_limit(results, settings.max_files)) return true;
     }
@@ -96,8 +96,8 @@ ScanSettings read_scan_settings() {
             ns[names::MARKDOWN_SUFFIXES]};
 }
 
-nb::list scan_steps(const ScanSettings& settings, nb::list results, nb::set seen, nb::handle base,
-                    nb::handle roots) {
+nb::list scan_by_steps(const ScanSettings& settings, nb::list results, nb::set seen,
+                       nb::handle base, nb::handle roots) {
     if (base.is_valid() && walk_root(settings, base, results, seen)) return results;
     for (nb::handle root : roots) {
         std::optional<nb::object> resolved =
@@ -107,7 +107,7 @@ nb::list scan_steps(const ScanSettings& settings, nb::list results, nb::set seen
     return results;
 }
 
-nb::object rank_steps(nb::handle candidates, nb::handle query, nb::handle limit) {
+nb::object rank_by_steps(nb::handle candidates, nb::handle query, nb::handle limit) {
     nb::object up_to_limit = steal_checked(PySlice_New(nullptr, limit.ptr(), nullptr));
     if (!truthy(query)) {
         auto by_name =
@@ -138,7 +138,7 @@ nb::object rank_steps(nb::handle candidates, nb::handle query, nb::handle limit)
     return ranked;
 }
 
-nb::object fuzzy_score_steps(nb::handle query, nb::handle candidate) {
+nb::object fuzzy_score_by_steps(nb::handle query, nb::handle candidate) {
     if (!truthy(query)) return nb::int_(0);
     nb::object haystack = candidate.attr("lower")();
     nb::object needle = query.attr("lower")();

@@ -16,13 +16,13 @@ ScanSettings read_scan_settings();
 // Goes on with a scan through `os.walk` and the module's current objects:
 // first below `base` (a root already resolved, or null), then below each
 // remaining root of the iterator `roots`. Returns `results`.
-nb::list scan_steps(const ScanSettings& settings, nb::list results, nb::set seen, nb::handle base,
-                    nb::handle roots);
+nb::list scan_by_steps(const ScanSettings& settings, nb::list results, nb::set seen,
+                       nb::handle base, nb::handle roots);
 
 // Ranks scan results with the module's current `fuzzy_score`.
-nb::object rank_steps(nb::handle candidates, nb::handle query, nb::handle limit);
+nb::object rank_by_steps(nb::handle candidates, nb::handle query, nb::handle limit);
 
 // fuzzy_score with the arguments' own string operations.
-nb::object fuzzy_score_steps(nb::handle query, nb::handle candidate);
+nb::object fuzzy_score_by_steps(nb::handle query, nb::handle candidate);
 
 } // namespace tw::pagecase

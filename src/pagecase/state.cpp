@@ -32,7 +32,7 @@ nb::object state_dir() {
 // link another user planted (state_file.h) holds none either.
 std::optional<nb::object> stored_token(nb::handle target) {
     std::optional<nb::object> token;
-    if (is_native_path(target)) {
+    if (natively(PathArgument{target})) {
         token = read_state_text(path_bytes(target), Owner::effective_user);
         if (token) token = token->attr("strip")();
     } else {
@@ -52,7 +52,7 @@ std::optional<nb::object> stored_token(nb::handle target) {
 // before the token goes in, and replaced whole where the folder allows
 // (atomic_file.h).
 void store_token(nb::handle target, nb::handle token) {
-    if (is_native_path(target)) {
+    if (natively(PathArgument{target})) {
         require_text_to_write(token);
         std::string path = path_bytes(target);
         nb::object encoded = steal_checked(PyUnicode_AsUTF8String(token.ptr()));

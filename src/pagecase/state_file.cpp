@@ -41,8 +41,7 @@ void save_state_file(const std::string& path, std::string_view content, FileMode
 void require_text_to_write(nb::handle data) {
     if (PyUnicode_Check(data.ptr())) return;
     nb::object type_name = data.attr("__class__").attr("__name__");
-    PyErr_Format(PyExc_TypeError, "data must be str, not %S", type_name.ptr());
-    throw nb::python_error();
+    tw::py::raise_format(PyExc_TypeError, "data must be str, not %S", type_name.ptr());
 }
 
 } // namespace tw::pagecase

@@ -122,7 +122,7 @@ void bind_gtk_backend(nb::module_& m) {
         {&gtk_init, &gtk_prepare, &gtk_show_dialog, &gtk_export_pdf,
          "Schedule GTK's print dialog for the page on the GTK main loop and return at once; a "
          "failure there is logged as a warning."});
-    gtk_backend_class = cls.inc_ref(); // held, like the module, for the process
+    gtk_backend_class = tw::py::keep_for_process(cls);
     m.attr("_GtkBackend") = cls;
 }
 

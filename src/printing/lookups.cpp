@@ -14,8 +14,8 @@ constexpr const char* kPlatformPrefix = "webview.platforms.";
 bool is_platform_module_name(nb::handle name) {
     if (PyUnicode_CheckExact(name.ptr())) { // a subclass may answer startswith itself
         nb::object prefix = nb::str(kPlatformPrefix);
-        Py_ssize_t found = PyUnicode_Tailmatch(name.ptr(), prefix.ptr(), 0, PY_SSIZE_T_MAX, -1);
-        if (found < 0) throw nb::python_error();
+        Py_ssize_t found =
+            tw::py::require(PyUnicode_Tailmatch(name.ptr(), prefix.ptr(), 0, PY_SSIZE_T_MAX, -1));
         return found == 1;
     }
     return truthy(name.attr("startswith")(kPlatformPrefix));

@@ -53,13 +53,7 @@ inline bool equals(nb::handle a, nb::handle b) {
     return tw::py::compare(a, b, Py_EQ);
 }
 
-// `raise error` for an exception instance.
-[[noreturn]] inline void raise_instance(nb::handle error) {
-    if (!PyExceptionInstance_Check(error.ptr()))
-        tw::py::raise(PyExc_TypeError, "exceptions must derive from BaseException");
-    PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(error.ptr())), error.ptr());
-    throw nb::python_error();
-}
+using tw::py::raise_instance;
 
 // `PrintError(message)`, with PrintError read from the module now.
 inline nb::object print_error(nb::handle message) {
@@ -102,9 +96,9 @@ std::array<nb::object, N> import_from(const char* package, const char* const (&m
             continue;
         }
         if (PyErr_Occurred()) throw nb::python_error();
-        PyErr_Format(PyExc_ImportError, "cannot import name '%s' from '%s' (unknown location)",
-                     members[i], package);
-        throw nb::python_error();
+        tw::py::raise_format(PyExc_ImportError,
+                             "cannot import name '%s' from '%s' (unknown location)", members[i],
+                             package);
     }
     return result;
 }

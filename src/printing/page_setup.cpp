@@ -13,19 +13,14 @@ const char* type_name_of(nb::handle obj) {
     return Py_TYPE(obj.ptr())->tp_name;
 }
 
-// `raise type(message)` with the message built by PyUnicode_FromFormat.
-template <typename... Args>
-[[noreturn]] void raise_format(PyObject* type, const char* format, Args... args) {
-    tw::py::raise_object(type, steal_checked(PyUnicode_FromFormat(format, args...)));
-}
+using tw::py::raise_format;
 
 // Only ASCII text can name a paper: no other character lowers to one of the
 // letters or digits of the names.
 const PaperSize* paper_named(nb::handle paper) {
     if (!PyUnicode_Check(paper.ptr()))
         raise_format(PyExc_TypeError, "paper must be a str, not %s", type_name_of(paper));
-    Py_ssize_t length = PyUnicode_GetLength(paper.ptr());
-    if (length < 0) throw nb::python_error();
+    Py_ssize_t length = tw::py::require(PyUnicode_GetLength(paper.ptr()));
     std::string ascii;
     for (Py_ssize_t i = 0; i < length && length <= kLongestPaperName; ++i) {
         Py_UCS4 c = PyUnicode_ReadChar(paper.ptr(), i);

@@ -22,7 +22,7 @@ void PrintJob::finish() const {
 
 void PrintJob::fail(nb::handle error) const {
     try {
-        if (PyList_Append(failure_.ptr(), failure_text(error).ptr()) != 0) throw nb::python_error();
+        tw::py::require(PyList_Append(failure_.ptr(), failure_text(error).ptr()));
     } catch (...) {
         finish(); // the waiting caller is released in any case
         throw;

@@ -14,13 +14,13 @@ nb::object uninitialised_bytes(size_t size) {
 void shrink_bytes(nb::object& bytes, size_t size) {
     if (size == bytes_size(bytes)) return;
     PyObject* resized = bytes.release().ptr();
-    if (_PyBytes_Resize(&resized, static_cast<Py_ssize_t>(size)) != 0) throw nb::python_error();
+    tw::py::require(_PyBytes_Resize(&resized, static_cast<Py_ssize_t>(size)));
     bytes = nb::steal(resized);
 }
 
 std::optional<std::string_view> ascii_text(nb::handle text) {
 #if PY_VERSION_HEX < 0x030C0000
-    if (PyUnicode_READY(text.ptr()) != 0) throw nb::python_error();
+    tw::py::require(PyUnicode_READY(text.ptr()));
 #endif
     if (!PyUnicode_IS_ASCII(text.ptr())) return std::nullopt;
     return std::string_view(static_cast<const char*>(PyUnicode_DATA(text.ptr())),
@@ -36,9 +36,8 @@ nb::object decoded_text(nb::handle data) {
 
 void raise_argument_type(const char* function, const char* argument, const char* expected,
                          nb::handle value) {
-    PyErr_Format(PyExc_TypeError, "%s() argument '%s' must be %s, not %s", function, argument,
-                 expected, Py_TYPE(value.ptr())->tp_name);
-    throw nb::python_error();
+    tw::py::raise_format(PyExc_TypeError, "%s() argument '%s' must be %s, not %s", function,
+                         argument, expected, Py_TYPE(value.ptr())->tp_name);
 }
 
 KeyBytes::~KeyBytes() {

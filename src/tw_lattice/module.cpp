@@ -41,5 +41,6 @@ NB_MODULE(tw_lattice, m) {
     bind_standard_modules(m);
     bind_token_cipher(m);
     bind_lattice(m);
-    remember_standard_functions();
+    for (tw::py::Original* bound : original::all)
+        bound->remember();
 }

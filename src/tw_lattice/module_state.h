@@ -11,6 +11,7 @@
 #include "common/errors.h"
 #include "common/namespace.h"
 #include "common/objects.h"
+#include "common/originals.h"
 
 namespace tw::lattice {
 
@@ -27,6 +28,24 @@ inline const Name base64{"base64"}, hashlib{"hashlib"}, hmac_mod{"hmac_mod"}, os
     struct_{"struct"}, time_module{"time_module"};
 inline const Name InvalidToken{"InvalidToken"}, TwFernet{"TwFernet"}, tw_lattice{"tw_lattice"};
 } // namespace names
+
+// What the native routes stand in for (common/originals.h): the functions of
+// the standard modules the token and key steps call, and TwFernet as made at
+// load, whose instances the native route serves even after a host rebinds
+// the name.
+namespace original {
+using tw::py::Original;
+inline Original urandom{ns, names::os, "urandom"}, time{ns, names::time_module, "time"},
+    pack{ns, names::struct_, "pack"}, hmac_new{ns, names::hmac_mod, "new"},
+    compare_digest{ns, names::hmac_mod, "compare_digest"}, sha256{ns, names::hashlib, "sha256"},
+    pbkdf2_hmac{ns, names::hashlib, "pbkdf2_hmac"},
+    b64encode{ns, names::base64, "urlsafe_b64encode"},
+    b64decode{ns, names::base64, "urlsafe_b64decode"}, TwFernet{ns, names::TwFernet};
+inline Original* const all[] = {&urandom, &time,        &pack,      &hmac_new,  &compare_digest,
+                                &sha256,  &pbkdf2_hmac, &b64encode, &b64decode, &TwFernet};
+} // namespace original
+
+using tw::py::natively;
 
 inline const uint8_t* bytes_data(nb::handle bytes) {
     return reinterpret_cast<const uint8_t*>(PyBytes_AS_STRING(bytes.ptr()));
@@ -138,15 +157,19 @@ nb::object pbkdf2_sha256(nb::handle password, nb::handle salt, int iterations, i
 
 // Whether every standard function a whole token operation uses is the one
 // bound at load, so that the one-pass route may stand in for the steps.
-bool native_encryption_route();
-bool native_decryption_route();
+inline bool native_encryption_route() {
+    return natively(original::urandom, original::time, original::pack, original::hmac_new,
+                    original::sha256, original::b64encode);
+}
+inline bool native_decryption_route() {
+    return natively(original::b64decode, original::hmac_new, original::sha256,
+                    original::compare_digest);
+}
 // What os.urandom(size) and int(time.time()) give, read from the same
 // sources without calling them: only once native_encryption_route() has
 // found them to be the originals.
 void urandom_into(uint8_t* out, size_t size);
 int64_t time_in_seconds();
-
-void remember_standard_functions();
 
 // Registration, in the module's binding order.
 void bind_token_cipher(nb::module_& m);

@@ -27,59 +27,6 @@ namespace {
 
 using tw::py::steal_checked;
 
-// Native work over at least this many bytes runs without the GIL.
-constexpr size_t kReleaseGilFrom = 32 * 1024;
-
-// A function of a standard module, and the object it was at load.
-struct StandardFunction {
-    const Name& module;
-    const char* attribute;
-    PyObject* key = nullptr;      // the interned attribute name
-    PyObject* original = nullptr; // held for the process
-};
-
-// The functions the documented steps call.
-namespace step {
-StandardFunction urandom{names::os, "urandom"}, time{names::time_module, "time"},
-    pack{names::struct_, "pack"}, hmac_new{names::hmac_mod, "new"},
-    compare_digest{names::hmac_mod, "compare_digest"}, sha256{names::hashlib, "sha256"},
-    pbkdf2_hmac{names::hashlib, "pbkdf2_hmac"}, b64encode{names::base64, "urlsafe_b64encode"},
-    b64decode{names::base64, "urlsafe_b64decode"};
-
-StandardFunction* const all[] = {&urandom, &time,        &pack,      &hmac_new, &compare_digest,
-                                 &sha256,  &pbkdf2_hmac, &b64encode, &b64decode};
-} // namespace step
-
-// Whether the module attribute still holds the module bound at load and
-// `module.attribute` is still the function it held then.
-bool is_original(const StandardFunction& function) {
-    if (!function.original || !ns.unchanged(function.module)) return false;
-    PyObject* module = ns.original(function.module).ptr();
-    if (Py_IS_TYPE(module, &PyModule_Type)) {
-        PyObject* value = PyDict_GetItemWithError(PyModule_GetDict(module), function.key);
-        if (!value && PyErr_Occurred()) throw nb::python_error();
-        return value == function.original;
-    }
-    // A module whose class a host replaced: ask it as an attribute access would.
-    PyObject* value = PyObject_GetAttr(module, function.key);
-    if (!value) {
-        PyErr_Clear(); // the documented call meets the same error
-        return false;
-    }
-    Py_DECREF(value);
-    return value == function.original;
-}
-
-bool all_original(std::initializer_list<const StandardFunction*> functions) {
-    for (const StandardFunction* function : functions)
-        if (!is_original(*function)) return false;
-    return true;
-}
-
-nb::object current(const StandardFunction& function) {
-    return steal_checked(PyObject_GetAttr(ns[function.module].ptr(), function.key));
-}
-
 // getrandom(2) as os.urandom uses it: blocking until the pool is ready,
 // retried after signals (whose handlers may raise). False when the call is
 // unavailable; os.urandom then has ways of its own.
@@ -115,30 +62,9 @@ std::optional<std::string_view> base64_input(nb::handle data) {
 
 } // namespace
 
-void remember_standard_functions() {
-    for (const Name* module : {&names::base64, &names::hashlib, &names::hmac_mod, &names::os,
-                               &names::struct_, &names::time_module})
-        ns.remember(*module);
-    for (StandardFunction* function : step::all) {
-        function->key = tw::py::check(PyUnicode_InternFromString(function->attribute));
-        function->original =
-            steal_checked(PyObject_GetAttr(ns.original(function->module).ptr(), function->key))
-                .release()
-                .ptr();
-    }
-}
-
-bool native_encryption_route() {
-    return all_original({&step::urandom, &step::time, &step::pack, &step::hmac_new, &step::sha256,
-                         &step::b64encode});
-}
-
-bool native_decryption_route() {
-    return all_original({&step::b64decode, &step::hmac_new, &step::sha256, &step::compare_digest});
-}
-
 void urandom_into(uint8_t* out, size_t size) {
-    if (!kernel_random(out, size)) copy_exact(nb::borrow(step::urandom.original)(size), out, size);
+    if (!kernel_random(out, size))
+        copy_exact(nb::borrow(original::urandom.loaded())(size), out, size);
 }
 
 int64_t time_in_seconds() {
@@ -158,20 +84,20 @@ int64_t time_in_seconds() {
 }
 
 nb::object random_bytes(size_t size) {
-    if (is_original(step::urandom)) {
+    if (natively(original::urandom)) {
         nb::object out = uninitialised_bytes(size);
         if (kernel_random(bytes_data_mut(out), size)) return out;
     }
-    return current(step::urandom)(size);
+    return original::urandom.current()(size);
 }
 
 nb::object clock_seconds() {
-    if (is_original(step::time)) return steal_checked(PyLong_FromLongLong(time_in_seconds()));
-    return steal_checked(PyNumber_Long(current(step::time)().ptr()));
+    if (natively(original::time)) return steal_checked(PyLong_FromLongLong(time_in_seconds()));
+    return steal_checked(PyNumber_Long(original::time.current()().ptr()));
 }
 
 nb::object pack_timestamp(nb::handle seconds) {
-    if (is_original(step::pack) && PyLong_CheckExact(seconds.ptr())) {
+    if (natively(original::pack) && PyLong_CheckExact(seconds.ptr())) {
         const unsigned long long value = PyLong_AsUnsignedLongLong(seconds.ptr());
         if (value != static_cast<unsigned long long>(-1) || !PyErr_Occurred()) {
             uint8_t packed[8];
@@ -181,35 +107,35 @@ nb::object pack_timestamp(nb::handle seconds) {
         }
         PyErr_Clear(); // out of range: struct.error, from struct itself
     }
-    return current(step::pack)(">Q", seconds);
+    return original::pack.current()(">Q", seconds);
 }
 
 nb::object hmac_sha256(nb::handle key, nb::handle owner, const uint8_t* data, size_t size) {
-    if (PyBytes_Check(key.ptr()) && all_original({&step::hmac_new, &step::sha256})) {
+    if (PyBytes_Check(key.ptr()) && natively(original::hmac_new, original::sha256)) {
         uint8_t tag[hmac::kTagSize];
         tw::py::without_gil(
             [&] { hmac::hmac_sha256(bytes_data(key), bytes_size(key), data, size, tag); },
-            size >= kReleaseGilFrom);
+            size >= tw::py::kReleaseGilFromBytes);
         return new_bytes(tag, sizeof tag);
     }
     nb::object view = steal_checked(PyMemoryView_FromObject(owner.ptr()));
     const Py_ssize_t start = reinterpret_cast<const char*>(data) - PyBytes_AS_STRING(owner.ptr());
     nb::object message = steal_checked(
         PySequence_GetSlice(view.ptr(), start, start + static_cast<Py_ssize_t>(size)));
-    return current(step::hmac_new)(key, message, ns[names::hashlib].attr("sha256"))
+    return original::hmac_new.current()(key, message, ns[names::hashlib].attr("sha256"))
         .attr("digest")();
 }
 
 bool digests_equal(nb::handle a, nb::handle b) {
     if (PyBytes_CheckExact(a.ptr()) && PyBytes_CheckExact(b.ptr()) &&
-        is_original(step::compare_digest))
+        natively(original::compare_digest))
         return bytes_size(a) == bytes_size(b) &&
                hmac::tags_equal(bytes_data(a), bytes_data(b), bytes_size(a));
-    return truthy(current(step::compare_digest)(a, b));
+    return truthy(original::compare_digest.current()(a, b));
 }
 
 nb::object urlsafe_b64encode(nb::handle data) {
-    if (PyBytes_Check(data.ptr()) && is_original(step::b64encode)) {
+    if (PyBytes_Check(data.ptr()) && natively(original::b64encode)) {
         const size_t size = bytes_size(data);
         nb::object text = uninitialised_bytes(base64::encoded_size(size));
         tw::py::without_gil(
@@ -217,14 +143,14 @@ nb::object urlsafe_b64encode(nb::handle data) {
                 base64::encode(bytes_data(data), size,
                                reinterpret_cast<char*>(bytes_data_mut(text)));
             },
-            size >= kReleaseGilFrom);
+            size >= tw::py::kReleaseGilFromBytes);
         return text;
     }
-    return current(step::b64encode)(data);
+    return original::b64encode.current()(data);
 }
 
 nb::object urlsafe_b64decode(nb::handle data) {
-    if (is_original(step::b64decode)) {
+    if (natively(original::b64decode)) {
         if (const std::optional<std::string_view> text = base64_input(data)) {
             if (const auto size = base64::canonical_decoded_size(text->data(), text->size())) {
                 nb::object decoded = uninitialised_bytes(*size);
@@ -232,27 +158,27 @@ nb::object urlsafe_b64decode(nb::handle data) {
                     [&] {
                         return base64::decode(text->data(), text->size(), bytes_data_mut(decoded));
                     },
-                    text->size() >= kReleaseGilFrom);
+                    text->size() >= tw::py::kReleaseGilFromBytes);
                 if (canonical) return decoded;
                 secure_wipe(bytes_data_mut(decoded), *size); // may have held key material
             }
         }
     }
-    return current(step::b64decode)(data);
+    return original::b64decode.current()(data);
 }
 
 nb::object sha256_digest(nb::handle data) {
-    if (PyBytes_Check(data.ptr()) && is_original(step::sha256)) {
+    if (PyBytes_Check(data.ptr()) && natively(original::sha256)) {
         uint8_t digest[sha256::kDigestSize];
         sha256::digest(bytes_data(data), bytes_size(data), digest);
         return new_bytes(digest, sizeof digest);
     }
-    return current(step::sha256)(data).attr("digest")();
+    return original::sha256.current()(data).attr("digest")();
 }
 
 nb::object pbkdf2_sha256(nb::handle password, nb::handle salt, int iterations, int size) {
     if (PyBytes_Check(password.ptr()) && PyBytes_Check(salt.ptr()) && iterations > 0 && size > 0 &&
-        is_original(step::pbkdf2_hmac)) {
+        natively(original::pbkdf2_hmac)) {
         nb::object derived = uninitialised_bytes(static_cast<size_t>(size));
         tw::py::without_gil([&] {
             pbkdf2_hmac_sha256(bytes_data(password), bytes_size(password), bytes_data(salt),
@@ -261,7 +187,7 @@ nb::object pbkdf2_sha256(nb::handle password, nb::handle salt, int iterations, i
         });
         return derived;
     }
-    return current(step::pbkdf2_hmac)("sha256", password, salt, iterations, size);
+    return original::pbkdf2_hmac.current()("sha256", password, salt, iterations, size);
 }
 
 } // namespace tw::lattice

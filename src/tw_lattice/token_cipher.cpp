@@ -32,33 +32,21 @@ using tw::lattice::Wiped;
 using tw::py::steal_checked;
 namespace token = tw::lattice::token;
 
-// Native work over at least this many bytes runs without the GIL.
-constexpr size_t kReleaseGilFrom = 32 * 1024;
 // How far a token's timestamp may lie ahead of the clock when its age is checked.
 constexpr long kMaxClockSkew = 60;
 
 inline const Name signing_key_attr{"_signing_key"}, encryption_key_attr{"_encryption_key"};
 
-// TwFernet as created at load; kept for the process so that the native path
-// can recognise its instances even after a host rebinds the module's name.
-nb::handle loaded_token_cipher_class;
-
 // Raise InvalidToken(message), as `raise` inside an `except` block would when
 // `context` is the exception being handled.
 [[noreturn]] void raise_invalid_token(const char* message, nb::handle context = nb::handle()) {
-    nb::object error = ns[names::InvalidToken](message);
-    if (!PyExceptionInstance_Check(error.ptr()))
-        tw::py::raise(PyExc_TypeError, "exceptions must derive from BaseException");
-    if (context) PyException_SetContext(error.ptr(), nb::borrow(context).release().ptr());
-    PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(error.ptr())), error.ptr());
-    throw nb::python_error();
+    tw::py::raise_instance(ns[names::InvalidToken](message), context);
 }
 
 // A bytes value of exactly `size` bytes from a standard function's result.
 nb::object exact_bytes(nb::object value, size_t size, const char* what) {
     if (!PyBytes_Check(value.ptr()) || bytes_size(value) != size) {
-        PyErr_Format(PyExc_ValueError, "%s must be %zu bytes", what, size);
-        throw nb::python_error();
+        tw::py::raise_format(PyExc_ValueError, "%s must be %zu bytes", what, size);
     }
     return value;
 }
@@ -67,17 +55,15 @@ nb::object attribute(nb::handle self, const Name& name) {
     return steal_checked(PyObject_GetAttr(self.ptr(), name.key()));
 }
 
-// The AES key, `_encryption_key`: 16 bytes, copied out and wiped after use.
-struct EncryptionKey {
-    uint8_t bytes[token::kKeySize];
-    ~EncryptionKey() { secure_wipe(bytes, sizeof bytes); }
+// The AES key, `_encryption_key`: 16 bytes, copied out into `key` (which is
+// wiped when it dies).
+using EncryptionKey = Wiped<uint8_t[token::kKeySize]>;
 
-    void load(nb::handle self) {
-        nb::object key =
-            exact_bytes(attribute(self, encryption_key_attr), token::kKeySize, "_encryption_key");
-        std::memcpy(bytes, bytes_data(key), sizeof bytes);
-    }
-};
+void load_encryption_key(nb::handle self, EncryptionKey& key) {
+    nb::object bytes =
+        exact_bytes(attribute(self, encryption_key_attr), token::kKeySize, "_encryption_key");
+    std::memcpy(key.value, bytes_data(bytes), sizeof key.value);
+}
 
 // Both keys, read up front for the one-pass route, which hashes while it
 // decodes or encrypts. Reading them must not be seen to happen early: when it
@@ -172,15 +158,15 @@ nb::object seal_natively(const ReadyKeys& ready, const Plaintext& plaintext, Tok
     }
     tw::py::without_gil(
         [&] { token::seal_text(text, ready.keys, timestamp, iv, plaintext.data, size); },
-        size >= kReleaseGilFrom);
+        size >= tw::py::kReleaseGilFromBytes);
     return result;
 }
 
 // The documented steps, each through the module's names as bound now.
-nb::object seal_step_by_step(nb::handle self, const Plaintext& plaintext) {
+nb::object seal_by_steps(nb::handle self, const Plaintext& plaintext) {
     nb::object iv = exact_bytes(random_bytes(token::kIvSize), token::kIvSize, "IV");
     EncryptionKey key;
-    key.load(self);
+    load_encryption_key(self, key);
     nb::object timestamp =
         exact_bytes(pack_timestamp(clock_seconds()), token::kTimestampSize, "packed timestamp");
 
@@ -193,10 +179,10 @@ nb::object seal_step_by_step(nb::handle self, const Plaintext& plaintext) {
     uint8_t* out = bytes_data_mut(body);
     tw::py::without_gil(
         [&] {
-            token::seal(out, bytes_data(timestamp), bytes_data(iv), key.bytes, plaintext.data,
+            token::seal(out, bytes_data(timestamp), bytes_data(iv), key.value, plaintext.data,
                         size);
         },
-        size >= kReleaseGilFrom);
+        size >= tw::py::kReleaseGilFromBytes);
     nb::object tag = hmac_sha256(attribute(self, signing_key_attr), body, out, signed_size);
     if (PyBytes_Check(tag.ptr()) && bytes_size(tag) == token::kTagSize) {
         std::memcpy(out + signed_size, bytes_data(tag), token::kTagSize);
@@ -224,7 +210,7 @@ nb::object encrypt(nb::handle self, nb::handle data, TokenForm form) {
     NativeKeys keys;
     if (keys.load(self) && native_encryption_route())
         return seal_natively(*keys.ready(self), plaintext, form);
-    return in_form(seal_step_by_step(self, plaintext), form);
+    return in_form(seal_by_steps(self, plaintext), form);
 }
 
 // ------------------------------------------------------------- decryption
@@ -267,7 +253,7 @@ bool decode_natively(nb::handle self, std::string_view text, Decoded& decoded) {
                                              *signing, decoded.tag);
             return base64::decode(text.data(), text.size(), bytes_data_mut(raw));
         },
-        text.size() >= kReleaseGilFrom);
+        text.size() >= tw::py::kReleaseGilFromBytes);
     if (!canonical) {
         decoded.keys.reset();
         return false;
@@ -280,7 +266,7 @@ bool decode_natively(nb::handle self, std::string_view text, Decoded& decoded) {
 
 // Steps 1 and 2: a str encoded to UTF-8, then the standard decoder; any
 // failure there is "Cannot decode token".
-void decode_step_by_step(nb::handle token_value, size_t offset, Decoded& decoded) {
+void decode_by_steps(nb::handle token_value, size_t offset, Decoded& decoded) {
     if (!PyBytes_Check(token_value.ptr()) && !PyUnicode_Check(token_value.ptr()))
         raise_invalid_token("Cannot decode token");
     try {
@@ -331,7 +317,7 @@ nb::object decrypt(nb::handle self, nb::handle token_value, size_t offset, nb::h
     Decoded decoded;
     const std::optional<std::string_view> text = token_text(token_value, offset);
     if (!(text && decode_natively(self, *text, decoded)))
-        decode_step_by_step(token_value, offset, decoded);
+        decode_by_steps(token_value, offset, decoded);
 
     const size_t size = bytes_size(decoded.bytes);
     if (!token::has_token_format(bytes_data(decoded.bytes), size))
@@ -348,7 +334,7 @@ nb::object decrypt(nb::handle self, nb::handle token_value, size_t offset, nb::h
 
     // Step 6: in place when the decoded bytes are ours, on a private copy
     // otherwise.
-    const bool release = ciphertext_size >= kReleaseGilFrom;
+    const bool release = ciphertext_size >= tw::py::kReleaseGilFromBytes;
     auto open_ours = [&](const uint8_t* round_keys) {
         uint8_t* raw = bytes_data_mut(decoded.bytes);
         const std::optional<size_t> kept = tw::py::without_gil(
@@ -359,16 +345,16 @@ nb::object decrypt(nb::handle self, nb::handle token_value, size_t offset, nb::h
     };
     if (decoded.ours && decoded.keys) return open_ours(decoded.keys->keys.round_keys);
     EncryptionKey key;
-    key.load(self);
+    load_encryption_key(self, key);
     if (decoded.ours) {
         Wiped<uint8_t[176]> schedule;
-        aes_expand_key(key.bytes, schedule.value);
+        aes_expand_key(key.value, schedule.value);
         return open_ours(schedule.value);
     }
     nb::object plaintext = uninitialised_bytes(ciphertext_size);
     uint8_t* out = bytes_data_mut(plaintext);
     const std::optional<size_t> kept = tw::py::without_gil(
-        [&] { return token::open(out, bytes_data(decoded.bytes), size, key.bytes); }, release);
+        [&] { return token::open(out, bytes_data(decoded.bytes), size, key.value); }, release);
     if (!kept) {
         secure_wipe(out, ciphertext_size);
         raise_invalid_padding();
@@ -445,7 +431,7 @@ nb::object make_token_cipher_class() {
 }
 
 bool is_loaded_class_instance(nb::handle cipher) {
-    return reinterpret_cast<PyObject*>(Py_TYPE(cipher.ptr())) == loaded_token_cipher_class.ptr();
+    return reinterpret_cast<PyObject*>(Py_TYPE(cipher.ptr())) == original::TwFernet.loaded().ptr();
 }
 
 } // namespace
@@ -492,9 +478,7 @@ void wipe_token_cipher(nb::handle cipher) noexcept {
 
 void bind_token_cipher(nb::module_& m) {
     m.attr("InvalidToken") = make_invalid_token_class();
-    nb::object cls = make_token_cipher_class();
-    loaded_token_cipher_class = nb::object(cls).release();
-    m.attr("TwFernet") = cls;
+    m.attr("TwFernet") = make_token_cipher_class();
 }
 
 } // namespace tw::lattice

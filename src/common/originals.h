@@ -1,0 +1,308 @@
+// What the native routes stand in for, as it was when the module was loaded,
+// and the one question every call site asks before it takes one: may this
+// call run natively?
+//
+// A native route computes what the module's Python-level steps would compute
+// (os.walk, json.dumps, hashlib.pbkdf2_hmac, pathlib's methods, our own
+// contain or is_markdown), bit for bit, without calling them. That holds only
+// while those steps would call the objects bound at load: a host that rebinds
+// a module attribute, replaces a function of a standard module, or patches
+// pathlib's classes (or passes a Path subclass that overrides them) gets the
+// steps themselves, through its objects. Each such object is registered once,
+// here or in the module's list of originals, and a call site names the ones
+// it depends on:
+//
+//     if (natively(original::Path, pathlib_as_loaded, PathText{raw}))
+//         return resolve_document_natively(raw);
+//     return resolve_document_by_steps(raw);
+//
+// A build without the native file-system route answers no for everything
+// that reads the file system through pathlib or os (kNativeFileSystem): on
+// Windows the steps bring pathlib's Windows semantics with them.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <iterator>
+
+#include "common/errors.h"
+#include "common/namespace.h"
+
+#ifndef TIDEWING_NATIVE_FS
+#define TIDEWING_NATIVE_FS 1
+#endif
+
+namespace tw::py {
+
+// The build has the native file-system route (CMake's TIDEWING_NATIVE_FS).
+inline constexpr bool kNativeFileSystem = TIDEWING_NATIVE_FS != 0;
+
+// Whether what a route reads goes through the file system.
+enum class Reads { memory, file_system };
+
+// A module attribute (`os`, `contain`), or a function of the module an
+// attribute holds (`os.walk`, `hashlib.pbkdf2_hmac`), as bound at load.
+// Declare each as an `inline Original` beside the module's names, list them
+// all once, and remember them at the end of the module's initialisation.
+class Original {
+  public:
+    Original(const ModuleNamespace& ns, const Name& attribute, const char* member = nullptr,
+             Reads reads = Reads::memory)
+        : ns_(ns), attribute_(attribute), member_(member), reads_(reads) {}
+    Original(const Original&) = delete;
+    Original& operator=(const Original&) = delete;
+
+    // Keeps what the attribute (and its member) hold now, for the process.
+    void remember() {
+        PyObject* dict = ns_.dict();
+        PyObject* value = PyDict_GetItemWithError(dict, attribute_.key());
+        if (!value) {
+            if (PyErr_Occurred()) throw nb::python_error();
+            return; // not bound: never as loaded
+        }
+        attribute_at_load_ = keep_for_process(value);
+        if (member_) {
+            member_key_ = check(PyUnicode_InternFromString(member_));
+            member_at_load_ = keep_for_process(steal_checked(PyObject_GetAttr(value, member_key_)));
+        }
+    }
+
+    // The attribute still holds its load-time object, and so does its
+    // member; a failing lookup means no (the steps meet the same failure).
+    bool as_loaded() const {
+        if (reads_ == Reads::file_system && !kNativeFileSystem) return false;
+        if (!attribute_at_load_) return false;
+        PyObject* value = PyDict_GetItemWithError(ns_.dict(), attribute_.key());
+        if (!value) {
+            if (PyErr_Occurred()) throw nb::python_error();
+            return false;
+        }
+        if (value != attribute_at_load_) return false;
+        if (!member_) return true;
+        if (PyModule_CheckExact(value)) {
+            PyObject* member = PyDict_GetItemWithError(PyModule_GetDict(value), member_key_);
+            if (!member && PyErr_Occurred()) throw nb::python_error();
+            return member == member_at_load_;
+        }
+        // A module whose class a host replaced: ask it as an attribute access would.
+        PyObject* member = PyObject_GetAttr(value, member_key_);
+        if (!member) {
+            PyErr_Clear();
+            return false;
+        }
+        Py_DECREF(member);
+        return member == member_at_load_;
+    }
+
+    // What was bound at load (borrowed; valid for the process): the member
+    // when there is one, else the attribute.
+    nb::handle loaded() const { return member_ ? member_at_load_ : attribute_at_load_; }
+
+    // What the Python-level steps call now: the module attribute, or its
+    // member looked up as `module.member` is, raising what that raises.
+    nb::object current() const {
+        nb::object value = ns_[attribute_];
+        if (!member_) return value;
+        return steal_checked(member_key_ ? PyObject_GetAttr(value.ptr(), member_key_)
+                                         : PyObject_GetAttrString(value.ptr(), member_));
+    }
+
+  private:
+    const ModuleNamespace& ns_;
+    const Name& attribute_;
+    const char* member_;
+    Reads reads_;
+    PyObject* member_key_ = nullptr;
+    PyObject* attribute_at_load_ = nullptr;
+    PyObject* member_at_load_ = nullptr;
+};
+
+// ------------------------------------------------ pathlib's classes
+
+// pathlib's classes and what they held at load for every method and property
+// the Python-level steps call, and those that CPython 3.10's versions of them
+// call in turn (is_file, is_dir, exists and resolve call stat; home calls
+// expanduser; read_bytes, read_text and write_text call open). A path object
+// counts as native while its class still holds exactly those and the object
+// carries no attributes of its own.
+class PathlibOriginals {
+  public:
+    static constexpr const char* kWatchedNames[] = {
+        // making, showing, comparing and joining paths
+        "__new__", "__init__", "__getattribute__", "__fspath__", "__str__", "__eq__", "__hash__",
+        "__lt__", "__truediv__", "__rtruediv__",
+        // pure properties and methods
+        "name", "suffix", "parent", "parents", "parts", "is_absolute",
+        // file-system methods
+        "home", "expanduser", "resolve", "stat", "is_file", "is_dir", "exists", "iterdir",
+        "open", "read_bytes", "read_text", "write_text", "mkdir", "chmod"};
+    static constexpr std::size_t kWatched = std::size(kWatchedNames);
+
+    // Called once while the module loads, with pathlib imported.
+    void remember(nb::handle pathlib) {
+        for (std::size_t k = 0; k < kWatched; ++k)
+            keys_[k] = check(PyUnicode_InternFromString(kWatchedNames[k]));
+        PurePath = keep_for_process(pathlib.attr("PurePath"));
+        Path = keep_for_process(pathlib.attr("Path"));
+        remember_class(concrete_, keep_for_process(pathlib.attr("PosixPath")));
+        remember_class(pure_, keep_for_process(pathlib.attr("PurePosixPath")));
+    }
+
+    // PosixPath as loaded (the class native routes make paths of).
+    nb::handle posix_path() const { return reinterpret_cast<PyObject*>(concrete_.cls); }
+
+    // What PosixPath held at load under `name`, one of kWatchedNames
+    // (`Path.is_file` is the default of PathList.prune).
+    nb::handle method(const char* name) const {
+        for (std::size_t k = 0; k < kWatched; ++k)
+            if (std::string_view(kWatchedNames[k]) == name) return concrete_.held[k];
+        return nb::handle();
+    }
+
+    // PosixPath itself still holds its methods as loaded.
+    bool classes_as_loaded() { return class_holds(concrete_.cls, concrete_); }
+
+    // `obj` is a PosixPath (or subclass) holding pathlib's methods as loaded.
+    bool native_path(nb::handle obj) {
+        return is_subclass(obj, concrete_) && class_holds(Py_TYPE(obj.ptr()), concrete_) &&
+               carries_no_attributes(obj);
+    }
+
+    // `obj` is a pure path (PurePosixPath, PosixPath or a subclass) whose
+    // pure properties may be read natively.
+    bool native_pure_path(nb::handle obj) {
+        if (is_subclass(obj, concrete_)) return native_path(obj);
+        return is_subclass(obj, pure_) && class_holds(Py_TYPE(obj.ptr()), pure_) &&
+               carries_no_attributes(obj);
+    }
+
+    // `obj` is a pathlib path whose class does not hold pathlib's methods as
+    // loaded: `Path(obj)` would read its insides through them.
+    bool patched_path(nb::handle obj) {
+        return PyObject_TypeCheck(obj.ptr(), reinterpret_cast<PyTypeObject*>(PurePath.ptr())) &&
+               !native_pure_path(obj);
+    }
+
+    nb::handle PurePath, Path; // as imported at load
+
+  private:
+    struct LoadTimeMethods {
+        PyTypeObject* cls = nullptr;
+        std::array<PyObject*, kWatched> held{}; // kept for the process
+    };
+
+    PyObject* held_by(PyTypeObject* cls, std::size_t k) const {
+        return _PyType_Lookup(cls, keys_[k]); // through the bases; sets no error
+    }
+
+    void remember_class(LoadTimeMethods& methods, nb::handle cls) {
+        methods.cls = reinterpret_cast<PyTypeObject*>(cls.ptr());
+        for (std::size_t k = 0; k < kWatched; ++k) {
+            PyObject* value = held_by(methods.cls, k);
+            methods.held[k] = value ? keep_for_process(value) : nullptr;
+        }
+    }
+
+    bool holds_all(PyTypeObject* cls, const LoadTimeMethods& methods) const {
+        for (std::size_t k = 0; k < kWatched; ++k)
+            if (held_by(cls, k) != methods.held[k]) return false;
+        return true;
+    }
+
+    // The interpreter gives a class a new version number whenever the class or
+    // one of its bases changes, so what was found for a class holds for as
+    // long as it keeps its number. 0: no valid number (checked every call).
+    static unsigned int version_of(PyTypeObject* cls) {
+#if PY_VERSION_HEX < 0x030C0000
+        if (!PyType_HasFeature(cls, Py_TPFLAGS_VALID_VERSION_TAG)) return 0;
+#endif
+        return cls->tp_version_tag;
+    }
+
+    bool class_holds(PyTypeObject* cls, const LoadTimeMethods& methods) {
+        unsigned int version = version_of(cls);
+        if (version != 0)
+            for (const Verdict& verdict : verdicts_)
+                if (verdict.cls == cls && verdict.version == version) return verdict.native;
+        bool native = holds_all(cls, methods);
+        version = version_of(cls); // the lookups may have numbered it
+        if (version != 0) {
+            verdicts_[next_verdict_] = {cls, version, native};
+            next_verdict_ = (next_verdict_ + 1) % verdicts_.size();
+        }
+        return native;
+    }
+
+    // Instances of a subclass without __slots__ may carry attributes that
+    // shadow the methods; any instance attribute at all sends the call the
+    // Python-level way, where such shadowing takes effect.
+    static bool carries_no_attributes(nb::handle obj) {
+        PyTypeObject* cls = Py_TYPE(obj.ptr());
+        bool has_dict = cls->tp_dictoffset != 0;
+#ifdef Py_TPFLAGS_MANAGED_DICT
+        has_dict = has_dict || PyType_HasFeature(cls, Py_TPFLAGS_MANAGED_DICT);
+#endif
+        if (!has_dict) return true; // pathlib's own classes: __slots__ only
+        nb::object dict = steal_checked(PyObject_GenericGetDict(obj.ptr(), nullptr));
+        return PyDict_Check(dict.ptr()) && PyDict_GET_SIZE(dict.ptr()) == 0;
+    }
+
+    static bool is_subclass(nb::handle obj, const LoadTimeMethods& methods) {
+        return PyType_IsSubtype(Py_TYPE(obj.ptr()), methods.cls) != 0;
+    }
+
+    struct Verdict {
+        PyTypeObject* cls = nullptr;
+        unsigned int version = 0;
+        bool native = false;
+    };
+
+    std::array<PyObject*, kWatched> keys_{}; // interned, kept for the process
+    LoadTimeMethods concrete_, pure_;        // PosixPath, PurePosixPath
+    std::array<Verdict, 8> verdicts_{};
+    std::size_t next_verdict_ = 0;
+};
+
+// pathlib as the module loaded it; only the document store remembers it.
+inline PathlibOriginals pathlib_originals;
+
+// ------------------------------------------------ the question
+
+// What a call may depend on besides Originals: pathlib's classes as loaded,
+// a path argument read natively, one whose pure properties are read
+// natively, and an argument `Path(raw)` takes the text of (a str, or a path
+// of a class as loaded).
+struct PathlibAsLoaded {};
+inline constexpr PathlibAsLoaded pathlib_as_loaded{};
+struct PathArgument {
+    nb::handle object;
+};
+struct PurePathArgument {
+    nb::handle object;
+};
+struct PathText {
+    nb::handle object;
+};
+
+inline bool as_loaded(const Original& original) {
+    return original.as_loaded();
+}
+inline bool as_loaded(PathlibAsLoaded) {
+    return kNativeFileSystem && pathlib_originals.classes_as_loaded();
+}
+inline bool as_loaded(PathArgument argument) {
+    return kNativeFileSystem && pathlib_originals.native_path(argument.object);
+}
+inline bool as_loaded(PurePathArgument argument) {
+    return kNativeFileSystem && pathlib_originals.native_pure_path(argument.object);
+}
+inline bool as_loaded(PathText argument) {
+    return kNativeFileSystem && !pathlib_originals.patched_path(argument.object);
+}
+
+// May this call run natively? Everything it names is as loaded.
+template <typename... Dependencies> bool natively(const Dependencies&... dependencies) {
+    return (as_loaded(dependencies) && ...);
+}
+
+} // namespace tw::py
