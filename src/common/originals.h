@@ -134,8 +134,8 @@ class PathlibOriginals {
         // pure properties and methods
         "name", "suffix", "parent", "parents", "parts", "is_absolute",
         // file-system methods
-        "home", "expanduser", "resolve", "stat", "is_file", "is_dir", "exists", "iterdir",
-        "open", "read_bytes", "read_text", "write_text", "mkdir", "chmod"};
+        "home", "expanduser", "resolve", "stat", "is_file", "is_dir", "exists", "iterdir", "open",
+        "read_bytes", "read_text", "write_text", "mkdir", "chmod"};
     static constexpr std::size_t kWatched = std::size(kWatchedNames);
 
     // Called once while the module loads, with pathlib imported.

@@ -1,6 +1,9 @@
-// File descriptors that close themselves, and opening files with them.
+// File descriptors and directory handles that close themselves, and opening
+// files with them.
 #pragma once
 
+#include <dirent.h>
+#include <memory>
 #include <string>
 #include <sys/types.h>
 #include <utility>
@@ -28,6 +31,13 @@ class FileDescriptor {
   private:
     int fd_ = -1;
 };
+
+// An open directory stream, closed when it goes out of scope (also when
+// storing what it read throws std::bad_alloc).
+struct CloseDirectory {
+    void operator()(DIR* directory) const noexcept { ::closedir(directory); }
+};
+using DirectoryHandle = std::unique_ptr<DIR, CloseDirectory>;
 
 // open(path, flags | O_CLOEXEC, mode), retried when a signal interrupts it.
 // `error` becomes 0, or the errno of the failure, when the descriptor is

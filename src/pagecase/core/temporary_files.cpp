@@ -59,10 +59,6 @@ bool try_exclusive_lock(int fd) {
     return ::flock(fd, LOCK_EX | LOCK_NB) == 0;
 }
 
-struct CloseDirectory {
-    void operator()(DIR* directory) const noexcept { ::closedir(directory); }
-};
-
 bool same_file(const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
@@ -110,7 +106,7 @@ bool remove_if_stale(const std::string& path) {
 }
 
 void remove_stale_temporaries(const std::string& folder, std::string_view name) {
-    std::unique_ptr<DIR, CloseDirectory> directory(::opendir(folder.c_str()));
+    DirectoryHandle directory(::opendir(folder.c_str()));
     if (!directory) return;
     const std::string prefix = prefix_of(name);
     std::string path = folder;

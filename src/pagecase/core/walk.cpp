@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include "common/interruption.h"
+#include "pagecase/core/file_descriptor.h"
 
 namespace tw::pagecase {
 namespace {
@@ -58,8 +59,7 @@ void DirectoryEntries::add(std::string_view name, EntryType type) {
 
 int read_directory(const std::string& path, DirectoryEntries& out) {
     out.clear();
-    // Closed on every way out, std::bad_alloc from storing a name included.
-    std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(path.c_str()), ::closedir);
+    DirectoryHandle dir(::opendir(path.c_str()));
     if (!dir) return errno;
     for (std::size_t read = 1;; ++read) {
         if (read % kEntriesBetweenChecks == 0 && tw::interruption::stop_requested()) return EINTR;
