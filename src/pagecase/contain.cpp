@@ -1,6 +1,4 @@
 // Path containment (`contain`) and the Markdown test (`is_markdown`).
-#include <sys/stat.h>
-
 #include "common/ascii.h"
 #include "common/classes.h"
 #include "pagecase/core/paths.h"

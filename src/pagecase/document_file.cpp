@@ -5,8 +5,6 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include "common/ascii.h"
 #include "common/gil.h"
@@ -106,7 +104,7 @@ int64_t byte_cap(nb::handle limit) {
 std::optional<nb::object> read_document_text(const std::string& path, int64_t expected,
                                              int64_t cap) {
     int error = 0;
-    FileDescriptor file = without_gil([&] { return open_file(path, O_RDONLY, error); });
+    FileDescriptor file = without_gil([&] { return open_file(path, platform::kReadOnly, error); });
     if (!file) return std::nullopt;
     const auto limit = static_cast<std::size_t>(std::max<int64_t>(cap, 0));
     const auto size = std::min(static_cast<std::size_t>(std::max<int64_t>(expected, 0)), limit);
@@ -125,7 +123,7 @@ std::optional<nb::object> read_document_text(const std::string& path, int64_t ex
         // start, holding nothing else meanwhile; a pipe cannot seek, and
         // carries over what was read (its stat size, normally nothing).
         std::string content;
-        if (::lseek(file.get(), 0, SEEK_SET) != 0) {
+        if (platform::seek_to_start(file.get()) != 0) {
             content.assign(got);
             content.push_back(first.probe);
         }

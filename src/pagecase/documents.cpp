@@ -1,8 +1,7 @@
 // Document access: the `Document` record, resolution of documents and their
 // images, reading, and the change signature.
-#include <sys/stat.h>
-
 #include "common/gil.h"
+#include "common/platform/platform.h"
 #include "pagecase/core/paths.h"
 #include "pagecase/document_file.h"
 #include "pagecase/module_state.h"
@@ -211,18 +210,12 @@ nb::object resolve_asset(nb::handle document, nb::handle raw) {
 
 // ----------------------------------------------------------------- reading
 
-nb::object mtime_of(const struct stat& st) {
-    // The same double os.stat_result.st_mtime holds.
-    return nb::float_(static_cast<double>(st.st_mtim.tv_sec) +
-                      static_cast<double>(st.st_mtim.tv_nsec) * 1e-9);
-}
-
-nb::object make_document(nb::handle path, nb::handle text, const struct stat& st) {
+nb::object make_document(nb::handle path, nb::handle text, const platform::FileInfo& st) {
     nb::kwargs fields;
     fields["path"] = path;
     fields["text"] = text;
-    fields["mtime"] = mtime_of(st);
-    fields["size"] = nb::int_(static_cast<long long>(st.st_size));
+    fields["mtime"] = nb::float_(st.mtime()); // the double os.stat_result.st_mtime holds
+    fields["size"] = nb::int_(static_cast<long long>(st.size));
     return ns[names::Document](**fields);
 }
 
@@ -232,8 +225,8 @@ bool exceeds(nb::handle size, nb::handle limit) {
 }
 
 // stat() of file-system bytes without the GIL; false when it fails.
-bool stat_path(const std::string& path, struct stat& st) {
-    return tw::py::without_gil([&] { return ::stat(path.c_str(), &st) == 0; });
+bool stat_path(const std::string& path, platform::FileInfo& st) {
+    return tw::py::without_gil([&] { return platform::status(path, st) == 0; });
 }
 
 // `read_document` through the object's own stat() and read_bytes().
@@ -259,10 +252,10 @@ nb::object read_document(nb::handle path) {
     nb::object limit = ns[names::MAX_DOCUMENT_BYTES];
     if (!natively(PathArgument{path})) return read_document_by_steps(path, limit);
     std::string bytes = path_bytes(path);
-    struct stat st;
+    platform::FileInfo st;
     if (!stat_path(bytes, st)) return nb::none();
-    if (exceeds(nb::int_(static_cast<long long>(st.st_size)), limit)) return nb::none();
-    std::optional<nb::object> text = read_document_text(bytes, st.st_size, byte_cap(limit));
+    if (exceeds(nb::int_(static_cast<long long>(st.size)), limit)) return nb::none();
+    std::optional<nb::object> text = read_document_text(bytes, st.size, byte_cap(limit));
     if (!text) return nb::none();
     return make_document(path, *text, st);
 }
@@ -275,9 +268,9 @@ nb::object stat_signature(nb::handle path) {
         return nb::make_tuple(st->attr("st_mtime"), st->attr("st_size"));
     }
     std::string bytes = path_bytes(path);
-    struct stat st;
+    platform::FileInfo st;
     if (!stat_path(bytes, st)) return nb::none();
-    return nb::make_tuple(mtime_of(st), nb::int_(static_cast<long long>(st.st_size)));
+    return nb::make_tuple(nb::float_(st.mtime()), nb::int_(static_cast<long long>(st.size)));
 }
 
 } // namespace

@@ -11,10 +11,9 @@
 // patches any of them gets the documented call through its own objects.
 #include <cerrno>
 #include <cstring>
-#include <ctime>
-#include <sys/random.h>
 
 #include "common/gil.h"
+#include "common/platform/platform.h"
 #include "tw_lattice/core/base64.h"
 #include "tw_lattice/core/hmac.h"
 #include "tw_lattice/core/pbkdf2.h"
@@ -27,20 +26,16 @@ namespace {
 
 using tw::py::steal_checked;
 
-// getrandom(2) as os.urandom uses it: blocking until the pool is ready,
-// retried after signals (whose handlers may raise). False when the call is
-// unavailable; os.urandom then has ways of its own.
+// The system's random source as os.urandom reads it (getrandom(2) on Linux),
+// blocking until it is seeded, and asked again after signals (whose
+// handlers may raise). False when the source is unavailable; os.urandom then
+// has ways of its own.
 bool kernel_random(uint8_t* out, size_t size) {
-    while (size) {
-        const ssize_t got = getrandom(out, size, 0);
-        if (got < 0) {
-            if (errno != EINTR) return false;
-            if (PyErr_CheckSignals() != 0) throw nb::python_error();
-            continue;
-        }
-        out += got, size -= static_cast<size_t>(got);
+    for (;;) {
+        const int error = tw::platform::secure_random(out, size);
+        if (error != EINTR) return error == 0;
+        if (PyErr_CheckSignals() != 0) throw nb::python_error();
     }
-    return true;
 }
 
 // Copies `size` bytes of a bytes object from the original os.urandom.
@@ -68,11 +63,10 @@ void urandom_into(uint8_t* out, size_t size) {
 }
 
 int64_t time_in_seconds() {
-    timespec now;
-    if (clock_gettime(CLOCK_REALTIME, &now) != 0) tw::py::raise_os_error(errno);
+    int64_t nanoseconds = 0;
+    if (const int error = tw::platform::wall_clock(nanoseconds)) tw::py::raise_os_error(error);
     // time.time() turns the nanoseconds into a float exactly this way;
     // int() then truncates.
-    const int64_t nanoseconds = int64_t(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
     volatile double seconds;
     if (nanoseconds % 1'000'000'000 == 0) {
         seconds = static_cast<double>(nanoseconds / 1'000'000'000);

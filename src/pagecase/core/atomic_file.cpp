@@ -2,10 +2,7 @@
 #include "pagecase/core/atomic_file.h"
 
 #include <cerrno>
-#include <fcntl.h>
 #include <optional>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "common/interruption.h"
 #include "pagecase/core/file_descriptor.h"
@@ -27,30 +24,14 @@ Location locate(const std::string& path) {
     return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
 }
 
-std::optional<std::string> read_link(const std::string& path, std::size_t size_hint, int& error) {
-    std::string target(size_hint + 1, '\0');
-    for (;;) {
-        ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
-        if (n < 0) {
-            error = errno;
-            return std::nullopt;
-        }
-        if (static_cast<std::size_t>(n) < target.size()) {
-            target.resize(static_cast<std::size_t>(n));
-            return target;
-        }
-        target.resize(target.size() * 2); // cut short: the link grew, or its size was not known
-    }
-}
-
 // Whether the kernel would follow the symbolic link at `path` (`link` being its
 // lstat) under fs.protected_symlinks (follow_trusted_links).
-bool may_follow(const std::string& path, const struct stat& link) {
-    struct stat folder;
-    if (::stat(locate(path).folder.c_str(), &folder) != 0) return false;
-    constexpr mode_t shared = S_ISVTX | S_IWOTH;
-    return (folder.st_mode & shared) != shared || link.st_uid == ::geteuid() ||
-           link.st_uid == folder.st_uid;
+bool may_follow(const std::string& path, const platform::FileInfo& link) {
+    platform::FileInfo folder;
+    if (platform::status(locate(path).folder, folder) != 0) return false;
+    constexpr unsigned shared = platform::kStickyBit | platform::kOthersMayWrite;
+    return (folder.mode & shared) != shared || link.owner == platform::effective_user() ||
+           link.owner == folder.owner;
 }
 
 } // namespace
@@ -59,18 +40,16 @@ std::optional<LinkEnd> follow_trusted_links(const std::string& start, int& error
     std::string path = start;
     for (int hop = 0; hop < kMaxLinkHops; ++hop) {
         LinkEnd found{path};
-        found.exists = ::lstat(path.c_str(), &found.status) == 0;
-        if (!found.exists || !S_ISLNK(found.status.st_mode)) return found;
+        found.exists = platform::link_status(path, found.status) == 0;
+        if (!found.exists || found.status.kind != platform::FileKind::symlink) return found;
         if (!may_follow(path, found.status)) {
             error = EACCES;
             return std::nullopt;
         }
-        auto size_hint =
-            static_cast<std::size_t>(found.status.st_size > 0 ? found.status.st_size : 255);
-        std::optional<std::string> target = read_link(path, size_hint, error);
-        if (!target) return std::nullopt;
-        path = (!target->empty() && target->front() == '/') ? std::move(*target)
-                                                            : locate(path).folder + "/" + *target;
+        std::string target;
+        if ((error = platform::read_link(path, target)) != 0) return std::nullopt;
+        path = (!target.empty() && target.front() == '/') ? std::move(target)
+                                                          : locate(path).folder + "/" + target;
     }
     error = ELOOP;
     return std::nullopt;
@@ -80,18 +59,18 @@ namespace {
 
 LinkEnd examine(const std::string& path) {
     LinkEnd found{path};
-    found.exists = ::stat(path.c_str(), &found.status) == 0;
+    found.exists = platform::status(path, found.status) == 0;
     return found;
 }
 
 int write_all(int fd, std::string_view content) {
     while (!content.empty()) {
-        ssize_t n = ::write(fd, content.data(), content.size());
-        if (n < 0) {
-            if (errno == EINTR && !tw::interruption::stop_after_signal()) continue;
-            return errno;
+        std::size_t written = 0;
+        if (int error = platform::write_some(fd, content.data(), content.size(), written)) {
+            if (error == EINTR && !tw::interruption::stop_after_signal()) continue;
+            return error;
         }
-        content.remove_prefix(static_cast<std::size_t>(n));
+        content.remove_prefix(written);
     }
     return 0;
 }
@@ -102,14 +81,16 @@ int write_all(int fd, std::string_view content) {
 // token goes in; a file we do not own stays as it is, as the plain write's
 // chmod would fail and be ignored.
 int write_in_place(const std::string& path, std::string_view content, FileMode mode) {
-    const int flags = O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
+    const unsigned flags = platform::kWriteOnly | platform::kCreate | platform::kTruncate |
+                           platform::kNoFollow | platform::kNonBlocking |
+                           platform::kNoControllingTerminal;
     int error = 0;
     FileDescriptor file = open_file(path, flags, error, mode == FileMode::owner_only ? 0600 : 0666);
     if (!file) return error;
-    struct stat status;
-    if (::fstat(file.get(), &status) != 0) return errno;
-    if (!S_ISREG(status.st_mode)) return EINVAL;
-    if (mode == FileMode::owner_only) (void)::fchmod(file.get(), 0600);
+    platform::FileInfo status;
+    if ((error = platform::open_status(file.get(), status)) != 0) return error;
+    if (status.kind != platform::FileKind::regular) return EINVAL;
+    if (mode == FileMode::owner_only) (void)platform::change_mode(file.get(), 0600);
     error = write_all(file.get(), content);
     int closed = file.close();
     return error ? error : closed;
@@ -118,8 +99,9 @@ int write_in_place(const std::string& path, std::string_view content, FileMode m
 // Creates the temporary file. Should the name be taken already (by a writer
 // of an earlier process with our ids, or one in another PID namespace), it is
 // freed only when its writer is gone.
-FileDescriptor create_temporary(const std::string& temporary, mode_t bits, int& error) {
-    const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW;
+FileDescriptor create_temporary(const std::string& temporary, unsigned bits, int& error) {
+    const unsigned flags =
+        platform::kWriteOnly | platform::kCreate | platform::kExclusive | platform::kNoFollow;
     FileDescriptor file = open_file(temporary, flags, error, bits);
     if (!file && error == EEXIST && remove_if_stale(temporary))
         file = open_file(temporary, flags, error, bits);
@@ -128,8 +110,8 @@ FileDescriptor create_temporary(const std::string& temporary, mode_t bits, int& 
 
 // Whether the file open at `fd` has lost its last name.
 bool unnamed(int fd) {
-    struct stat status;
-    return ::fstat(fd, &status) == 0 && status.st_nlink == 0;
+    platform::FileInfo status;
+    return platform::open_status(fd, status) == 0 && status.links == 0;
 }
 
 // Locks the temporary file just created, writes `content` into it, flushes it
@@ -142,20 +124,18 @@ bool unnamed(int fd) {
 // `lost` then tells the caller that it may simply write a new one.
 int write_and_rename(FileDescriptor& file, const std::string& temporary,
                      const std::string& destination, std::string_view content,
-                     std::optional<mode_t> bits, bool& lost) {
+                     std::optional<unsigned> bits, bool& lost) {
     int error = 0;
     if (!lock_for_writing(file.get())) {
         lost = true; // the cleaner holding the lock removes it
         error = EAGAIN;
     }
-    if (!error && bits && ::fchmod(file.get(), *bits) != 0) error = errno;
+    if (!error && bits) error = platform::change_mode(file.get(), *bits);
     if (!error) error = write_all(file.get(), content);
-    if (!error && ::fsync(file.get()) != 0) error = errno;
-    if (!error && ::rename(temporary.c_str(), destination.c_str()) != 0) {
-        error = errno;
+    if (!error) error = platform::flush_to_disk(file.get());
+    if (!error && (error = platform::rename_file(temporary, destination)) != 0)
         lost = unnamed(file.get());
-    }
-    if (error) ::unlink(temporary.c_str());
+    if (error) platform::remove_file(temporary);
     int closed = file.close();
     return error ? error : closed;
 }
@@ -175,19 +155,18 @@ int replace_file(const std::string& path, std::string_view content, FileMode mod
     // Anything but a regular file where the links end (a link to /dev/null
     // that turns the history off, a FIFO) stays as it is: nothing is written.
     if (mode == FileMode::like_replaced && destination->exists &&
-        !S_ISREG(destination->status.st_mode))
+        destination->status.kind != platform::FileKind::regular)
         return EINVAL;
     // Writing in place would need permission to write the file itself; a file
     // we may not write stays as it is, although its folder would let us
     // replace it.
-    if (destination->exists &&
-        ::faccessat(AT_FDCWD, destination->path.c_str(), W_OK, AT_EACCESS) != 0)
-        return errno;
+    if (destination->exists && (error = platform::check_writable(destination->path)) != 0)
+        return error;
 
     bool set_bits = mode == FileMode::owner_only || destination->exists;
-    mode_t bits = mode == FileMode::owner_only ? 0600
-                  : destination->exists        ? (destination->status.st_mode & 07777)
-                                               : 0666; // reduced by the umask, as for any new file
+    unsigned bits = mode == FileMode::owner_only ? 0600
+                    : destination->exists        ? destination->status.mode
+                                          : 0666; // reduced by the umask, as for any new file
 
     Location location = locate(destination->path);
     remove_stale_temporaries(location.folder, location.name);
@@ -205,7 +184,7 @@ int replace_file(const std::string& path, std::string_view content, FileMode mod
         }
         bool lost = false;
         error = write_and_rename(file, temporary, destination->path, content,
-                                 set_bits ? std::optional<mode_t>(bits) : std::nullopt, lost);
+                                 set_bits ? std::optional<unsigned>(bits) : std::nullopt, lost);
         if (!lost || attempt == kWriteAttempts) return error;
     }
 }

@@ -20,7 +20,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <sys/stat.h>
+
+#include "common/platform/platform.h"
 
 namespace tw::pagecase {
 
@@ -45,7 +46,7 @@ int replace_file(const std::string& path, std::string_view content, FileMode mod
 struct LinkEnd {
     std::string path;
     bool exists = false;
-    struct stat status{};
+    platform::FileInfo status{};
 };
 
 // Follows the symbolic links at `path` itself, hop by hop, each only where

@@ -2,8 +2,6 @@
 #include "pagecase/core/file_descriptor.h"
 
 #include <cerrno>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include "common/interruption.h"
 
@@ -19,22 +17,16 @@ FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept {
 
 int FileDescriptor::close() noexcept {
     if (fd_ < 0) return 0;
-    // Linux frees the descriptor even when close() fails, so it is never retried.
-    int result = ::close(std::exchange(fd_, -1));
-    return result == 0 ? 0 : errno;
+    return tw::platform::close_file(std::exchange(fd_, -1)); // released even when it fails
 }
 
-FileDescriptor open_file(const std::string& path, int flags, int& error, mode_t mode) {
+FileDescriptor open_file(const std::string& path, unsigned flags, int& error, unsigned mode) {
     for (;;) {
-        int fd = ::open(path.c_str(), flags | O_CLOEXEC, mode);
-        if (fd >= 0) {
-            error = 0;
-            return FileDescriptor(fd);
-        }
-        if (errno != EINTR || tw::interruption::stop_after_signal()) break;
+        int fd = -1;
+        error = tw::platform::open_file(path, flags, mode, fd);
+        if (!error) return FileDescriptor(fd);
+        if (error != EINTR || tw::interruption::stop_after_signal()) return FileDescriptor();
     }
-    error = errno;
-    return FileDescriptor();
 }
 
 } // namespace tw::pagecase

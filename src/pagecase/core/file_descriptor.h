@@ -1,12 +1,10 @@
-// File descriptors and directory handles that close themselves, and opening
-// files with them.
+// File descriptors that close themselves, and opening files with them.
 #pragma once
 
-#include <dirent.h>
-#include <memory>
 #include <string>
-#include <sys/types.h>
 #include <utility>
+
+#include "common/platform/platform.h"
 
 namespace tw::pagecase {
 
@@ -32,16 +30,9 @@ class FileDescriptor {
     int fd_ = -1;
 };
 
-// An open directory stream, closed when it goes out of scope (also when
-// storing what it read throws std::bad_alloc).
-struct CloseDirectory {
-    void operator()(DIR* directory) const noexcept { ::closedir(directory); }
-};
-using DirectoryHandle = std::unique_ptr<DIR, CloseDirectory>;
-
-// open(path, flags | O_CLOEXEC, mode), retried when a signal interrupts it.
-// `error` becomes 0, or the errno of the failure, when the descriptor is
-// empty.
-FileDescriptor open_file(const std::string& path, int flags, int& error, mode_t mode = 0);
+// platform::open_file(path, flags, mode), retried when a signal interrupts it
+// (flags and mode as there). `error` becomes 0, or the errno of the failure,
+// when the descriptor is empty.
+FileDescriptor open_file(const std::string& path, unsigned flags, int& error, unsigned mode = 0);
 
 } // namespace tw::pagecase

@@ -4,10 +4,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <optional>
-#include <pwd.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <unordered_map>
+
+#include "common/platform/platform.h"
 
 namespace tw::pagecase {
 namespace {
@@ -70,22 +69,9 @@ std::string normpath(std::string_view path) {
     return out.empty() ? "." : out;
 }
 
-std::optional<std::string> read_link(const std::string& path) {
-    std::string buffer(256, '\0');
-    for (;;) {
-        ssize_t n = ::readlink(path.c_str(), buffer.data(), buffer.size());
-        if (n < 0) return std::nullopt;
-        if (static_cast<size_t>(n) < buffer.size()) {
-            buffer.resize(static_cast<size_t>(n));
-            return buffer;
-        }
-        buffer.resize(buffer.size() * 2);
-    }
-}
-
 bool is_symlink(const std::string& path) {
-    struct stat st;
-    return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+    platform::FileInfo info;
+    return platform::link_status(path, info) == 0 && info.kind == platform::FileKind::symlink;
 }
 
 // posixpath._joinrealpath(path, rest, strict=False, seen) of CPython 3.10.
@@ -136,12 +122,12 @@ class RealPathWalker {
                 return false;
             }
             seen_.emplace(newpath, std::nullopt);
-            std::optional<std::string> target = read_link(newpath);
-            if (!target) {
+            std::string target;
+            if (platform::read_link(newpath, target) != 0) {
                 error = PathError::os_error;
                 return false;
             }
-            bool ok = join(path, *target, depth + 1);
+            bool ok = join(path, target, depth + 1);
             if (error != PathError::none) return false;
             if (!ok) {
                 join_into(path, rest);
@@ -156,23 +142,6 @@ class RealPathWalker {
     static constexpr int kMaxDepth = 1000;
     std::unordered_map<std::string, std::optional<std::string>> seen_;
 };
-
-bool lookup_user_home(const char* name, std::string& home) {
-    struct passwd entry;
-    struct passwd* result = nullptr;
-    std::string buffer(1024, '\0');
-    for (;;) {
-        int rc = name ? ::getpwnam_r(name, &entry, buffer.data(), buffer.size(), &result)
-                      : ::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &result);
-        if (rc == ERANGE && buffer.size() < (1u << 20)) {
-            buffer.resize(buffer.size() * 2);
-            continue;
-        }
-        if (rc != 0 || !result || !result->pw_dir) return false;
-        home = result->pw_dir;
-        return true;
-    }
-}
 
 } // namespace
 
@@ -218,9 +187,9 @@ PathError expand_user(PurePath& path) {
     bool found;
     if (first.size() == 1) {
         const char* env = std::getenv("HOME");
-        found = env ? (home = env, true) : lookup_user_home(nullptr, home);
+        found = env ? (home = env, true) : platform::home_of_current_user(home) == 0;
     } else {
-        found = lookup_user_home(first.c_str() + 1, home);
+        found = platform::home_of_user(first.substr(1), home) == 0;
     }
     // os.path.expanduser leaves the text unchanged when it finds no home, and
     // pathlib then refuses anything still starting with a tilde.
@@ -253,23 +222,18 @@ Resolution resolve(std::string_view text) {
         return result;
     }
     if (path.empty() || path.front() != '/') { // abspath
-        std::string cwd(4096, '\0');
-        while (!::getcwd(cwd.data(), cwd.size())) {
-            if (errno != ERANGE) {
-                result.error = PathError::os_error;
-                return result;
-            }
-            cwd.resize(cwd.size() * 2);
+        std::string cwd;
+        if (platform::current_folder(cwd) != 0) {
+            result.error = PathError::os_error;
+            return result;
         }
-        cwd.resize(cwd.find('\0'));
         join_into(cwd, path);
         path = std::move(cwd);
     }
     result.path = parse_path(normpath(path)).str();
     // pathlib's own check: a remaining loop shows as ELOOP from stat().
-    struct stat st;
-    if (::stat(result.path.c_str(), &st) != 0 && errno == ELOOP)
-        result.error = PathError::runtime_error;
+    platform::FileInfo info;
+    if (platform::status(result.path, info) == ELOOP) result.error = PathError::runtime_error;
     return result;
 }
 
@@ -284,11 +248,11 @@ bool is_absence_error(int error) {
 }
 
 FileStatus file_status(const std::string& path) {
-    struct stat st;
-    if (::stat(path.c_str(), &st) != 0)
-        return {FileType::absent, is_absence_error(errno) ? 0 : errno};
-    if (S_ISREG(st.st_mode)) return {FileType::regular, 0};
-    if (S_ISDIR(st.st_mode)) return {FileType::directory, 0};
+    platform::FileInfo info;
+    if (int error = platform::status(path, info))
+        return {FileType::absent, is_absence_error(error) ? 0 : error};
+    if (info.kind == platform::FileKind::regular) return {FileType::regular, 0};
+    if (info.kind == platform::FileKind::directory) return {FileType::directory, 0};
     return {FileType::other, 0};
 }
 

@@ -3,10 +3,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "common/interruption.h"
 
@@ -27,14 +25,14 @@ FileContent refused(ReadStatus status, int error = 0) {
 Filled fill(int fd, char* buffer, std::size_t size) {
     Filled filled;
     while (filled.size < size) {
-        ssize_t n = ::read(fd, buffer + filled.size, size - filled.size);
-        if (n < 0) {
-            if (errno == EINTR && !tw::interruption::stop_after_signal()) continue;
-            filled.error = errno;
+        std::size_t got = 0;
+        if (int error = platform::read_some(fd, buffer + filled.size, size - filled.size, got)) {
+            if (error == EINTR && !tw::interruption::stop_after_signal()) continue;
+            filled.error = error;
             break;
         }
-        if (n == 0) break;
-        filled.size += static_cast<std::size_t>(n);
+        if (got == 0) break;
+        filled.size += got;
     }
     return filled;
 }
@@ -58,20 +56,23 @@ ReadStatus read_rest(int fd, std::string& content, std::size_t cap, int& error) 
 }
 
 FileContent read_regular_file(const std::string& path, std::size_t cap, Owner owner) {
-    struct stat status;
-    if (::lstat(path.c_str(), &status) != 0) return refused(ReadStatus::failed, errno);
-    if (S_ISLNK(status.st_mode)) return refused(ReadStatus::untrusted);
-    if (!S_ISREG(status.st_mode)) return refused(ReadStatus::not_regular);
+    platform::FileInfo status;
+    if (int error = platform::link_status(path, status)) return refused(ReadStatus::failed, error);
+    if (status.kind == platform::FileKind::symlink) return refused(ReadStatus::untrusted);
+    if (status.kind != platform::FileKind::regular) return refused(ReadStatus::not_regular);
 
     // Should a FIFO take the file's place meanwhile, opening it does not wait.
+    const unsigned flags = platform::kReadOnly | platform::kNonBlocking |
+                           platform::kNoControllingTerminal | platform::kNoFollow;
     int error = 0;
-    FileDescriptor file = open_file(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW, error);
+    FileDescriptor file = open_file(path, flags, error);
     if (!file) return refused(ReadStatus::failed, error);
-    if (::fstat(file.get(), &status) != 0) return refused(ReadStatus::failed, errno);
-    if (!S_ISREG(status.st_mode)) return refused(ReadStatus::not_regular);
-    if (owner == Owner::effective_user && status.st_uid != ::geteuid())
+    if ((error = platform::open_status(file.get(), status)) != 0)
+        return refused(ReadStatus::failed, error);
+    if (status.kind != platform::FileKind::regular) return refused(ReadStatus::not_regular);
+    if (owner == Owner::effective_user && status.owner != platform::effective_user())
         return refused(ReadStatus::untrusted);
-    auto size = static_cast<std::size_t>(std::max<off_t>(status.st_size, 0));
+    auto size = static_cast<std::size_t>(std::max<std::int64_t>(status.size, 0));
     if (size > cap) return refused(ReadStatus::too_large);
 
     FileContent result;

@@ -2,13 +2,9 @@
 #include "pagecase/core/walk.h"
 
 #include <cerrno>
-#include <dirent.h>
-#include <fcntl.h>
-#include <memory>
-#include <sys/stat.h>
 
 #include "common/interruption.h"
-#include "pagecase/core/file_descriptor.h"
+#include "common/platform/platform.h"
 
 namespace tw::pagecase {
 namespace {
@@ -17,36 +13,20 @@ namespace {
 // between such batches the reader may be asked to stop.
 constexpr std::size_t kEntriesBetweenChecks = 4096;
 
-EntryType type_of_mode(mode_t mode) {
-    if (S_ISDIR(mode)) return EntryType::directory;
-    if (S_ISREG(mode)) return EntryType::regular;
-    if (S_ISLNK(mode)) return EntryType::symlink;
-    return EntryType::other;
-}
-
-// The entry's type from the read, with an lstat only when the file system
-// does not report it (as DirEntry does for follow_symlinks=False).
-EntryType type_of(DIR* dir, const struct dirent* entry) {
-    switch (entry->d_type) {
-    case DT_DIR:
+EntryType type_of(platform::FileKind kind) {
+    switch (kind) {
+    case platform::FileKind::directory:
         return EntryType::directory;
-    case DT_REG:
+    case platform::FileKind::regular:
         return EntryType::regular;
-    case DT_LNK:
+    case platform::FileKind::symlink:
         return EntryType::symlink;
-    case DT_UNKNOWN: {
-        struct stat st;
-        if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-            return EntryType::vanished;
-        return type_of_mode(st.st_mode);
+    case platform::FileKind::vanished:
+        return EntryType::vanished;
+    case platform::FileKind::other:
+        break;
     }
-    default:
-        return EntryType::other;
-    }
-}
-
-bool is_dot_or_dot_dot(const char* name) {
-    return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+    return EntryType::other;
 }
 
 } // namespace
@@ -59,20 +39,22 @@ void DirectoryEntries::add(std::string_view name, EntryType type) {
 
 int read_directory(const std::string& path, DirectoryEntries& out) {
     out.clear();
-    DirectoryHandle dir(::opendir(path.c_str()));
-    if (!dir) return errno;
+    platform::Directory directory;
+    if (int error = directory.open(path)) return error;
+    std::string_view name;
+    int error = 0;
     for (std::size_t read = 1;; ++read) {
         if (read % kEntriesBetweenChecks == 0 && tw::interruption::stop_requested()) return EINTR;
-        errno = 0;
-        const struct dirent* entry = ::readdir(dir.get());
-        if (!entry) return errno;
-        if (!is_dot_or_dot_dot(entry->d_name)) out.add(entry->d_name, type_of(dir.get(), entry));
+        if (!directory.next(name, error)) return error;
+        // The type the read reported, with an lstat only where it reported
+        // none (as DirEntry does for follow_symlinks=False).
+        out.add(name, type_of(directory.kind()));
     }
 }
 
 bool is_directory(const std::string& path) {
-    struct stat st;
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    platform::FileInfo info;
+    return platform::status(path, info) == 0 && info.kind == platform::FileKind::directory;
 }
 
 void append_name(std::string& folder, std::string_view name) {

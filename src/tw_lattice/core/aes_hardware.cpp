@@ -13,8 +13,8 @@
 
 #if defined(__x86_64__) || defined(__i386__)
 
+#include "common/platform/platform.h"
 #include "tw_lattice/core/aes_ni.h"
-#include "tw_lattice/core/implementation_choice.h"
 #include "tw_lattice/core/wipe.h"
 
 namespace tw::lattice::hardware {
@@ -59,12 +59,10 @@ TW_AES_TARGET inline void decrypt_blocks(__m128i (&blocks)[Count], const __m128i
 
 #define TW_VAES_TARGET __attribute__((target("vaes,avx2,aes")))
 
+// VAES with AVX2, the operating system's saving of the 256-bit registers
+// included.
 bool wide_available() {
-    __builtin_cpu_init();
-    // CPUID leaf 7, ECX bit 9: VAES. AVX2 as the compiler checks it, the
-    // operating system's saving of the 256-bit registers included.
-    unsigned ebx, ecx;
-    return cpuid_leaf_7(ebx, ecx) && (ecx & (1u << 9)) != 0 && __builtin_cpu_supports("avx2");
+    return tw::platform::cpu_features().vaes;
 }
 
 // CBC decryption sixteen blocks at a time, two per 256-bit register. Each
@@ -115,8 +113,7 @@ TW_VAES_TARGET void cbc_decrypt_wide(const uint8_t round_keys[176], uint8_t chai
 } // namespace
 
 bool available() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("aes") && __builtin_cpu_supports("sse2");
+    return tw::platform::cpu_features().aes;
 }
 
 TW_AES_TARGET void expand_key(const uint8_t key[16], uint8_t round_keys[176]) {

@@ -3,13 +3,13 @@
 
 #if defined(__x86_64__) || defined(__i386__)
 
+#include "common/platform/platform.h"
 #include "tw_lattice/core/base64_avx2.h"
 
 namespace tw::lattice::base64::avx2 {
 
 bool available() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2");
+    return tw::platform::cpu_features().avx2;
 }
 
 TW_AVX2_TARGET void encode_steps(const uint8_t* in, char* out, size_t steps) {

@@ -7,16 +7,14 @@
 
 #if defined(__x86_64__) || defined(__i386__)
 
-#include "tw_lattice/core/implementation_choice.h"
+#include "common/platform/platform.h"
 #include "tw_lattice/core/sha256_ni.h"
 #include "tw_lattice/core/wipe.h"
 
 namespace tw::lattice::sha256::hardware {
 bool available() {
-    __builtin_cpu_init();
-    // CPUID leaf 7, EBX bit 29: SHA extensions; SSE4.1 (leaf 1) for the shuffles.
-    unsigned ebx, ecx;
-    return cpuid_leaf_7(ebx, ecx) && (ebx & (1u << 29)) != 0 && __builtin_cpu_supports("sse4.1");
+    // The SHA extensions, with SSE4.1 for the shuffles.
+    return tw::platform::cpu_features().sha;
 }
 
 TW_SHA_TARGET void compress(State& state, const uint8_t* blocks, size_t count) {

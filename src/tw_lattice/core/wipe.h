@@ -6,14 +6,13 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
-#include <string.h>
 #include <utility>
+
+#include "common/platform/platform.h"
 
 namespace tw::lattice {
 
-inline void secure_wipe(void* data, size_t size) {
-    if (size) explicit_bzero(data, size);
-}
+using tw::platform::secure_wipe;
 
 // Secret bytes owned by one object, never copied, wiped on destruction.
 class SecretBuffer {
