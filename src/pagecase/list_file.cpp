@@ -86,9 +86,16 @@ void save_entries(nb::handle self) {
         return;
     }
     // Not a pathlib path of its own class: its own write_text, as documented.
-    if (rendered.bytes)
+    if (rendered.bytes) {
         rendered.text = steal_checked(PyUnicode_DecodeUTF8(
             rendered.bytes->data(), static_cast<Py_ssize_t>(rendered.bytes->size()), nullptr));
+    } else if (PyUnicode_Check(rendered.text.ptr()) &&
+               !PyUnicode_AsUTF8AndSize(rendered.text.ptr(), nullptr)) {
+        // Text UTF-8 cannot hold (lone surrogates) raises the UnicodeEncodeError
+        // write_text would raise, but before the file is opened: write_text
+        // truncates the stored list first, and a failed save must keep it.
+        throw nb::python_error();
+    }
     try {
         path.attr("write_text")(rendered.text, nb::arg("encoding") = "utf-8");
     } catch (nb::python_error& error) {
