@@ -19,6 +19,7 @@ endif()
 function(tidewing_add_module name package)
   nanobind_add_module(${name} NB_STATIC NB_DOMAIN tidewing NOMINSIZE NB_SUPPRESS_WARNINGS ${ARGN})
   target_include_directories(${name} PRIVATE "${PROJECT_SOURCE_DIR}/src")
+  target_compile_definitions(${name} PRIVATE TIDEWING_NATIVE_FS=$<BOOL:${TIDEWING_NATIVE_FS}>)
   tidewing_warnings(${name})
   set_target_properties(${name} PROPERTIES
     LIBRARY_OUTPUT_DIRECTORY "${TIDEWING_STAGE}/${package}")

@@ -1,5 +1,7 @@
-"""Shared fixtures: a private home for every test, and checks each module's surface tests use."""
+"""Shared fixtures: a private home for every test, and checks each module's surface tests use;
+and the skipping of tests that pin the native file-system route where the build leaves it out."""
 
+import functools
 import os
 import shutil
 import subprocess
@@ -68,3 +70,44 @@ def type_check(tmp_path):
         return [where.replace(os.sep, "/").rpartition("stubs/")[2] for where in errors], out.stdout
 
     return run
+
+
+# Whether the document store reads a file natively or through pathlib shows in
+# the audit events: Path.read_bytes() raises an "open" event for the path, the
+# native read none. Asked in a process of its own, as an audit hook stays for
+# the life of the interpreter.
+NATIVE_FS_PROBE = """
+import pathlib, sys, tempfile
+from tidewing_quillery import pagecase
+opened = []
+with tempfile.TemporaryDirectory() as folder:
+    document = pathlib.Path(folder) / "probe.md"
+    document.write_text("probe")
+    sys.addaudithook(lambda event, args: event == "open" and opened.append(str(args[0])))
+    pagecase.read_document(document)
+print("steps" if str(document) in opened else "native")
+"""
+
+
+@functools.cache
+def built_with_native_fs():
+    """Whether the package under test has the native file-system route (CMake's TIDEWING_NATIVE_FS).
+    A TIDEWING_NATIVE_FS variable in the environment says what the run expects; a build that
+    disagrees stops the run rather than skip or fail tests for the wrong reason."""
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
+    out = subprocess.run([sys.executable, "-c", NATIVE_FS_PROBE], env=env, capture_output=True, text=True,
+                         check=True)
+    built = out.stdout.strip() == "native"
+    expected = os.environ.get("TIDEWING_NATIVE_FS")
+    if expected is not None and (expected not in ("0", "OFF", "off")) != built:
+        pytest.exit(f"TIDEWING_NATIVE_FS={expected}, but the package under test was built "
+                    f"{'with' if built else 'without'} the native file-system route", returncode=2)
+    return built
+
+
+def pytest_collection_modifyitems(config, items):
+    pinned = [item for item in items if item.get_closest_marker("native_fs")]
+    if pinned and not built_with_native_fs():
+        skip = pytest.mark.skip(reason="pins what the native file-system route does; this build leaves it out")
+        for item in pinned:
+            item.add_marker(skip)

@@ -96,6 +96,7 @@ def test_unreadable_paths_give_none(tmp_path, target):
     assert pagecase.stat_signature(tmp_path / "missing.md") is None
 
 
+@pytest.mark.native_fs
 def test_never_holds_more_than_the_limit_of_a_growing_file(tmp_path, monkeypatch):
     """A pipe stats as empty and then delivers more than the limit allows."""
     monkeypatch.setattr(pagecase, "MAX_DOCUMENT_BYTES", 1000)

@@ -522,8 +522,16 @@ STATE_FILE_KINDS = {
 }
 
 
-@pytest.mark.parametrize("kind", [pytest.param(kind, marks=forked.needs_address_limits) if kind == "device" else kind
-                                  for kind in STATE_FILE_KINDS])
+# Only the native reads bound what they read and refuse a FIFO or a device unread.
+NATIVE_ONLY_KINDS = {"a byte over 16 MiB", "fifo", "device"}
+
+
+def state_file_kind(kind):
+    marks = [forked.needs_address_limits] if kind == "device" else []
+    return pytest.param(kind, marks=marks + [pytest.mark.native_fs] * (kind in NATIVE_ONLY_KINDS))
+
+
+@pytest.mark.parametrize("kind", [state_file_kind(kind) for kind in STATE_FILE_KINDS])
 def test_damaged_state_files(place, kind):
     """The lists load as empty and a new token replaces the old, without waiting for a FIFO's
     writer or reading a device, even one the memory left could not hold."""
@@ -564,7 +572,8 @@ BEYOND_MEMORY = {
 
 
 @forked.needs_address_limits
-@pytest.mark.parametrize("source", BEYOND_MEMORY)
+@pytest.mark.parametrize("source", [pytest.param(source, marks=pytest.mark.native_fs)  # a bounded read of a device
+                                    if source == "/dev/zero up to the limit" else source for source in BEYOND_MEMORY])
 def test_reading_beyond_the_memory_left(place, source):
     make, limit, allowed = BEYOND_MEMORY[source]
 

@@ -38,7 +38,7 @@ def kernel_follows(link):
 
 # Whether a link in a folder anybody may write in is followed, as fs.protected_symlinks decides.
 LINK_RULE = [
-    (True, 0, STRANGER, False),         # another user's link in a shared folder
+    pytest.param(True, 0, STRANGER, False, marks=pytest.mark.native_fs),  # another user's link in a shared folder
     (True, 0, 0, True),                 # our own link there
     (True, STRANGER, STRANGER, True),   # the folder owner's link
     (False, 0, STRANGER, True),         # a folder anybody may write in, but not sticky
@@ -65,6 +65,7 @@ def test_a_link_at_the_list_file_is_followed_where_the_kernel_would(tmp_path, st
 
 
 @needs_root
+@pytest.mark.native_fs
 @pytest.mark.parametrize("planted", ["dangling link", "second hop"])
 def test_a_strangers_link_is_refused_at_any_hop(tmp_path, planted):
     shared = tmp_path / "shared"
@@ -132,6 +133,7 @@ def device_node(path):
 NOT_FILES = {"fifo": (os.mkfifo, stat.S_ISFIFO), "device": (device_node, stat.S_ISCHR)}
 
 
+@pytest.mark.native_fs
 @pytest.mark.parametrize("kind", NOT_FILES)
 @pytest.mark.parametrize("reached", ["at the list's name", "through a link"])
 def test_a_save_leaves_a_device_or_fifo_alone(tmp_path, monkeypatch, kind, reached):

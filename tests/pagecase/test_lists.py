@@ -285,7 +285,7 @@ def test_loading_never_reads_a_temporary_file(state):
     assert [e["path"] for e in pagecase.RecentFiles.load().entries] == ["/a.md"]
 
 
-@pytest.mark.parametrize("through_json", [False, True])
+@pytest.mark.parametrize("through_json", [False, pytest.param(True, marks=pytest.mark.native_fs)])
 def test_undecodable_file_names_round_trip(state, tmp_path, monkeypatch, through_json):
     if through_json:  # json.dumps of the module's json, not the native rendering
         monkeypatch.setattr(pagecase, "json", types.SimpleNamespace(

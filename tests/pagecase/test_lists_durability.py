@@ -24,6 +24,7 @@ def mode_of(path):
     return stat.S_IMODE(os.stat(path).st_mode)
 
 
+@pytest.mark.native_fs
 @pytest.mark.parametrize("link", [None, "absolute", "relative chain"])
 def test_save_replaces_the_file_a_link_names_and_keeps_its_mode(tmp_path, link):
     real = tmp_path / "real" / "recent.json"
@@ -60,7 +61,8 @@ def fill_the_disk():
     resource.setrlimit(resource.RLIMIT_FSIZE, (64, resource.getrlimit(resource.RLIMIT_FSIZE)[1]))
 
 
-@pytest.mark.parametrize("failure", ["disk full", "no permission", "folder removed", "folder in the way"])
+@pytest.mark.parametrize("failure", [pytest.param("disk full", marks=pytest.mark.native_fs), "no permission",
+                                     "folder removed", "folder in the way"])
 def test_a_failed_save_is_silent_and_keeps_the_old_file(open_folder, nobody, failure):
     target = open_folder / "recent.json"
     target.write_text("old")
@@ -110,6 +112,7 @@ while sys.stdin.readline():
 """
 
 
+@pytest.mark.native_fs
 def test_a_save_killed_at_any_moment_leaves_one_whole_list(tmp_path):
     lists = [[{"path": f"/docs/{size}/{n}.md", "name": "é" * n} for n in range(size)] for size in (1, 40, 400)]
     texts = [json.dumps(entries, ensure_ascii=False, indent=2) for entries in lists]
@@ -147,6 +150,7 @@ def temporaries(folder):
     return [name for name in os.listdir(folder) if name.endswith(".tmp")]
 
 
+@pytest.mark.native_fs
 def test_a_save_removes_the_temporaries_of_dead_writers_only(tmp_path):
     finished = subprocess.Popen(["true"])
     finished.wait()
@@ -193,6 +197,7 @@ while True:
 """
 
 
+@pytest.mark.native_fs
 def test_a_writer_stopped_midway_keeps_its_temporary_and_then_saves(tmp_path):
     target = tmp_path / "recent.json"
     env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))

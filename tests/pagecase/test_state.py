@@ -77,7 +77,7 @@ def test_stored_token_is_read_afresh(state, stored, kept):
     assert (state / "access_token").read_bytes() == stored  # not rewritten
 
 
-@pytest.mark.parametrize("stored", [b"", b" \n\t ", b"\xff\xfe not utf-8"])
+@pytest.mark.parametrize("stored", [b"", b" \n\t ", pytest.param(b"\xff\xfe not utf-8", marks=pytest.mark.native_fs)])
 def test_missing_blank_or_undecodable_token_is_replaced(state, stored):
     state.mkdir()
     (state / "access_token").write_bytes(stored)
@@ -87,6 +87,7 @@ def test_missing_blank_or_undecodable_token_is_replaced(state, stored):
     assert mode_of(state / "access_token") == 0o600
 
 
+@pytest.mark.native_fs
 def test_rotation_replaces_the_file_atomically(state):
     old = pagecase.access_token()
     inode = os.stat(state / "access_token").st_ino
@@ -105,6 +106,7 @@ def test_token_file_is_private_whatever_the_umask(state):
     assert mode_of(state / "access_token") == 0o600
 
 
+@pytest.mark.native_fs
 def test_token_file_never_readable_by_others_while_written(tmp_path):
     """Watch every file the token write creates: none is ever created with group or other bits."""
     state = tmp_path / "state"
@@ -165,6 +167,7 @@ def test_token_in_a_folder_that_takes_no_new_files_is_written_in_place(open_fold
 STRANGER = 4242
 
 
+@pytest.mark.native_fs
 @pytest.mark.skipif(os.geteuid() != 0, reason="giving files to other users needs root")
 @pytest.mark.parametrize("reader", ["the folder's owner", "another user"])
 def test_a_token_another_user_planted_is_never_used(open_folder, monkeypatch, nobody, reader):
