@@ -55,9 +55,10 @@ void sign(const uint8_t* token, size_t token_size, const hmac::Key& signing, uin
 bool tag_matches(const uint8_t* token, size_t token_size, const uint8_t tag[kTagSize]);
 
 // Decrypts the ciphertext of a token (of the token format, authenticated and
-// of whole blocks) in place: the plaintext is left at the start of `token`.
-// Returns its size, or nothing when the padding is invalid (the decrypted
-// bytes are then wiped).
-std::optional<size_t> open_in_place(uint8_t* token, size_t token_size, const uint8_t key[kKeySize]);
+// of whole blocks) in place, with the expanded `round_keys` of its encryption
+// key: the plaintext is left at the start of `token`. Returns its size, or
+// nothing when the padding is invalid (the decrypted bytes are then wiped).
+std::optional<size_t> open_in_place(uint8_t* token, size_t token_size,
+                                    const uint8_t round_keys[176]);
 
 } // namespace tw::lattice::token
