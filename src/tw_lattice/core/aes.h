@@ -19,7 +19,9 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#define TW_LATTICE_EXPORT __attribute__((visibility("default")))
+#include "common/platform/export.h"
+
+#define TW_LATTICE_EXPORT TW_PLATFORM_EXPORT
 
 #ifdef __cplusplus
 extern "C" {
