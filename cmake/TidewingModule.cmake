@@ -20,6 +20,18 @@ function(tidewing_add_module name package)
   nanobind_add_module(${name} NB_STATIC NB_DOMAIN tidewing NOMINSIZE NB_SUPPRESS_WARNINGS ${ARGN})
   target_include_directories(${name} PRIVATE "${PROJECT_SOURCE_DIR}/src")
   target_compile_definitions(${name} PRIVATE TIDEWING_NATIVE_FS=$<BOOL:${TIDEWING_NATIVE_FS}>)
+  # A cross build (cmake/toolchains/) names the module as the target's CPython
+  # does, and may leave every undefined symbol to the interpreter instead of
+  # naming CPython's in a linker response file, nanobind's way on macOS.
+  if(TIDEWING_EXTENSION_SUFFIX)
+    set_target_properties(${name} PROPERTIES SUFFIX "${TIDEWING_EXTENSION_SUFFIX}")
+  endif()
+  if(TIDEWING_UNDEFINED_DYNAMIC_LOOKUP)
+    get_target_property(link_options ${name} LINK_OPTIONS)
+    list(FILTER link_options EXCLUDE REGEX "^-Wl,@")
+    set_target_properties(${name} PROPERTIES LINK_OPTIONS "${link_options}")
+    target_link_options(${name} PRIVATE -Wl,-undefined,dynamic_lookup)
+  endif()
   tidewing_warnings(${name})
   set_target_properties(${name} PROPERTIES
     LIBRARY_OUTPUT_DIRECTORY "${TIDEWING_STAGE}/${package}")
