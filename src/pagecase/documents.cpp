@@ -88,7 +88,7 @@ nb::object document_title(nb::handle self) {
         if (auto span = find_title(text))
             return steal_checked(PyUnicode_Substring(text.ptr(), span->first, span->second));
     } else {
-        // Not a str: the documented steps through its own methods.
+        // Not a str: splitlines(), strip() and startswith() of its own.
         nb::object lines =
             text.attr("splitlines")()[nb::slice(nb::none(), nb::int_(kTitleLines), nb::none())];
         for (nb::handle line : lines) {

@@ -1,6 +1,6 @@
-// The standard-library calls of the documented algorithms: random bytes, the
-// clock, the packed timestamp, HMAC-SHA256 and its comparison, URL-safe
-// base64, SHA-256 and PBKDF2.
+// The standard-library calls the token and key steps make: os.urandom,
+// time.time, struct.pack, hmac.new and hmac.compare_digest, URL-safe base64,
+// hashlib.sha256 and hashlib.pbkdf2_hmac.
 //
 // Each is looked up on the module at the moment of the call. While the module
 // attribute and the function inside the standard module are still the ones
@@ -8,7 +8,8 @@
 // HMAC, PBKDF2 and base64, the kernel's random source, the system clock),
 // bit for bit the same; base64 text that is not canonical still goes to the
 // standard decoder, whose result or error decides. A host that rebinds or
-// patches any of them gets the documented call through its own objects.
+// patches any of them (a test pinning the IV or the clock) gets the call
+// through its own objects.
 #include <cerrno>
 #include <cstring>
 #include <ctime>

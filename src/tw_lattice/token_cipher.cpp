@@ -6,10 +6,10 @@
 // load and the keys are plain bytes, the one-pass route of the core runs
 // (token_stream.h): encryption writes the final text straight into the
 // result, decryption decodes once while hashing, checks the tag, then
-// decrypts in place into the object it returns. Otherwise the documented
-// steps run one by one, each through the module's names as bound now
-// (standard_calls.cpp); the block cipher, padding and layout are native on
-// both routes.
+// decrypts in place into the object it returns. Otherwise the steps run one
+// by one (os.urandom, time.time, struct.pack, hmac, base64), each through the
+// module's names as bound now (standard_calls.cpp); the block cipher, padding
+// and layout are native on both routes.
 #include <cstring>
 #include <new>
 #include <optional>
@@ -68,7 +68,7 @@ void load_encryption_key(nb::handle self, EncryptionKey& key) {
 // Both keys, read up front for the one-pass route, which hashes while it
 // decodes or encrypts. Reading them must not be seen to happen early: when it
 // raises, or the keys are not plain bytes (the AES key 16 of them), the
-// caller takes the documented steps, which read them again in their turn.
+// caller takes the steps one by one, which read them again in their turn.
 // Read before the route is checked, since a host's attribute code could
 // rebind the standard functions.
 struct NativeKeys {
@@ -162,7 +162,9 @@ nb::object seal_natively(const ReadyKeys& ready, const Plaintext& plaintext, Tok
     return result;
 }
 
-// The documented steps, each through the module's names as bound now.
+// Encryption step by step: the IV from os.urandom, the AES key, the packed
+// time, then the HMAC and base64 calls, each through the module's names as
+// bound now and in that order, so a host's stand-in sees the calls it expects.
 nb::object seal_by_steps(nb::handle self, const Plaintext& plaintext) {
     nb::object iv = exact_bytes(random_bytes(token::kIvSize), token::kIvSize, "IV");
     EncryptionKey key;
@@ -195,7 +197,7 @@ nb::object seal_by_steps(nb::handle self, const Plaintext& plaintext) {
     return urlsafe_b64encode(body);
 }
 
-// A token the documented steps made, in the form the caller asked for.
+// A token made step by step, in the form the caller asked for.
 nb::object in_form(nb::handle token_bytes, TokenForm form) {
     if (form == TokenForm::text) return decoded_text(token_bytes);
     if (form == TokenForm::version_2) {
@@ -286,12 +288,12 @@ void decode_by_steps(nb::handle token_value, size_t offset, Decoded& decoded) {
     if (!PyBytes_Check(decoded.bytes.ptr()))
         decoded.bytes = steal_checked(PyBytes_FromObject(decoded.bytes.ptr()));
     // A fresh result of the standard decoder is ours alone; anything a rebound
-    // decoder returns is decrypted on a private copy, as documented.
+    // decoder returns may be shared, so it is decrypted on a private copy.
     decoded.ours = PyBytes_CheckExact(decoded.bytes.ptr()) && Py_REFCNT(decoded.bytes.ptr()) == 1 &&
                    native_decryption_route();
 }
 
-// Step 4: the tag, compared in constant time.
+// The tag, compared in constant time before anything is decrypted.
 void verify_tag(nb::handle self, const Decoded& decoded) {
     const uint8_t* data = bytes_data(decoded.bytes);
     const size_t size = bytes_size(decoded.bytes);
@@ -332,7 +334,7 @@ nb::object decrypt(nb::handle self, nb::handle token_value, size_t offset, nb::h
     const size_t ciphertext_size = token::ciphertext_size(size);
     if (ciphertext_size % token::kBlockSize != 0) raise_invalid_token("Invalid ciphertext length");
 
-    // Step 6: in place when the decoded bytes are ours, on a private copy
+    // Decryption: in place when the decoded bytes are ours, on a private copy
     // otherwise.
     const bool release = ciphertext_size >= tw::py::kReleaseGilFromBytes;
     auto open_ours = [&](const uint8_t* round_keys) {
