@@ -2,6 +2,7 @@
 #include "pagecase/core/read_file.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -40,6 +41,7 @@ Filled fill(int fd, char* buffer, std::size_t size) {
 }
 
 ReadStatus read_rest(int fd, std::string& content, std::size_t cap, int& error) {
+    assert(cap < SIZE_MAX); // room for the one byte that tells a file over the cap
     for (;;) {
         std::size_t held = content.size();
         if (held > cap) return ReadStatus::too_large;
