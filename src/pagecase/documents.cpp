@@ -231,9 +231,10 @@ bool exceeds(nb::handle size, nb::handle limit) {
     return tw::py::compare(size, limit, Py_GT);
 }
 
-// stat() of file-system bytes without the GIL; false when it fails.
+// stat() of file-system bytes, short enough to keep the GIL; false when it
+// fails.
 bool stat_path(const std::string& path, struct stat& st) {
-    return tw::py::without_gil([&] { return ::stat(path.c_str(), &st) == 0; });
+    return tw::py::run_native([&] { return ::stat(path.c_str(), &st) == 0; }, tw::py::Gil::keep);
 }
 
 // `read_document` through the object's own stat() and read_bytes().
@@ -262,7 +263,9 @@ nb::object read_document(nb::handle path) {
     struct stat st;
     if (!stat_path(bytes, st)) return nb::none();
     if (exceeds(nb::int_(static_cast<long long>(st.st_size)), limit)) return nb::none();
-    std::optional<nb::object> text = read_document_text(bytes, st.st_size, byte_cap(limit));
+    std::optional<nb::object> text =
+        read_document_text(bytes, st.st_size, byte_cap(limit),
+                           tw::py::release_for_file(S_ISREG(st.st_mode), st.st_size));
     if (!text) return nb::none();
     return make_document(path, *text, st);
 }

@@ -74,7 +74,8 @@ std::optional<NameRules> native_folder_rules() {
 }
 
 int read_folder(const std::string& path, DirectoryEntries& out) {
-    return tw::py::without_gil([&] { return read_directory(path, out); });
+    return tw::py::run_native([&] { return read_directory(path, out); },
+                              tw::py::Gil::release_when_long);
 }
 
 bool markdown_name(const NameRules& rules, std::string_view name) {

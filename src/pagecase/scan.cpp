@@ -131,7 +131,8 @@ ResolvedRoot resolve_root(nb::handle root) {
 // that need the interpreter. True when MAX_SCAN_FILES was reached.
 bool walk_root(MarkdownScan& scan, nb::handle markdown_suffixes) {
     for (;;) {
-        MarkdownScan::Progress progress = tw::py::without_gil([&] { return scan.run(); });
+        MarkdownScan::Progress progress =
+            tw::py::run_native([&] { return scan.run(); }, tw::py::Gil::release_when_long);
         if (progress == MarkdownScan::Progress::root_done) return false;
         if (progress == MarkdownScan::Progress::limit_reached) return true;
         std::vector<bool> answers;

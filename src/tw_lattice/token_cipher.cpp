@@ -156,9 +156,9 @@ nb::object seal_natively(const ReadyKeys& ready, const Plaintext& plaintext, Tok
         std::memcpy(text, kVersion2Prefix.data(), prefix);
         text += prefix;
     }
-    tw::py::without_gil(
+    tw::py::run_native(
         [&] { token::seal_text(text, ready.keys, timestamp, iv, plaintext.data, size); },
-        size >= tw::py::kReleaseGilFromBytes);
+        tw::py::release_for_bytes(size));
     return result;
 }
 
@@ -179,12 +179,12 @@ nb::object seal_by_steps(nb::handle self, const Plaintext& plaintext) {
     // The whole token in one buffer: the tag is written behind what it covers.
     nb::object body = uninitialised_bytes(signed_size + token::kTagSize);
     uint8_t* out = bytes_data_mut(body);
-    tw::py::without_gil(
+    tw::py::run_native(
         [&] {
             token::seal(out, bytes_data(timestamp), bytes_data(iv), key.value, plaintext.data,
                         size);
         },
-        size >= tw::py::kReleaseGilFromBytes);
+        tw::py::release_for_bytes(size));
     nb::object tag = hmac_sha256(attribute(self, signing_key_attr), body, out, signed_size);
     if (PyBytes_Check(tag.ptr()) && bytes_size(tag) == token::kTagSize) {
         std::memcpy(out + signed_size, bytes_data(tag), token::kTagSize);
@@ -248,14 +248,14 @@ bool decode_natively(nb::handle self, std::string_view text, Decoded& decoded) {
     if (plain_keys) decoded.keys = keys.ready(self);
     const hmac::Key* signing = decoded.keys ? &decoded.keys->keys.signing : nullptr;
     nb::object raw = uninitialised_bytes(*size);
-    const bool canonical = tw::py::without_gil(
+    const bool canonical = tw::py::run_native(
         [&] {
             if (signing)
                 return token::decode_signing(text.data(), text.size(), bytes_data_mut(raw), *size,
                                              *signing, decoded.tag);
             return base64::decode(text.data(), text.size(), bytes_data_mut(raw));
         },
-        text.size() >= tw::py::kReleaseGilFromBytes);
+        tw::py::release_for_bytes(text.size()));
     if (!canonical) {
         decoded.keys.reset();
         return false;
@@ -336,11 +336,11 @@ nb::object decrypt(nb::handle self, nb::handle token_value, size_t offset, nb::h
 
     // Decryption: in place when the decoded bytes are ours, on a private copy
     // otherwise.
-    const bool release = ciphertext_size >= tw::py::kReleaseGilFromBytes;
+    const tw::py::Gil gil = tw::py::release_for_bytes(ciphertext_size);
     auto open_ours = [&](const uint8_t* round_keys) {
         uint8_t* raw = bytes_data_mut(decoded.bytes);
-        const std::optional<size_t> kept = tw::py::without_gil(
-            [&] { return token::open_in_place(raw, size, round_keys); }, release);
+        const std::optional<size_t> kept =
+            tw::py::run_native([&] { return token::open_in_place(raw, size, round_keys); }, gil);
         if (!kept) raise_invalid_padding();
         shrink_bytes(decoded.bytes, *kept);
         return std::move(decoded.bytes);
@@ -355,8 +355,8 @@ nb::object decrypt(nb::handle self, nb::handle token_value, size_t offset, nb::h
     }
     nb::object plaintext = uninitialised_bytes(ciphertext_size);
     uint8_t* out = bytes_data_mut(plaintext);
-    const std::optional<size_t> kept = tw::py::without_gil(
-        [&] { return token::open(out, bytes_data(decoded.bytes), size, key.value); }, release);
+    const std::optional<size_t> kept = tw::py::run_native(
+        [&] { return token::open(out, bytes_data(decoded.bytes), size, key.value); }, gil);
     if (!kept) {
         secure_wipe(out, ciphertext_size);
         raise_invalid_padding();

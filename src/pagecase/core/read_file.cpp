@@ -28,7 +28,13 @@ FileContent refused(ReadStatus status, int error = 0) {
 Filled fill(int fd, char* buffer, std::size_t size) {
     Filled filled;
     while (filled.size < size) {
-        ssize_t n = ::read(fd, buffer + filled.size, size - filled.size);
+        // Large files in steps, so that the code running the read is asked
+        // between them (it may give up the GIL, or stop for a signal).
+        if (filled.size > 0 && tw::interruption::stop_requested()) {
+            filled.error = EINTR;
+            break;
+        }
+        ssize_t n = ::read(fd, buffer + filled.size, std::min(size - filled.size, kReadStep));
         if (n < 0) {
             if (errno == EINTR && !tw::interruption::stop_after_signal()) continue;
             filled.error = errno;
