@@ -65,11 +65,11 @@ def test_search_names_every_root_it_cannot_search(tree, capsys):
     missing, file = tree / "gone", tree / "todo.txt"
     status, out, err = run(capsys, "search", str(missing), str(tree), str(file), "-q", "plan")
     assert (status, out) == (1, "")  # nothing searched, not even the good root
-    assert err == f"search: no such folder: {missing}\nsearch: not a folder: {file}\n"
+    assert err == f"no such folder: {missing}\nnot a folder: {file}\n"
     # A dangling link is no folder either, and says it exists.
     (tree / "dangling").symlink_to(tree / "nowhere")
     assert run(capsys, "search", str(tree / "dangling"), "-q", "x") == (
-        1, "", f"search: not a folder: {tree / 'dangling'}\n")
+        1, "", f"not a folder: {tree / 'dangling'}\n")
 
 
 def test_ls_lists_one_level(tree, capsys):
@@ -81,10 +81,11 @@ def test_ls_lists_one_level(tree, capsys):
 
 def test_ls_says_what_cannot_be_listed(tree, capsys):
     missing = tree / "gone"
-    assert run(capsys, "ls", str(missing)) == (1, "", f"ls: no such folder: {missing}\n")
-    assert run(capsys, "ls", str(tree / "plan.md")) == (1, "", f"ls: not a folder: {tree / 'plan.md'}\n")
+    assert run(capsys, "ls", str(missing)) == (1, "", f"no such folder: {missing}\n")
+    assert run(capsys, "ls", str(tree / "plan.md")) == (1, "", f"not a folder: {tree / 'plan.md'}\n")
     for subpath in ("gone", "plan.md", "..", "/etc"):
-        assert run(capsys, "ls", str(tree), subpath) == (1, "", f"ls: not a folder inside {tree}: {subpath}\n")
+        assert run(capsys, "ls", str(tree), subpath) == (
+            1, "", f"not a folder that can be listed inside {tree}: {subpath}\n")
 
 
 def test_ls_of_an_unreadable_root(tree, capsys, monkeypatch):
@@ -92,7 +93,7 @@ def test_ls_of_an_unreadable_root(tree, capsys, monkeypatch):
         raise PermissionError(13, "Permission denied", path)
 
     monkeypatch.setattr(pagecase, "os", SimpleNamespace(**{**vars(os), "scandir": refused}))
-    assert run(capsys, "ls", str(tree)) == (1, "", f"ls: cannot read folder: {tree}\n")
+    assert run(capsys, "ls", str(tree)) == (1, "", f"not a folder that can be listed: {tree}\n")
 
 
 @pytest.mark.parametrize("argv", [[], ["frob"], ["search", "."], ["search", "-q", "x"], ["open"],

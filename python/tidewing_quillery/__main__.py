@@ -37,8 +37,8 @@ A document cannot be served when it does not exist, is not a file with a
 Markdown suffix (.md, .markdown, ...), is larger than 32 MiB or cannot be read."""
 
 
-def _fail(command: str, message: str) -> int:
-    print(f"{command}: {message}", file=sys.stderr)
+def _fail(message: str) -> int:
+    print(message, file=sys.stderr)
     return EXIT_NOT_FOUND
 
 
@@ -56,8 +56,7 @@ def _open(args: argparse.Namespace) -> int:
     path = pagecase.resolve_document(args.path)
     document = pagecase.read_document(path) if path is not None else None
     if document is None:
-        print(f"not a readable Markdown document: {args.path}", file=sys.stderr)
-        return EXIT_NOT_FOUND
+        return _fail(f"not a readable Markdown document: {args.path}")
     payload = document.as_payload()
     del payload["text"]
     print(json.dumps(payload, ensure_ascii=False, indent=2))
@@ -68,10 +67,8 @@ def _search(args: argparse.Namespace) -> int:
     # search_markdown passes over a root it cannot walk without a word, which
     # is right for a viewer's stale workspace but hides a mistyped argument.
     problems = [problem for problem in map(_folder_problem, args.roots) if problem is not None]
-    for problem in problems:
-        _fail("search", problem)
     if problems:
-        return EXIT_NOT_FOUND
+        return _fail("\n".join(problems))
     started = time.perf_counter()
     results = pagecase.search_markdown([Path(root) for root in args.roots], args.query, args.limit)
     elapsed = time.perf_counter() - started
@@ -84,12 +81,12 @@ def _search(args: argparse.Namespace) -> int:
 def _ls(args: argparse.Namespace) -> int:
     problem = _folder_problem(args.root)
     if problem is not None:
-        return _fail("ls", problem)
+        return _fail(problem)
     listing = pagecase.list_folder(Path(args.root), args.subpath)
     if listing is None:
         if args.subpath:
-            return _fail("ls", f"not a folder inside {args.root}: {args.subpath}")
-        return _fail("ls", f"cannot read folder: {args.root}")
+            return _fail(f"not a folder that can be listed inside {args.root}: {args.subpath}")
+        return _fail(f"not a folder that can be listed: {args.root}")
     for folder in listing["folders"]:
         print(folder["name"] + "/")
     for document in listing["files"]:
