@@ -1,7 +1,6 @@
 """Command line of the document store: python -m tidewing_quillery COMMAND ...
 
-The docstring doubles as the --help description, so it is plain text: argparse
-prints it as written.
+The first line is also the description --help prints, as written: plain text.
 """
 
 import argparse
