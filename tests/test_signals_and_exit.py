@@ -16,7 +16,9 @@ TIMEOUT = 60
 
 def run_script(script, tmp_path, *args):
     env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path), TIDEWING_MD_STATE_DIR=str(tmp_path / "state"))
-    return subprocess.run([sys.executable, "-c", textwrap.dedent(script), str(tmp_path), *args],
+    path = tmp_path / "script.py"  # a file, so that tracebacks show its lines
+    path.write_text(textwrap.dedent(script))
+    return subprocess.run([sys.executable, str(path), str(tmp_path), *args],
                           env=env, capture_output=True, text=True, timeout=TIMEOUT)
 
 
