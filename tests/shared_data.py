@@ -35,3 +35,12 @@ def shared_path(*parts: str) -> Path:
     if not path.exists():
         unavailable(f"{path} is not available")
     return path
+
+
+def optional_shared_path(*parts: str) -> Path:
+    """A file the shared test vectors may hold beyond their usual set: the test
+    is skipped without it, under CI too."""
+    path = TESTDATA.joinpath(*parts)
+    if not path.exists():
+        pytest.skip(f"{path} is not part of the shared test vectors here")
+    return path
