@@ -29,7 +29,7 @@ std::string lowered(std::string text) {
     return text;
 }
 
-// The documented steps, literally.
+// The score as the Python version computes it, with str.find, literally.
 std::optional<long long> reference_score(const std::string& query, const std::string& candidate) {
     if (query.empty()) return 0;
     const std::string haystack = lowered(candidate), needle = lowered(query);

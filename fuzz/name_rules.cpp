@@ -1,5 +1,6 @@
 // The name rules: NameSet against a std::set, and the hidden-or-skipped and
-// Markdown tests against their documented definitions, for the module's own
+// Markdown tests against their plain definitions (the suffix of pathlib's
+// `suffix`, `name.startswith(".")`, membership in SKIP_DIRS), for the module's own
 // constants and for sets made up from the input.
 #include <fuzzer/FuzzedDataProvider.h>
 

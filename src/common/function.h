@@ -16,7 +16,7 @@
 #include <string>
 
 #include "common/errors.h"
-#include "common/gil.h"
+#include "common/exit_gate.h"
 #include "common/signature.h"
 
 // After Python.h, which the headers above include.

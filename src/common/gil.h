@@ -1,193 +1,136 @@
-// Native work without the interpreter lock, and the interpreter's exit.
+// Native work and the interpreter lock: one rule for when to give the lock up.
 //
-// `without_gil(work)` is the one way our modules run native work: it releases
-// the GIL around `work` (which must not touch any Python object) and holds the
-// lock again before anything leaves, whether `work` returns or throws, so an
-// exception (std::bad_alloc included) always reaches the binding with the GIL
-// held, where nanobind turns it into the Python exception.
+// `run_native(work, policy)` is the one way our modules run native work
+// (work that touches no Python object): with the GIL given up or kept as the
+// policy says, and always held again before anything leaves, whether `work`
+// returns or throws, so an exception (std::bad_alloc included) reaches the
+// binding with the GIL held, where nanobind turns it into the Python
+// exception.
+//
+// The rule. Giving the lock up costs nothing when no other thread wants it,
+// but beside a busy Python thread taking it back waits for that thread's
+// switch interval (5 ms by default): a 50 µs folder listing that released
+// the lock took 5 ms there. So work keeps the lock unless it is long enough
+// to be worth that wait, or may block:
+//   - Gil::release: work that may block for good (opening or reading a FIFO
+//     or a device), that waits for stable storage (a save's fsync), or whose
+//     size says it is long (release_for_bytes / release_for_file below);
+//   - Gil::keep: short work: a stat, a realpath walk, a small file or token;
+//   - Gil::release_when_long: work whose length is known only as it goes (a
+//     folder of unknown size, a tree walk): it starts with the lock and gives
+//     it up once it has run for kHoldGilFor, at its next check.
+// The thresholds below were measured on an x86-64 machine: each is where the
+// work takes about kHoldGilFor.
 //
 // While the work runs it answers the cores' questions about stopping
-// (common/interruption.h) the way CPython's own calls behave: a system call
+// (common/interruption.h) as CPython's own calls behave: a system call
 // interrupted by a signal runs the signal handlers, with the lock held, and
 // gives up with their exception (KeyboardInterrupt for Ctrl-C); long work on
 // the main thread runs them every kSignalPollInterval. Only the main thread
 // runs Python's signal handlers, so other threads never take the lock for it.
-//
-// The interpreter's exit. At finalization CPython ends every other thread
-// that tries to take the lock back by unwinding it (pthread_exit), and that
-// unwinding cannot pass nanobind's dispatch, a noexcept function: the process
-// would abort. So no thread may be waiting for the lock inside our calls once
-// finalization begins. An atexit handler, which runs before finalization
-// while other threads still run, closes the exit gate: calls that begin
-// afterwards on other threads, and work without the lock that ends
-// afterwards, park their thread for good instead of taking the lock (CPython
-// 3.14 parks such threads itself); and it waits, with the lock released,
-// until every other thread inside our calls has left them or parked. Every
-// exported callable enters through a CallScope (common/function.h).
+// Once the interpreter exits, work without the lock stops and its thread
+// parks instead of taking the lock back (common/exit_gate.h).
 #pragma once
 
-#include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <exception>
-#include <mutex>
 #include <optional>
-#include <thread>
 #include <type_traits>
 #include <utility>
 
 #include <nanobind/nanobind.h>
 
+#include "common/exit_gate.h"
 #include "common/interruption.h"
 
 namespace tw::py {
 
-// Work over at least this many bytes in memory (a token's payload, base64
-// text) runs without the GIL.
-inline constexpr std::size_t kReleaseGilFromBytes = 32 * 1024;
+// How long work holds the lock before it is worth giving up.
+inline constexpr std::chrono::microseconds kHoldGilFor{500};
+// A token's payload, base64 text, a digest's message: bytes in memory at
+// about 1 GB/s through AES, HMAC and base64 together.
+inline constexpr std::size_t kReleaseGilFromBytes = 512 * 1024;
+// A file read whole and decoded: about 4 GB/s from the page cache.
+inline constexpr std::int64_t kReleaseGilFromFileBytes = 2 * 1024 * 1024;
+// Names sorted by their lower-cased text: about 100 ns each.
+inline constexpr std::size_t kReleaseGilFromEntries = 4096;
 // How often long work on the main thread stops to run signal handlers.
 inline constexpr std::chrono::milliseconds kSignalPollInterval{50};
-// How long the exit handler waits for other threads to leave our calls. Only
-// a thread stuck in host code that never returns makes it wait that long.
-inline constexpr std::chrono::seconds kExitWait{2};
+
+enum class Gil { keep, release, release_when_long };
+
+inline Gil release_for_bytes(std::size_t size) {
+    return size >= kReleaseGilFromBytes ? Gil::release : Gil::keep;
+}
+
+inline Gil release_for_entries(std::size_t count) {
+    return count >= kReleaseGilFromEntries ? Gil::release : Gil::keep;
+}
+
+// A file of `size` bytes (its stat), or something that is no regular file
+// and may make a read wait for good.
+inline Gil release_for_file(bool regular, std::int64_t size) {
+    return !regular || size >= kReleaseGilFromFileBytes ? Gil::release : Gil::keep;
+}
 
 namespace detail {
 
-struct ExitGate {
-    std::atomic<bool> closed{false};
-    std::atomic<unsigned long> closing_thread{0};
-    // Threads inside our calls that hold the lock or may wait for it.
-    std::atomic<long> holding{0};
-    std::mutex mutex;
-    std::condition_variable settled;
-    unsigned long main_thread = 0; // the thread that runs Python's signal handlers
-};
-inline ExitGate exit_gate;
-inline thread_local int call_depth = 0; // CallScopes open on this thread
-
-inline bool closed_to_this_thread() noexcept {
-    return exit_gate.closed.load() &&
-           PyThread_get_thread_ident() != exit_gate.closing_thread.load();
-}
-
-inline bool is_main_thread() noexcept {
-    return PyThread_get_thread_ident() == exit_gate.main_thread;
-}
-
-inline void stop_holding() noexcept {
-    if (exit_gate.holding.fetch_sub(1) == 1 && exit_gate.closed.load()) {
-        std::lock_guard<std::mutex> lock(exit_gate.mutex);
-        exit_gate.settled.notify_all();
-    }
-}
-
-// The end of a thread the interpreter is about to finalize without: it sleeps,
-// without the lock, until the process ends.
-[[noreturn]] inline void park() noexcept {
-    for (;;)
-        std::this_thread::sleep_for(std::chrono::hours(24));
-}
-
-// Takes the lock back for a thread that released it with `state`, unless the
-// exit gate is closed to it: then it parks. Counted while it waits, so that
-// the exit handler waits for it rather than let finalization begin.
-inline void take_lock(PyThreadState* state) noexcept {
-    exit_gate.holding.fetch_add(1);
-    if (closed_to_this_thread()) {
-        stop_holding();
-        park();
-    }
-    PyEval_RestoreThread(state);
-}
-
-// The atexit handler (lock held).
-inline void close_exit_gate() {
-    exit_gate.closing_thread.store(PyThread_get_thread_ident());
-    exit_gate.closed.store(true);
-    const long own = call_depth > 0 ? 1 : 0;
-    if (exit_gate.holding.load() <= own) return;
-    PyThreadState* state = PyEval_SaveThread();
-    {
-        std::unique_lock<std::mutex> lock(exit_gate.mutex);
-        exit_gate.settled.wait_for(lock, kExitWait,
-                                   [own] { return exit_gate.holding.load() <= own; });
-    }
-    PyEval_RestoreThread(state);
-}
-
-// A forked child has this thread alone; the others' counts went with them.
-inline void after_fork_in_child() {
-    exit_gate.holding.store(call_depth > 0 ? 1 : 0);
-}
-
-// The answers of work that keeps the lock: the handlers run at once.
-class WithLock final : public tw::interruption::Listener {
+// The span of one piece of native work: the lock given up or held as the
+// policy says, and the cores' questions about stopping answered.
+class NativeWork final : public tw::interruption::Listener {
   public:
-    WithLock() noexcept : previous_(tw::interruption::listener) {
+    explicit NativeWork(Gil gil) noexcept
+        : previous_(tw::interruption::listener), adaptive_(gil == Gil::release_when_long) {
         tw::interruption::listener = this;
+        if (gil == Gil::release) give_up_lock();
     }
-    ~WithLock() { tw::interruption::listener = previous_; }
-    WithLock(const WithLock&) = delete;
-    WithLock& operator=(const WithLock&) = delete;
+    NativeWork(const NativeWork&) = delete;
+    NativeWork& operator=(const NativeWork&) = delete;
 
-    bool stop_after_signal() noexcept override { return run_handlers(); }
-    bool stop_requested() noexcept override {
-        if (!is_main_thread()) return false;
-        auto now = std::chrono::steady_clock::now();
-        if (now - last_run_ < kSignalPollInterval) return false;
-        last_run_ = now;
-        return run_handlers();
-    }
-    bool failed() const noexcept { return failed_; }
-
-  private:
-    bool run_handlers() noexcept {
-        failed_ = failed_ || PyErr_CheckSignals() != 0;
-        return failed_;
-    }
-
-    tw::interruption::Listener* previous_;
-    std::chrono::steady_clock::time_point last_run_ = std::chrono::steady_clock::now();
-    bool failed_ = false;
-};
-
-// The answers of work without the lock, which it takes for a moment when a
-// handler may run.
-class WithoutLock final : public tw::interruption::Listener {
-  public:
-    WithoutLock() noexcept : previous_(tw::interruption::listener) {
-        tw::interruption::listener = this;
-        counted_ = call_depth > 0;
-        if (counted_) stop_holding();
-        state_ = PyEval_SaveThread();
-    }
-    WithoutLock(const WithoutLock&) = delete;
-    WithoutLock& operator=(const WithoutLock&) = delete;
-
-    // Holds the lock again (or parks); the end of the work.
+    // Holds the lock again (or parks, when the interpreter exits); the end
+    // of the work.
     void finish() noexcept {
-        take_lock(state_);
-        if (!counted_) stop_holding();
+        if (released_) {
+            take_lock(state_);
+            if (!counted_) stop_holding();
+        }
         tw::interruption::listener = previous_;
     }
 
     bool stop_after_signal() noexcept override {
-        if (closed_to_this_thread()) return true;
+        if (released_ && closed_to_this_thread()) return true;
         return is_main_thread() && run_handlers();
     }
+
     bool stop_requested() noexcept override {
-        if (closed_to_this_thread()) return true;
-        if (!is_main_thread()) return false;
         auto now = std::chrono::steady_clock::now();
-        if (now - last_run_ < kSignalPollInterval) return false;
+        if (!started_) started_ = last_run_ = now;
+        if (adaptive_ && !released_ && now - *started_ >= kHoldGilFor) give_up_lock();
+        if (released_ && closed_to_this_thread()) return true;
+        if (!is_main_thread() || now - last_run_ < kSignalPollInterval) return false;
         last_run_ = now;
         return run_handlers();
     }
+
     bool failed() const noexcept { return failed_; }
 
   private:
+    void give_up_lock() noexcept {
+        counted_ = call_depth > 0;
+        if (counted_) stop_holding();
+        state_ = PyEval_SaveThread();
+        released_ = true;
+    }
+
+    // The signal handlers, with the lock held, taken for a moment when the
+    // work runs without it.
     bool run_handlers() noexcept {
+        if (!released_) {
+            failed_ = failed_ || PyErr_CheckSignals() != 0;
+            return failed_;
+        }
         exit_gate.holding.fetch_add(1);
         if (closed_to_this_thread()) {
             stop_holding();
@@ -201,89 +144,45 @@ class WithoutLock final : public tw::interruption::Listener {
     }
 
     tw::interruption::Listener* previous_;
-    PyThreadState* state_ = nullptr;
-    std::chrono::steady_clock::time_point last_run_ = std::chrono::steady_clock::now();
+    bool adaptive_;
+    bool released_ = false;
     bool counted_ = false;
     bool failed_ = false;
+    PyThreadState* state_ = nullptr;
+    std::optional<std::chrono::steady_clock::time_point> started_; // at the first check
+    std::chrono::steady_clock::time_point last_run_{};
 };
 
 } // namespace detail
 
-// The span of one call of an exported callable (lock held): closed to
-// threads other than the exiting one once the interpreter exits.
-class CallScope {
-  public:
-    CallScope() noexcept {
-        if (detail::call_depth++ > 0) return;
-        detail::exit_gate.holding.fetch_add(1);
-        if (detail::closed_to_this_thread()) {
-            detail::stop_holding();
-            PyEval_SaveThread();
-            detail::park();
-        }
-    }
-    ~CallScope() {
-        if (--detail::call_depth == 0) detail::stop_holding();
-    }
-    CallScope(const CallScope&) = delete;
-    CallScope& operator=(const CallScope&) = delete;
-};
-
-// Called once from each module's initialisation: remembers the main thread
-// and registers the exit handler (and the reset of a forked child).
-inline void install_exit_gate() {
-    namespace nb = nanobind;
-    detail::exit_gate.main_thread = nb::cast<unsigned long>(
-        nb::module_::import_("threading").attr("main_thread")().attr("ident"));
-    nb::module_::import_("atexit").attr("register")(
-        nb::cpp_function([] { detail::close_exit_gate(); }, nb::name("close_exit_gate")));
-    nb::module_::import_("os").attr("register_at_fork")(
-        nb::arg("after_in_child") =
-            nb::cpp_function([] { detail::after_fork_in_child(); }, nb::name("after_fork")));
-}
-
-// Runs `work()` and returns what it returns: without the GIL when `release`
-// is true (release only for work long enough to be worth the switch), with
-// the cores' questions about stopping answered as described above. When a
-// signal handler raised, its exception leaves instead of the work's result.
-template <typename Work> auto without_gil(Work&& work, bool release = true) {
+// Runs `work()` under `gil` and returns what it returns. When a signal
+// handler raised, its exception leaves instead of the work's result.
+template <typename Work> auto run_native(Work&& work, Gil gil) {
     using Result = std::invoke_result_t<Work&>;
     static_assert(!std::is_reference_v<Result>, "native work returns values");
-    if (!release) {
-        detail::WithLock listener;
-        if constexpr (std::is_void_v<Result>) {
+    std::exception_ptr failure;
+    if constexpr (std::is_void_v<Result>) {
+        detail::NativeWork span(gil);
+        try {
             work();
-            if (listener.failed()) throw nanobind::python_error();
-        } else {
-            Result result = work();
-            if (listener.failed()) throw nanobind::python_error();
-            return result;
+        } catch (...) {
+            failure = std::current_exception();
         }
+        span.finish();
+        if (span.failed()) throw nanobind::python_error();
+        if (failure) std::rethrow_exception(failure);
     } else {
-        std::exception_ptr failure;
-        if constexpr (std::is_void_v<Result>) {
-            detail::WithoutLock listener;
-            try {
-                work();
-            } catch (...) {
-                failure = std::current_exception();
-            }
-            listener.finish();
-            if (listener.failed()) throw nanobind::python_error();
-            if (failure) std::rethrow_exception(failure);
-        } else {
-            std::optional<Result> result;
-            detail::WithoutLock listener;
-            try {
-                result.emplace(work());
-            } catch (...) {
-                failure = std::current_exception();
-            }
-            listener.finish();
-            if (listener.failed()) throw nanobind::python_error();
-            if (failure) std::rethrow_exception(failure);
-            return std::move(*result);
+        std::optional<Result> result;
+        detail::NativeWork span(gil);
+        try {
+            result.emplace(work());
+        } catch (...) {
+            failure = std::current_exception();
         }
+        span.finish();
+        if (span.failed()) throw nanobind::python_error();
+        if (failure) std::rethrow_exception(failure);
+        return std::move(*result);
     }
 }
 

@@ -13,9 +13,10 @@
 namespace tw::pagecase {
 namespace {
 
+using tw::py::Gil;
+using tw::py::run_native;
 using tw::py::steal_checked;
 using tw::py::truthy;
-using tw::py::without_gil;
 
 constexpr Py_UCS4 kByteOrderMark = 0xFEFF;
 
@@ -42,9 +43,9 @@ FirstRead read_announced(int fd, char* buffer, std::size_t size) {
 
 // The rest of a file after `content`, decoded; nothing when the read fails or
 // more than `cap` bytes turn up.
-std::optional<nb::object> read_rest_of_file(int fd, std::string content, std::size_t cap) {
+std::optional<nb::object> read_rest_of_file(int fd, std::string content, std::size_t cap, Gil gil) {
     int error = 0;
-    ReadStatus status = without_gil([&] { return read_rest(fd, content, cap, error); });
+    ReadStatus status = run_native([&] { return read_rest(fd, content, cap, error); }, gil);
     if (status != ReadStatus::complete) return std::nullopt;
     return decode_document(content);
 }
@@ -101,10 +102,11 @@ int64_t byte_cap(nb::handle limit) {
     return INT64_MAX - 1;
 }
 
-std::optional<nb::object> read_document_text(const std::string& path, int64_t expected,
-                                             int64_t cap) {
+std::optional<nb::object> read_document_text(const std::string& path, int64_t expected, int64_t cap,
+                                             Gil gil) {
     int error = 0;
-    FileDescriptor file = without_gil([&] { return open_file(path, platform::kReadOnly, error); });
+    FileDescriptor file =
+        run_native([&] { return open_file(path, platform::kReadOnly, error); }, gil);
     if (!file) return std::nullopt;
     const auto limit = static_cast<std::size_t>(std::max<int64_t>(cap, 0));
     const auto size = std::min(static_cast<std::size_t>(std::max<int64_t>(expected, 0)), limit);
@@ -115,7 +117,7 @@ std::optional<nb::object> read_document_text(const std::string& path, int64_t ex
     // without the GIL.
     nb::object text = steal_checked(PyUnicode_New(static_cast<Py_ssize_t>(size), 127));
     char* data = reinterpret_cast<char*>(PyUnicode_1BYTE_DATA(text.ptr()));
-    FirstRead first = without_gil([&] { return read_announced(file.get(), data, size); });
+    FirstRead first = run_native([&] { return read_announced(file.get(), data, size); }, gil);
     if (first.filled.error) return std::nullopt;
     std::string_view got(data, first.filled.size);
     if (first.grew) {
@@ -128,7 +130,9 @@ std::optional<nb::object> read_document_text(const std::string& path, int64_t ex
             content.push_back(first.probe);
         }
         text.reset();
-        return read_rest_of_file(file.get(), std::move(content), limit);
+        // How long the rest takes is not known: the lock goes once it is long.
+        return read_rest_of_file(file.get(), std::move(content), limit,
+                                 gil == Gil::keep ? Gil::release_when_long : gil);
     }
     if (!first.ascii) return decode_document(got);
     if (got.size() < size) // the file shrank after its stat

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "common/errors.h"
+#include "common/gil.h"
 
 namespace tw::pagecase {
 
@@ -29,9 +30,9 @@ int64_t byte_cap(nb::handle limit);
 // Reads the whole file at `path` (expected to hold `expected` bytes, as its
 // stat said) and decodes it. Nothing when opening or reading fails, or when
 // more than `cap` bytes turn up; never holds more than `cap` + 1 bytes. The
-// file is opened and read without the GIL (opening a FIFO waits for its
-// writer); memory running out raises MemoryError.
-std::optional<nb::object> read_document_text(const std::string& path, int64_t expected,
-                                             int64_t cap);
+// file is opened and read under `gil` (release_for_file of its stat: opening
+// a FIFO waits for its writer); memory running out raises MemoryError.
+std::optional<nb::object> read_document_text(const std::string& path, int64_t expected, int64_t cap,
+                                             tw::py::Gil gil);
 
 } // namespace tw::pagecase

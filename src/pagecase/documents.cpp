@@ -87,7 +87,7 @@ nb::object document_title(nb::handle self) {
         if (auto span = find_title(text))
             return steal_checked(PyUnicode_Substring(text.ptr(), span->first, span->second));
     } else {
-        // Not a str: the documented steps through its own methods.
+        // Not a str: splitlines(), strip() and startswith() of its own.
         nb::object lines =
             text.attr("splitlines")()[nb::slice(nb::none(), nb::int_(kTitleLines), nb::none())];
         for (nb::handle line : lines) {
@@ -224,9 +224,10 @@ bool exceeds(nb::handle size, nb::handle limit) {
     return tw::py::compare(size, limit, Py_GT);
 }
 
-// stat() of file-system bytes without the GIL; false when it fails.
+// stat() of file-system bytes, short enough to keep the GIL; false when it
+// fails.
 bool stat_path(const std::string& path, platform::FileInfo& st) {
-    return tw::py::without_gil([&] { return platform::status(path, st) == 0; });
+    return tw::py::run_native([&] { return platform::status(path, st) == 0; }, tw::py::Gil::keep);
 }
 
 // `read_document` through the object's own stat() and read_bytes().
@@ -255,7 +256,9 @@ nb::object read_document(nb::handle path) {
     platform::FileInfo st;
     if (!stat_path(bytes, st)) return nb::none();
     if (exceeds(nb::int_(static_cast<long long>(st.size)), limit)) return nb::none();
-    std::optional<nb::object> text = read_document_text(bytes, st.size, byte_cap(limit));
+    std::optional<nb::object> text = read_document_text(
+        bytes, st.size, byte_cap(limit),
+        tw::py::release_for_file(st.kind == platform::FileKind::regular, st.size));
     if (!text) return nb::none();
     return make_document(path, *text, st);
 }

@@ -1,5 +1,6 @@
 // The small result dictionaries of quick open and the folder listings, built
-// with their keys in the documented order.
+// with their keys in the order hosts rely on ("path", "name", "relative",
+// "root"; "name", "path").
 #pragma once
 
 #include "pagecase/module_state.h"

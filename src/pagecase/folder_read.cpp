@@ -3,9 +3,11 @@
 
 #include <algorithm>
 
+#include "common/ascii.h"
 #include "common/classes.h"
 #include "common/context_manager.h"
 #include "common/gil.h"
+#include "pagecase/core/name_order.h"
 #include "pagecase/core/paths.h"
 #include "pagecase/entry_dicts.h"
 #include "pagecase/native_paths.h"
@@ -74,7 +76,8 @@ std::optional<NameRules> native_folder_rules() {
 }
 
 int read_folder(const std::string& path, DirectoryEntries& out) {
-    return tw::py::without_gil([&] { return read_directory(path, out); });
+    return tw::py::run_native([&] { return read_directory(path, out); },
+                              tw::py::Gil::release_when_long);
 }
 
 bool markdown_name(const NameRules& rules, std::string_view name) {
@@ -88,17 +91,45 @@ bool markdown_name(const NameRules& rules, std::string_view name) {
     }
 }
 
+// `indices` in the order of their names lowered by str.lower(): ASCII names
+// natively, without the GIL for a large folder; others through the
+// interpreter's lower-casing.
+std::vector<std::uint32_t> by_lowered_name(const DirectoryEntries& entries,
+                                           const std::vector<std::uint32_t>& indices) {
+    const auto& all = entries.entries();
+    std::vector<std::string_view> names;
+    names.reserve(indices.size());
+    bool ascii = true;
+    for (std::uint32_t index : indices) {
+        names.push_back(entries.name(all[index]));
+        ascii = ascii && tw::ascii::is_ascii(names.back());
+    }
+    std::vector<std::uint32_t> sorted;
+    sorted.reserve(indices.size());
+    if (ascii) {
+        std::vector<std::uint32_t> order =
+            tw::py::run_native([&] { return order_by_lowered_ascii(names); },
+                               tw::py::release_for_entries(names.size()));
+        for (std::uint32_t k : order)
+            sorted.push_back(indices[k]);
+        return sorted;
+    }
+    std::vector<std::pair<LoweredKey, std::uint32_t>> keyed;
+    keyed.reserve(indices.size());
+    for (std::size_t k = 0; k < indices.size(); ++k)
+        keyed.emplace_back(LoweredKey(names[k]), indices[k]);
+    std::stable_sort(keyed.begin(), keyed.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (const auto& entry : keyed)
+        sorted.push_back(entry.second);
+    return sorted;
+}
+
 nb::list sorted_entry_dicts(const std::string& folder, const DirectoryEntries& entries,
                             const std::vector<std::uint32_t>& indices) {
     const auto& all = entries.entries();
-    std::vector<std::pair<LoweredKey, std::uint32_t>> keyed;
-    keyed.reserve(indices.size());
-    for (std::uint32_t index : indices)
-        keyed.emplace_back(LoweredKey(entries.name(all[index])), index);
-    std::stable_sort(keyed.begin(), keyed.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
     nb::list dicts;
-    for (const auto& [key, index] : keyed) {
+    for (std::uint32_t index : by_lowered_name(entries, indices)) {
         std::string_view name = entries.name(all[index]);
         std::string path = folder;
         append_name(path, name);

@@ -16,7 +16,7 @@
 namespace tw::pagecase {
 
 // The folder a call reads: its resolved bytes when we have them, and the
-// path object the documented steps would hold.
+// path object `contain` or `resolve()` would have returned.
 class Folder {
   public:
     // A path resolved natively; `cls` is the class pathlib would have built.

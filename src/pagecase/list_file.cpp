@@ -85,7 +85,8 @@ void save_entries(nb::handle self) {
         save_state_file(path_bytes(path), *rendered.bytes, FileMode::like_replaced);
         return;
     }
-    // Not a pathlib path of its own class: its own write_text, as documented.
+    // Not a pathlib path of its own class, or a build without the native
+    // route: the save is the path's own write_text(text, encoding="utf-8").
     if (rendered.bytes) {
         rendered.text = steal_checked(PyUnicode_DecodeUTF8(
             rendered.bytes->data(), static_cast<Py_ssize_t>(rendered.bytes->size()), nullptr));

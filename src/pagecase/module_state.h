@@ -88,17 +88,18 @@ inline std::optional<std::string> outside_path_bytes(nb::handle raw) {
     return bytes;
 }
 
-// False for an outside path given as str that cannot name a file; the
-// documented steps refuse it too, whatever they are run with.
+// False for an outside path given as str that cannot name a file (a NUL, a
+// code point the file-system encoding lacks): pathlib's own steps would raise
+// ValueError or UnicodeEncodeError for it, and every route refuses it.
 inline bool names_a_file(nb::handle raw) {
     return !PyUnicode_CheckExact(raw.ptr()) || outside_path_bytes(raw).has_value();
 }
 
 using tw::py::truthy;
 
-// Runs a resolution step of the documented Python steps (`resolve()`,
-// `expanduser()`, `Path.home()`): its result, or nothing when it raised
-// OSError or RuntimeError, which those steps answer with "cannot be served".
+// Runs a resolution step (`resolve()`, `expanduser()`, `Path.home()`): its
+// result, or nothing when it raised OSError or RuntimeError, which every
+// caller answers with "cannot be served" (None).
 template <typename Body> auto unless_unresolvable(Body&& body) {
     return tw::py::unless_raised(std::forward<Body>(body), PyExc_OSError, PyExc_RuntimeError);
 }
@@ -114,13 +115,13 @@ struct Contained {
 };
 
 // `contain(root, raw)` of the module as loaded, worked out natively; nothing
-// when the documented steps must run instead (a rebound `Path`, patched
-// pathlib methods, a root that is not a native path, a raw path object of a
-// patched class). Callers standing in for the module's `contain` check that
-// it is unchanged first.
+// when it must run step by step instead (a rebound `Path`, patched pathlib
+// methods, a root that is not a native path, a raw path object of a patched
+// class). Callers standing in for the module's `contain` check that it is
+// unchanged first (natively(original::contain)).
 std::optional<Contained> contain_natively(nb::handle root, nb::handle raw);
 
-// Whether a path the documented steps resolved names a real location:
+// Whether a path resolved step by step names a real location:
 // `path.resolve() == path` (natively, with CPython 3.10's resolve, for a
 // native path), an OSError or RuntimeError meaning no. What is not a
 // pathlib path (a host's resolve() may return anything) passes as it is.

@@ -18,7 +18,7 @@ nb::object path_argument_text(nb::handle raw) {
 }
 
 bool file_test(const std::string& path, FileType wanted) {
-    FileStatus status = tw::py::without_gil([&] { return file_status(path); });
+    FileStatus status = tw::py::run_native([&] { return file_status(path); }, tw::py::Gil::keep);
     if (status.error != 0) tw::py::raise_os_error(status.error, tw::py::fs_decode(path));
     return status.type == wanted;
 }

@@ -3,8 +3,8 @@
 // While the module's `os` (with its walk and scandir), `Path` and
 // `is_markdown` are the ones bound at load, the scan walks natively without
 // the GIL, and the search scores and ranks the native results, building
-// dictionaries only for what it returns. Otherwise the documented steps run
-// through the current objects (scan_steps.cpp).
+// dictionaries only for what it returns. Otherwise os.walk, is_markdown and
+// fuzzy_score run through the current objects (scan_steps.cpp).
 #include <algorithm>
 #include <memory>
 
@@ -84,7 +84,7 @@ nb::object fuzzy_score(nb::handle query, nb::handle candidate) {
 
 // ------------------------------------------------------------------ scan
 
-// A scan's results: native, or the list the documented steps built.
+// A scan's results: native, or the list the step-by-step scan built.
 struct ScanOutcome {
     std::unique_ptr<MarkdownScan> native;
     nb::object list;
@@ -131,7 +131,8 @@ ResolvedRoot resolve_root(nb::handle root) {
 // that need the interpreter. True when MAX_SCAN_FILES was reached.
 bool walk_root(MarkdownScan& scan, nb::handle markdown_suffixes) {
     for (;;) {
-        MarkdownScan::Progress progress = tw::py::without_gil([&] { return scan.run(); });
+        MarkdownScan::Progress progress =
+            tw::py::run_native([&] { return scan.run(); }, tw::py::Gil::release_when_long);
         if (progress == MarkdownScan::Progress::root_done) return false;
         if (progress == MarkdownScan::Progress::limit_reached) return true;
         std::vector<bool> answers;

@@ -1,6 +1,7 @@
-// Quick open through the module's current objects: the documented steps of
-// the scan, the ranking and the fuzzy score, taken when a host has rebound a
-// name the native paths stand in for, or passes objects they cannot read.
+// Quick open through the module's current objects: the scan over os.walk,
+// the ranking and the fuzzy score step by step, taken when a host has
+// rebound a name the native routes stand in for, or passes objects they
+// cannot read.
 #pragma once
 
 #include "pagecase/module_state.h"

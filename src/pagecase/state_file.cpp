@@ -18,11 +18,15 @@ FileContent read_trusted(const std::string& path, Owner owner) {
 } // namespace
 
 std::optional<nb::object> read_state_text(const std::string& path, Owner owner) {
-    FileContent file = tw::py::without_gil([&] {
-        FileContent read = read_trusted(path, owner);
-        translate_newlines(read.bytes);
-        return read;
-    });
+    // A state file is a few kilobytes, read without a wait (a FIFO or device
+    // is refused unopened); only a planted large one runs long.
+    FileContent file = tw::py::run_native(
+        [&] {
+            FileContent read = read_trusted(path, owner);
+            translate_newlines(read.bytes);
+            return read;
+        },
+        tw::py::Gil::release_when_long);
     if (file.status != ReadStatus::complete) return std::nullopt;
     PyObject* text = PyUnicode_DecodeUTF8(file.bytes.data(),
                                           static_cast<Py_ssize_t>(file.bytes.size()), nullptr);
@@ -35,7 +39,9 @@ std::optional<nb::object> read_state_text(const std::string& path, Owner owner) 
 }
 
 void save_state_file(const std::string& path, std::string_view content, FileMode mode) {
-    (void)tw::py::without_gil([&] { return replace_file(path, content, mode); });
+    // A save waits for stable storage (fsync).
+    (void)tw::py::run_native([&] { return replace_file(path, content, mode); },
+                             tw::py::Gil::release);
 }
 
 void require_text_to_write(nb::handle data) {

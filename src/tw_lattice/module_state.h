@@ -1,7 +1,7 @@
 // What the encryption module's Python-facing files share: the module
 // namespace they read at call time, the names in it, small conversions, the
-// standard-library steps of the documented algorithms, and the token
-// cipher's operations that tw_lattice calls directly.
+// standard-library calls of the token and key steps, and the token cipher's
+// operations that tw_lattice calls directly.
 #pragma once
 
 #include <cstdint>
@@ -132,9 +132,9 @@ void wipe_token_cipher(nb::handle cipher) noexcept;
 
 // ------------------------------- standard-library steps (standard_calls.cpp)
 //
-// Each is one call of the documented algorithms through the module's names
-// as bound now. While the modules and functions a step uses are the ones
-// bound at load, the step computes the same value natively.
+// Each is one call the token and key steps make, through the module's names
+// as bound now. While the modules and functions a call uses are the ones
+// bound at load, the same value is computed natively.
 
 // os.urandom(size)
 nb::object random_bytes(size_t size);

@@ -1,6 +1,6 @@
-// The standard-library calls of the documented algorithms: random bytes, the
-// clock, the packed timestamp, HMAC-SHA256 and its comparison, URL-safe
-// base64, SHA-256 and PBKDF2.
+// The standard-library calls the token and key steps make: os.urandom,
+// time.time, struct.pack, hmac.new and hmac.compare_digest, URL-safe base64,
+// hashlib.sha256 and hashlib.pbkdf2_hmac.
 //
 // Each is looked up on the module at the moment of the call. While the module
 // attribute and the function inside the standard module are still the ones
@@ -8,7 +8,8 @@
 // HMAC, PBKDF2 and base64, the kernel's random source, the system clock),
 // bit for bit the same; base64 text that is not canonical still goes to the
 // standard decoder, whose result or error decides. A host that rebinds or
-// patches any of them gets the documented call through its own objects.
+// patches any of them (a test pinning the IV or the clock) gets the call
+// through its own objects.
 #include <cerrno>
 #include <cstring>
 
@@ -107,9 +108,9 @@ nb::object pack_timestamp(nb::handle seconds) {
 nb::object hmac_sha256(nb::handle key, nb::handle owner, const uint8_t* data, size_t size) {
     if (PyBytes_Check(key.ptr()) && natively(original::hmac_new, original::sha256)) {
         uint8_t tag[hmac::kTagSize];
-        tw::py::without_gil(
+        tw::py::run_native(
             [&] { hmac::hmac_sha256(bytes_data(key), bytes_size(key), data, size, tag); },
-            size >= tw::py::kReleaseGilFromBytes);
+            tw::py::release_for_bytes(size));
         return new_bytes(tag, sizeof tag);
     }
     nb::object view = steal_checked(PyMemoryView_FromObject(owner.ptr()));
@@ -132,12 +133,12 @@ nb::object urlsafe_b64encode(nb::handle data) {
     if (PyBytes_Check(data.ptr()) && natively(original::b64encode)) {
         const size_t size = bytes_size(data);
         nb::object text = uninitialised_bytes(base64::encoded_size(size));
-        tw::py::without_gil(
+        tw::py::run_native(
             [&] {
                 base64::encode(bytes_data(data), size,
                                reinterpret_cast<char*>(bytes_data_mut(text)));
             },
-            size >= tw::py::kReleaseGilFromBytes);
+            tw::py::release_for_bytes(size));
         return text;
     }
     return original::b64encode.current()(data);
@@ -148,11 +149,11 @@ nb::object urlsafe_b64decode(nb::handle data) {
         if (const std::optional<std::string_view> text = base64_input(data)) {
             if (const auto size = base64::canonical_decoded_size(text->data(), text->size())) {
                 nb::object decoded = uninitialised_bytes(*size);
-                const bool canonical = tw::py::without_gil(
+                const bool canonical = tw::py::run_native(
                     [&] {
                         return base64::decode(text->data(), text->size(), bytes_data_mut(decoded));
                     },
-                    text->size() >= tw::py::kReleaseGilFromBytes);
+                    tw::py::release_for_bytes(text->size()));
                 if (canonical) return decoded;
                 secure_wipe(bytes_data_mut(decoded), *size); // may have held key material
             }
@@ -174,11 +175,14 @@ nb::object pbkdf2_sha256(nb::handle password, nb::handle salt, int iterations, i
     if (PyBytes_Check(password.ptr()) && PyBytes_Check(salt.ptr()) && iterations > 0 && size > 0 &&
         natively(original::pbkdf2_hmac)) {
         nb::object derived = uninitialised_bytes(static_cast<size_t>(size));
-        tw::py::without_gil([&] {
-            pbkdf2_hmac_sha256(bytes_data(password), bytes_size(password), bytes_data(salt),
-                               bytes_size(salt), static_cast<uint32_t>(iterations),
-                               bytes_data_mut(derived), static_cast<size_t>(size));
-        });
+        // 100,000 iterations take milliseconds: always worth the lock.
+        tw::py::run_native(
+            [&] {
+                pbkdf2_hmac_sha256(bytes_data(password), bytes_size(password), bytes_data(salt),
+                                   bytes_size(salt), static_cast<uint32_t>(iterations),
+                                   bytes_data_mut(derived), static_cast<size_t>(size));
+            },
+            tw::py::Gil::release);
         return derived;
     }
     return original::pbkdf2_hmac.current()("sha256", password, salt, iterations, size);

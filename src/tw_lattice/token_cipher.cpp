@@ -6,10 +6,10 @@
 // load and the keys are plain bytes, the one-pass route of the core runs
 // (token_stream.h): encryption writes the final text straight into the
 // result, decryption decodes once while hashing, checks the tag, then
-// decrypts in place into the object it returns. Otherwise the documented
-// steps run one by one, each through the module's names as bound now
-// (standard_calls.cpp); the block cipher, padding and layout are native on
-// both routes.
+// decrypts in place into the object it returns. Otherwise the steps run one
+// by one (os.urandom, time.time, struct.pack, hmac, base64), each through the
+// module's names as bound now (standard_calls.cpp); the block cipher, padding
+// and layout are native on both routes.
 #include <cstring>
 #include <new>
 #include <optional>
@@ -68,7 +68,7 @@ void load_encryption_key(nb::handle self, EncryptionKey& key) {
 // Both keys, read up front for the one-pass route, which hashes while it
 // decodes or encrypts. Reading them must not be seen to happen early: when it
 // raises, or the keys are not plain bytes (the AES key 16 of them), the
-// caller takes the documented steps, which read them again in their turn.
+// caller takes the steps one by one, which read them again in their turn.
 // Read before the route is checked, since a host's attribute code could
 // rebind the standard functions.
 struct NativeKeys {
@@ -156,13 +156,15 @@ nb::object seal_natively(const ReadyKeys& ready, const Plaintext& plaintext, Tok
         std::memcpy(text, kVersion2Prefix.data(), prefix);
         text += prefix;
     }
-    tw::py::without_gil(
+    tw::py::run_native(
         [&] { token::seal_text(text, ready.keys, timestamp, iv, plaintext.data, size); },
-        size >= tw::py::kReleaseGilFromBytes);
+        tw::py::release_for_bytes(size));
     return result;
 }
 
-// The documented steps, each through the module's names as bound now.
+// Encryption step by step: the IV from os.urandom, the AES key, the packed
+// time, then the HMAC and base64 calls, each through the module's names as
+// bound now and in that order, so a host's stand-in sees the calls it expects.
 nb::object seal_by_steps(nb::handle self, const Plaintext& plaintext) {
     nb::object iv = exact_bytes(random_bytes(token::kIvSize), token::kIvSize, "IV");
     EncryptionKey key;
@@ -177,12 +179,12 @@ nb::object seal_by_steps(nb::handle self, const Plaintext& plaintext) {
     // The whole token in one buffer: the tag is written behind what it covers.
     nb::object body = uninitialised_bytes(signed_size + token::kTagSize);
     uint8_t* out = bytes_data_mut(body);
-    tw::py::without_gil(
+    tw::py::run_native(
         [&] {
             token::seal(out, bytes_data(timestamp), bytes_data(iv), key.value, plaintext.data,
                         size);
         },
-        size >= tw::py::kReleaseGilFromBytes);
+        tw::py::release_for_bytes(size));
     nb::object tag = hmac_sha256(attribute(self, signing_key_attr), body, out, signed_size);
     if (PyBytes_Check(tag.ptr()) && bytes_size(tag) == token::kTagSize) {
         std::memcpy(out + signed_size, bytes_data(tag), token::kTagSize);
@@ -195,7 +197,7 @@ nb::object seal_by_steps(nb::handle self, const Plaintext& plaintext) {
     return urlsafe_b64encode(body);
 }
 
-// A token the documented steps made, in the form the caller asked for.
+// A token made step by step, in the form the caller asked for.
 nb::object in_form(nb::handle token_bytes, TokenForm form) {
     if (form == TokenForm::text) return decoded_text(token_bytes);
     if (form == TokenForm::version_2) {
@@ -246,14 +248,14 @@ bool decode_natively(nb::handle self, std::string_view text, Decoded& decoded) {
     if (plain_keys) decoded.keys = keys.ready(self);
     const hmac::Key* signing = decoded.keys ? &decoded.keys->keys.signing : nullptr;
     nb::object raw = uninitialised_bytes(*size);
-    const bool canonical = tw::py::without_gil(
+    const bool canonical = tw::py::run_native(
         [&] {
             if (signing)
                 return token::decode_signing(text.data(), text.size(), bytes_data_mut(raw), *size,
                                              *signing, decoded.tag);
             return base64::decode(text.data(), text.size(), bytes_data_mut(raw));
         },
-        text.size() >= tw::py::kReleaseGilFromBytes);
+        tw::py::release_for_bytes(text.size()));
     if (!canonical) {
         decoded.keys.reset();
         return false;
@@ -286,12 +288,12 @@ void decode_by_steps(nb::handle token_value, size_t offset, Decoded& decoded) {
     if (!PyBytes_Check(decoded.bytes.ptr()))
         decoded.bytes = steal_checked(PyBytes_FromObject(decoded.bytes.ptr()));
     // A fresh result of the standard decoder is ours alone; anything a rebound
-    // decoder returns is decrypted on a private copy, as documented.
+    // decoder returns may be shared, so it is decrypted on a private copy.
     decoded.ours = PyBytes_CheckExact(decoded.bytes.ptr()) && Py_REFCNT(decoded.bytes.ptr()) == 1 &&
                    native_decryption_route();
 }
 
-// Step 4: the tag, compared in constant time.
+// The tag, compared in constant time before anything is decrypted.
 void verify_tag(nb::handle self, const Decoded& decoded) {
     const uint8_t* data = bytes_data(decoded.bytes);
     const size_t size = bytes_size(decoded.bytes);
@@ -332,13 +334,13 @@ nb::object decrypt(nb::handle self, nb::handle token_value, size_t offset, nb::h
     const size_t ciphertext_size = token::ciphertext_size(size);
     if (ciphertext_size % token::kBlockSize != 0) raise_invalid_token("Invalid ciphertext length");
 
-    // Step 6: in place when the decoded bytes are ours, on a private copy
+    // Decryption: in place when the decoded bytes are ours, on a private copy
     // otherwise.
-    const bool release = ciphertext_size >= tw::py::kReleaseGilFromBytes;
+    const tw::py::Gil gil = tw::py::release_for_bytes(ciphertext_size);
     auto open_ours = [&](const uint8_t* round_keys) {
         uint8_t* raw = bytes_data_mut(decoded.bytes);
-        const std::optional<size_t> kept = tw::py::without_gil(
-            [&] { return token::open_in_place(raw, size, round_keys); }, release);
+        const std::optional<size_t> kept =
+            tw::py::run_native([&] { return token::open_in_place(raw, size, round_keys); }, gil);
         if (!kept) raise_invalid_padding();
         shrink_bytes(decoded.bytes, *kept);
         return std::move(decoded.bytes);
@@ -353,8 +355,8 @@ nb::object decrypt(nb::handle self, nb::handle token_value, size_t offset, nb::h
     }
     nb::object plaintext = uninitialised_bytes(ciphertext_size);
     uint8_t* out = bytes_data_mut(plaintext);
-    const std::optional<size_t> kept = tw::py::without_gil(
-        [&] { return token::open(out, bytes_data(decoded.bytes), size, key.value); }, release);
+    const std::optional<size_t> kept = tw::py::run_native(
+        [&] { return token::open(out, bytes_data(decoded.bytes), size, key.value); }, gil);
     if (!kept) {
         secure_wipe(out, ciphertext_size);
         raise_invalid_padding();

@@ -9,9 +9,8 @@ from pathlib import Path
 import pytest
 
 from reference.documents import contain as reference_contain
+from shared_data import shared_path, unavailable
 from tidewing_quillery import pagecase
-
-TESTDATA = Path(__file__).resolve().parents[3] / "shared" / "testdata" / "traversal"
 
 
 @pytest.fixture
@@ -170,9 +169,8 @@ def test_rebound_path_class_is_honoured(docs, monkeypatch):
 
 
 def test_traversal_payloads_never_escape(docs, tmp_path):
-    files = sorted(TESTDATA.glob("*.txt")) if TESTDATA.is_dir() else []
-    if not files:
-        pytest.skip("traversal payload lists not available")
+    folder = shared_path("traversal")
+    files = sorted(folder.glob("*.txt")) or unavailable(f"no traversal payload lists (*.txt) in {folder}")
     payloads = []
     for list_file in files:
         for line in list_file.read_text(encoding="utf-8", errors="surrogateescape").splitlines():

@@ -17,8 +17,7 @@ from pathlib import Path
 
 import pytest
 
-# Public third-party vectors beside the repository (see SOURCES.md there).
-TESTDATA = Path(__file__).resolve().parents[3] / "shared" / "testdata"
+from shared_data import shared_path
 
 
 def _load_c_core():
@@ -96,17 +95,13 @@ def outcome():
 
 
 def shared_file(*parts):
-    """A file of the shared third-party test data; the test is skipped when it is absent."""
-    path = TESTDATA.joinpath(*parts)
-    if not path.is_file():
-        pytest.skip(f"{path} is not available")
-    return path
+    """A file of the shared third-party test vectors (skipped when absent, failed under CI)."""
+    return shared_path(*parts)
 
 
 @pytest.fixture
 def shared_json():
-    """Loads a JSON file of the shared third-party test data, or skips the test
-    when it is absent."""
+    """Loads a JSON file of the shared third-party test vectors."""
 
     def load(*parts):
         return json.loads(shared_file(*parts).read_text(encoding="utf-8"))
@@ -116,7 +111,7 @@ def shared_json():
 
 @pytest.fixture
 def shared_text():
-    """Reads a text file of the shared third-party test data, or skips."""
+    """Reads a text file of the shared third-party test vectors."""
     return lambda *parts: shared_file(*parts).read_text(encoding="utf-8")
 
 

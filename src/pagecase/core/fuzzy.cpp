@@ -2,6 +2,7 @@
 #include "pagecase/core/fuzzy.h"
 
 #include <algorithm>
+#include <cassert>
 
 namespace tw::pagecase {
 namespace {
@@ -97,6 +98,7 @@ std::optional<long long> score_ascii(const Needle& needle, std::size_t needle_le
 
 std::optional<long long> fuzzy_score_lowered(CodePoints needle, CodePoints haystack,
                                              std::size_t candidate_length) {
+    assert(needle.length > 0);
     return with_reader(needle, [&](auto needle_at) {
         return with_reader(haystack, [&](auto at) {
             auto find = [at](std::uint32_t wanted, std::size_t position) {
@@ -108,11 +110,13 @@ std::optional<long long> fuzzy_score_lowered(CodePoints needle, CodePoints hayst
 }
 
 std::optional<long long> fuzzy_score_ascii(CodePoints needle, std::string_view candidate) {
+    assert(needle.length > 0);
     return with_reader(
         needle, [&](auto needle_at) { return score_ascii(needle_at, needle.length, candidate); });
 }
 
 std::optional<long long> fuzzy_score_ascii(std::string_view query, std::string_view candidate) {
+    assert(!query.empty());
     auto needle = [query](std::size_t k) {
         return tw::ascii::lower<std::uint32_t>(static_cast<unsigned char>(query[k]));
     };

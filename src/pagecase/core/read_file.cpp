@@ -2,6 +2,7 @@
 #include "pagecase/core/read_file.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -25,8 +26,15 @@ FileContent refused(ReadStatus status, int error = 0) {
 Filled fill(int fd, char* buffer, std::size_t size) {
     Filled filled;
     while (filled.size < size) {
+        // Large files in steps, so that the code running the read is asked
+        // between them (it may give up the GIL, or stop for a signal).
+        if (filled.size > 0 && tw::interruption::stop_requested()) {
+            filled.error = EINTR;
+            break;
+        }
         std::size_t got = 0;
-        if (int error = platform::read_some(fd, buffer + filled.size, size - filled.size, got)) {
+        if (int error = platform::read_some(fd, buffer + filled.size,
+                                            std::min(size - filled.size, kReadStep), got)) {
             if (error == EINTR && !tw::interruption::stop_after_signal()) continue;
             filled.error = error;
             break;
@@ -38,6 +46,7 @@ Filled fill(int fd, char* buffer, std::size_t size) {
 }
 
 ReadStatus read_rest(int fd, std::string& content, std::size_t cap, int& error) {
+    assert(cap < SIZE_MAX); // room for the one byte that tells a file over the cap
     for (;;) {
         std::size_t held = content.size();
         if (held > cap) return ReadStatus::too_large;

@@ -31,7 +31,7 @@ enum class ReadStatus {
 // Appends the rest of the file to `content`. Complete when the file ended with
 // `content` holding at most `cap` bytes; too_large as soon as it holds more
 // (never more than `cap` + 1 bytes). The buffer grows into the capacity
-// `content` already has before it grows in steps. Requires cap < SIZE_MAX.
+// `content` already has before it grows in steps. `cap` is below SIZE_MAX.
 ReadStatus read_rest(int fd, std::string& content, std::size_t cap, int& error);
 
 struct FileContent {

@@ -9,9 +9,10 @@
 namespace tw::pagecase {
 namespace {
 
-// A huge folder is read in a fraction of a second per this many entries;
-// between such batches the reader may be asked to stop.
-constexpr std::size_t kEntriesBetweenChecks = 4096;
+// Between batches of this many entries (a few hundred microseconds of
+// reading), the code running the read is asked whether to go on: it may give
+// up the GIL for a long read, or stop for a signal.
+constexpr std::size_t kEntriesBetweenChecks = 1024;
 
 EntryType type_of(platform::FileKind kind) {
     switch (kind) {

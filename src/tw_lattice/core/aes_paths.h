@@ -28,7 +28,7 @@ inline void cbc_decrypt(const uint8_t round_keys[176], uint8_t chain[16], uint8_
 } // namespace portable
 
 namespace hardware {
-// Whether this processor has the AES instructions (always false off x86-64).
+// Whether this processor has the AES instructions (always false except on x86-64 and arm64).
 bool available();
 void expand_key(const uint8_t key[16], uint8_t round_keys[176]);
 void cbc_encrypt(const uint8_t round_keys[176], uint8_t chain[16], const uint8_t* in, uint8_t* out,

@@ -60,7 +60,8 @@ TW_SHA_TARGET void hmac_iterate(const State& inner, const State& outer, State& u
 
 } // namespace tw::lattice::sha256::hardware
 
-#else // no SHA instructions on this architecture: never selected
+#elif !defined(__aarch64__) // no SHA instructions here: never selected
+// (arm64 has its own, in sha256_armv8.cpp)
 
 #include <cstdlib>
 

@@ -15,7 +15,7 @@ void hmac_iterate(const State& inner, const State& outer, State& u, State& sum, 
 } // namespace portable
 
 namespace hardware {
-// Whether this processor has the SHA instructions (always false off x86-64).
+// Whether this processor has the SHA instructions (always false except on x86-64 and arm64).
 bool available();
 void compress(State& state, const uint8_t* blocks, size_t count);
 void hmac_iterate(const State& inner, const State& outer, State& u, State& sum, uint32_t count);

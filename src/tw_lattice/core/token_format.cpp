@@ -1,6 +1,7 @@
 // The token layout and the block-cipher work of the token cipher.
 #include "tw_lattice/core/token_format.h"
 
+#include <cassert>
 #include <cstring>
 
 #include "tw_lattice/core/aes.h"
@@ -10,6 +11,7 @@ namespace tw::lattice::token {
 
 void cbc_encrypt(const uint8_t key[kKeySize], const uint8_t iv[kIvSize], uint8_t* buf,
                  size_t size) {
+    assert(size % kBlockSize == 0);
     AES_ctx ctx;
     AES_init_ctx_iv(&ctx, key, iv);
     AES_CBC_encrypt_buffer(&ctx, buf, size);
@@ -18,6 +20,7 @@ void cbc_encrypt(const uint8_t key[kKeySize], const uint8_t iv[kIvSize], uint8_t
 
 void cbc_decrypt(const uint8_t key[kKeySize], const uint8_t iv[kIvSize], uint8_t* buf,
                  size_t size) {
+    assert(size % kBlockSize == 0);
     AES_ctx ctx;
     AES_init_ctx_iv(&ctx, key, iv);
     AES_CBC_decrypt_buffer(&ctx, buf, size);
@@ -43,7 +46,9 @@ uint64_t timestamp_of(const uint8_t* token) {
 
 std::optional<size_t> open(uint8_t* out, const uint8_t* token, size_t token_size,
                            const uint8_t key[kKeySize]) {
+    assert(has_token_format(token, token_size));
     const size_t size = ciphertext_size(token_size);
+    assert(size % kBlockSize == 0);
     std::memcpy(out, token + kCiphertextOffset, size);
     cbc_decrypt(key, token + kIvOffset, out, size);
     return pkcs7_unpadded_size(out, size);

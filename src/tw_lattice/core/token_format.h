@@ -1,6 +1,6 @@
-// The token layout and the block-cipher work of the token cipher's
-// documented steps, where the HMAC, base64, random bytes and the clock are
-// separate steps taken by the binding (the one-pass route is token_stream.h).
+// The token layout and the block-cipher work of the token cipher step by
+// step, where the HMAC, base64, random bytes and the clock are separate calls
+// the binding makes (the one-pass route is token_stream.h).
 //
 // Before base64 a token is: version 0x80 (1 byte), creation time as seconds
 // since the epoch, big-endian (8), IV (16), AES-128-CBC ciphertext of the

@@ -1,6 +1,7 @@
 // The token cipher's two passes without Python, for when the HMAC, base64,
 // random bytes and the clock are the standard ones (the binding checks that):
-// results are byte for byte those of the documented steps.
+// results are byte for byte those of the step-by-step calls of hmac, base64,
+// os.urandom and time.time.
 //
 // Sealing writes the final token text in one pass: the authenticated bytes
 // are built at the tail of the text buffer while the CBC chain and the HMAC
