@@ -7,7 +7,10 @@
 
 #if defined(__x86_64__) || defined(__i386__) || defined(_M_X64) || defined(_M_IX86)
 #define TW_PLATFORM_X86 1
-#if defined(_MSC_VER)
+// Microsoft's compiler has intrinsics for both instructions; GCC and clang
+// (clang-cl included) have <cpuid.h> and GNU inline assembly.
+#if defined(_MSC_VER) && !defined(__clang__)
+#define TW_PLATFORM_MSVC_INTRINSICS 1
 #include <intrin.h>
 #else
 #include <cpuid.h>
@@ -26,7 +29,7 @@ struct CpuidRegisters {
 // CPUID leaf `leaf`, subleaf `subleaf`; zeros for a leaf past the highest.
 CpuidRegisters cpuid(unsigned leaf, unsigned subleaf) noexcept {
     CpuidRegisters r;
-#if defined(_MSC_VER)
+#if defined(TW_PLATFORM_MSVC_INTRINSICS)
     int out[4];
     __cpuid(out, 0);
     if (static_cast<unsigned>(out[0]) < leaf) return r;
@@ -42,7 +45,7 @@ CpuidRegisters cpuid(unsigned leaf, unsigned subleaf) noexcept {
 
 // XCR0, read only once CPUID has said that the system enabled XGETBV.
 std::uint64_t extended_state_enabled() noexcept {
-#if defined(_MSC_VER)
+#if defined(TW_PLATFORM_MSVC_INTRINSICS)
     return _xgetbv(0);
 #else
     unsigned low, high;

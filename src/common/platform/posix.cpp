@@ -91,17 +91,16 @@ void take_modification_time(const struct stat& status, FileInfo& info) noexcept 
 
 #if defined(__aarch64__) || defined(__arm64__)
 void read_arm64_features(CpuFeatures& features) noexcept {
-    // macOS answers through sysctlbyname(); every Mac with an arm64 processor
-    // has both extensions, which is the answer where the system is too old to
-    // name them. Linux reads getauxval(AT_HWCAP) (linux.cpp), Windows
-    // IsProcessorFeaturePresent(). The BSDs keep their answer to
-    // themselves here: the portable code runs there.
+    // macOS answers through sysctlbyname() (1 when present; a system too old
+    // to name the extensions gets the portable code). Linux reads
+    // getauxval(AT_HWCAP) (linux.cpp), Windows IsProcessorFeaturePresent().
+    // The BSDs keep their answer to themselves here: the portable code runs
+    // there.
 #if defined(__APPLE__)
     auto flag = [](const char* name) {
         int value = 0;
         std::size_t size = sizeof value;
-        if (::sysctlbyname(name, &value, &size, nullptr, 0) != 0) return true;
-        return value != 0;
+        return ::sysctlbyname(name, &value, &size, nullptr, 0) == 0 && value == 1;
     };
     features.armv8_aes = flag("hw.optional.arm.FEAT_AES");
     features.armv8_sha256 = flag("hw.optional.arm.FEAT_SHA256");

@@ -165,6 +165,8 @@ int try_lock_exclusive(int) noexcept {
 Directory::~Directory() = default;
 
 int Directory::open(const std::string&) noexcept {
+    stream_ = nullptr; // no folder handle here
+    entry_ = nullptr;
     return ENOSYS;
 }
 
