@@ -37,7 +37,7 @@ CpuidRegisters cpuid(unsigned leaf, unsigned subleaf) noexcept {
     r = {static_cast<unsigned>(out[0]), static_cast<unsigned>(out[1]),
          static_cast<unsigned>(out[2]), static_cast<unsigned>(out[3])};
 #else
-    if (__get_cpuid_max(0, nullptr) < leaf) return r;
+    if (static_cast<unsigned>(__get_cpuid_max(0, nullptr)) < leaf) return r;
     __cpuid_count(leaf, subleaf, r.eax, r.ebx, r.ecx, r.edx);
 #endif
     return r;
