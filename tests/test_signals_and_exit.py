@@ -45,6 +45,7 @@ INTERRUPTED_CALL = """
 """
 
 
+@pytest.mark.native_fs  # pathlib's read_bytes ends in frames of its own
 @pytest.mark.parametrize("how", ["no writer", "writer that never writes"])
 def test_ctrl_c_ends_a_document_read_that_blocks(tmp_path, how):
     result = run_script(INTERRUPTED_CALL, tmp_path, how)
