@@ -18,8 +18,11 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parents[1]))  # the reference versions
 
 from goals import Goal, Scorecard
-from reference.documents import MAX_DOCUMENT_BYTES, contain as py_contain, read_document as py_read_document
 from scratch import scratch_folder
+
+from reference.documents import MAX_DOCUMENT_BYTES
+from reference.documents import contain as py_contain
+from reference.documents import read_document as py_read_document
 from tidewing_quillery import pagecase
 
 GOALS = {
@@ -40,9 +43,16 @@ def make_tree(base):
     (base / "outside").mkdir()
     (root / "linked").symlink_to(root / "img" / "2024")
     (root / "escape").symlink_to(base / "outside")
-    raws = ["img/2024/q1/chart.png", "guides/setup/../../notes/a.md", "linked/q1/chart.png",
-            "escape/secret.txt", "../outside/x", "/etc/passwd", "notes/missing/deep/path.md",
-            str(root / "guides" / "setup" / "index.md")]
+    raws = [
+        "img/2024/q1/chart.png",
+        "guides/setup/../../notes/a.md",
+        "linked/q1/chart.png",
+        "escape/secret.txt",
+        "../outside/x",
+        "/etc/passwd",
+        "notes/missing/deep/path.md",
+        str(root / "guides" / "setup" / "index.md"),
+    ]
     return root, raws
 
 
@@ -67,8 +77,9 @@ def best_of(runs, func):
 
 def peak_growth(which, path):
     """VmHWM growth in KiB of a fresh process reading the document once."""
-    out = subprocess.run([sys.executable, __file__, "--memory", which, str(path)],
-                         capture_output=True, text=True, check=True)
+    out = subprocess.run(
+        [sys.executable, __file__, "--memory", which, str(path)], capture_output=True, text=True, check=True
+    )
     return int(out.stdout)
 
 
@@ -99,23 +110,29 @@ def main():
         native = best_of(5, lambda: [pagecase.contain(root, raw) for raw in raws for _ in range(rounds // 8)])
         python = best_of(5, lambda: [py_contain(root, raw) for raw in raws for _ in range(rounds // 8)])
         calls = len(raws) * (rounds // 8)
-        print(f"contain            native {native / calls * 1e6:7.2f} us/call   "
-              f"pure Python {python / calls * 1e6:7.2f} us/call   speed-up {python / native:5.1f}x "
-              + card.check("contain", python / native))
+        print(
+            f"contain            native {native / calls * 1e6:7.2f} us/call   "
+            f"pure Python {python / calls * 1e6:7.2f} us/call   speed-up {python / native:5.1f}x "
+            + card.check("contain", python / native)
+        )
 
         document = base / "big.md"
         make_document(document)
         assert pagecase.read_document(document).as_payload() == py_read_document(document).as_payload()
         native = best_of(5, lambda: pagecase.read_document(document).as_payload())
         python = best_of(5, lambda: py_read_document(document).as_payload())
-        print(f"read 32 MiB        native {native * 1e3:7.2f} ms        "
-              f"pure Python {python * 1e3:7.2f} ms        speed-up {python / native:5.1f}x "
-              + card.check("read", python / native))
+        print(
+            f"read 32 MiB        native {native * 1e3:7.2f} ms        "
+            f"pure Python {python * 1e3:7.2f} ms        speed-up {python / native:5.1f}x "
+            + card.check("read", python / native)
+        )
         native_kib = peak_growth("native", document)
         python_kib = peak_growth("python", document)
-        print(f"peak memory growth native {native_kib / 1024:7.1f} MiB       "
-              f"pure Python {python_kib / 1024:7.1f} MiB       ratio {native_kib / python_kib:5.2f} "
-              + card.check("memory", native_kib / python_kib))
+        print(
+            f"peak memory growth native {native_kib / 1024:7.1f} MiB       "
+            f"pure Python {python_kib / 1024:7.1f} MiB       ratio {native_kib / python_kib:5.2f} "
+            + card.check("memory", native_kib / python_kib)
+        )
     return card.report()
 
 

@@ -23,6 +23,7 @@ sys.path.insert(0, str(Path(__file__).resolve().parent))  # goals.py, scratch.py
 
 from goals import Goal, Scorecard
 from scratch import scratch_folder
+
 from tidewing_lattice.tw_lattice import TwFernet
 from tidewing_quillery import pagecase
 
@@ -134,8 +135,7 @@ def main():
         for name, call in small_calls:
             alone, busy = beside_busy_thread(call)
             ratio = busy / alone
-            print(f"  {name:38} {alone * 1e6:8.1f} us {busy * 1e6:8.1f} us  "
-                  f"{card.check('beside busy', ratio, name)}")
+            print(f"  {name:38} {alone * 1e6:8.1f} us {busy * 1e6:8.1f} us  {card.check('beside busy', ratio, name)}")
     return card.report()
 
 

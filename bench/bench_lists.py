@@ -24,9 +24,11 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parents[1]))  # the reference versions
 
 from goals import Goal, Scorecard
-from reference import documents
-from reference.lists import RecentFiles as PyRecentFiles, replace_atomically
 from scratch import scratch_folder
+
+from reference import documents
+from reference.lists import RecentFiles as PyRecentFiles
+from reference.lists import replace_atomically
 from tidewing_quillery import pagecase
 
 RECENT_LIMIT = documents._RECENT_LIMIT
@@ -47,8 +49,14 @@ class PyRecentFilesAtomic(PyRecentFiles):
 
 
 def fill(state):
-    entries = [{"path": f"/home/user/notes/topic {n:02d}/chapter {n:02d}.md", "name": f"chapter {n:02d}.md",
-                "opened_at": 1733650912.4187 + n} for n in range(RECENT_LIMIT)]
+    entries = [
+        {
+            "path": f"/home/user/notes/topic {n:02d}/chapter {n:02d}.md",
+            "name": f"chapter {n:02d}.md",
+            "opened_at": 1733650912.4187 + n,
+        }
+        for n in range(RECENT_LIMIT)
+    ]
     (state / "recent.json").write_text(json.dumps(entries, ensure_ascii=False, indent=2), encoding="utf-8")
 
 
@@ -86,8 +94,13 @@ def trace_one_save(state):
         "os.write(2, b'<<save>>')\nrecent.save()\nos.write(2, b'<<done>>')\n"
     )
     env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
-    trace = subprocess.run(["strace", "-f", "-e", "trace=%file,write,fsync,rename", sys.executable, "-c", script],
-                           env=env, capture_output=True, text=True, check=True).stderr
+    trace = subprocess.run(
+        ["strace", "-f", "-e", "trace=%file,write,fsync,rename", sys.executable, "-c", script],
+        env=env,
+        capture_output=True,
+        text=True,
+        check=True,
+    ).stderr
     inside = trace.split("<<save>>", 1)[1].split("<<done>>", 1)[0]
     return [line for line in inside.splitlines()[1:] if line.strip()][:-1]
 
@@ -101,13 +114,16 @@ def main():
     with scratch_folder("tidewing-bench-lists-", options.dir) as state:
         os.environ["TIDEWING_MD_STATE_DIR"] = str(state)
         same_file(state)
-        native, in_place, atomic = per_round([pagecase.RecentFiles, PyRecentFiles, PyRecentFilesAtomic], state,
-                                             options.rounds)
+        native, in_place, atomic = per_round(
+            [pagecase.RecentFiles, PyRecentFiles, PyRecentFilesAtomic], state, options.rounds
+        )
         print(f"load + add + save of a {RECENT_LIMIT}-entry recent list, state directory in {state.parent}")
         print(f"  native (atomic, fsync)            {native * 1e6:9.1f} us")
         print(f"  pure Python, write_text in place  {in_place * 1e6:9.1f} us   ratio {in_place / native:5.2f}")
-        print(f"  pure Python, atomic with fsync    {atomic * 1e6:9.1f} us   ratio {atomic / native:5.2f} "
-              + card.check("atomic", atomic / native))
+        print(
+            f"  pure Python, atomic with fsync    {atomic * 1e6:9.1f} us   ratio {atomic / native:5.2f} "
+            + card.check("atomic", atomic / native)
+        )
         if shutil.which("strace"):
             print("system calls of one save:")
             for line in trace_one_save(state):

@@ -34,10 +34,12 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parents[1]))  # the reference versions
 
 from goals import Goal, Scorecard
-from reference.listing import list_folder as py_list_folder
-from reference.quick_open import fuzzy_score as py_fuzzy_score, scan_markdown as py_scan_markdown
-from reference.quick_open import search_markdown as py_search_markdown
 from scratch import scratch_folder
+
+from reference.listing import list_folder as py_list_folder
+from reference.quick_open import fuzzy_score as py_fuzzy_score
+from reference.quick_open import scan_markdown as py_scan_markdown
+from reference.quick_open import search_markdown as py_search_markdown
 from tidewing_quillery import pagecase
 
 QUERIES = ["readme", "dia", "gs", "notes/plan", "zzqx"]
@@ -109,8 +111,24 @@ def floor_seconds(root, runs, scratch):
 
 # ------------------------------------------------------------------ the tree
 
-WORDS = ["readme", "notes", "plan", "guide", "setup", "index", "Data_Integrity", "audit", "meeting", "draft",
-         "todo", "changelog", "design", "review", "api", "faq"]
+WORDS = [
+    "readme",
+    "notes",
+    "plan",
+    "guide",
+    "setup",
+    "index",
+    "Data_Integrity",
+    "audit",
+    "meeting",
+    "draft",
+    "todo",
+    "changelog",
+    "design",
+    "review",
+    "api",
+    "faq",
+]
 
 
 def make_tree(base):
@@ -158,8 +176,9 @@ def best_of(runs, func):
 
 
 def report(label, native, baseline):
-    print(f"{label:<34} native {native * 1e3:9.3f} ms   python {baseline * 1e3:9.2f} ms   "
-          f"ratio {baseline / native:7.1f}x")
+    print(
+        f"{label:<34} native {native * 1e3:9.3f} ms   python {baseline * 1e3:9.2f} ms   ratio {baseline / native:7.1f}x"
+    )
     return baseline / native
 
 
@@ -197,15 +216,20 @@ def bench_adversarial_fuzzy(runs, card):
         native = best_of(runs, lambda: pagecase.fuzzy_score(query, candidate))
         baseline = best_of(runs, lambda: py_fuzzy_score(query, candidate))
         slower = native / baseline
-        print(f"  {label:<31} native {native * 1e3:9.3f} ms   python {baseline * 1e3:9.3f} ms   "
-              f"{slower:6.2f}x the pure-Python time " + card.check("adversarial", slower, label))
+        print(
+            f"  {label:<31} native {native * 1e3:9.3f} ms   python {baseline * 1e3:9.3f} ms   "
+            f"{slower:6.2f}x the pure-Python time " + card.check("adversarial", slower, label)
+        )
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--runs", type=int, default=5)
-    parser.add_argument("--tree", type=Path, help="generate the tree here once, and keep it (default: a "
-                                                  "temporary folder, removed at the end)")
+    parser.add_argument(
+        "--tree",
+        type=Path,
+        help="generate the tree here once, and keep it (default: a temporary folder, removed at the end)",
+    )
     parser.add_argument("--fuzzy-only", action="store_true", help="only the adversarial fuzzy_score inputs")
     args = parser.parse_args()
     card = Scorecard(GOALS)
@@ -244,8 +268,10 @@ def bench_tree(tree, runs, card, scratch):
     fuzzy = pagecase.fuzzy_score
     native = best_of(runs, lambda: [fuzzy(q, c) for q, c in pairs]) / len(pairs)
     baseline = best_of(runs, lambda: [py_fuzzy_score(q, c) for q, c in pairs]) / len(pairs)
-    print(f"{'fuzzy_score per call':<34} native {native * 1e9:9.1f} ns   python {baseline * 1e9:9.1f} ns   "
-          f"ratio {baseline / native:7.1f}x")
+    print(
+        f"{'fuzzy_score per call':<34} native {native * 1e9:9.1f} ns   python {baseline * 1e9:9.1f} ns   "
+        f"ratio {baseline / native:7.1f}x"
+    )
     ratios["fuzzy", ""] = baseline / native
     bench_adversarial_fuzzy(max(1, runs // 2), card)
 

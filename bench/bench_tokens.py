@@ -45,9 +45,10 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1]))
 
-from goals import Goal, Scorecard  # noqa: E402
-from reference import tokens as reference  # noqa: E402
-from tidewing_lattice import tw_lattice  # noqa: E402
+from goals import Goal, Scorecard
+
+from reference import tokens as reference
+from tidewing_lattice import tw_lattice
 
 KIB, MIB = 1024, 1024 * 1024
 QUICK = "--quick" in sys.argv
@@ -55,8 +56,9 @@ ROUNDS = 3 if QUICK else 9
 
 GOALS = {
     "fernet": Goal("TwFernet, speed-up over the cryptography package's Fernet", ">=", 2),
-    "fernet 1 MiB encrypt": Goal("TwFernet.encrypt of 1 MiB, speed-up over the cryptography package's Fernet",
-                                 ">=", 1.8),
+    "fernet 1 MiB encrypt": Goal(
+        "TwFernet.encrypt of 1 MiB, speed-up over the cryptography package's Fernet", ">=", 1.8
+    ),
     "pure": Goal("TwFernet of 1 KiB, speed-up over the pure-Python token cipher", ">", 1),
     "cbc floor": Goal("TwFernet.encrypt of 1 MiB, time / AES-128-CBC encryption alone", "<=", 1.3),
     "sha floor": Goal("TwFernet.decrypt of 1 MiB, time / SHA-256 alone over the token body", "<=", 1.3),
@@ -144,26 +146,40 @@ def tokens():
         data = os.urandom(size)
         token = ours.encrypt(data)
         assert theirs.decrypt(token) == data and ours.decrypt(theirs.encrypt(data)) == data
-        times = alternate({
-            "theirs encrypt": lambda: theirs.encrypt(data), "ours encrypt": lambda: ours.encrypt(data),
-            "theirs decrypt": lambda: theirs.decrypt(token), "ours decrypt": lambda: ours.decrypt(token),
-        }, number)
+        times = alternate(
+            {
+                "theirs encrypt": lambda: theirs.encrypt(data),
+                "ours encrypt": lambda: ours.encrypt(data),
+                "theirs decrypt": lambda: theirs.decrypt(token),
+                "ours decrypt": lambda: ours.decrypt(token),
+            },
+            number,
+        )
         for direction in ("encrypt", "decrypt"):
             mine, ref = times[f"ours {direction}"], times[f"theirs {direction}"]
             line(f"cryptography Fernet.{direction} {size_label(size)}", ref, size)
             line(f"TwFernet.{direction} {size_label(size)}", mine, size)
             goal = "fernet 1 MiB encrypt" if (size, direction) == (MIB, "encrypt") else "fernet"
-            ratio(f"TwFernet.{direction} {size_label(size)} vs cryptography", ref / mine, goal,
-                  f"{direction} {size_label(size)}")
+            ratio(
+                f"TwFernet.{direction} {size_label(size)} vs cryptography",
+                ref / mine,
+                goal,
+                f"{direction} {size_label(size)}",
+            )
         if size == KIB:
             pure = reference.TwFernet(key)
             assert pure.decrypt(token) == data
-            slow = alternate({"encrypt": lambda: pure.encrypt(data), "decrypt": lambda: pure.decrypt(token)}, 3,
-                             rounds=2)
+            slow = alternate(
+                {"encrypt": lambda: pure.encrypt(data), "decrypt": lambda: pure.decrypt(token)}, 3, rounds=2
+            )
             for direction in ("encrypt", "decrypt"):
                 line(f"pure-Python {direction} {size_label(size)}", slow[direction], size)
-                ratio(f"TwFernet.{direction} vs pure Python", slow[direction] / times[f"ours {direction}"], "pure",
-                      direction)
+                ratio(
+                    f"TwFernet.{direction} vs pure Python",
+                    slow[direction] / times[f"ours {direction}"],
+                    "pure",
+                    direction,
+                )
         else:
             floors(core, ours, data, token)
 
@@ -174,21 +190,35 @@ def floors(core, ours, data, token):
     their own, so that each ratio compares figures taken side by side."""
     padded = len(data) // 16 * 16 + 16
     body = base64.urlsafe_b64decode(token)[:-32]
-    times = alternate({
-        "encrypt": lambda: ours.encrypt(data), "aes": core.aes("AES_CBC_encrypt_buffer", padded),
-        "decrypt": lambda: ours.decrypt(token), "hashlib": lambda: hashlib.sha256(body).digest(),
-        "core": core.sha256(body),
-    }, 4, rounds=ROUNDS * 2)
+    times = alternate(
+        {
+            "encrypt": lambda: ours.encrypt(data),
+            "aes": core.aes("AES_CBC_encrypt_buffer", padded),
+            "decrypt": lambda: ours.decrypt(token),
+            "hashlib": lambda: hashlib.sha256(body).digest(),
+            "core": core.sha256(body),
+        },
+        4,
+        rounds=ROUNDS * 2,
+    )
     line("TwFernet.encrypt 1 MiB", times["encrypt"], len(data))
     line("AES-128-CBC encryption alone, 1 MiB (C functions)", times["aes"], padded)
     ratio("TwFernet.encrypt 1 MiB / AES-CBC encryption alone", times["encrypt"] / times["aes"], "cbc floor")
     line("TwFernet.decrypt 1 MiB", times["decrypt"], len(data))
     line("SHA-256 alone over the token body (hashlib)", times["hashlib"], len(body))
     line("SHA-256 alone over the token body (this module)", times["core"], len(body))
-    ratio("TwFernet.decrypt 1 MiB / SHA-256 alone (hashlib)", times["decrypt"] / times["hashlib"], "sha floor",
-          "hashlib's SHA-256")
-    ratio("TwFernet.decrypt 1 MiB / SHA-256 alone (this module)", times["decrypt"] / times["core"], "sha floor",
-          "this module's SHA-256")
+    ratio(
+        "TwFernet.decrypt 1 MiB / SHA-256 alone (hashlib)",
+        times["decrypt"] / times["hashlib"],
+        "sha floor",
+        "hashlib's SHA-256",
+    )
+    ratio(
+        "TwFernet.decrypt 1 MiB / SHA-256 alone (this module)",
+        times["decrypt"] / times["core"],
+        "sha floor",
+        "this module's SHA-256",
+    )
 
 
 KEY = base64.urlsafe_b64encode(bytes(range(32)))
@@ -205,18 +235,26 @@ def derivations():
     assert box.decrypt_data(sealed, "q3.pdf") == data
     password = secret.encode()
     salts = {size: os.urandom(size) for size in (15, 5, 16)}
-    times = alternate({
-        "construction": lambda: tw_lattice.tw_lattice(secret),
-        "pbkdf2 15": lambda: hashlib.pbkdf2_hmac("sha256", password, salts[15], 100000, 32),
-        "string_to_secret_key": lambda: box.string_to_secret_key(secret),
-        "pbkdf2 5": lambda: hashlib.pbkdf2_hmac("sha256", password, salts[5], 100000, 32),
-        "encrypt_data v2": lambda: box.encrypt_data(data, "reports/q3.pdf"),
-        "decrypt_data v2": lambda: box.decrypt_data(sealed, "q3.pdf"),
-        "pbkdf2 16": lambda: hashlib.pbkdf2_hmac("sha256", password, salts[16], 100000, 32),
-    }, 1, rounds=5 if QUICK else 12)
+    times = alternate(
+        {
+            "construction": lambda: tw_lattice.tw_lattice(secret),
+            "pbkdf2 15": lambda: hashlib.pbkdf2_hmac("sha256", password, salts[15], 100000, 32),
+            "string_to_secret_key": lambda: box.string_to_secret_key(secret),
+            "pbkdf2 5": lambda: hashlib.pbkdf2_hmac("sha256", password, salts[5], 100000, 32),
+            "encrypt_data v2": lambda: box.encrypt_data(data, "reports/q3.pdf"),
+            "decrypt_data v2": lambda: box.decrypt_data(sealed, "q3.pdf"),
+            "pbkdf2 16": lambda: hashlib.pbkdf2_hmac("sha256", password, salts[16], 100000, 32),
+        },
+        1,
+        rounds=5 if QUICK else 12,
+    )
     print("Key derivation (PBKDF2-HMAC-SHA256, 100000 iterations, 32 bytes)")
-    for name, salt in (("construction", 15), ("string_to_secret_key", 5), ("encrypt_data v2", 16),
-                       ("decrypt_data v2", 16)):
+    for name, salt in (
+        ("construction", 15),
+        ("string_to_secret_key", 5),
+        ("encrypt_data v2", 16),
+        ("decrypt_data v2", 16),
+    ):
         bare = times[f"pbkdf2 {salt}"]
         line(f"hashlib.pbkdf2_hmac, {salt}-byte salt", bare)
         line(f"tw_lattice {name}", times[name])
@@ -249,8 +287,9 @@ def peak_beyond_input(direction, mib):
 def memory():
     print("Peak memory of one call on 64 MiB, beyond the input (fresh process each)")
     for direction in ("encrypt", "decrypt"):
-        out = subprocess.run([sys.executable, __file__, "--peak", direction, "64"], capture_output=True,
-                             text=True, check=True)
+        out = subprocess.run(
+            [sys.executable, __file__, "--peak", direction, "64"], capture_output=True, text=True, check=True
+        )
         ratio(f"TwFernet.{direction} peak / payload", float(out.stdout), f"peak {direction}")
 
 
@@ -281,6 +320,7 @@ def route_times():
             finally:
                 for name, module in native.items():
                     setattr(tw_lattice, name, module)
+
         return run
 
     contenders = {}
@@ -296,19 +336,31 @@ def route_times():
 
 
 def portable():
-    env = dict(os.environ, TW_LATTICE_PORTABLE_AES="1", TW_LATTICE_PORTABLE_SHA="1",
-               OPENSSL_ia32cap="~0x200000200000000:~0x20000000")
-    out = subprocess.run([sys.executable, __file__, "--routes"] + (["--quick"] if QUICK else []), env=env,
-                         capture_output=True, text=True, check=True)
+    env = dict(
+        os.environ,
+        TW_LATTICE_PORTABLE_AES="1",
+        TW_LATTICE_PORTABLE_SHA="1",
+        OPENSSL_ia32cap="~0x200000200000000:~0x20000000",
+    )
+    out = subprocess.run(
+        [sys.executable, __file__, "--routes"] + (["--quick"] if QUICK else []),
+        env=env,
+        capture_output=True,
+        text=True,
+        check=True,
+    )
     lines = out.stdout.splitlines()
     times = json.loads(lines[-1])
-    print(f"Portable paths ({lines[0]}, OpenSSL without AES-NI and SHA-NI): native route vs Python's standard "
-          "modules")
+    print(f"Portable paths ({lines[0]}, OpenSSL without AES-NI and SHA-NI): native route vs Python's standard modules")
     for what in ("encrypt 1 KiB", "decrypt 1 KiB", "encrypt 1 MiB", "decrypt 1 MiB", "tw_lattice()"):
         line(f"{what}, through Python", times[f"{what} through Python"])
         line(f"{what}, native route", times[f"{what} native"])
-        ratio(f"{what}: through Python / native", times[f"{what} through Python"] / times[f"{what} native"],
-              "routes", what)
+        ratio(
+            f"{what}: through Python / native",
+            times[f"{what} through Python"] / times[f"{what} native"],
+            "routes",
+            what,
+        )
 
 
 # --------------------------------------------------------------- block cipher
@@ -316,20 +368,30 @@ def portable():
 
 def aes_seconds_per_mib():
     core = CoreFunctions()
-    return alternate({name: core.aes(name, MIB) for name in ("AES_CBC_encrypt_buffer", "AES_CBC_decrypt_buffer")},
-                     4)
+    return alternate({name: core.aes(name, MIB) for name in ("AES_CBC_encrypt_buffer", "AES_CBC_decrypt_buffer")}, 4)
 
 
 def block_cipher():
     here = aes_seconds_per_mib()
-    child = subprocess.run([sys.executable, __file__, "--aes-json"], capture_output=True, text=True, check=True,
-                           env=dict(os.environ, TW_LATTICE_PORTABLE_AES="1"))
+    child = subprocess.run(
+        [sys.executable, __file__, "--aes-json"],
+        capture_output=True,
+        text=True,
+        check=True,
+        env=dict(os.environ, TW_LATTICE_PORTABLE_AES="1"),
+    )
     portable_aes = json.loads(child.stdout)
     key, iv, data = os.urandom(16), os.urandom(16), os.urandom(4 * KIB)
     assert reference.cbc_decrypt(key, iv, reference.cbc_encrypt(key, iv, data)) == data
     scale = MIB / len(data)
-    python = alternate({"encrypt": lambda: reference.cbc_encrypt(key, iv, data),
-                        "decrypt": lambda: reference.cbc_decrypt(key, iv, data)}, 1, rounds=2)
+    python = alternate(
+        {
+            "encrypt": lambda: reference.cbc_encrypt(key, iv, data),
+            "decrypt": lambda: reference.cbc_decrypt(key, iv, data),
+        },
+        1,
+        rounds=2,
+    )
     print("AES-128-CBC over 1 MiB through the C functions (pure Python measured on 4 KiB, scaled)")
     for direction in ("encrypt", "decrypt"):
         name = f"AES_CBC_{direction}_buffer"

@@ -14,9 +14,28 @@ MARKDOWN_SUFFIXES = frozenset({".md", ".markdown", ".mdown", ".mkd", ".mdtxt", "
 ASSET_SUFFIXES = frozenset({".png", ".jpg", ".jpeg", ".gif", ".webp", ".svg", ".avif", ".bmp", ".ico"})
 MAX_DOCUMENT_BYTES = 32 * 1024 * 1024
 _RECENT_LIMIT = 20
-SKIP_DIRS = frozenset({".git", ".hg", ".svn", "node_modules", "__pycache__", ".venv", "venv", ".tox",
-                       ".mypy_cache", ".pytest_cache", ".ruff_cache", "dist", "build", ".idea", ".vscode",
-                       ".cache", "site-packages", ".DS_Store"})
+SKIP_DIRS = frozenset(
+    {
+        ".git",
+        ".hg",
+        ".svn",
+        "node_modules",
+        "__pycache__",
+        ".venv",
+        "venv",
+        ".tox",
+        ".mypy_cache",
+        ".pytest_cache",
+        ".ruff_cache",
+        "dist",
+        "build",
+        ".idea",
+        ".vscode",
+        ".cache",
+        "site-packages",
+        ".DS_Store",
+    }
+)
 MAX_SCAN_FILES = 20000
 MAX_SCAN_DEPTH = 12
 
@@ -63,8 +82,15 @@ class Document:
         return title_of(self.text, self.path.name)
 
     def as_payload(self):
-        return {"path": str(self.path), "name": self.path.name, "dir": str(self.path.parent),
-                "title": self.title, "text": self.text, "mtime": self.mtime, "size": self.size}
+        return {
+            "path": str(self.path),
+            "name": self.path.name,
+            "dir": str(self.path.parent),
+            "title": self.title,
+            "text": self.text,
+            "mtime": self.mtime,
+            "size": self.size,
+        }
 
 
 def resolve_document(raw):

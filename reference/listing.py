@@ -71,19 +71,23 @@ def browse_directories(raw="", include_files=False):
                 except OSError:
                     continue
     except PermissionError:
-        return {"path": str(target), "parent": parent, "folders": [], "files": [], "markdown_count": 0,
-                "denied": True}
+        return {"path": str(target), "parent": parent, "folders": [], "files": [], "markdown_count": 0, "denied": True}
     except OSError:
         return None
     by_lowered_name(folders)
     by_lowered_name(files)
-    return {"path": str(target), "parent": parent, "folders": folders, "files": files, "markdown_count": count,
-            "denied": False}
+    return {
+        "path": str(target),
+        "parent": parent,
+        "folders": folders,
+        "files": files,
+        "markdown_count": count,
+        "denied": False,
+    }
 
 
 def browse_shortcuts():
-    candidates = [("Home", Path.home()), ("Documents", Path.home() / "Documents"),
-                  ("Desktop", Path.home() / "Desktop")]
+    candidates = [("Home", Path.home()), ("Documents", Path.home() / "Documents"), ("Desktop", Path.home() / "Desktop")]
     for mount in MOUNT_DIRECTORIES:
         if not Path(mount).is_dir():
             continue

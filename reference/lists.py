@@ -122,7 +122,7 @@ class RecentFiles:
         key = str(document)
         self.entries = [entry for entry in self.entries if entry.get("path") != key]
         self.entries.insert(0, {"path": key, "name": document.name, "opened_at": time.time()})
-        del self.entries[documents._RECENT_LIMIT:]
+        del self.entries[documents._RECENT_LIMIT :]
         self.save()
 
     def prune(self):

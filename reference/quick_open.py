@@ -48,8 +48,9 @@ def scan_markdown(roots):
                 if path in seen:
                     continue
                 seen.add(path)
-                results.append({"path": path, "name": filename, "relative": os.path.relpath(path, base),
-                                "root": str(base)})
+                results.append(
+                    {"path": path, "name": filename, "relative": os.path.relpath(path, base), "root": str(base)}
+                )
                 if len(results) >= documents.MAX_SCAN_FILES:
                     return results
     return results

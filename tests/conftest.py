@@ -63,9 +63,23 @@ def type_check(tmp_path):
         shutil.copy(stub, package / stub.name)
         (tmp_path / "host.py").write_text(host_script)
         out = subprocess.run(
-            [sys.executable, "-m", "mypy", "--strict", "--no-incremental", "--cache-dir",
-             str(tmp_path / "cache"), "--python-version", "3.10", "host.py"],
-            cwd=tmp_path, env=dict(os.environ, MYPYPATH=str(tmp_path / "stubs")), capture_output=True, text=True)
+            [
+                sys.executable,
+                "-m",
+                "mypy",
+                "--strict",
+                "--no-incremental",
+                "--cache-dir",
+                str(tmp_path / "cache"),
+                "--python-version",
+                "3.10",
+                "host.py",
+            ],
+            cwd=tmp_path,
+            env=dict(os.environ, MYPYPATH=str(tmp_path / "stubs")),
+            capture_output=True,
+            text=True,
+        )
         errors = [line.split(": error:")[0] for line in out.stdout.splitlines() if ": error:" in line]
         return [where.replace(os.sep, "/").rpartition("stubs/")[2] for where in errors], out.stdout
 
@@ -95,13 +109,15 @@ def built_with_native_fs():
     A TIDEWING_NATIVE_FS variable in the environment says what the run expects; a build that
     disagrees stops the run rather than skip or fail tests for the wrong reason."""
     env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
-    out = subprocess.run([sys.executable, "-c", NATIVE_FS_PROBE], env=env, capture_output=True, text=True,
-                         check=True)
+    out = subprocess.run([sys.executable, "-c", NATIVE_FS_PROBE], env=env, capture_output=True, text=True, check=True)
     built = out.stdout.strip() == "native"
     expected = os.environ.get("TIDEWING_NATIVE_FS")
     if expected is not None and (expected not in ("0", "OFF", "off")) != built:
-        pytest.exit(f"TIDEWING_NATIVE_FS={expected}, but the package under test was built "
-                    f"{'with' if built else 'without'} the native file-system route", returncode=2)
+        pytest.exit(
+            f"TIDEWING_NATIVE_FS={expected}, but the package under test was built "
+            f"{'with' if built else 'without'} the native file-system route",
+            returncode=2,
+        )
     return built
 
 

@@ -119,7 +119,7 @@ def report(fd, value):
     payload = pickle.dumps(value)
     view = memoryview(len(payload).to_bytes(8, "little") + payload)
     while view:
-        view = view[os.write(fd, view):]
+        view = view[os.write(fd, view) :]
 
 
 def child(cases, before, isolate, report_fd, stderr_fd):
@@ -183,8 +183,8 @@ def run_batch(cases, before, isolate, timeout):
                     break
                 received += chunk
                 while len(received) >= 8 and len(received) >= 8 + (size := int.from_bytes(received[:8], "little")):
-                    reports.append(pickle.loads(received[8:8 + size]))
-                    received = received[8 + size:]
+                    reports.append(pickle.loads(received[8 : 8 + size]))
+                    received = received[8 + size :]
                     deadline = time.monotonic() + timeout  # each case has the whole timeout
         finally:
             os.close(report_read)
@@ -254,10 +254,14 @@ class Cases(dict):
 
     def run(self, request, argument, **options):
         """Runs the cases the session selected (as parameter "case"), each call given `argument`."""
-        names = [item.callspec.params["case"] for item in request.session.items if item.module is request.module
-                 and "case" in getattr(getattr(item, "callspec", None), "params", {})]
-        return run_cases({name: tuple(functools.partial(call, argument) for call in self[name][0])
-                          for name in names}, **options)
+        names = [
+            item.callspec.params["case"]
+            for item in request.session.items
+            if item.module is request.module and "case" in getattr(getattr(item, "callspec", None), "params", {})
+        ]
+        return run_cases(
+            {name: tuple(functools.partial(call, argument) for call in self[name][0]) for name in names}, **options
+        )
 
     def check(self, outcomes, name):
         found, expected = outcomes_of(outcomes[name]), self[name][1]
@@ -266,7 +270,8 @@ class Cases(dict):
         elif len(found) == 2:
             native, documented = found
             assert (native.kind, native.value) == (documented.kind, documented.value), (
-                f"native: {native.text}\ndocumented steps: {documented.text}")
+                f"native: {native.text}\ndocumented steps: {documented.text}"
+            )
             if documented.error in self.messages:
                 assert native.text == documented.text
 
@@ -317,7 +322,9 @@ def address_limits_apply():
 
 needs_address_limits = pytest.mark.skipif(
     UNDER_ASAN or not address_limits_apply(),
-    reason="AddressSanitizer needs an unlimited address space" if UNDER_ASAN
-    else "address-space limits do not apply to an emulated interpreter")
+    reason="AddressSanitizer needs an unlimited address space"
+    if UNDER_ASAN
+    else "address-space limits do not apply to an emulated interpreter",
+)
 # The sanitizers' own checks open pipes (to probe memory), and fail without descriptors.
 needs_descriptor_limits = pytest.mark.skipif(UNDER_ASAN, reason="the sanitizers need file descriptors of their own")

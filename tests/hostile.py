@@ -49,8 +49,11 @@ WrongBool = type("WrongBool", (), {"__bool__": returning("yes")})
 BadIndex = type("BadIndex", (), raising_all("__index__"))
 WrongIndex = type("WrongIndex", (), {"__index__": returning("1")})
 # A number-like value every comparison of which raises.
-BadCompare = type("BadCompare", (), {**raising_all("__lt__", "__le__", "__gt__", "__ge__", "__eq__", "__ne__"),
-                                     "__hash__": object.__hash__})
+BadCompare = type(
+    "BadCompare",
+    (),
+    {**raising_all("__lt__", "__le__", "__gt__", "__ge__", "__eq__", "__ne__"), "__hash__": object.__hash__},
+)
 BadHash = type("BadHash", (), raising_all("__hash__", "__eq__"))
 # A container whose membership test, iteration and length raise.
 RaisingContainer = type("RaisingContainer", (), raising_all("__contains__", "__iter__", "__len__"))
@@ -120,8 +123,14 @@ class PathRecord:
 
 def stat_like(**fields):
     """An os.stat_result stand-in with the given st_* fields."""
-    values = {"st_size": 3, "st_mtime": 1.5, "st_mtime_ns": 1_500_000_000, "st_mode": 0o100644, "st_ino": 1,
-              "st_dev": 1}
+    values = {
+        "st_size": 3,
+        "st_mtime": 1.5,
+        "st_mtime_ns": 1_500_000_000,
+        "st_mode": 0o100644,
+        "st_ino": 1,
+        "st_dev": 1,
+    }
     return Record(**{**values, **fields})
 
 

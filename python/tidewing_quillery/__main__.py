@@ -95,26 +95,38 @@ def _ls(args: argparse.Namespace) -> int:
 
 def _parser() -> argparse.ArgumentParser:
     raw = argparse.RawDescriptionHelpFormatter  # keeps the epilogs' tables as written
-    parser = argparse.ArgumentParser(prog="python -m tidewing_quillery", description=__doc__.splitlines()[0],
-                                     epilog=EXIT_CODES, formatter_class=raw)
+    parser = argparse.ArgumentParser(
+        prog="python -m tidewing_quillery", description=__doc__.splitlines()[0], epilog=EXIT_CODES, formatter_class=raw
+    )
     commands = parser.add_subparsers(dest="command", required=True)
 
     def command(name: str, summary: str, epilog: str) -> argparse.ArgumentParser:
-        return commands.add_parser(name, help=summary, description=summary[0].upper() + summary[1:] + ".",
-                                   epilog=epilog + "\n\n" + EXIT_CODES, formatter_class=raw)
+        return commands.add_parser(
+            name,
+            help=summary,
+            description=summary[0].upper() + summary[1:] + ".",
+            epilog=epilog + "\n\n" + EXIT_CODES,
+            formatter_class=raw,
+        )
 
     opener = command("open", "print the payload of a Markdown document (without its text) as JSON", OPEN_FIELDS)
     opener.add_argument("path", help="the document, absolute, relative or starting with ~")
     opener.set_defaults(run=_open)
-    searcher = command("search", "quick open: Markdown files below the roots, best match first",
-                       "Prints one path per line on stdout, then the count and the time taken on stderr.")
+    searcher = command(
+        "search",
+        "quick open: Markdown files below the roots, best match first",
+        "Prints one path per line on stdout, then the count and the time taken on stderr.",
+    )
     searcher.add_argument("roots", nargs="+", metavar="ROOT", help="a folder to search")
     searcher.add_argument("-q", "--query", required=True, help="the letters to look for, in order")
     searcher.add_argument("-n", "--limit", type=int, default=40, help="at most this many results (default 40)")
     searcher.set_defaults(run=_search)
-    lister = command("ls", "one level of a folder: subfolders, then Markdown files",
-                     "Prints the subfolders, each with a trailing /, then the Markdown files,\n"
-                     "each group in order of name, ignoring case.")
+    lister = command(
+        "ls",
+        "one level of a folder: subfolders, then Markdown files",
+        "Prints the subfolders, each with a trailing /, then the Markdown files,\n"
+        "each group in order of name, ignoring case.",
+    )
     lister.add_argument("root", help="the folder the listing is confined to")
     lister.add_argument("subpath", nargs="?", default="", help="the folder to list, inside ROOT (default: ROOT)")
     lister.set_defaults(run=_ls)

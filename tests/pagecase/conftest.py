@@ -24,9 +24,13 @@ REAL_SCANDIR = os.scandir
 @pytest.fixture
 def documented():
     """The documented steps, written plainly in Python (reference/)."""
-    return SimpleNamespace(fuzzy_score=quick_open.fuzzy_score, scan_markdown=quick_open.scan_markdown,
-                           search_markdown=quick_open.search_markdown, list_folder=listing.list_folder,
-                           browse_directories=listing.browse_directories)
+    return SimpleNamespace(
+        fuzzy_score=quick_open.fuzzy_score,
+        scan_markdown=quick_open.scan_markdown,
+        search_markdown=quick_open.search_markdown,
+        list_folder=listing.list_folder,
+        browse_directories=listing.browse_directories,
+    )
 
 
 @pytest.fixture(params=["as loaded", "rebound"])
@@ -88,16 +92,32 @@ def as_unprivileged(isolated):
     def run(locked, script):
         locked.chmod(0)
         try:
-            return isolated(["--user"], "import json\nfrom pathlib import Path\n"
-                            "from tidewing_quillery import pagecase\n" + script)
+            return isolated(
+                ["--user"], "import json\nfrom pathlib import Path\nfrom tidewing_quillery import pagecase\n" + script
+            )
         finally:
             locked.chmod(0o755)
 
     return run
 
 
-NAME_PIECES = ["a", "B", "notes", "Read Me", "x_y", "café", "CAFÉ", "Σίσυφος", "\u212a", "İ", "ß", "日記", "😀",
-               "a-b", "A.B"]
+NAME_PIECES = [
+    "a",
+    "B",
+    "notes",
+    "Read Me",
+    "x_y",
+    "café",
+    "CAFÉ",
+    "Σίσυφος",
+    "\u212a",
+    "İ",
+    "ß",
+    "日記",
+    "😀",
+    "a-b",
+    "A.B",
+]
 SUFFIXES = [".md", ".MD", ".markdown", ".txt", ".m\u212ad", ".text", "", ".Md", ".mdown"]
 DIR_NAMES = ["docs", "Docs", "node_modules", ".git", ".hidden", "build", "sub", "Zeta", "ñame", "deep"]
 
@@ -189,8 +209,9 @@ def run_isolated(unshare_args, script, tmp_path):
     env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
     path = tmp_path / "isolated.py"
     path.write_text(script)
-    done = subprocess.run(["unshare", *unshare_args, sys.executable, str(path)], env=env,
-                          capture_output=True, text=True, timeout=60)
+    done = subprocess.run(
+        ["unshare", *unshare_args, sys.executable, str(path)], env=env, capture_output=True, text=True, timeout=60
+    )
     assert done.returncode == 0, done.stderr
     return done.stdout
 

@@ -1,15 +1,15 @@
 """Containment of outside paths and the Markdown test."""
 
 import os
+import pathlib
 import random
 import sys
-import pathlib
 from pathlib import Path
 
 import pytest
+from shared_data import shared_path, unavailable
 
 from reference.documents import contain as reference_contain
-from shared_data import shared_path, unavailable
 from tidewing_quillery import pagecase
 
 

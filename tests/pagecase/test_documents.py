@@ -6,9 +6,9 @@ import random
 import threading
 import time
 
+import forked
 import pytest
 
-import forked
 from reference.documents import title_of as reference_title
 from tidewing_quillery import pagecase
 
@@ -289,8 +289,14 @@ def page(tmp_path):
 
 @pytest.mark.parametrize(
     "raw, expected",
-    [("img/p.PNG", "img/p.PNG"), ("../x.png", None), ("notes.md", None), ("img/q.png", None),
-     ("img", None), ("", None)],
+    [
+        ("img/p.PNG", "img/p.PNG"),
+        ("../x.png", None),
+        ("notes.md", None),
+        ("img/q.png", None),
+        ("img", None),
+        ("", None),
+    ],
 )
 def test_resolve_asset(page, raw, expected):
     result = pagecase.resolve_asset(page, raw)

@@ -39,10 +39,10 @@ def test_worked_values_in_any_ascii_case(query, candidate, expected):
 @pytest.mark.parametrize(
     "query, candidate",
     [
-        ("k", "\u212a.md"),         # the Kelvin sign lower-cases to an ASCII k
-        ("i", "\u0130x"),           # İ lower-cases to two code points: i and a combining dot
-        ("\u0130", "ii\u0307"),     # a query that grows when lower-cased
-        ("σ", "ΟΔΥΣΣΕΥΣ"),          # final sigma depends on the whole string
+        ("k", "\u212a.md"),  # the Kelvin sign lower-cases to an ASCII k
+        ("i", "\u0130x"),  # İ lower-cases to two code points: i and a combining dot
+        ("\u0130", "ii\u0307"),  # a query that grows when lower-cased
+        ("σ", "ΟΔΥΣΣΕΥΣ"),  # final sigma depends on the whole string
         ("ς", "ΟΔΥΣΣΕΥΣ"),
         ("ss", "Stra\u00dfe_ss"),
         ("😀a", "x 😀 A"),
@@ -102,8 +102,14 @@ for query, candidate in [("a" * n, far), ("a" * n + "b", far), ("a" * n + "\\u00
 
 def test_long_inputs_take_one_pass():
     env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
-    done = subprocess.run([sys.executable, "-c", LONG_INPUTS], env=env, capture_output=True, text=True,
-                          timeout=60, check=True)
+    done = subprocess.run(
+        [sys.executable, "-c", LONG_INPUTS], env=env, capture_output=True, text=True, timeout=60, check=True
+    )
     every_match_costs_nothing = str(-(17 * 1_000_000 // 12))
-    assert done.stdout.split() == [every_match_costs_nothing, "None", "None",
-                                   every_match_costs_nothing, every_match_costs_nothing]
+    assert done.stdout.split() == [
+        every_match_costs_nothing,
+        "None",
+        "None",
+        every_match_costs_nothing,
+        every_match_costs_nothing,
+    ]

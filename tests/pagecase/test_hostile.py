@@ -16,13 +16,36 @@ import tempfile
 import types
 from pathlib import Path, PurePosixPath
 
-import pytest
-
 import forked
+import pytest
 from forked import SAME
-from hostile import (HUGE, LONG, NUL, SURROGATE, BadBool, BadCompare, BadHash, BadIndex, BytesSub, Failure, FsPath,
-                     LyingStr, PartlyIterable, PathRecord, RaisingContainer, Record, StrSub, WrongBool, WrongIndex,
-                     fail, host_path_class, raising, returning, stat_like)
+from hostile import (
+    HUGE,
+    LONG,
+    NUL,
+    SURROGATE,
+    BadBool,
+    BadCompare,
+    BadHash,
+    BadIndex,
+    BytesSub,
+    Failure,
+    FsPath,
+    LyingStr,
+    PartlyIterable,
+    PathRecord,
+    RaisingContainer,
+    Record,
+    StrSub,
+    WrongBool,
+    WrongIndex,
+    fail,
+    host_path_class,
+    raising,
+    returning,
+    stat_like,
+)
+
 from reference import documents, listing, lists, quick_open
 from tidewing_quillery import pagecase
 
@@ -232,8 +255,12 @@ PATH_SLOTS = {
 for slot, (call, members) in PATH_SLOTS.items():
     given = [(value, make, value not in REFUSED_PATHS) for value, make in PATHS.items()]
     given += [(value, make, True) for member in members for value, make in MEMBERS[member].items()]
-    CASES.add({f"{slot}-{value}": on_the_tree(lambda m, at, c=call, v=make: c(m, at, v(at)), oracle)
-               for value, make, oracle in given})
+    CASES.add(
+        {
+            f"{slot}-{value}": on_the_tree(lambda m, at, c=call, v=make: c(m, at, v(at)), oracle)
+            for value, make, oracle in given
+        }
+    )
 
 
 # --------------------------------------------------------------- texts
@@ -242,9 +269,17 @@ for slot, (call, members) in PATH_SLOTS.items():
 # would raise (NUL, lone surrogates, names longer than the system allows) only
 # have to end normally.
 TEXTS = {
-    "None": None, "bytes": b"a.md", "str subclass": StrSub("a.md"), "lying str": LyingStr("a.md"),
-    "fspath raises": FsPath(Failure), "fspath int": FsPath(5), "bad bool": BadBool(), "tilde and 200k": "~" + LONG,
-    "200k characters": LONG, "NUL": NUL, "surrogate": SURROGATE,
+    "None": None,
+    "bytes": b"a.md",
+    "str subclass": StrSub("a.md"),
+    "lying str": LyingStr("a.md"),
+    "fspath raises": FsPath(Failure),
+    "fspath int": FsPath(5),
+    "bad bool": BadBool(),
+    "tilde and 200k": "~" + LONG,
+    "200k characters": LONG,
+    "NUL": NUL,
+    "surrogate": SURROGATE,
 }
 REFUSED_TEXTS = {"200k characters", "NUL", "surrogate"}
 EVERY_TEXT = list(TEXTS)
@@ -268,8 +303,14 @@ TEXT_SLOTS = {
 
 
 for slot, (call, values) in TEXT_SLOTS.items():
-    CASES.add({f"{slot}-{value}": on_the_tree(lambda m, at, c=call, v=TEXTS[value]: c(m, at, v),
-                                              value not in REFUSED_TEXTS) for value in values})
+    CASES.add(
+        {
+            f"{slot}-{value}": on_the_tree(
+                lambda m, at, c=call, v=TEXTS[value]: c(m, at, v), value not in REFUSED_TEXTS
+            )
+            for value in values
+        }
+    )
 
 
 # --------------------------------------------------- entries and others
@@ -313,28 +354,51 @@ UNWRITABLE_ENTRIES = {"path surrogate"}
 
 
 # Each operation on each kind of entries gives what the call returned and the entries afterwards.
-CASES.add({f"{slot}-{value}": on_the_tree(lambda m, at, c=call, e=make: (c(m, at, entries := e()), entries),
-                                          value not in UNWRITABLE_ENTRIES)
-           for slot, call in ENTRY_SLOTS.items() for value, make in ENTRIES.items()})
+CASES.add(
+    {
+        f"{slot}-{value}": on_the_tree(
+            lambda m, at, c=call, e=make: (c(m, at, entries := e()), entries), value not in UNWRITABLE_ENTRIES
+        )
+        for slot, call in ENTRY_SLOTS.items()
+        for value, make in ENTRIES.items()
+    }
+)
 
 
-NUMBERS = {"None": None, "huge": HUGE, "nan": float("nan"), "str": "3", "bad index": BadIndex(),
-           "uncomparable": BadCompare()}
+NUMBERS = {
+    "None": None,
+    "huge": HUGE,
+    "nan": float("nan"),
+    "str": "3",
+    "bad index": BadIndex(),
+    "uncomparable": BadCompare(),
+}
 TRUTHS = {"bad bool": BadBool(), "wrong bool": WrongBool()}
 
 OTHER_CALLS = {
-    **{f"search_markdown(limit={name})": (lambda v: lambda m, at: m.search_markdown([at.root], "b", v))(value)
-       for name, value in {**NUMBERS, "minus huge": -HUGE, "wrong index": WrongIndex()}.items()},
-    **{f"browse_directories(include_files={name})": (lambda v: lambda m, at: m.browse_directories(str(at.root), v))(
-        value) for name, value in TRUTHS.items()},
-    **{f"access_token(rotate={name})": (lambda v: lambda m, at: len(m.access_token(v)))(value)
-       for name, value in TRUTHS.items()},
-    **{f"prune(check={name})": (lambda v: lambda m, at: m.Favorites.load().prune(v))(value) for name, value in {
-        "raises": fail, "returns bad bool": returning(BadBool()), "None": None}.items()},
+    **{
+        f"search_markdown(limit={name})": (lambda v: lambda m, at: m.search_markdown([at.root], "b", v))(value)
+        for name, value in {**NUMBERS, "minus huge": -HUGE, "wrong index": WrongIndex()}.items()
+    },
+    **{
+        f"browse_directories(include_files={name})": (lambda v: lambda m, at: m.browse_directories(str(at.root), v))(
+            value
+        )
+        for name, value in TRUTHS.items()
+    },
+    **{
+        f"access_token(rotate={name})": (lambda v: lambda m, at: len(m.access_token(v)))(value)
+        for name, value in TRUTHS.items()
+    },
+    **{
+        f"prune(check={name})": (lambda v: lambda m, at: m.Favorites.load().prune(v))(value)
+        for name, value in {"raises": fail, "returns bad bool": returning(BadBool()), "None": None}.items()
+    },
     "PathList._load(limit=huge)": lambda m, at: m.PathList._load("favorites.json", HUGE),
     "PathList(too many arguments)": lambda m, at: m.PathList(1, 2, 3, 4),
-    "Workspaces.roots of odd entries": lambda m, at: m.Workspaces(at.state / "w.json", [{"path": NUL}, {"path": 5},
-                                                                                        {"path": "/" + LONG}]).roots(),
+    "Workspaces.roots of odd entries": lambda m, at: m.Workspaces(
+        at.state / "w.json", [{"path": NUL}, {"path": 5}, {"path": "/" + LONG}]
+    ).roots(),
     "Document of host objects": lambda m, at: m.Document(BadHash(), LyingStr("# x"), HUGE, -HUGE).as_payload(),
     "Document.title of a lying str": lambda m, at: m.Document(at.doc, LyingStr("# x\n"), 0.0, 0).title,
     "Document.title of bytes": lambda m, at: m.Document(at.doc, b"# x\n", 0.0, 0).title,
@@ -378,21 +442,42 @@ REBINDINGS = {
     "MAX_SCAN_DEPTH": (NUMBERS, ["scan"]),
     "_RECENT_LIMIT": (NUMBERS, ["recent"]),
     "Path": ({"raises": fail, "returns a str": str}, list(USES)),
-    "os": ({"scandir and walk raise": types.SimpleNamespace(scandir=fail, walk=fail, environ=os.environ,
-                                                             path=os.path, fspath=os.fspath),
-            "environ holds bytes": types.SimpleNamespace(environ={"TIDEWING_MD_STATE_DIR": BytesSub(b"/x")})},
-           ["token", "scan", "listing"]),
-    "json": ({"dumps returns bytes": types.SimpleNamespace(dumps=returning(b"[]"), loads=fail),
-              "loads returns a raising iterable": types.SimpleNamespace(loads=returning(PartlyIterable([])),
-                                                                       dumps=fail)}, ["recent", "lists"]),
-    "time": ({"time returns a str": types.SimpleNamespace(time=returning("now")),
-              "time raises": types.SimpleNamespace(time=fail)}, ["recent", "lists"]),
+    "os": (
+        {
+            "scandir and walk raise": types.SimpleNamespace(
+                scandir=fail, walk=fail, environ=os.environ, path=os.path, fspath=os.fspath
+            ),
+            "environ holds bytes": types.SimpleNamespace(environ={"TIDEWING_MD_STATE_DIR": BytesSub(b"/x")}),
+        },
+        ["token", "scan", "listing"],
+    ),
+    "json": (
+        {
+            "dumps returns bytes": types.SimpleNamespace(dumps=returning(b"[]"), loads=fail),
+            "loads returns a raising iterable": types.SimpleNamespace(loads=returning(PartlyIterable([])), dumps=fail),
+        },
+        ["recent", "lists"],
+    ),
+    "time": (
+        {
+            "time returns a str": types.SimpleNamespace(time=returning("now")),
+            "time raises": types.SimpleNamespace(time=fail),
+        },
+        ["recent", "lists"],
+    ),
 }
 
 
-CASES.add({f"{name}={label}-{use}": on_the_tree(
-    lambda m, at, n=name, v=value, u=use: (setattr(m, n, v), USES[u](m, at))[1], oracle=False)
-    for name, (values, uses) in REBINDINGS.items() for label, value in values.items() for use in uses})
+CASES.add(
+    {
+        f"{name}={label}-{use}": on_the_tree(
+            lambda m, at, n=name, v=value, u=use: (setattr(m, n, v), USES[u](m, at))[1], oracle=False
+        )
+        for name, (values, uses) in REBINDINGS.items()
+        for label, value in values.items()
+        for use in uses
+    }
+)
 
 
 @pytest.mark.parametrize("case", list(CASES))
@@ -428,10 +513,14 @@ def docs(tmp_path):
 OUTSIDE_PATH_CALLS = {
     "contain": (lambda docs, raw: pagecase.contain(docs, raw), lambda docs: docs / "sub"),
     "resolve_document": (lambda docs, raw: pagecase.resolve_document(raw), lambda docs: None),  # a folder
-    "list_folder": (lambda docs, raw: (pagecase.list_folder(docs, raw) or {}).get("path"),
-                    lambda docs: str(docs / "sub")),
-    "browse_directories": (lambda docs, raw: (pagecase.browse_directories(raw) or {}).get("path"),
-                           lambda docs: str(docs / "sub")),
+    "list_folder": (
+        lambda docs, raw: (pagecase.list_folder(docs, raw) or {}).get("path"),
+        lambda docs: str(docs / "sub"),
+    ),
+    "browse_directories": (
+        lambda docs, raw: (pagecase.browse_directories(raw) or {}).get("path"),
+        lambda docs: str(docs / "sub"),
+    ),
 }
 
 
@@ -516,8 +605,10 @@ def padded_to(size):
 
 # How a state file is left, given its text; each but the first counts as damaged.
 STATE_FILE_KINDS = {
-    "of 16 MiB": padded_to(STATE_FILE_CAP), "a byte over 16 MiB": padded_to(STATE_FILE_CAP + 1),
-    "fifo": lambda path, text: os.mkfifo(path), "device": lambda path, text: path.symlink_to("/dev/zero"),
+    "of 16 MiB": padded_to(STATE_FILE_CAP),
+    "a byte over 16 MiB": padded_to(STATE_FILE_CAP + 1),
+    "fifo": lambda path, text: os.mkfifo(path),
+    "device": lambda path, text: path.symlink_to("/dev/zero"),
     "folder": lambda path, text: path.mkdir(),
 }
 
@@ -572,8 +663,15 @@ BEYOND_MEMORY = {
 
 
 @forked.needs_address_limits
-@pytest.mark.parametrize("source", [pytest.param(source, marks=pytest.mark.native_fs)  # a bounded read of a device
-                                    if source == "/dev/zero up to the limit" else source for source in BEYOND_MEMORY])
+@pytest.mark.parametrize(
+    "source",
+    [
+        pytest.param(source, marks=pytest.mark.native_fs)  # a bounded read of a device
+        if source == "/dev/zero up to the limit"
+        else source
+        for source in BEYOND_MEMORY
+    ],
+)
 def test_reading_beyond_the_memory_left(place, source):
     make, limit, allowed = BEYOND_MEMORY[source]
 
@@ -619,8 +717,13 @@ def test_walks_and_listings_out_of_memory_raise_memory_error(tmp_path):
         (wide / (f"{k:05}-" + "n" * 200 + ".md")).touch()
     for k in range(200):
         (tmp_path / f"d{k}").mkdir()
-    done = subprocess.run([sys.executable, "-c", SHRINKING_MEMORY, str(tmp_path)], capture_output=True, text=True,
-                          env=dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path)), timeout=300)
+    done = subprocess.run(
+        [sys.executable, "-c", SHRINKING_MEMORY, str(tmp_path)],
+        capture_output=True,
+        text=True,
+        env=dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path)),
+        timeout=300,
+    )
     assert done.returncode == 0 and done.stdout.split("\n")[0] == "['MemoryError', 'result']", done.stderr
 
 
@@ -657,8 +760,10 @@ def counted(function):
 # host rebound, and through a patched read_text.
 NESTED_ROUTES = {
     "as loaded": (lambda: None, []),
-    "json rebound": (lambda: setattr(pagecase, "json", types.SimpleNamespace(loads=counted(json.loads),
-                                                                             dumps=json.dumps)), ["loads"] * 3),
+    "json rebound": (
+        lambda: setattr(pagecase, "json", types.SimpleNamespace(loads=counted(json.loads), dumps=json.dumps)),
+        ["loads"] * 3,
+    ),
     "read_text patched": (lambda: setattr(Path, "read_text", counted(Path.read_text)), ["read_text"] * 3),
 }
 

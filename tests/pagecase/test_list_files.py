@@ -7,9 +7,9 @@ import stat
 import types
 from pathlib import Path
 
+import forked
 import pytest
 
-import forked
 from tidewing_quillery import pagecase
 
 ENTRIES = [{"path": "/docs/new.md", "name": "new.md", "opened_at": 1.5}]
@@ -39,16 +39,17 @@ def kernel_follows(link):
 # Whether a link in a folder anybody may write in is followed, as fs.protected_symlinks decides.
 LINK_RULE = [
     pytest.param(True, 0, STRANGER, False, marks=pytest.mark.native_fs),  # another user's link in a shared folder
-    (True, 0, 0, True),                 # our own link there
-    (True, STRANGER, STRANGER, True),   # the folder owner's link
-    (False, 0, STRANGER, True),         # a folder anybody may write in, but not sticky
+    (True, 0, 0, True),  # our own link there
+    (True, STRANGER, STRANGER, True),  # the folder owner's link
+    (False, 0, STRANGER, True),  # a folder anybody may write in, but not sticky
 ]
 
 
 @needs_root
 @pytest.mark.parametrize("sticky, folder_owner, link_owner, followed", LINK_RULE)
-def test_a_link_at_the_list_file_is_followed_where_the_kernel_would(tmp_path, sticky, folder_owner, link_owner,
-                                                                     followed):
+def test_a_link_at_the_list_file_is_followed_where_the_kernel_would(
+    tmp_path, sticky, folder_owner, link_owner, followed
+):
     folder, victim = tmp_path / "shared", tmp_path / "victim.json"
     folder.mkdir()
     folder.chmod(0o1777 if sticky else 0o777)
@@ -88,8 +89,9 @@ def test_a_strangers_link_is_refused_at_any_hop(tmp_path, planted):
 
 @needs_root
 @pytest.mark.parametrize("sticky, folder_owner, link_owner, followed", LINK_RULE)
-def test_state_files_are_read_through_a_link_only_where_a_save_would_follow_it(tmp_path, monkeypatch, sticky,
-                                                                               folder_owner, link_owner, followed):
+def test_state_files_are_read_through_a_link_only_where_a_save_would_follow_it(
+    tmp_path, monkeypatch, sticky, folder_owner, link_owner, followed
+):
     folder, real = tmp_path / "shared", tmp_path / "real"
     folder.mkdir()
     real.mkdir()
@@ -209,15 +211,21 @@ def own_state(tmp_path, monkeypatch):
     return OwnPath
 
 
-@pytest.mark.parametrize("raised, loaded", [
-    (None, [{"path": "/from/read_text"}]), (PermissionError(), []), (ValueError(), []), (KeyError(), KeyError),
-])
+@pytest.mark.parametrize(
+    "raised, loaded",
+    [
+        (None, [{"path": "/from/read_text"}]),
+        (PermissionError(), []),
+        (ValueError(), []),
+        (KeyError(), KeyError),
+    ],
+)
 def test_lists_load_through_the_paths_own_read_text(own_state, raised, loaded):
     own_state.stored, own_state.raised = '[{"path": "/from/read_text"}, {"path": ""}]', raised
     for cls in (pagecase.RecentFiles, pagecase.Favorites, pagecase.Workspaces):
         try:
             listed = cls.load()
-        except Exception as error:  # noqa: BLE001 - the type is the outcome
+        except Exception as error:
             assert type(error) is loaded
             continue
         assert type(listed.path) is OwnPath and listed.entries == loaded
@@ -231,13 +239,14 @@ def test_lists_save_through_the_paths_own_write_text(own_state, raised):
         assert favorites.toggle(Path("/docs/a.md")) is True
     except TypeError:
         assert raised.__class__ is TypeError
-    (text, encoding), = own_state.written
+    ((text, encoding),) = own_state.written
     assert encoding == "utf-8" and json.loads(text) == favorites.entries
 
 
 def test_what_json_dumps_returns_goes_to_write_text_as_it_is(own_state, tmp_path, monkeypatch):
-    monkeypatch.setattr(pagecase, "json", types.SimpleNamespace(dumps=lambda entries, **options: b"bytes",
-                                                                loads=json.loads))
+    monkeypatch.setattr(
+        pagecase, "json", types.SimpleNamespace(dumps=lambda entries, **options: b"bytes", loads=json.loads)
+    )
     pagecase.RecentFiles.load().save()
     assert own_state.written == [(b"bytes", "utf-8")]
     plain = pagecase.RecentFiles(tmp_path / "recent.json")

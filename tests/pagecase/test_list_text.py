@@ -12,16 +12,21 @@ from tidewing_quillery import pagecase
 @pytest.fixture(params=["native", "json.dumps"])
 def rendering(request, monkeypatch):
     if request.param == "json.dumps":  # a wrapper is not the json.dumps bound at load
-        monkeypatch.setattr(pagecase, "json", types.SimpleNamespace(
-            dumps=lambda *args, **options: json.dumps(*args, **options), loads=json.loads))
+        monkeypatch.setattr(
+            pagecase,
+            "json",
+            types.SimpleNamespace(dumps=lambda *args, **options: json.dumps(*args, **options), loads=json.loads),
+        )
     return request.param
 
 
 # The native file write escapes what UTF-8 cannot hold; pathlib's write_text raises.
-@pytest.mark.parametrize("rendering", ["native", pytest.param("json.dumps", marks=pytest.mark.native_fs)],
-                         indirect=True)
-@pytest.mark.parametrize("text", ["\udcff", "\ud83d", "a\ud83d.md", "\ude00\ud83d", "\ud83d\ud83d\udc00"[:2],
-                                  "\ud800x\udc00"])
+@pytest.mark.parametrize(
+    "rendering", ["native", pytest.param("json.dumps", marks=pytest.mark.native_fs)], indirect=True
+)
+@pytest.mark.parametrize(
+    "text", ["\udcff", "\ud83d", "a\ud83d.md", "\ude00\ud83d", "\ud83d\ud83d\udc00"[:2], "\ud800x\udc00"]
+)
 def test_lone_surrogates_load_back_unchanged(tmp_path, rendering, text):
     target = tmp_path / "list.json"
     pagecase.PathList(target, [{"path": text, text: [text]}]).save()

@@ -10,16 +10,38 @@ from tidewing_quillery import pagecase
 from tidewing_quillery.__main__ import main
 
 LAYOUT = [
-    "beta/", "Alpha/", "gamma/", "README.MD", "notes.txt", "b.md", "B.md", "a.markdown",
-    ".git/", "node_modules/", "__pycache__/", ".hidden.md", "dist",
-    "link-folder -> beta", "link-file.md -> b.md", "dangling.md -> nowhere",
+    "beta/",
+    "Alpha/",
+    "gamma/",
+    "README.MD",
+    "notes.txt",
+    "b.md",
+    "B.md",
+    "a.markdown",
+    ".git/",
+    "node_modules/",
+    "__pycache__/",
+    ".hidden.md",
+    "dist",
+    "link-folder -> beta",
+    "link-file.md -> b.md",
+    "dangling.md -> nowhere",
 ]
 
 
 @pytest.mark.parametrize(
     "name, expected",
-    [("docs", True), (".git", False), (".anything", False), ("node_modules", False), ("build", False),
-     ("Build", True), (".DS_Store", False), ("notes.md", True), ("", True)],
+    [
+        ("docs", True),
+        (".git", False),
+        (".anything", False),
+        ("node_modules", False),
+        ("build", False),
+        ("Build", True),
+        (".DS_Store", False),
+        ("notes.md", True),
+        ("", True),
+    ],
 )
 def test_interesting_looks_at_the_name_only(name, expected):
     assert pagecase._interesting(SimpleNamespace(name=name)) is expected
@@ -66,8 +88,12 @@ def test_subpaths_relative_absolute_and_through_links(tree):
     assert pagecase.list_folder(docs, "sub")["files"] == [{"name": "x.md", "path": str(docs / "sub" / "x.md")}]
     assert pagecase.list_folder(docs, str(docs / "sub")) == pagecase.list_folder(docs, "sub")
     assert pagecase.list_folder(docs, "to-sub") == pagecase.list_folder(docs, "sub")
-    assert pagecase.list_folder(docs, "empty") == {"path": str(docs / "empty"), "name": "empty",
-                                                   "folders": [], "files": []}
+    assert pagecase.list_folder(docs, "empty") == {
+        "path": str(docs / "empty"),
+        "name": "empty",
+        "folders": [],
+        "files": [],
+    }
     assert pagecase.list_folder(root / "docs" / "to-sub", "") == pagecase.list_folder(docs, "sub")
 
 
@@ -84,8 +110,11 @@ def test_unresolvable_root_raises(tree):
 
 @pytest.mark.parametrize(
     "error, after",
-    [(PermissionError(13, "Permission denied"), None), (OSError(5, "Input/output error"), None),
-     (OSError(5, "Input/output error"), 1)],
+    [
+        (PermissionError(13, "Permission denied"), None),
+        (OSError(5, "Input/output error"), None),
+        (OSError(5, "Input/output error"), 1),
+    ],
 )
 def test_folders_that_cannot_be_read_give_none(tree, monkeypatch, scandir_stand_ins, error, after):
     root = tree("a.md", "b.md", "sub/")
@@ -114,8 +143,9 @@ def test_one_entry_failing_its_type_test_is_left_out(tree, monkeypatch, scandir_
         def is_file(self, follow_symlinks=True):
             return self.entry.is_file(follow_symlinks=follow_symlinks)
 
-    monkeypatch.setattr(os, "scandir", lambda path: scandir_stand_ins.listed(
-        [Entry(entry) for entry in scandir_stand_ins.real(path)]))
+    monkeypatch.setattr(
+        os, "scandir", lambda path: scandir_stand_ins.listed([Entry(entry) for entry in scandir_stand_ins.real(path)])
+    )
     listing = pagecase.list_folder(root)
     assert [f["name"] for f in listing["files"]] == ["good.md"]
     assert [f["name"] for f in listing["folders"]] == ["sub"]

@@ -12,8 +12,11 @@ import pytest
 
 from tidewing_quillery import pagecase
 
-LIST_CLASSES = [(pagecase.RecentFiles, "recent.json"), (pagecase.Favorites, "favorites.json"),
-                (pagecase.Workspaces, "workspaces.json")]
+LIST_CLASSES = [
+    (pagecase.RecentFiles, "recent.json"),
+    (pagecase.Favorites, "favorites.json"),
+    (pagecase.Workspaces, "workspaces.json"),
+]
 
 
 @pytest.fixture
@@ -44,8 +47,12 @@ def identity(path):
 
 
 def test_records_are_standard_dataclasses(tmp_path):
-    for cls, fields in [(pagecase.PathList, ["path", "entries", "limit"]), (pagecase.Favorites, None),
-                        (pagecase.Workspaces, None), (pagecase.RecentFiles, ["path", "entries"])]:
+    for cls, fields in [
+        (pagecase.PathList, ["path", "entries", "limit"]),
+        (pagecase.Favorites, None),
+        (pagecase.Workspaces, None),
+        (pagecase.RecentFiles, ["path", "entries"]),
+    ]:
         assert [f.name for f in dataclasses.fields(cls)] == (fields or ["path", "entries", "limit"])
         assert cls.__hash__ is None and cls.__module__ == "tidewing_quillery.pagecase"
     assert issubclass(pagecase.Favorites, pagecase.PathList) and issubclass(pagecase.Workspaces, pagecase.PathList)
@@ -53,8 +60,10 @@ def test_records_are_standard_dataclasses(tmp_path):
     first, second = pagecase.Favorites(tmp_path), pagecase.Favorites(path=tmp_path)
     assert first == second and first.entries is not second.entries
     assert first != pagecase.Workspaces(tmp_path) and first != pagecase.Favorites(tmp_path, [], 3)
-    assert repr(pagecase.RecentFiles(Path("/r"), [{"path": "/a"}])) == \
-        "RecentFiles(path=PosixPath('/r'), entries=[{'path': '/a'}])"
+    assert (
+        repr(pagecase.RecentFiles(Path("/r"), [{"path": "/a"}]))
+        == "RecentFiles(path=PosixPath('/r'), entries=[{'path': '/a'}])"
+    )
 
 
 def test_loaders_build_the_class_they_are_called_on(state):
@@ -73,9 +82,15 @@ def test_loaders_build_the_class_they_are_called_on(state):
 def test_arguments_are_exactly_the_documented_ones(tmp_path):
     listed = pagecase.Workspaces(tmp_path / "w.json", [{"path": str(tmp_path)}])
     assert listed.prune(Path.is_dir) == listed.prune(check=Path.is_dir) == [{"path": str(tmp_path)}]
-    for call in [lambda: listed.contains(), lambda: listed.save(1), lambda: listed.roots(1),
-                 lambda: pagecase.RecentFiles(tmp_path).prune(Path.is_file), lambda: listed.prune(Path.is_dir, 1),
-                 lambda: pagecase.PathList._load("x"), lambda: listed.add(tmp_path, tmp_path)]:
+    for call in [
+        lambda: listed.contains(),
+        lambda: listed.save(1),
+        lambda: listed.roots(1),
+        lambda: pagecase.RecentFiles(tmp_path).prune(Path.is_file),
+        lambda: listed.prune(Path.is_dir, 1),
+        lambda: pagecase.PathList._load("x"),
+        lambda: listed.add(tmp_path, tmp_path),
+    ]:
         with pytest.raises(TypeError):
             call()
 
@@ -88,18 +103,52 @@ class Text(str):
     pass
 
 
-@pytest.mark.parametrize("entries", [
-    [],
-    [{"path": "/home/user/notes/plan.md", "name": "plan.md", "added_at": 1733650912.4187}],
-    [{"path": "/ü/日本/😀.md", "name": "\u2028\x7f", "nested": {"list": [1, [], {}], "empty": {}},
-      "flags": [True, False, None]}],
-    [{"path": '/q"\\\b\f\n\r\t\x00\x1f', "floats": [0.1, 1e16, 1e-07, -0.0, 5e-324, 1.7976931348623157e308,
-                                                    1e22, 123456789.125, float("nan"), float("inf"),
-                                                    float("-inf")], "ints": [0, -1, 2**63, -2**70]}],
-    # values the native rendering leaves to json.dumps
-    [{"path": "/x", "enum": Number.ONE, 3: "int key", 2.5: None, "sub": Text("t"),
-      "ordered": collections.OrderedDict(a=1)}, ("tuple", 1)],
-])
+@pytest.mark.parametrize(
+    "entries",
+    [
+        [],
+        [{"path": "/home/user/notes/plan.md", "name": "plan.md", "added_at": 1733650912.4187}],
+        [
+            {
+                "path": "/ü/日本/😀.md",
+                "name": "\u2028\x7f",
+                "nested": {"list": [1, [], {}], "empty": {}},
+                "flags": [True, False, None],
+            }
+        ],
+        [
+            {
+                "path": '/q"\\\b\f\n\r\t\x00\x1f',
+                "floats": [
+                    0.1,
+                    1e16,
+                    1e-07,
+                    -0.0,
+                    5e-324,
+                    1.7976931348623157e308,
+                    1e22,
+                    123456789.125,
+                    float("nan"),
+                    float("inf"),
+                    float("-inf"),
+                ],
+                "ints": [0, -1, 2**63, -(2**70)],
+            }
+        ],
+        # values the native rendering leaves to json.dumps
+        [
+            {
+                "path": "/x",
+                "enum": Number.ONE,
+                3: "int key",
+                2.5: None,
+                "sub": Text("t"),
+                "ordered": collections.OrderedDict(a=1),
+            },
+            ("tuple", 1),
+        ],
+    ],
+)
 def test_saved_text_is_what_json_dumps_renders(tmp_path, entries):
     target = tmp_path / "list.json"
     pagecase.PathList(target, entries).save()
@@ -119,8 +168,9 @@ def test_unrenderable_entries_raise_before_the_file_is_touched(tmp_path, bad, er
 
 
 def test_json_is_looked_up_at_call_time(state, monkeypatch):
-    fake = types.SimpleNamespace(dumps=lambda e, **options: f"{len(e)} {sorted(options.items())}",
-                                 loads=lambda text: [{"path": text}])
+    fake = types.SimpleNamespace(
+        dumps=lambda e, **options: f"{len(e)} {sorted(options.items())}", loads=lambda text: [{"path": text}]
+    )
     monkeypatch.setattr(pagecase, "json", fake)
     store(state, "favorites.json", [])
     favorites = pagecase.Favorites.load()
@@ -129,8 +179,20 @@ def test_json_is_looked_up_at_call_time(state, monkeypatch):
     assert (state / "favorites.json").read_text() == "1 [('ensure_ascii', False), ('indent', 2)]"
 
 
-@pytest.mark.parametrize("content", [b'{"path": "/a"}', b"null", b"3", b'"/a"', b"", b'[{"path": "/a"',
-                                     b'\xef\xbb\xbf[{"path": "/a"}]', b'[{"path": "/a\xff"}]', None])
+@pytest.mark.parametrize(
+    "content",
+    [
+        b'{"path": "/a"}',
+        b"null",
+        b"3",
+        b'"/a"',
+        b"",
+        b'[{"path": "/a"',
+        b'\xef\xbb\xbf[{"path": "/a"}]',
+        b'[{"path": "/a\xff"}]',
+        None,
+    ],
+)
 def test_damaged_files_load_as_empty_lists(state, content):
     state.mkdir()
     if content is None:
@@ -144,8 +206,11 @@ def test_damaged_files_load_as_empty_lists(state, content):
 
 def test_only_objects_with_a_true_path_load_and_extra_members_survive(state):
     kept = {"path": "/keep", "extra": {"n": [1, 2]}, "name": "é"}
-    store(state, "favorites.json", [1, "s", {}, {"path": ""}, {"path": None}, {"path": False},
-                                    {"path": 0}, {"path": []}, kept])
+    store(
+        state,
+        "favorites.json",
+        [1, "s", {}, {"path": ""}, {"path": None}, {"path": False}, {"path": 0}, {"path": []}, kept],
+    )
     favorites = pagecase.Favorites.load()
     assert favorites.entries == [kept]
     favorites.save()
@@ -155,8 +220,18 @@ def test_only_objects_with_a_true_path_load_and_extra_members_survive(state):
 
 
 def test_membership_and_removal_compare_path_text_exactly(state):
-    store(state, "favorites.json", [{"path": "/notes/a.md/"}, {"path": "/Notes/a.md"}, {"path": "notes/a.md"},
-                                    {"path": "/b.md", "n": 1}, {"path": 5}, {"path": "/b.md", "n": 2}])
+    store(
+        state,
+        "favorites.json",
+        [
+            {"path": "/notes/a.md/"},
+            {"path": "/Notes/a.md"},
+            {"path": "notes/a.md"},
+            {"path": "/b.md", "n": 1},
+            {"path": 5},
+            {"path": "/b.md", "n": 2},
+        ],
+    )
     favorites = pagecase.Favorites.load()
     assert not favorites.contains(Path("/notes/a.md")) and not favorites.contains(5)
     before, unchanged = favorites.entries, identity(state / "favorites.json")
@@ -175,8 +250,14 @@ def test_prune_keeps_existing_files_in_order_and_fails_without_changes(state, tm
     for name in ("a.md", "b.md"):
         (tmp_path / name).write_text("x")
     (tmp_path / "folder.md").mkdir()
-    texts = [str(tmp_path / "a.md") + "/", str(tmp_path / "gone.md"), "", "a\0b", str(tmp_path / "folder.md"),
-             str(tmp_path / "b.md")]
+    texts = [
+        str(tmp_path / "a.md") + "/",
+        str(tmp_path / "gone.md"),
+        "",
+        "a\0b",
+        str(tmp_path / "folder.md"),
+        str(tmp_path / "b.md"),
+    ]
     state.mkdir()
     listed = pagecase.PathList(state / "list.json", [{"path": text} for text in texts])
     kept = listed.prune()
@@ -185,8 +266,7 @@ def test_prune_keeps_existing_files_in_order_and_fails_without_changes(state, tm
     unchanged = identity(state / "list.json")
     assert listed.prune() is kept and identity(state / "list.json") == unchanged
     assert paths(pagecase.RecentFiles(state / "r.json", [{"path": t} for t in texts]).prune()) == paths(kept)
-    assert paths(pagecase.PathList(state / "d.json", [{"path": t} for t in texts]).prune(Path.is_dir)) == \
-        ["", texts[4]]
+    assert paths(pagecase.PathList(state / "d.json", [{"path": t} for t in texts]).prune(Path.is_dir)) == ["", texts[4]]
     for entries, error in [([{"path": 5}], TypeError), ([{"name": "x"}], KeyError)]:
         listed = pagecase.PathList(tmp_path / "bad.json", entries)
         with pytest.raises(error):
@@ -223,8 +303,13 @@ def test_favourites_toggle_appends_and_removes(state, clock):
     store(state, "favorites.json", [{"path": "/twice"}, {"path": "/twice"}])
     favorites = pagecase.Favorites.load()
     assert favorites.toggle(Path("/twice")) is False and favorites.entries == []
-    assert [favorites.toggle(Path(p)) for p in ("/a.md", "/b.md", "/c.md", "/a.md", "/a.md")] == \
-        [True, True, True, False, True]
+    assert [favorites.toggle(Path(p)) for p in ("/a.md", "/b.md", "/c.md", "/a.md", "/a.md")] == [
+        True,
+        True,
+        True,
+        False,
+        True,
+    ]
     assert paths(favorites.entries) == ["/b.md", "/c.md", "/a.md"]
     assert list(favorites.entries[2].items()) == [("path", "/a.md"), ("name", "a.md"), ("added_at", 1003.0)]
     assert pagecase.Favorites.load().entries == favorites.entries
@@ -256,12 +341,19 @@ def nested(tmp_path):
     return data
 
 
-@pytest.mark.parametrize("order, target, owner", [
-    ("data first", "data/notes/a.md", "data"), ("notes first", "data/notes/a.md", "data/notes"),
-    ("data first", "data/notes/../other/b.md", "data"), ("data first", "elsewhere/c.md", None),
-    ("data first", "data/out/d.md", None), ("notes first", "notes/e.md", "data/notes"),
-    ("data first", "data/a\0b", None), ("data first", "", None),
-])
+@pytest.mark.parametrize(
+    "order, target, owner",
+    [
+        ("data first", "data/notes/a.md", "data"),
+        ("notes first", "data/notes/a.md", "data/notes"),
+        ("data first", "data/notes/../other/b.md", "data"),
+        ("data first", "elsewhere/c.md", None),
+        ("data first", "data/out/d.md", None),
+        ("notes first", "notes/e.md", "data/notes"),
+        ("data first", "data/a\0b", None),
+        ("data first", "", None),
+    ],
+)
 def test_owning_root_is_the_first_root_that_contains(tmp_path, nested, order, target, owner):
     roots = [nested, nested / "notes"] if order == "data first" else [nested / "notes", nested]
     workspaces = pagecase.Workspaces(tmp_path / "w.json", [{"path": str(r)} for r in roots])
@@ -288,8 +380,11 @@ def test_loading_never_reads_a_temporary_file(state):
 @pytest.mark.parametrize("through_json", [False, pytest.param(True, marks=pytest.mark.native_fs)])
 def test_undecodable_file_names_round_trip(state, tmp_path, monkeypatch, through_json):
     if through_json:  # json.dumps of the module's json, not the native rendering
-        monkeypatch.setattr(pagecase, "json", types.SimpleNamespace(
-            dumps=lambda *args, **options: json.dumps(*args, **options), loads=json.loads))
+        monkeypatch.setattr(
+            pagecase,
+            "json",
+            types.SimpleNamespace(dumps=lambda *args, **options: json.dumps(*args, **options), loads=json.loads),
+        )
     document = tmp_path / os.fsdecode(b"caf\xe9 \xff.md")
     document.write_text("x")
     recent = pagecase.RecentFiles.load()

@@ -12,9 +12,9 @@ import sys
 import threading
 import time
 
+import forked
 import pytest
 
-import forked
 from tidewing_quillery import pagecase
 
 ENTRIES = [{"path": "/docs/new.md", "name": "new.md", "opened_at": 1.5}]
@@ -61,8 +61,10 @@ def fill_the_disk():
     resource.setrlimit(resource.RLIMIT_FSIZE, (64, resource.getrlimit(resource.RLIMIT_FSIZE)[1]))
 
 
-@pytest.mark.parametrize("failure", [pytest.param("disk full", marks=pytest.mark.native_fs), "no permission",
-                                     "folder removed", "folder in the way"])
+@pytest.mark.parametrize(
+    "failure",
+    [pytest.param("disk full", marks=pytest.mark.native_fs), "no permission", "folder removed", "folder in the way"],
+)
 def test_a_failed_save_is_silent_and_keeps_the_old_file(open_folder, nobody, failure):
     target = open_folder / "recent.json"
     target.write_text("old")
@@ -122,8 +124,13 @@ def test_a_save_killed_at_any_moment_leaves_one_whole_list(tmp_path):
     env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
     seen, rounds_leaving_one = set(), 0
     rounds = random.Random(20260101)
-    with subprocess.Popen([sys.executable, "-c", SAVER, str(target), str(tmp_path / "lists")], env=env,
-                          stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True) as saver:
+    with subprocess.Popen(
+        [sys.executable, "-c", SAVER, str(target), str(tmp_path / "lists")],
+        env=env,
+        stdin=subprocess.PIPE,
+        stdout=subprocess.PIPE,
+        text=True,
+    ) as saver:
         for _ in range(300):
             saver.stdin.write("\n")
             saver.stdin.flush()
@@ -170,10 +177,19 @@ def test_a_save_removes_the_temporaries_of_dead_writers_only(tmp_path):
     me, dead = os.getpid(), finished.pid
     # Nobody writes these, whether or not a process or thread of the ids in
     # their names lives (a reused id): they go.
-    removed = [f".recent.json.{dead}.{dead}.tmp", f".recent.json.{me}.{ended_thread.native_id}.tmp",
-               f".recent.json.{running.pid}.{running.pid}.tmp", f".recent.json.{me}.{waiting_thread.native_id}.tmp"]
-    kept = [f".favorites.json.{dead}.{dead}.tmp", f".recent.json.{dead}.tmp", f".recent.json.{dead}.x.tmp",
-            f".recent.json.{dead}.{dead}.tmp.bak", f".recent.json.5.{dead}.{dead}.tmp"]
+    removed = [
+        f".recent.json.{dead}.{dead}.tmp",
+        f".recent.json.{me}.{ended_thread.native_id}.tmp",
+        f".recent.json.{running.pid}.{running.pid}.tmp",
+        f".recent.json.{me}.{waiting_thread.native_id}.tmp",
+    ]
+    kept = [
+        f".favorites.json.{dead}.{dead}.tmp",
+        f".recent.json.{dead}.tmp",
+        f".recent.json.{dead}.x.tmp",
+        f".recent.json.{dead}.{dead}.tmp.bak",
+        f".recent.json.5.{dead}.{dead}.tmp",
+    ]
     try:
         for name in removed + kept:
             (tmp_path / name).write_text("left over")
@@ -210,8 +226,11 @@ def test_a_writer_stopped_midway_keeps_its_temporary_and_then_saves(tmp_path):
                 os.kill(saver.pid, signal.SIGSTOP)
                 os.waitpid(saver.pid, os.WUNTRACED)
                 # Content means the writer got past its lock: it writes only after taking it.
-                writing = [path for path in tmp_path.iterdir()
-                           if path.name.startswith(f".recent.json.{saver.pid}.") and path.stat().st_size > 0]
+                writing = [
+                    path
+                    for path in tmp_path.iterdir()
+                    if path.name.startswith(f".recent.json.{saver.pid}.") and path.stat().st_size > 0
+                ]
                 if writing:
                     break
                 os.kill(saver.pid, signal.SIGCONT)

@@ -13,13 +13,39 @@ import pytest
 from tidewing_quillery import pagecase
 
 BINDING_ORDER = [
-    "json", "os", "time", "dataclass", "field", "Path",
-    "MARKDOWN_SUFFIXES", "ASSET_SUFFIXES", "MAX_DOCUMENT_BYTES", "_RECENT_LIMIT", "SKIP_DIRS",
-    "MAX_SCAN_FILES", "MAX_SCAN_DEPTH",
-    "contain", "is_markdown", "Document", "resolve_document", "resolve_asset", "read_document",
-    "stat_signature", "state_dir", "access_token", "PathList", "RecentFiles", "Favorites", "Workspaces",
-    "scan_markdown", "search_markdown", "fuzzy_score", "_interesting", "list_folder",
-    "browse_directories", "browse_shortcuts",
+    "json",
+    "os",
+    "time",
+    "dataclass",
+    "field",
+    "Path",
+    "MARKDOWN_SUFFIXES",
+    "ASSET_SUFFIXES",
+    "MAX_DOCUMENT_BYTES",
+    "_RECENT_LIMIT",
+    "SKIP_DIRS",
+    "MAX_SCAN_FILES",
+    "MAX_SCAN_DEPTH",
+    "contain",
+    "is_markdown",
+    "Document",
+    "resolve_document",
+    "resolve_asset",
+    "read_document",
+    "stat_signature",
+    "state_dir",
+    "access_token",
+    "PathList",
+    "RecentFiles",
+    "Favorites",
+    "Workspaces",
+    "scan_markdown",
+    "search_markdown",
+    "fuzzy_score",
+    "_interesting",
+    "list_folder",
+    "browse_directories",
+    "browse_shortcuts",
 ]
 
 
@@ -32,11 +58,30 @@ def test_names_in_binding_order():
 def test_constants_and_their_types():
     assert pagecase.MARKDOWN_SUFFIXES == frozenset({".md", ".markdown", ".mdown", ".mkd", ".mdtxt", ".text"})
     assert pagecase.ASSET_SUFFIXES == frozenset(
-        {".png", ".jpg", ".jpeg", ".gif", ".webp", ".svg", ".avif", ".bmp", ".ico"})
+        {".png", ".jpg", ".jpeg", ".gif", ".webp", ".svg", ".avif", ".bmp", ".ico"}
+    )
     assert pagecase.SKIP_DIRS == frozenset(
-        {".git", ".hg", ".svn", "node_modules", "__pycache__", ".venv", "venv", ".tox", ".mypy_cache",
-         ".pytest_cache", ".ruff_cache", "dist", "build", ".idea", ".vscode", ".cache", "site-packages",
-         ".DS_Store"})
+        {
+            ".git",
+            ".hg",
+            ".svn",
+            "node_modules",
+            "__pycache__",
+            ".venv",
+            "venv",
+            ".tox",
+            ".mypy_cache",
+            ".pytest_cache",
+            ".ruff_cache",
+            "dist",
+            "build",
+            ".idea",
+            ".vscode",
+            ".cache",
+            "site-packages",
+            ".DS_Store",
+        }
+    )
     assert (pagecase.MAX_DOCUMENT_BYTES, pagecase._RECENT_LIMIT) == (33554432, 20)
     assert (pagecase.MAX_SCAN_FILES, pagecase.MAX_SCAN_DEPTH) == (20000, 12)
     for name in ("MARKDOWN_SUFFIXES", "ASSET_SUFFIXES", "SKIP_DIRS"):
@@ -56,7 +101,7 @@ def test_second_initialisation_is_refused(second_import_error):
     assert "tidewing_quillery.pagecase is already initialised" in second_import_error("tidewing_quillery.pagecase")
 
 
-HOST_SCRIPT = '''\
+HOST_SCRIPT = """\
 import dataclasses
 from pathlib import Path
 from typing import Any
@@ -86,7 +131,7 @@ pagecase.read_document("not a path")
 document = pagecase.Document(Path("a.md"), "# A", 0.0, 3)
 document.text = "frozen"
 dataclasses.replace(recent, entries="not a list")
-'''
+"""
 
 
 def test_stubs_type_check_a_host(type_check):
@@ -97,8 +142,11 @@ def test_stubs_type_check_a_host(type_check):
 def stub_fields(stub, class_name):
     """(name, annotation, has a default) of each field a class of the stub declares."""
     body = next(node for node in ast.parse(stub).body if getattr(node, "name", None) == class_name).body
-    return [(node.target.id, ast.unparse(node.annotation), node.value is not None)
-            for node in body if isinstance(node, ast.AnnAssign) and not node.target.id.startswith("__")]
+    return [
+        (node.target.id, ast.unparse(node.annotation), node.value is not None)
+        for node in body
+        if isinstance(node, ast.AnnAssign) and not node.target.id.startswith("__")
+    ]
 
 
 def test_stubs_declare_the_fields_the_records_hold():
@@ -108,7 +156,13 @@ def test_stubs_declare_the_fields_the_records_hold():
     for name in ("Document", "PathList", "RecentFiles", "Favorites", "Workspaces"):
         cls = getattr(pagecase, name)
         fields = {field.name: field for field in dataclasses.fields(cls)}
-        held = [(field, annotation, fields[field].default is not dataclasses.MISSING
-                 or fields[field].default_factory is not dataclasses.MISSING)
-                for field, annotation in vars(cls).get("__annotations__", {}).items()]
+        held = [
+            (
+                field,
+                annotation,
+                fields[field].default is not dataclasses.MISSING
+                or fields[field].default_factory is not dataclasses.MISSING,
+            )
+            for field, annotation in vars(cls).get("__annotations__", {}).items()
+        ]
         assert stub_fields(stub.read_text(encoding="utf-8"), name) == held, name

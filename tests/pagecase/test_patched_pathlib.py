@@ -41,20 +41,39 @@ SCENARIOS = {
     "browse_home": lambda docs: pagecase.browse_directories(),
     "shortcuts": lambda docs: pagecase.browse_shortcuts(),
     "recent_prune": lambda docs: pagecase.RecentFiles(
-        docs / "recent.json", [{"path": str(docs / "a.md")}, {"path": str(docs / "gone.md")}]).prune(),
+        docs / "recent.json", [{"path": str(docs / "a.md")}, {"path": str(docs / "gone.md")}]
+    ).prune(),
     "roots": lambda docs: pagecase.Workspaces(
-        docs / "w.json", [{"path": str(docs)}, {"path": str(docs / "a.md")}]).roots(),
-    "owning_root": lambda docs: pagecase.Workspaces(docs / "w.json", [{"path": str(docs)}]).owning_root(
-        docs / "sub"),
+        docs / "w.json", [{"path": str(docs)}, {"path": str(docs / "a.md")}]
+    ).roots(),
+    "owning_root": lambda docs: pagecase.Workspaces(docs / "w.json", [{"path": str(docs)}]).owning_root(docs / "sub"),
     "state_dir": lambda docs: pagecase.state_dir(),
 }
 
 # The scenarios whose documented steps call each method directly, on every interpreter.
 CALLED_BY = {
-    "resolve": ["contain", "contain_home", "resolve_document", "resolve_asset", "list_folder", "scan", "search",
-                "browse", "browse_home", "shortcuts", "owning_root"],
-    "expanduser": ["contain", "contain_home", "resolve_document", "resolve_asset", "list_folder", "browse",
-                   "owning_root"],
+    "resolve": [
+        "contain",
+        "contain_home",
+        "resolve_document",
+        "resolve_asset",
+        "list_folder",
+        "scan",
+        "search",
+        "browse",
+        "browse_home",
+        "shortcuts",
+        "owning_root",
+    ],
+    "expanduser": [
+        "contain",
+        "contain_home",
+        "resolve_document",
+        "resolve_asset",
+        "list_folder",
+        "browse",
+        "owning_root",
+    ],
     "is_absolute": ["contain", "resolve_asset", "list_folder", "owning_root"],
     "is_dir": ["list_folder", "browse", "browse_home", "shortcuts", "roots"],
     "is_file": ["resolve_document", "resolve_asset", "recent_prune"],
@@ -111,8 +130,10 @@ def test_a_patched_home_reaches_every_caller(site, tmp_path, monkeypatch):
     monkeypatch.setattr(pathlib.Path, "home", classmethod(lambda cls: cls(elsewhere)))
     assert pagecase.state_dir() == elsewhere / ".tidewing" / "quillery"
     assert pagecase.browse_directories()["path"] == str(elsewhere)
-    assert pagecase.browse_shortcuts()[:2] == [{"label": "Home", "path": str(elsewhere)},
-                                               {"label": "Desktop", "path": str(elsewhere / "Desktop")}]
+    assert pagecase.browse_shortcuts()[:2] == [
+        {"label": "Home", "path": str(elsewhere)},
+        {"label": "Desktop", "path": str(elsewhere / "Desktop")},
+    ]
 
 
 def test_prune_honours_a_patched_is_file_where_the_steps_look_it_up(site, monkeypatch):

@@ -9,8 +9,19 @@ import pytest
 
 from tidewing_quillery import pagecase
 
-LAYOUT = ["b.md", "A.md", "c.markdown", ".notes.md", "x.txt", "sub/", ".git/", "node_modules/", "Zed/",
-          "link-dir -> sub", "link.md -> b.md"]
+LAYOUT = [
+    "b.md",
+    "A.md",
+    "c.markdown",
+    ".notes.md",
+    "x.txt",
+    "sub/",
+    ".git/",
+    "node_modules/",
+    "Zed/",
+    "link-dir -> sub",
+    "link.md -> b.md",
+]
 
 
 def test_listing_counts_documents_and_offers_only_enterable_folders(tree, documented, both_paths):
@@ -71,8 +82,13 @@ def test_refused_reading_gives_the_denied_result(tree, monkeypatch, scandir_stan
     failing = scandir_stand_ins.failing
     monkeypatch.setattr(os, "scandir", failing({None: (PermissionError(13, "Permission denied"), after)}))
     assert pagecase.browse_directories(str(root), True) == {
-        "path": str(root), "parent": str(root.parent), "folders": [], "files": [], "markdown_count": 0,
-        "denied": True}
+        "path": str(root),
+        "parent": str(root.parent),
+        "folders": [],
+        "files": [],
+        "markdown_count": 0,
+        "denied": True,
+    }
     monkeypatch.setattr(os, "scandir", failing({None: (OSError(5, "Input/output error"), after)}))
     assert pagecase.browse_directories(str(root)) is None
 
@@ -80,8 +96,14 @@ def test_refused_reading_gives_the_denied_result(tree, monkeypatch, scandir_stan
 def test_refused_reading_is_denied_natively(tree, as_unprivileged):
     root = tree("locked/a.md")
     out = as_unprivileged(root / "locked", f"print(json.dumps(pagecase.browse_directories({str(root / 'locked')!r})))")
-    assert json.loads(out) == {"path": str(root / "locked"), "parent": str(root), "folders": [], "files": [],
-                               "markdown_count": 0, "denied": True}
+    assert json.loads(out) == {
+        "path": str(root / "locked"),
+        "parent": str(root),
+        "folders": [],
+        "files": [],
+        "markdown_count": 0,
+        "denied": True,
+    }
 
 
 # ------------------------------------------------------------- shortcuts
@@ -91,9 +113,11 @@ def test_shortcuts_start_at_home_and_end_at_the_root(private_home):
     (private_home / "Documents").mkdir()
     (private_home / "Desktop").mkdir()
     shortcuts = pagecase.browse_shortcuts()
-    assert shortcuts[:3] == [{"label": "Home", "path": str(private_home)},
-                             {"label": "Documents", "path": str(private_home / "Documents")},
-                             {"label": "Desktop", "path": str(private_home / "Desktop")}]
+    assert shortcuts[:3] == [
+        {"label": "Home", "path": str(private_home)},
+        {"label": "Documents", "path": str(private_home / "Documents")},
+        {"label": "Desktop", "path": str(private_home / "Desktop")},
+    ]
     assert shortcuts[-1] == {"label": "Filesystem", "path": "/"}
     paths = [item["path"] for item in shortcuts]
     assert len(set(paths)) == len(paths) and all(Path(p).is_dir() for p in paths)
@@ -152,5 +176,9 @@ def test_mounted_volumes(private_home, isolated):
     assert volumes == [{"label": name, "path": "/media/" + name} for name in "abcdefgh"]
     assert first[-1] == {"label": "Filesystem", "path": "/"}
     # Link to the root first in code-point order (digits, then upper case), the Filesystem entry dropped.
-    assert second[1:] == [{"label": "0root", "path": "/"}, {"label": "B", "path": "/media/B"},
-                          {"label": "a", "path": "/media/a"}, {"label": "b", "path": "/media/b"}]
+    assert second[1:] == [
+        {"label": "0root", "path": "/"},
+        {"label": "B", "path": "/media/B"},
+        {"label": "a", "path": "/media/a"},
+        {"label": "b", "path": "/media/b"},
+    ]

@@ -10,11 +10,20 @@ from tidewing_quillery import pagecase
 from tidewing_quillery.__main__ import main
 
 LAYOUT = [
-    "README.MD", ".notes.md", "notes.txt", "Makefile",
-    "guides/setup.md", "guides/b/deep.markdown",
-    ".git/config.md", "node_modules/pkg/readme.md", ".hidden/secret.md", "src/build/out.md",
+    "README.MD",
+    ".notes.md",
+    "notes.txt",
+    "Makefile",
+    "guides/setup.md",
+    "guides/b/deep.markdown",
+    ".git/config.md",
+    "node_modules/pkg/readme.md",
+    ".hidden/secret.md",
+    "src/build/out.md",
     "real/inside.md",
-    "link-to-folder.md -> real", "link-to-file.md -> guides/setup.md", "dangling.md -> missing",
+    "link-to-folder.md -> real",
+    "link-to-file.md -> guides/setup.md",
+    "dangling.md -> missing",
     "plain-link -> real",
 ]
 
@@ -27,18 +36,30 @@ def test_scan_prunes_hidden_and_skipped_folders_and_lists_links_as_the_walk_does
     root = tree(*LAYOUT)
     results = pagecase.scan_markdown([root])
     assert results == documented.scan_markdown([root])
-    assert names(results) == [".notes.md", "README.MD", "dangling.md", "guides/b/deep.markdown",
-                              "guides/setup.md", "link-to-file.md", "real/inside.md"]
+    assert names(results) == [
+        ".notes.md",
+        "README.MD",
+        "dangling.md",
+        "guides/b/deep.markdown",
+        "guides/setup.md",
+        "link-to-file.md",
+        "real/inside.md",
+    ]
     first = next(item for item in results if item["name"] == "link-to-file.md")
     assert list(first) == ["path", "name", "relative", "root"]
-    assert first == {"path": str(root / "link-to-file.md"), "name": "link-to-file.md",
-                     "relative": "link-to-file.md", "root": str(root)}
+    assert first == {
+        "path": str(root / "link-to-file.md"),
+        "name": "link-to-file.md",
+        "relative": "link-to-file.md",
+        "root": str(root),
+    }
 
 
 @pytest.mark.parametrize("seed", [1, 2, 3])
 @pytest.mark.parametrize("max_files, max_depth", [(20000, 12), (7, 12), (20000, 1), (0, 12)])
-def test_scan_and_search_equal_the_documented_steps(random_tree, documented, rebind_both, both_paths, seed, max_files,
-                                                    max_depth):
+def test_scan_and_search_equal_the_documented_steps(
+    random_tree, documented, rebind_both, both_paths, seed, max_files, max_depth
+):
     root = random_tree(seed)
     rebind_both("MAX_SCAN_FILES", max_files)
     rebind_both("MAX_SCAN_DEPTH", max_depth)
@@ -69,9 +90,11 @@ def test_repeated_and_nested_roots_report_each_file_once(tree):
     results = pagecase.scan_markdown([root / "sub", root, root / "sub" / "deeper", root / "sub"])
     credited = {item["name"]: (item["root"], item["relative"]) for item in results}
     assert len(results) == 3
-    assert credited == {"inner.md": (str(root / "sub"), "inner.md"),
-                        "leaf.md": (str(root / "sub"), "deeper/leaf.md"),
-                        "top.md": (str(root), "top.md")}
+    assert credited == {
+        "inner.md": (str(root / "sub"), "inner.md"),
+        "leaf.md": (str(root / "sub"), "deeper/leaf.md"),
+        "top.md": (str(root), "top.md"),
+    }
 
 
 def test_roots_are_resolved_and_bad_roots_skipped(tree, monkeypatch):
@@ -87,9 +110,16 @@ def test_roots_are_resolved_and_bad_roots_skipped(tree, monkeypatch):
 
 def test_folders_that_fail_to_read_contribute_nothing(tree, monkeypatch, scandir_stand_ins):
     root = tree("ok.md", "locked/a.md", "locked/under/b.md", "flaky/c.md", "flaky/d.md", "flaky/e/f.md")
-    monkeypatch.setattr(os, "scandir", scandir_stand_ins.failing({
-        str(root / "locked"): (PermissionError(13, "Permission denied"), None),
-        str(root / "flaky"): (OSError(5, "Input/output error"), 1)}))
+    monkeypatch.setattr(
+        os,
+        "scandir",
+        scandir_stand_ins.failing(
+            {
+                str(root / "locked"): (PermissionError(13, "Permission denied"), None),
+                str(root / "flaky"): (OSError(5, "Input/output error"), 1),
+            }
+        ),
+    )
     assert names(pagecase.scan_markdown([root])) == ["ok.md"]
 
 
@@ -121,7 +151,11 @@ def test_ties_sort_by_relative_path_then_root_order(tree):
     root = tree("one/b/x.md", "one/A/x.md", "two/b/x.md", "two/a/X.md")
     results = pagecase.search_markdown([root / "two", root / "one"], "x")
     assert [(Path(item["root"]).name, item["relative"]) for item in results] == [
-        ("two", "a/X.md"), ("one", "A/x.md"), ("two", "b/x.md"), ("one", "b/x.md")]
+        ("two", "a/X.md"),
+        ("one", "A/x.md"),
+        ("two", "b/x.md"),
+        ("one", "b/x.md"),
+    ]
 
 
 def test_empty_query_orders_by_name_and_keeps_the_first_forty(tree, documented):

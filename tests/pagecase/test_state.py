@@ -5,9 +5,9 @@ import stat
 import subprocess
 import sys
 
+import forked
 import pytest
 
-import forked
 from tidewing_quillery import pagecase
 
 
@@ -57,8 +57,7 @@ def test_state_dir_reads_the_modules_os(state, monkeypatch):
 
 def test_token_is_stable_and_private(state):
     first = pagecase.access_token()
-    assert len(first) == 22 and set(first) <= set(
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_")
+    assert len(first) == 22 and set(first) <= set("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_")
     assert pagecase.access_token() == first
     assert (state / "access_token").read_bytes() == first.encode()
     assert mode_of(state / "access_token") == 0o600
@@ -67,8 +66,12 @@ def test_token_is_stable_and_private(state):
 
 @pytest.mark.parametrize(
     "stored, kept",
-    [(b"from-elsewhere\n", "from-elsewhere"), (b"  padded\t\r\n", "padded"), (b"x" * 100, "x" * 100),
-     (b"a\rb", "a\nb")],
+    [
+        (b"from-elsewhere\n", "from-elsewhere"),
+        (b"  padded\t\r\n", "padded"),
+        (b"x" * 100, "x" * 100),
+        (b"a\rb", "a\nb"),
+    ],
 )
 def test_stored_token_is_read_afresh(state, stored, kept):
     state.mkdir()
@@ -119,7 +122,11 @@ def test_token_file_never_readable_by_others_while_written(tmp_path):
     try:
         trace = subprocess.run(
             ["strace", "-f", "-e", "trace=openat,fchmod", sys.executable, "-c", script],
-            env=env, capture_output=True, text=True, check=True)
+            env=env,
+            capture_output=True,
+            text=True,
+            check=True,
+        )
     except FileNotFoundError:
         pytest.skip("strace is not installed")
     creations = [line for line in trace.stderr.splitlines() if "O_CREAT" in line and "access_token" in line]
@@ -155,8 +162,7 @@ def test_token_in_a_folder_that_takes_no_new_files_is_written_in_place(open_fold
     inode = os.stat(target).st_ino
     state.chmod(0o555)
     monkeypatch.setenv("TIDEWING_MD_STATE_DIR", str(state))
-    rotated, read = forked.run(lambda: pagecase.access_token(rotate=True), pagecase.access_token,
-                                before=nobody.become)
+    rotated, read = forked.run(lambda: pagecase.access_token(rotate=True), pagecase.access_token, before=nobody.become)
     assert read.value == rotated.value == target.read_text() != "old", (rotated.text, read.text)
     assert os.stat(target).st_ino == inode and mode_of(target) == 0o600
     assert os.listdir(state) == ["access_token"]
@@ -181,8 +187,12 @@ def test_a_token_another_user_planted_is_never_used(open_folder, monkeypatch, no
     planted.chmod(0o666)
     os.chown(planted, STRANGER, STRANGER)
     monkeypatch.setenv("TIDEWING_MD_STATE_DIR", str(shared))
-    calls = [pagecase.access_token, pagecase.access_token, lambda: pagecase.access_token(rotate=True),
-             pagecase.access_token]
+    calls = [
+        pagecase.access_token,
+        pagecase.access_token,
+        lambda: pagecase.access_token(rotate=True),
+        pagecase.access_token,
+    ]
     outcomes = forked.run(*calls, before=nobody.become if reader == "another user" else None)
     tokens = [outcome.value for outcome in outcomes]
     assert all(len(token) == 22 for token in tokens), [outcome.text for outcome in outcomes]
@@ -222,20 +232,23 @@ class StateFolder:
         self.calls.append(("chmod", mode))
 
 
-@pytest.mark.parametrize("stored, write_error, expected", [
-    ("  kept \n", None, "kept"),
-    (" \t", None, "new"),
-    (FileNotFoundError(), None, "new"),
-    (FileNotFoundError(), PermissionError(), "new, unsaved"),
-    (UnicodeDecodeError("utf-8", b"", 0, 1, "bad"), None, UnicodeDecodeError),
-    (FileNotFoundError(), TypeError(), TypeError),
-])
+@pytest.mark.parametrize(
+    "stored, write_error, expected",
+    [
+        ("  kept \n", None, "kept"),
+        (" \t", None, "new"),
+        (FileNotFoundError(), None, "new"),
+        (FileNotFoundError(), PermissionError(), "new, unsaved"),
+        (UnicodeDecodeError("utf-8", b"", 0, 1, "bad"), None, UnicodeDecodeError),
+        (FileNotFoundError(), TypeError(), TypeError),
+    ],
+)
 def test_token_through_the_objects_own_methods(monkeypatch, stored, write_error, expected):
     folder = StateFolder(stored, write_error)
     monkeypatch.setattr(pagecase, "state_dir", lambda: folder)
     try:
         token = pagecase.access_token()
-    except Exception as error:  # noqa: BLE001 - the type is the outcome
+    except Exception as error:
         assert type(error) is expected
         return
     reads = [("/", "access_token"), ("read_text", "utf-8")]

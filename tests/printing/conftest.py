@@ -15,7 +15,8 @@ def _load_fakes():
     if name not in sys.modules:
         folder = Path(__file__).with_name("fakes")
         spec = importlib.util.spec_from_file_location(
-            name, folder / "__init__.py", submodule_search_locations=[str(folder)])
+            name, folder / "__init__.py", submodule_search_locations=[str(folder)]
+        )
         sys.modules[name] = importlib.util.module_from_spec(spec)
         spec.loader.exec_module(sys.modules[name])
     for submodule in ("pywebview", "gi", "appkit", "dotnet"):

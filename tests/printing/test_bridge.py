@@ -9,10 +9,16 @@ from types import SimpleNamespace
 import pytest
 
 
-@pytest.mark.parametrize("platform, backend", [
-    ("linux", "_GtkBackend"), ("linux2", "_GtkBackend"), ("darwin", "_CocoaBackend"),
-    ("win32", "_EdgeChromiumBackend"), ("cygwin", "_EdgeChromiumBackend"),
-])
+@pytest.mark.parametrize(
+    "platform, backend",
+    [
+        ("linux", "_GtkBackend"),
+        ("linux2", "_GtkBackend"),
+        ("darwin", "_CocoaBackend"),
+        ("win32", "_EdgeChromiumBackend"),
+        ("cygwin", "_EdgeChromiumBackend"),
+    ],
+)
 def test_make_backend_by_platform(printing, monkeypatch, window, platform, backend):
     monkeypatch.setattr(printing.sys, "platform", platform)
     made = printing._make_backend(window=window)
@@ -76,7 +82,8 @@ def test_attach_retries_until_prepare_succeeds(printing, monkeypatch, clock, win
     assert len({id(backend) for backend in cls.attempts}) == 3  # a fresh backend each time
     assert bridge._backend is cls.attempts[-1] and bridge._window is window
     assert [(r.levelname, r.msg, r.args, r.getMessage()) for r in caplog.records] == [
-        ("INFO", "print backend ready: %s", ("flaky",), "print backend ready: flaky")]
+        ("INFO", "print backend ready: %s", ("flaky",), "print backend ready: flaky")
+    ]
     assert bridge.status() == {"available": True, "backend": "flaky", "can_export_pdf": True}
     assert bridge.print_dialog() == {"ok": True, "backend": "flaky"} and bridge._backend.dialogs == 1
 
@@ -91,7 +98,10 @@ def test_attach_gives_up_after_ten_seconds(printing, monkeypatch, clock, window,
     assert len(cls.attempts) == 40 and clock.now == 1010.0
     [record] = caplog.records
     assert (record.levelname, record.msg, record.getMessage()) == (
-        "WARNING", "printing unavailable: %s", "printing unavailable: not ready 40")
+        "WARNING",
+        "printing unavailable: %s",
+        "printing unavailable: not ready 40",
+    )
     assert isinstance(record.args[0], printing.PrintError)
     assert bridge._backend is None and bridge.available is False
 
@@ -202,8 +212,9 @@ def test_options_other_than_the_defaults_are_passed_on_checked(printing, monkeyp
 
 
 @pytest.mark.parametrize("page_options, refused", [((), "paper"), (("paper",), "landscape")])
-def test_a_backend_that_does_not_take_an_option_refuses_it(printing, monkeypatch, window, tmp_path, page_options,
-                                                           refused):
+def test_a_backend_that_does_not_take_an_option_refuses_it(
+    printing, monkeypatch, window, tmp_path, page_options, refused
+):
     bridge = bound_bridge(printing, monkeypatch, window)
     bridge._backend.page_options = page_options
     with pytest.raises(printing.PrintError, match=rf"^test does not support the PDF export option '{refused}'$"):
@@ -211,21 +222,29 @@ def test_a_backend_that_does_not_take_an_option_refuses_it(printing, monkeypatch
     assert not (tmp_path / "new").exists() and not hasattr(bridge._backend, "options")
 
 
-@pytest.mark.parametrize("options, error, message", [
-    ({"paper": "b5"}, ValueError, "paper must be one of 'a3', 'a4', 'a5', 'letter', 'legal', not 'b5'"),
-    ({"paper": "ＬＥＴＴＥＲ"}, ValueError, "paper must be one of 'a3', 'a4', 'a5', 'letter', 'legal', not 'ＬＥＴＴＥＲ'"),
-    ({"paper": b"a4"}, TypeError, "paper must be a str, not bytes"),
-    ({"landscape": 1}, TypeError, "landscape must be a bool, not int"),
-    ({"margins_mm": "10"}, TypeError, "margins_mm must be None or a number, not str"),
-    ({"margins_mm": True}, TypeError, "margins_mm must be None or a number, not bool"),
-    ({"margins_mm": -0.5}, ValueError, "margins_mm must be >= 0, not -0.5"),
-    ({"margins_mm": float("nan")}, ValueError, "margins_mm must be >= 0, not nan"),
-    ({"margins_mm": -10**400}, ValueError, "margins_mm must be >= 0, not -1000"),
-    ({"margins_mm": 105}, ValueError, "margins_mm=105 leaves no room to print on a4 paper"),
-    ({"margins_mm": 74, "paper": "A5"}, ValueError, "margins_mm=74 leaves no room to print on a5 paper"),
-    ({"margins_mm": 10**400}, ValueError, "margins_mm=1000"),
-    ({"margins_mm": float("inf")}, ValueError, "margins_mm=inf leaves no room to print on a4 paper"),
-], ids=lambda value: repr(value)[:40])
+@pytest.mark.parametrize(
+    "options, error, message",
+    [
+        ({"paper": "b5"}, ValueError, "paper must be one of 'a3', 'a4', 'a5', 'letter', 'legal', not 'b5'"),
+        (
+            {"paper": "ＬＥＴＴＥＲ"},
+            ValueError,
+            "paper must be one of 'a3', 'a4', 'a5', 'letter', 'legal', not 'ＬＥＴＴＥＲ'",
+        ),
+        ({"paper": b"a4"}, TypeError, "paper must be a str, not bytes"),
+        ({"landscape": 1}, TypeError, "landscape must be a bool, not int"),
+        ({"margins_mm": "10"}, TypeError, "margins_mm must be None or a number, not str"),
+        ({"margins_mm": True}, TypeError, "margins_mm must be None or a number, not bool"),
+        ({"margins_mm": -0.5}, ValueError, "margins_mm must be >= 0, not -0.5"),
+        ({"margins_mm": float("nan")}, ValueError, "margins_mm must be >= 0, not nan"),
+        ({"margins_mm": -(10**400)}, ValueError, "margins_mm must be >= 0, not -1000"),
+        ({"margins_mm": 105}, ValueError, "margins_mm=105 leaves no room to print on a4 paper"),
+        ({"margins_mm": 74, "paper": "A5"}, ValueError, "margins_mm=74 leaves no room to print on a5 paper"),
+        ({"margins_mm": 10**400}, ValueError, "margins_mm=1000"),
+        ({"margins_mm": float("inf")}, ValueError, "margins_mm=inf leaves no room to print on a4 paper"),
+    ],
+    ids=lambda value: repr(value)[:40],
+)
 def test_bad_options_fail_before_anything_is_touched(printing, monkeypatch, window, tmp_path, options, error, message):
     for bridge in (printing.PrintBridge(), bound_bridge(printing, monkeypatch, window)):
         with pytest.raises(error) as caught:
@@ -255,8 +274,9 @@ def bridge_on_fake_toolkit(printing, request, monkeypatch, pywebview, window, pl
         pywebview.register(window, SimpleNamespace(webview=cocoa.web_view()), platform="cocoa")
     else:
         dotnet = request.getfixturevalue("dotnet")
-        pywebview.register(window, SimpleNamespace(webview=SimpleNamespace(CoreWebView2=dotnet.core())),
-                           platform="winforms")
+        pywebview.register(
+            window, SimpleNamespace(webview=SimpleNamespace(CoreWebView2=dotnet.core())), platform="winforms"
+        )
     monkeypatch.setattr(printing.sys, "platform", platform)
     bridge = printing.PrintBridge()
     bridge.attach(window)
@@ -266,7 +286,8 @@ def bridge_on_fake_toolkit(printing, request, monkeypatch, pywebview, window, pl
 
 @pytest.mark.parametrize("platform", ["linux", "darwin", "win32"])
 def test_the_engine_writes_where_the_system_resolves_the_destination(
-        printing, request, monkeypatch, pywebview, window, journal, tmp_path, platform):
+    printing, request, monkeypatch, pywebview, window, journal, tmp_path, platform
+):
     # "link/../x.pdf" is x.pdf beside the folder the link points to, not in the current folder.
     (tmp_path / "elsewhere" / "deep").mkdir(parents=True)
     cwd = tmp_path / "cwd"

@@ -64,25 +64,33 @@ def test_page_setup_options_in_points(printing, cocoa, journal, window, web_view
     assert [entry[1:] for entry in journal.entries if entry[1] in page_setters] == [
         ("setPaperSize_", ("size", pytest.approx(612.0), pytest.approx(792.0))),
         ("setOrientation_", "landscape"),
-        ("setTopMargin_", pytest.approx(72.0)), ("setBottomMargin_", pytest.approx(72.0)),
-        ("setLeftMargin_", pytest.approx(72.0)), ("setRightMargin_", pytest.approx(72.0)),
+        ("setTopMargin_", pytest.approx(72.0)),
+        ("setBottomMargin_", pytest.approx(72.0)),
+        ("setLeftMargin_", pytest.approx(72.0)),
+        ("setRightMargin_", pytest.approx(72.0)),
     ]
 
 
-@pytest.mark.parametrize("options, expected", [
-    ({"paper": "a4"}, [("setPaperSize_", A4_POINTS)]),
-    ({"landscape": True}, [("setOrientation_", "landscape")]),
-    ({"margins_mm": 0}, [(setter, 0.0) for setter in
-                         ("setTopMargin_", "setBottomMargin_", "setLeftMargin_", "setRightMargin_")]),
-])
+@pytest.mark.parametrize(
+    "options, expected",
+    [
+        ({"paper": "a4"}, [("setPaperSize_", A4_POINTS)]),
+        ({"landscape": True}, [("setOrientation_", "landscape")]),
+        (
+            {"margins_mm": 0},
+            [(setter, 0.0) for setter in ("setTopMargin_", "setBottomMargin_", "setLeftMargin_", "setRightMargin_")],
+        ),
+    ],
+)
 def test_only_the_options_given_are_set(printing, cocoa, journal, window, web_view, tmp_path, options, expected):
     printing._CocoaBackend(window).export_pdf(tmp_path / "out.pdf", **options)
     page_setters = type(cocoa.shared_info).PAGE_SETTERS
     assert [entry[1:] for entry in journal.entries if entry[1] in page_setters] == expected
 
 
-def test_relative_destination_is_saved_below_the_current_folder(printing, cocoa, window, web_view, tmp_path,
-                                                                monkeypatch):
+def test_relative_destination_is_saved_below_the_current_folder(
+    printing, cocoa, window, web_view, tmp_path, monkeypatch
+):
     monkeypatch.chdir(tmp_path)
     printing._CocoaBackend(window).export_pdf(Path("page two.pdf"))
     assert (tmp_path / "page two.pdf").read_bytes() == b"%PDF-1.4 fake"

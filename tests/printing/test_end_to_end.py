@@ -80,10 +80,18 @@ def test_real_window_exports_its_page_to_pdf(printing, tmp_path, language):
     cwd.mkdir()
     (tmp_path / "elsewhere" / "deep").mkdir(parents=True)
     (cwd / "link").symlink_to(tmp_path / "elsewhere" / "deep")
-    default, relative, through_link, letter = (tmp_path / "exports" / "page.pdf", Path("rel dir/page two.pdf"),
-                                               Path("link/../page three.pdf"), tmp_path / "letter.pdf")
-    exports = [(default, {}), (relative, {}), (through_link, {}),
-               (letter, {"paper": "Letter", "landscape": True, "margins_mm": 30})]
+    default, relative, through_link, letter = (
+        tmp_path / "exports" / "page.pdf",
+        Path("rel dir/page two.pdf"),
+        Path("link/../page three.pdf"),
+        tmp_path / "letter.pdf",
+    )
+    exports = [
+        (default, {}),
+        (relative, {}),
+        (through_link, {}),
+        (letter, {"paper": "Letter", "landscape": True, "margins_mm": 30}),
+    ]
 
     host = run_host(printing, page, exports, language, cwd)
     if host.returncode == TOOLKIT_MISSING:
@@ -97,8 +105,12 @@ def test_real_window_exports_its_page_to_pdf(printing, tmp_path, language):
     assert [report.get("error") for report in outcome["exports"]] == [None] * len(exports)
     for (destination, _), report in zip(exports, outcome["exports"]):
         written = cwd / destination  # a relative destination is below the host's current folder
-        assert report["result"] == {"ok": True, "backend": "webkitgtk", "path": str(destination),
-                                    "size": written.stat().st_size}
+        assert report["result"] == {
+            "ok": True,
+            "backend": "webkitgtk",
+            "path": str(destination),
+            "size": written.stat().st_size,
+        }
         assert written.read_bytes().startswith(b"%PDF-")
         assert SENTENCE in " ".join(output_of("pdftotext", str(written), "-").split())
 

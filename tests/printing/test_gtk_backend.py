@@ -33,7 +33,10 @@ def test_show_dialog_is_scheduled_on_the_ui_thread(backend, gtk, journal, window
     release.set()
     gtk.loop.drain()
     assert ui_calls(journal) == [
-        ("PrintOperation.new", "web view"), ("operation.run_dialog", native), ("idle returned", False)]
+        ("PrintOperation.new", "web view"),
+        ("operation.run_dialog", native),
+        ("idle returned", False),
+    ]
     assert backend._operation is gtk.operations[0]
 
 
@@ -69,7 +72,7 @@ def test_page_setup_options_go_to_gtks_page_setup(backend, gtk, journal, tmp_pat
     backend.export_pdf(tmp_path / "out.pdf", paper="Legal", landscape=True, margins_mm=12.5)
     calls = ui_calls(journal)
     start = calls.index(("PaperSize.new", "na_legal"))
-    assert calls[start:calls.index(("PrintOperation.new", "web view"))] == [
+    assert calls[start : calls.index(("PrintOperation.new", "web view"))] == [
         ("PaperSize.new", "na_legal"),
         ("page_setup.set_paper_size", ("paper", "na_legal")),
         ("page_setup.set_orientation", "landscape"),
@@ -83,7 +86,7 @@ def test_page_setup_options_go_to_gtks_page_setup(backend, gtk, journal, tmp_pat
 def test_without_a_paper_the_page_is_a4(backend, gtk, journal, tmp_path):
     backend.export_pdf(tmp_path / "out.pdf", landscape=True)
     calls = ui_calls(journal)
-    assert calls[calls.index(("PaperSize.new", "iso_a4")):calls.index(("PrintOperation.new", "web view"))] == [
+    assert calls[calls.index(("PaperSize.new", "iso_a4")) : calls.index(("PrintOperation.new", "web view"))] == [
         ("PaperSize.new", "iso_a4"),
         ("page_setup.set_paper_size", ("paper", "iso_a4")),
         ("page_setup.set_orientation", "landscape"),
@@ -101,8 +104,12 @@ def test_relative_destination_is_written_below_the_current_folder(backend, gtk, 
     (tmp_path / "rel dir").mkdir()
     backend.export_pdf(destination=type(tmp_path)("rel dir/page two.pdf"))
     assert (tmp_path / "rel dir" / "page two.pdf").read_bytes() == b"%PDF-1.4 fake"
-    assert ("ui", "GLib.filename_to_uri", os.path.join(str(tmp_path), "rel dir", "page two.pdf"), None) \
-        in journal.entries
+    assert (
+        "ui",
+        "GLib.filename_to_uri",
+        os.path.join(str(tmp_path), "rel dir", "page two.pdf"),
+        None,
+    ) in journal.entries
 
 
 class Unprintable(Exception):
@@ -116,7 +123,8 @@ def raise_(error):
 
 @pytest.mark.parametrize("failing_step", ["print_", "filename_to_uri", "unprintable"])
 def test_a_step_that_raises_on_the_ui_thread_ends_the_wait_at_once(
-        printing, backend, gtk, monkeypatch, tmp_path, failing_step):
+    printing, backend, gtk, monkeypatch, tmp_path, failing_step
+):
     monkeypatch.setattr(printing, "_EXPORT_TIMEOUT_S", 60.0)  # a hang here would be the fault
     if failing_step == "print_":
         gtk.outcome, message = "raise", "Error printing to file: out of paper"
@@ -138,7 +146,10 @@ def test_dialog_failure_on_the_ui_thread_is_logged(backend, gtk, caplog):
         gtk.loop.drain()
     [record] = caplog.records
     assert (record.levelname, record.msg, record.getMessage()) == (
-        "WARNING", "print dialog failed: %s", "print dialog failed: no printers")
+        "WARNING",
+        "print dialog failed: %s",
+        "print dialog failed: no printers",
+    )
 
 
 def test_file_printer_is_named_in_the_users_language(backend, gtk, journal, tmp_path):
@@ -165,8 +176,10 @@ def test_export_times_out_when_no_signal_arrives(printing, backend, gtk, monkeyp
 def test_exports_run_one_at_a_time(backend, gtk, journal, tmp_path):
     gtk.outcome = "held"
     results = []
-    threads = [threading.Thread(target=lambda n=n: results.append(backend.export_pdf(tmp_path / f"{n}.pdf")),
-                                name=f"host{n}") for n in (1, 2)]
+    threads = [
+        threading.Thread(target=lambda n=n: results.append(backend.export_pdf(tmp_path / f"{n}.pdf")), name=f"host{n}")
+        for n in (1, 2)
+    ]
     for thread in threads:
         thread.start()
     journal.wait_for("operation.print_")

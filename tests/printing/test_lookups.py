@@ -33,8 +33,9 @@ def test_only_modules_below_the_platforms_package_are_searched(printing, pywebvi
         printing._browser_view(window)
 
 
-@pytest.mark.parametrize("browser_view", [
-    None, SimpleNamespace(), SimpleNamespace(instances={}), SimpleNamespace(instances=None)])
+@pytest.mark.parametrize(
+    "browser_view", [None, SimpleNamespace(), SimpleNamespace(instances={}), SimpleNamespace(instances=None)]
+)
 def test_modules_without_a_usable_registry_are_skipped(printing, pywebview, monkeypatch, window, browser_view):
     module = pywebview.platform("broken")
     if browser_view is None:
@@ -92,8 +93,9 @@ def test_other_attribute_errors_propagate(printing, pywebview, window):
         printing._browser_view(window)
 
 
-@pytest.mark.parametrize("lookup, message", [
-    ("_gtk_webview", "GTK webview widget not ready"), ("_cocoa_webview", "WKWebView not ready")])
+@pytest.mark.parametrize(
+    "lookup, message", [("_gtk_webview", "GTK webview widget not ready"), ("_cocoa_webview", "WKWebView not ready")]
+)
 def test_widget_lookups(printing, pywebview, window, lookup, message):
     lookup = getattr(printing, lookup)
     with pytest.raises(printing.PrintError, match=NOT_FOUND):
@@ -111,25 +113,34 @@ def test_widget_lookups(printing, pywebview, window, lookup, message):
 CORE = SimpleNamespace(name="core")
 
 
-@pytest.mark.parametrize("platform_object", [
-    SimpleNamespace(webview=SimpleNamespace(CoreWebView2=CORE)),
-    SimpleNamespace(webview=None, web_view=SimpleNamespace(CoreWebView2=CORE)),
-    SimpleNamespace(browser=None, webview=SimpleNamespace(CoreWebView2=CORE)),
-    SimpleNamespace(browser=SimpleNamespace(webview=SimpleNamespace(CoreWebView2=CORE)),
-                    webview=SimpleNamespace(CoreWebView2="not this one")),
-    SimpleNamespace(browser=SimpleNamespace(web_view=SimpleNamespace(CoreWebView2=CORE))),
-], ids=["webview", "web_view", "false browser", "browser", "browser web_view"])
+@pytest.mark.parametrize(
+    "platform_object",
+    [
+        SimpleNamespace(webview=SimpleNamespace(CoreWebView2=CORE)),
+        SimpleNamespace(webview=None, web_view=SimpleNamespace(CoreWebView2=CORE)),
+        SimpleNamespace(browser=None, webview=SimpleNamespace(CoreWebView2=CORE)),
+        SimpleNamespace(
+            browser=SimpleNamespace(webview=SimpleNamespace(CoreWebView2=CORE)),
+            webview=SimpleNamespace(CoreWebView2="not this one"),
+        ),
+        SimpleNamespace(browser=SimpleNamespace(web_view=SimpleNamespace(CoreWebView2=CORE))),
+    ],
+    ids=["webview", "web_view", "false browser", "browser", "browser web_view"],
+)
 def test_edge_core_finds_the_control(printing, pywebview, window, platform_object):
     pywebview.register(window, platform_object)
     assert printing._edge_core(window=window) is CORE
 
 
-@pytest.mark.parametrize("platform_object", [
-    SimpleNamespace(webview=SimpleNamespace(CoreWebView2=None)),
-    SimpleNamespace(webview=SimpleNamespace()),
-    SimpleNamespace(webview=None, web_view=None),
-    SimpleNamespace(),
-])
+@pytest.mark.parametrize(
+    "platform_object",
+    [
+        SimpleNamespace(webview=SimpleNamespace(CoreWebView2=None)),
+        SimpleNamespace(webview=SimpleNamespace()),
+        SimpleNamespace(webview=None, web_view=None),
+        SimpleNamespace(),
+    ],
+)
 def test_edge_core_not_initialised(printing, pywebview, window, platform_object):
     pywebview.register(window, platform_object)
     with pytest.raises(printing.PrintError, match=r"^CoreWebView2 not initialised$"):

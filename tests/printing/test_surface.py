@@ -11,10 +11,26 @@ import time
 import pytest
 
 BINDING_ORDER = [
-    "logging", "sys", "threading", "time", "Path", "log", "_SETTLE_MS", "_EXPORT_TIMEOUT_S",
-    "PrintError", "PrintBridge", "_Backend", "_GtkBackend", "_CocoaBackend",
-    "_EdgeChromiumBackend", "_make_backend", "_browser_view", "_gtk_webview", "_cocoa_webview",
-    "_edge_core", "settle_ms",
+    "logging",
+    "sys",
+    "threading",
+    "time",
+    "Path",
+    "log",
+    "_SETTLE_MS",
+    "_EXPORT_TIMEOUT_S",
+    "PrintError",
+    "PrintBridge",
+    "_Backend",
+    "_GtkBackend",
+    "_CocoaBackend",
+    "_EdgeChromiumBackend",
+    "_make_backend",
+    "_browser_view",
+    "_gtk_webview",
+    "_cocoa_webview",
+    "_edge_core",
+    "settle_ms",
 ]
 
 
@@ -57,16 +73,22 @@ def test_print_error_is_a_plain_runtime_error(printing):
 PAGE_OPTIONS = ("paper", "landscape", "margins_mm")
 
 
-@pytest.mark.parametrize("cls, name, supports_pdf, page_options", [
-    ("_Backend", "none", False, ()),
-    ("_GtkBackend", "webkitgtk", True, PAGE_OPTIONS),
-    ("_CocoaBackend", "wkwebview", True, PAGE_OPTIONS),
-    ("_EdgeChromiumBackend", "webview2", True, PAGE_OPTIONS),
-])
+@pytest.mark.parametrize(
+    "cls, name, supports_pdf, page_options",
+    [
+        ("_Backend", "none", False, ()),
+        ("_GtkBackend", "webkitgtk", True, PAGE_OPTIONS),
+        ("_CocoaBackend", "wkwebview", True, PAGE_OPTIONS),
+        ("_EdgeChromiumBackend", "webview2", True, PAGE_OPTIONS),
+    ],
+)
 def test_backend_classes(printing, window, cls, name, supports_pdf, page_options):
     backend_class = getattr(printing, cls)
     assert (backend_class.name, backend_class.supports_pdf, backend_class.page_options) == (
-        name, supports_pdf, page_options)
+        name,
+        supports_pdf,
+        page_options,
+    )
     assert type(backend_class.supports_pdf) is bool
     if cls != "_Backend":
         assert backend_class.__bases__ == (printing._Backend,)
@@ -89,9 +111,20 @@ def test_base_backend_operations(printing, window, tmp_path):
 def test_classes_are_ordinary_python_classes(printing, window):
     assert printing.PrintBridge.__doc__ == "Per-window printing. Create one, ``attach`` it, then call the methods."
     assert [name for name in vars(printing.PrintBridge) if not name.startswith("__")] == [
-        "attach", "available", "status", "print_dialog", "export_pdf"]
+        "attach",
+        "available",
+        "status",
+        "print_dialog",
+        "export_pdf",
+    ]
     assert [name for name in vars(printing._Backend) if not name.startswith("__")] == [
-        "name", "supports_pdf", "page_options", "prepare", "show_dialog", "export_pdf"]
+        "name",
+        "supports_pdf",
+        "page_options",
+        "prepare",
+        "show_dialog",
+        "export_pdf",
+    ]
 
     class HostBackend(printing._GtkBackend):
         name = "host"

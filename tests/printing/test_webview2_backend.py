@@ -38,31 +38,46 @@ def test_export_returns_when_the_task_completes(printing, dotnet, journal, windo
     assert destination.exists() is written
     # No print settings, so WebView2's own paper, orientation and margins apply.
     assert journal.entries == [
-        ("MainThread", "PrintToPdfAsync", str(destination), None), ("MainThread", "Action[]", dotnet.Task),
-        ("MainThread", "ContinueWith")]
+        ("MainThread", "PrintToPdfAsync", str(destination), None),
+        ("MainThread", "Action[]", dotnet.Task),
+        ("MainThread", "ContinueWith"),
+    ]
 
 
 def test_page_setup_options_in_inches(printing, dotnet, journal, window, core, tmp_path):
     printing._EdgeChromiumBackend(window).export_pdf(tmp_path / "out.pdf", paper="A3", landscape=True, margins_mm=12.7)
     [settings] = [entry[3] for entry in journal.entries if entry[1] == "PrintToPdfAsync"]
     assert settings.values == {
-        "PageWidth": pytest.approx(297 / 25.4), "PageHeight": pytest.approx(420 / 25.4), "Orientation": "landscape",
-        "MarginTop": 0.5, "MarginBottom": 0.5, "MarginLeft": 0.5, "MarginRight": 0.5}
+        "PageWidth": pytest.approx(297 / 25.4),
+        "PageHeight": pytest.approx(420 / 25.4),
+        "Orientation": "landscape",
+        "MarginTop": 0.5,
+        "MarginBottom": 0.5,
+        "MarginLeft": 0.5,
+        "MarginRight": 0.5,
+    }
 
 
-@pytest.mark.parametrize("options, expected", [
-    ({"paper": "a4"}, {"PageWidth": pytest.approx(8.2677, abs=1e-4), "PageHeight": pytest.approx(11.6929, abs=1e-4)}),
-    ({"landscape": True}, {"Orientation": "landscape"}),
-    ({"margins_mm": 0}, {"MarginTop": 0.0, "MarginBottom": 0.0, "MarginLeft": 0.0, "MarginRight": 0.0}),
-])
+@pytest.mark.parametrize(
+    "options, expected",
+    [
+        (
+            {"paper": "a4"},
+            {"PageWidth": pytest.approx(8.2677, abs=1e-4), "PageHeight": pytest.approx(11.6929, abs=1e-4)},
+        ),
+        ({"landscape": True}, {"Orientation": "landscape"}),
+        ({"margins_mm": 0}, {"MarginTop": 0.0, "MarginBottom": 0.0, "MarginLeft": 0.0, "MarginRight": 0.0}),
+    ],
+)
 def test_only_the_options_given_are_set(printing, dotnet, journal, window, core, tmp_path, options, expected):
     printing._EdgeChromiumBackend(window).export_pdf(tmp_path / "out.pdf", **options)
     [settings] = [entry[3] for entry in journal.entries if entry[1] == "PrintToPdfAsync"]
     assert journal.calls()[0] == "CreatePrintSettings" and settings.values == expected
 
 
-def test_relative_destination_goes_to_webview2_as_an_absolute_path(printing, dotnet, journal, window, core,
-                                                                   tmp_path, monkeypatch):
+def test_relative_destination_goes_to_webview2_as_an_absolute_path(
+    printing, dotnet, journal, window, core, tmp_path, monkeypatch
+):
     monkeypatch.chdir(tmp_path)
     printing._EdgeChromiumBackend(window).export_pdf(Path("page two.pdf"))
     assert (tmp_path / "page two.pdf").read_bytes() == b"%PDF-1.4 fake"

@@ -116,6 +116,7 @@ if __name__ == "__main__":
 
     core = Core(tw_lattice)
     calls = json.load(sys.stdin)
-    results = [getattr(core, name)(*(bytes.fromhex(a) if isinstance(a, str) else a for a in args))
-               for name, *args in calls]
+    results = [
+        getattr(core, name)(*(bytes.fromhex(a) if isinstance(a, str) else a for a in args)) for name, *args in calls
+    ]
     json.dump({"implementations": core.implementations(), "results": encoded(results)}, sys.stdout)

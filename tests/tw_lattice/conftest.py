@@ -16,7 +16,6 @@ import types
 from pathlib import Path
 
 import pytest
-
 from shared_data import shared_path
 
 
@@ -52,10 +51,17 @@ def portable_core():
     SHA-256; returns the child's implementations and the results (bytes as hex)."""
 
     def run(calls):
-        env = dict(os.environ, TW_LATTICE_PORTABLE_AES="1", TW_LATTICE_PORTABLE_SHA="1",
-                   PYTHONPATH=os.pathsep.join(sys.path))
-        out = subprocess.run([sys.executable, C_CORE.__file__], input=json.dumps(calls), env=env,
-                             capture_output=True, text=True, check=True)
+        env = dict(
+            os.environ, TW_LATTICE_PORTABLE_AES="1", TW_LATTICE_PORTABLE_SHA="1", PYTHONPATH=os.pathsep.join(sys.path)
+        )
+        out = subprocess.run(
+            [sys.executable, C_CORE.__file__],
+            input=json.dumps(calls),
+            env=env,
+            capture_output=True,
+            text=True,
+            check=True,
+        )
         answer = json.loads(out.stdout)
         return answer["implementations"], answer["results"]
 

@@ -16,11 +16,17 @@ FIPS_BLOCKS = [
 # NIST SP 800-38A F.2.1 / F.2.2: CBC-AES128.
 SP800_38A_IV = bytes(range(16))
 SP800_38A_PLAINTEXT = bytes.fromhex(
-    "6bc1bee22e409f96e93d7e117393172a" "ae2d8a571e03ac9c9eb76fac45af8e51"
-    "30c81c46a35ce411e5fbc1191a0a52ef" "f69f2445df4f9b17ad2b417be66c3710")
+    "6bc1bee22e409f96e93d7e117393172a"
+    "ae2d8a571e03ac9c9eb76fac45af8e51"
+    "30c81c46a35ce411e5fbc1191a0a52ef"
+    "f69f2445df4f9b17ad2b417be66c3710"
+)
 SP800_38A_CIPHERTEXT = bytes.fromhex(
-    "7649abac8119b246cee98e9b12e9197d" "5086cb9b507219ee95db113a917678b2"
-    "73bed6b8e3c1743b7116e69e22229516" "3ff1caa1681fac09120eca307586e1a7")
+    "7649abac8119b246cee98e9b12e9197d"
+    "5086cb9b507219ee95db113a917678b2"
+    "73bed6b8e3c1743b7116e69e22229516"
+    "3ff1caa1681fac09120eca307586e1a7"
+)
 
 
 def test_fips197_key_expansion(core):
@@ -62,8 +68,17 @@ def test_wycheproof_valid_vectors(core, shared_json):
 
 # Sizes around the hardware path's decryption batches: eight blocks, or
 # sixteen in pairs on processors with 256-bit AES instructions.
-SPLITS = [(16, 16), (32, 0), (0, 48), (128, 48), (16 * 9, 16 * 7), (16 * 17, 16), (256, 16),
-          (16 * 15, 16 * 18), (16 * 33, 16 * 31)]
+SPLITS = [
+    (16, 16),
+    (32, 0),
+    (0, 48),
+    (128, 48),
+    (16 * 9, 16 * 7),
+    (16 * 17, 16),
+    (256, 16),
+    (16 * 15, 16 * 18),
+    (16 * 33, 16 * 31),
+]
 
 
 @pytest.mark.parametrize("first, second", SPLITS)

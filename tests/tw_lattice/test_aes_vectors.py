@@ -12,8 +12,8 @@ from shared_data import optional_shared_path
 def aesavs_text(name):
     return optional_shared_path("aes", name).read_text(encoding="utf-8")
 
-KNOWN_ANSWER_FILES = ["CBCGFSbox128.rsp", "CBCKeySbox128.rsp", "CBCVarKey128.rsp", "CBCVarTxt128.rsp",
-                      "CBCMMT128.rsp"]
+
+KNOWN_ANSWER_FILES = ["CBCGFSbox128.rsp", "CBCKeySbox128.rsp", "CBCVarKey128.rsp", "CBCVarTxt128.rsp", "CBCMMT128.rsp"]
 
 
 def sections(text):

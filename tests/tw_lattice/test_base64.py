@@ -21,8 +21,16 @@ def mutations(rng, text):
     """Text the standard decoder reads leniently or rejects: stray and non-ASCII
     characters, whitespace, "=" anywhere, padding missing or added, the
     standard alphabet, cut short."""
-    variants = [text + b"=", text + b"==", text.rstrip(b"="), text.replace(b"-", b"+").replace(b"_", b"/"),
-                text[:-1], b"=" + text, text + b"\n", b" " + text]
+    variants = [
+        text + b"=",
+        text + b"==",
+        text.rstrip(b"="),
+        text.replace(b"-", b"+").replace(b"_", b"/"),
+        text[:-1],
+        b"=" + text,
+        text + b"\n",
+        b" " + text,
+    ]
     for _ in range(12):
         mutated = bytearray(text)
         for _ in range(rng.randrange(1, 3)):
@@ -30,7 +38,7 @@ def mutations(rng, text):
             mutated[position:position] = bytes([rng.choice(b"=\n \t.%*\x00\x80\xff~-_+/A")])
         variants.append(bytes(mutated))
         if text:
-            variants.append(text[:rng.randrange(len(text))])
+            variants.append(text[: rng.randrange(len(text))])
     return variants
 
 
@@ -68,8 +76,14 @@ def test_the_fast_path_takes_canonical_text_only_and_never_disagrees(core):
 def test_keys_decode_as_the_standard_decoder_says(lattice, documented_steps, outcome):
     rng = random.Random(32)
     key = base64.urlsafe_b64encode(rng.randbytes(32))
-    candidates = mutations(rng, key) + [key.decode(), key.decode() + "é", "\udc80" + key.decode(),
-                                        base64.urlsafe_b64encode(bytes(16)), b"", "a" * 200_000]
+    candidates = mutations(rng, key) + [
+        key.decode(),
+        key.decode() + "é",
+        "\udc80" + key.decode(),
+        base64.urlsafe_b64encode(bytes(16)),
+        b"",
+        "a" * 200_000,
+    ]
 
     def load(value):
         cipher = lattice.TwFernet(value)

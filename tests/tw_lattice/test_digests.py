@@ -27,7 +27,7 @@ def test_nist_short_and_long_messages(core, shared_text):
         cases = [case for case in records(shared_text("sha256", name)) if "MD" in case]
         assert len(cases) == count
         for case in cases:
-            message = bytes.fromhex(case["Msg"])[:int(case["Len"]) // 8]  # Len 0 carries "00"
+            message = bytes.fromhex(case["Msg"])[: int(case["Len"]) // 8]  # Len 0 carries "00"
             assert core.sha256(message).hex() == case["MD"], (name, case["Len"])
 
 
@@ -70,7 +70,8 @@ def test_pbkdf2_matches_hashlib(core):
         salt = rng.randbytes(rng.randrange(70))
         iterations, size = rng.randrange(1, 400), rng.randrange(1, 100)
         assert core.pbkdf2(password, salt, iterations, size) == hashlib.pbkdf2_hmac(
-            "sha256", password, salt, iterations, size), (len(password), len(salt), iterations, size)
+            "sha256", password, salt, iterations, size
+        ), (len(password), len(salt), iterations, size)
     assert core.pbkdf2(b"pw", b"salt", 100000, 32) == hashlib.pbkdf2_hmac("sha256", b"pw", b"salt", 100000, 32)
 
 
@@ -81,10 +82,19 @@ def test_portable_path_matches_the_sha_instructions(core, portable_core):
         data, key = rng.randbytes(size), rng.randbytes(rng.randrange(100))
         calls += [["sha256", data.hex()], ["hmac_sha256", key.hex(), data.hex()]]
     for _ in range(10):
-        calls.append(["pbkdf2", rng.randbytes(rng.randrange(80)).hex(), rng.randbytes(rng.randrange(40)).hex(),
-                      rng.randrange(1, 3000), rng.randrange(1, 80)])
+        calls.append(
+            [
+                "pbkdf2",
+                rng.randbytes(rng.randrange(80)).hex(),
+                rng.randbytes(rng.randrange(40)).hex(),
+                rng.randrange(1, 3000),
+                rng.randrange(1, 80),
+            ]
+        )
     implementations, portable = portable_core(calls)
     assert "sha256=portable" in implementations
-    here = [getattr(core, name)(*(bytes.fromhex(a) if isinstance(a, str) else a for a in args)).hex()
-            for name, *args in calls]
+    here = [
+        getattr(core, name)(*(bytes.fromhex(a) if isinstance(a, str) else a for a in args)).hex()
+        for name, *args in calls
+    ]
     assert portable == here

@@ -39,12 +39,14 @@ def expected(environment, available):
     def portable_requested(variable):
         return environment.get(variable, "") not in ("", "0")
 
-    return {name: "hardware" if available[name] and not portable_requested(variable) else "portable"
-            for name, variable in SETTINGS.items()}
+    return {
+        name: "hardware" if available[name] and not portable_requested(variable) else "portable"
+        for name, variable in SETTINGS.items()
+    }
 
 
 def chosen(implementations):
-    """"aes=hardware sha256=portable base64=..." as a dict."""
+    """ "aes=hardware sha256=portable base64=..." as a dict."""
     return dict(field.split("=") for field in implementations.split())
 
 
@@ -60,12 +62,13 @@ def test_each_setting_is_read_on_its_own_at_import(aes, sha):
         if value is not None:
             environment[variable] = value
     environment["PYTHONPATH"] = os.pathsep.join(sys.path)
-    script = ("import ctypes, json\nfrom tidewing_lattice import tw_lattice\n"
-              "lib = ctypes.CDLL(tw_lattice.__file__)\n"
-              "lib.tw_lattice_implementations.restype = ctypes.c_char_p\n"
-              "print(json.dumps(lib.tw_lattice_implementations().decode()))\n")
-    out = subprocess.run([sys.executable, "-c", script], env=environment, capture_output=True, text=True,
-                         check=True)
+    script = (
+        "import ctypes, json\nfrom tidewing_lattice import tw_lattice\n"
+        "lib = ctypes.CDLL(tw_lattice.__file__)\n"
+        "lib.tw_lattice_implementations.restype = ctypes.c_char_p\n"
+        "print(json.dumps(lib.tw_lattice_implementations().decode()))\n"
+    )
+    out = subprocess.run([sys.executable, "-c", script], env=environment, capture_output=True, text=True, check=True)
     found = chosen(json.loads(out.stdout))
     assert {name: found[name] for name in SETTINGS} == expected(environment, processor_has())
 
@@ -75,10 +78,16 @@ def test_the_exported_functions_answer_on_the_chosen_path(core, portable_core):
     # AES_init_ctx_iv / AES_CBC_*_buffer and the digest exports, here and in a
     # child on the portable paths.
     key, iv, data = bytes(range(16)), bytes(range(16, 32)), bytes(range(256)) * 3
-    calls = [["aes_case", key.hex(), iv.hex(), data.hex()], ["sha256", data.hex()],
-             ["pbkdf2", key.hex(), iv.hex(), 1000, 48]]
+    calls = [
+        ["aes_case", key.hex(), iv.hex(), data.hex()],
+        ["sha256", data.hex()],
+        ["pbkdf2", key.hex(), iv.hex(), 1000, 48],
+    ]
     implementations, portable = portable_core(calls)
     assert chosen(implementations)["aes"] == chosen(implementations)["sha256"] == "portable"
-    here = [[v.hex() for v in core.aes_case(key, iv, data)], core.sha256(data).hex(),
-            core.pbkdf2(key, iv, 1000, 48).hex()]
+    here = [
+        [v.hex() for v in core.aes_case(key, iv, data)],
+        core.sha256(data).hex(),
+        core.pbkdf2(key, iv, 1000, 48).hex(),
+    ]
     assert here == portable

@@ -3,7 +3,6 @@ made from strings, argument types, and the key derivations."""
 
 import base64
 import hashlib
-import os
 from pathlib import Path
 
 import pytest
@@ -13,10 +12,13 @@ SECRET = "correct horse battery"
 
 # Made once by this module; they must keep decrypting in every later build.
 PINNED_SECRET = "pinned secret 1"
-PINNED_STRING = ("gAAAAABrGQCxZCtsUaB1s4i_aWZyQsDiqogZWfAFqZhmQDuh7Mt1b4fVwLhRIvhnDLdxgqkljal2_CYU-jk-C221wNtUECbnQ_G3Q_AW"
-                 "66G1MD6Eu6lscAM=")
-PINNED_FILE = (b"TWEV2:gAAAAABrGQCx1hoje5_Tezt9jZin28oTY-L82pKWWi_PKO8v3W1vQtD_iVDMR8hP9XZUOie1X7pbHzR0MfrYV3ILk7KAAic"
-               b"weQ==")
+PINNED_STRING = (
+    "gAAAAABrGQCxZCtsUaB1s4i_aWZyQsDiqogZWfAFqZhmQDuh7Mt1b4fVwLhRIvhnDLdxgqkljal2_CYU-jk-C221wNtUECbnQ_G3Q_AW"
+    "66G1MD6Eu6lscAM="
+)
+PINNED_FILE = (
+    b"TWEV2:gAAAAABrGQCx1hoje5_Tezt9jZin28oTY-L82pKWWi_PKO8v3W1vQtD_iVDMR8hP9XZUOie1X7pbHzR0MfrYV3ILk7KAAicweQ=="
+)
 PINNED_KEY = ("pinned input", "Z0NBvoR-c2u_m7sWMXw1oWAtfP2qc6Cxi26Nnk4qe40=")
 
 
@@ -34,11 +36,14 @@ def test_values_stored_by_earlier_builds_still_decrypt(lattice):
     assert box.string_to_secret_key(PINNED_KEY[0]) == PINNED_KEY[1]
 
 
-@pytest.mark.parametrize("secret, message", [
-    ("", "Secret key cannot be empty"),
-    ("7 chars", "Secret key must be at least 8 characters"),
-    ("x" * 513, "Secret key too long"),
-])
+@pytest.mark.parametrize(
+    "secret, message",
+    [
+        ("", "Secret key cannot be empty"),
+        ("7 chars", "Secret key must be at least 8 characters"),
+        ("x" * 513, "Secret key too long"),
+    ],
+)
 def test_secret_limits(lattice, secret, message):
     with pytest.raises(ValueError) as caught:
         lattice.tw_lattice(secret)
@@ -91,9 +96,17 @@ def test_version_2_data_is_bound_to_the_base_name(box, lattice, tmp_path):
         box.decrypt_data(b"TWEV2:" + box.encrypt_data(b"report"), "a.txt")
 
 
-@pytest.mark.parametrize("data, expected", [
-    (None, False), (b"", False), (b"TWEV2", False), (b"TWEV2:", True), (b"TWEV2:gAAA", True), (b"gAAAA", False),
-])
+@pytest.mark.parametrize(
+    "data, expected",
+    [
+        (None, False),
+        (b"", False),
+        (b"TWEV2", False),
+        (b"TWEV2:", True),
+        (b"TWEV2:gAAA", True),
+        (b"gAAAA", False),
+    ],
+)
 def test_is_v2_data(box, data, expected):
     assert box.is_v2_data(data) is expected
 
@@ -112,29 +125,41 @@ def test_keys_from_strings(box, lattice):
             box.string_to_secret_key(empty)
 
 
-@pytest.mark.parametrize("key, token", [
-    (None, "x"), ("", "x"), ("key", None), ("key", ""),
-    ("not a key", "x"),
-    (base64.urlsafe_b64encode(bytes(32)).decode(), "not a token"),
-    (base64.urlsafe_b64encode(bytes(32)).decode(), Fernet(base64.urlsafe_b64encode(bytes(32))).encrypt(b"\xff").decode()),
-])
+@pytest.mark.parametrize(
+    "key, token",
+    [
+        (None, "x"),
+        ("", "x"),
+        ("key", None),
+        ("key", ""),
+        ("not a key", "x"),
+        (base64.urlsafe_b64encode(bytes(32)).decode(), "not a token"),
+        (
+            base64.urlsafe_b64encode(bytes(32)).decode(),
+            Fernet(base64.urlsafe_b64encode(bytes(32))).encrypt(b"\xff").decode(),
+        ),
+    ],
+)
 def test_secret_key_to_string_failures_are_none(box, key, token):
     assert box.secret_key_to_string(key, token) is None
 
 
-@pytest.mark.parametrize("call", [
-    lambda box: box.encrypt_string(b"bytes"),
-    lambda box: box.decrypt_string(b"bytes"),
-    lambda box: box.encrypt_data("str"),
-    lambda box: box.encrypt_data(bytearray(b"x")),
-    lambda box: box.encrypt_data(b"x", filename=Path("a.txt")),
-    lambda box: box.decrypt_data("str"),
-    lambda box: box.decrypt_data(b"", filename=1),
-    lambda box: box.is_v2_data("TWEV2:"),
-    lambda box: box.string_to_secret_key(1),
-    lambda box: box.secret_key_to_string(b"key", "token"),
-    lambda box: box.secret_key_to_string("key", b"token"),
-])
+@pytest.mark.parametrize(
+    "call",
+    [
+        lambda box: box.encrypt_string(b"bytes"),
+        lambda box: box.decrypt_string(b"bytes"),
+        lambda box: box.encrypt_data("str"),
+        lambda box: box.encrypt_data(bytearray(b"x")),
+        lambda box: box.encrypt_data(b"x", filename=Path("a.txt")),
+        lambda box: box.decrypt_data("str"),
+        lambda box: box.decrypt_data(b"", filename=1),
+        lambda box: box.is_v2_data("TWEV2:"),
+        lambda box: box.string_to_secret_key(1),
+        lambda box: box.secret_key_to_string(b"key", "token"),
+        lambda box: box.secret_key_to_string("key", b"token"),
+    ],
+)
 def test_wrong_argument_types(box, call):
     with pytest.raises(TypeError):
         call(box)
@@ -148,8 +173,14 @@ def test_secret_must_be_str(lattice, secret):
 
 def test_no_attributes_are_visible(box):
     assert [name for name in dir(box) if not name.startswith("__")] == [
-        "decrypt_data", "decrypt_string", "encrypt_data", "encrypt_string", "is_v2_data",
-        "secret_key_to_string", "string_to_secret_key"]
+        "decrypt_data",
+        "decrypt_string",
+        "encrypt_data",
+        "encrypt_string",
+        "is_v2_data",
+        "secret_key_to_string",
+        "string_to_secret_key",
+    ]
     with pytest.raises(AttributeError):
         box.fernet = None
     with pytest.raises(TypeError):
@@ -192,7 +223,7 @@ def test_key_derivations(lattice, monkeypatch):
     salt_input = next(s for s in recorder.sha256_inputs if s.startswith(SECRET.encode()))
     prefix = SECRET.encode() + b":a.txt:"
     assert salt_input.startswith(prefix) and len(salt_input) == len(prefix) + 8 + 1 + 7
-    assert salt_input[len(prefix) + 8:len(prefix) + 9] == b":"
+    assert salt_input[len(prefix) + 8 : len(prefix) + 9] == b":"
     [(_, password, file_salt, rounds, size)] = recorder.pbkdf2
     assert (password, file_salt, rounds) == (SECRET.encode(), hashlib.sha256(salt_input).digest()[:16], 100000)
     file_key = base64.urlsafe_b64encode(hashlib.pbkdf2_hmac("sha256", password, file_salt, 100000, 32))
@@ -200,5 +231,5 @@ def test_key_derivations(lattice, monkeypatch):
 
     # The constants exist in the shared object only in enciphered form.
     image = Path(lattice.__file__).read_bytes()
-    pieces = [main_salt, string_salt, salt_input[len(prefix):len(prefix) + 8], salt_input[-7:]]
+    pieces = [main_salt, string_salt, salt_input[len(prefix) : len(prefix) + 8], salt_input[-7:]]
     assert not any(piece in image for piece in pieces)

@@ -13,12 +13,31 @@ import time
 
 import pytest
 
-BINDING_ORDER = ["__all__", "base64", "hashlib", "hmac_mod", "os", "struct", "time_module",
-                 "InvalidToken", "TwFernet", "tw_lattice"]
-C_SYMBOLS = ["AES_init_ctx_iv", "AES_CBC_encrypt_buffer", "AES_CBC_decrypt_buffer", "tw_lattice_sha256",
-             "tw_lattice_hmac_sha256", "tw_lattice_pbkdf2_hmac_sha256", "tw_lattice_urlsafe_b64encode",
-             "tw_lattice_urlsafe_b64decode", "tw_lattice_token_seal", "tw_lattice_token_decode",
-             "tw_lattice_implementations"]
+BINDING_ORDER = [
+    "__all__",
+    "base64",
+    "hashlib",
+    "hmac_mod",
+    "os",
+    "struct",
+    "time_module",
+    "InvalidToken",
+    "TwFernet",
+    "tw_lattice",
+]
+C_SYMBOLS = [
+    "AES_init_ctx_iv",
+    "AES_CBC_encrypt_buffer",
+    "AES_CBC_decrypt_buffer",
+    "tw_lattice_sha256",
+    "tw_lattice_hmac_sha256",
+    "tw_lattice_pbkdf2_hmac_sha256",
+    "tw_lattice_urlsafe_b64encode",
+    "tw_lattice_urlsafe_b64decode",
+    "tw_lattice_token_seal",
+    "tw_lattice_token_decode",
+    "tw_lattice_implementations",
+]
 
 
 def test_names_in_binding_order(lattice):
@@ -51,7 +70,9 @@ def test_keyword_names(lattice):
     assert box.decrypt_data(encrypted_data=data, filename="f.txt") == b"d"
     assert box.is_v2_data(data=data)
     key = box.string_to_secret_key(input_string="k")
-    assert box.secret_key_to_string(secret_key=key, encrypted_string=lattice.TwFernet(key).encrypt(b"v").decode()) == "v"
+    assert (
+        box.secret_key_to_string(secret_key=key, encrypted_string=lattice.TwFernet(key).encrypt(b"v").decode()) == "v"
+    )
 
 
 def test_c_functions_are_exported(lattice, core):
@@ -68,7 +89,7 @@ def test_second_initialisation_is_refused(second_import_error):
     assert "already initialised in this process" in second_import_error("tidewing_lattice.tw_lattice")
 
 
-HOST_SCRIPT = '''\
+HOST_SCRIPT = """\
 from tidewing_lattice.tw_lattice import InvalidToken, TwFernet, tw_lattice
 
 box = tw_lattice("a secret of some length")
@@ -86,7 +107,7 @@ except InvalidToken as error:
     reason: str = str(error)
 wrong_data = box.encrypt_data("text")
 wrong_result: bytes = box.encrypt_string("text")
-'''
+"""
 
 
 def test_stubs_type_check_a_host(lattice, type_check):

@@ -38,7 +38,8 @@ def test_one_pass_passes_match_a_standard_implementation(core):
         key, timestamp, iv, data = rng.randbytes(32), rng.randbytes(8), rng.randbytes(16), rng.randbytes(size)
         text = core.token_seal(key, timestamp, iv, data)
         expected = Fernet(base64.urlsafe_b64encode(key))._encrypt_from_parts(
-            data, struct.unpack(">Q", timestamp)[0], iv)
+            data, struct.unpack(">Q", timestamp)[0], iv
+        )
         assert text == expected, size
         raw, tag = core.token_decode(key, text)
         assert raw == base64.urlsafe_b64decode(text), size
@@ -47,8 +48,10 @@ def test_one_pass_passes_match_a_standard_implementation(core):
 
 def test_portable_paths_match_the_instructions(core, portable_core):
     rng = random.Random(7)
-    cases = [(rng.randbytes(32), rng.randbytes(8), rng.randbytes(16), rng.randbytes(size))
-             for size in (0, 1, 15, 16, 47, 48, 63, 64, 191, 192, 1000, 4096 + 3, 70_000)]
+    cases = [
+        (rng.randbytes(32), rng.randbytes(8), rng.randbytes(16), rng.randbytes(size))
+        for size in (0, 1, 15, 16, 47, 48, 63, 64, 191, 192, 1000, 4096 + 3, 70_000)
+    ]
     calls = [["token_seal"] + [v.hex() for v in case] for case in cases]
     implementations, portable = portable_core(calls)
     assert "aes=portable sha256=portable" in implementations
@@ -62,14 +65,33 @@ def malformed_tokens(cipher, maker):
     good = cipher.encrypt(b"sixteen bytes!!!")
     raw = base64.urlsafe_b64decode(good)
     return [
-        good, good.decode(), good + b"\n", b"  " + good, good.rstrip(b"="), good + b"=",
-        good.replace(b"-", b"+").replace(b"_", b"/"), good[:-4], good[:40], b"", "",
-        good.decode() + "é", "\udc80" + good.decode(), 12345, None, bytearray(good), memoryview(good),
+        good,
+        good.decode(),
+        good + b"\n",
+        b"  " + good,
+        good.rstrip(b"="),
+        good + b"=",
+        good.replace(b"-", b"+").replace(b"_", b"/"),
+        good[:-4],
+        good[:40],
+        b"",
+        "",
+        good.decode() + "é",
+        "\udc80" + good.decode(),
+        12345,
+        None,
+        bytearray(good),
+        memoryview(good),
         base64.urlsafe_b64encode(raw[:-1] + bytes([raw[-1] ^ 1])),  # tag
         base64.urlsafe_b64encode(b"\x81" + raw[1:]),  # version
-        base64.urlsafe_b64encode(raw[:56]), base64.urlsafe_b64encode(raw[:57]),
-        maker.token(b""), maker.token(bytes(17)), maker.token(bytes(32)), maker.token(bytes(16), iv=os.urandom(16)),
-        type("TokenBytes", (bytes,), {})(good), type("TokenText", (str,), {})(good.decode()),
+        base64.urlsafe_b64encode(raw[:56]),
+        base64.urlsafe_b64encode(raw[:57]),
+        maker.token(b""),
+        maker.token(bytes(17)),
+        maker.token(bytes(32)),
+        maker.token(bytes(16), iv=os.urandom(16)),
+        type("TokenBytes", (bytes,), {})(good),
+        type("TokenText", (str,), {})(good.decode()),
     ]
 
 
@@ -108,8 +130,12 @@ def test_key_strings_and_version_2_data_agree_across_routes(lattice, documented_
     bad = [b"TWEV2:", b"TWEV2:" + sealed[6:-3], b"TWEV2:" + sealed[6:] + b"\n", sealed[6:], sealed + b"=="]
     calls = [(box.decrypt_data, value, "report.pdf") for value in bad]
     calls += [(box.decrypt_data, sealed, name) for name in ("report.pdf.bak", "", None)]
-    calls += [(box.secret_key_to_string, key, token), (box.secret_key_to_string, key[:-2], token),
-              (box.secret_key_to_string, key, token[:-1]), (box.decrypt_string, text.replace("-", "+"))]
+    calls += [
+        (box.secret_key_to_string, key, token),
+        (box.secret_key_to_string, key[:-2], token),
+        (box.secret_key_to_string, key, token[:-1]),
+        (box.decrypt_string, text.replace("-", "+")),
+    ]
     for call, *args in calls:
         native = outcome(call, *args)
         with documented_steps():
@@ -127,7 +153,10 @@ def test_keys_assigned_to_an_instance_take_effect_at_once(lattice):
     cipher._encryption_key = other._encryption_key
     assert Fernet(second).decrypt(cipher.encrypt(b"two")) == b"two"
     assert cipher.decrypt(other.encrypt(b"three")) == b"three"
-    cipher._signing_key, cipher._encryption_key = base64.urlsafe_b64decode(first)[:16], base64.urlsafe_b64decode(first)[16:]
+    cipher._signing_key, cipher._encryption_key = (
+        base64.urlsafe_b64decode(first)[:16],
+        base64.urlsafe_b64decode(first)[16:],
+    )
     assert cipher.decrypt(token) == b"one"
 
 

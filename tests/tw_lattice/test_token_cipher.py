@@ -16,8 +16,13 @@ import time
 import pytest
 from cryptography.fernet import Fernet
 
-MESSAGES = ["Cannot decode token", "Invalid token format", "HMAC verification failed",
-            "Invalid ciphertext length", "Invalid padding"]
+MESSAGES = [
+    "Cannot decode token",
+    "Invalid token format",
+    "HMAC verification failed",
+    "Invalid ciphertext length",
+    "Invalid padding",
+]
 
 
 def decoded(token):
@@ -197,7 +202,7 @@ def test_fuzzed_tokens_raise_only_invalid_token(lattice, maker):
                 token[rng.randrange(len(token))] = rng.choice(alphabet)
             token = bytes(token)
         else:
-            token = good[:rng.randrange(len(good))].decode("latin-1")
+            token = good[: rng.randrange(len(good))].decode("latin-1")
         if same_bytes(token, good):  # the decoder reads "/" as "_" and skips stray characters
             continue
         assert rejection(cipher, token) in MESSAGES
@@ -261,13 +266,16 @@ class Recorder:
         return call
 
 
-@pytest.mark.parametrize("attribute, module, encrypt_calls, decrypt_calls", [
-    ("hmac_mod", hmac, ["new"], ["compare_digest", "new"]),
-    ("base64", base64, ["urlsafe_b64encode"], ["urlsafe_b64decode"]),
-    ("hashlib", hashlib, ["sha256"], ["sha256"]),
-    ("struct", struct, ["pack"], []),
-    ("os", os, ["urandom"], []),
-])
+@pytest.mark.parametrize(
+    "attribute, module, encrypt_calls, decrypt_calls",
+    [
+        ("hmac_mod", hmac, ["new"], ["compare_digest", "new"]),
+        ("base64", base64, ["urlsafe_b64encode"], ["urlsafe_b64decode"]),
+        ("hashlib", hashlib, ["sha256"], ["sha256"]),
+        ("struct", struct, ["pack"], []),
+        ("os", os, ["urandom"], []),
+    ],
+)
 def test_rebound_modules_are_called(lattice, monkeypatch, attribute, module, encrypt_calls, decrypt_calls):
     key = Fernet.generate_key()
     cipher = lattice.TwFernet(key)

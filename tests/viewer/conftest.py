@@ -9,7 +9,7 @@ from pathlib import Path
 import pytest
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))  # viewer_harness, for the tests too
-from viewer_harness import VIEWER, Viewer, make_notes, need_viewer_requirements, unavailable  # noqa: E402
+from viewer_harness import VIEWER, Viewer, make_notes, need_viewer_requirements, unavailable
 
 sys.path.insert(0, str(VIEWER))  # the viewer_app package, for the tests that call it directly
 
@@ -50,13 +50,21 @@ def browser():
 
     options = webdriver.ChromeOptions()
     options.binary_location = chromium
-    for argument in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
-                     "--window-size=1100,700", "--no-first-run", "--disable-extensions"):
+    for argument in (
+        "--headless=new",
+        "--no-sandbox",
+        "--disable-gpu",
+        "--disable-dev-shm-usage",
+        "--window-size=1100,700",
+        "--no-first-run",
+        "--disable-extensions",
+    ):
         options.add_argument(argument)
     options.unhandled_prompt_behavior = "ignore"  # an alert stays up, for the test to find
     chrome = webdriver.Chrome(service=Service(driver), options=options)
     # The page area itself at 1100x700, whatever the browser's own frame takes.
-    chrome.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
-                           {"width": 1100, "height": 700, "deviceScaleFactor": 1, "mobile": False})
+    chrome.execute_cdp_cmd(
+        "Emulation.setDeviceMetricsOverride", {"width": 1100, "height": 700, "deviceScaleFactor": 1, "mobile": False}
+    )
     yield chrome
     chrome.quit()

@@ -11,6 +11,7 @@ import time
 from pathlib import Path
 
 import pytest
+
 from tidewing_quillery import pagecase
 
 pytestmark = pytest.mark.browser
@@ -18,8 +19,21 @@ pytestmark = pytest.mark.browser
 WAIT_S = 10
 EDIT_NOTICED_S = 5  # the page polls the document's signature every second
 # What the page itself asks the server for; nothing else may ever be logged.
-PAGE_REQUESTS = {"/", "/missing.png", "/app.js", "/app.css", "/favicon.ico", "/api/session", "/api/doc", "/api/lists",
-                 "/api/signature", "/api/asset", "/api/folder", "/api/search", "/api/favorite"}
+PAGE_REQUESTS = {
+    "/",
+    "/missing.png",
+    "/app.js",
+    "/app.css",
+    "/favicon.ico",
+    "/api/session",
+    "/api/doc",
+    "/api/lists",
+    "/api/signature",
+    "/api/asset",
+    "/api/folder",
+    "/api/search",
+    "/api/favorite",
+}
 
 
 def wait_for(condition, timeout=WAIT_S, what="the page"):
@@ -43,12 +57,14 @@ def shown(browser):
     no_alert(browser)  # while an alert is up, the page answers no script
     return browser.execute_script(
         "const a = document.getElementById('document');"
-        "return [document.getElementById('doc-title').textContent, a.dataset.path || null, a.innerText];")
+        "return [document.getElementById('doc-title').textContent, a.dataset.path || null, a.innerText];"
+    )
 
 
 def click_doc(browser, where, path):
-    browser.execute_script("arguments[0].click()", browser.find_element(
-        "css selector", f"{where} a[data-doc='{path}']"))
+    browser.execute_script(
+        "arguments[0].click()", browser.find_element("css selector", f"{where} a[data-doc='{path}']")
+    )
     wait_for(lambda: shown(browser)[1] == str(path), what=f"{path} to open")
 
 
@@ -57,7 +73,9 @@ def tree_level(browser, folder):
     return browser.execute_script(
         "const node = [...document.querySelectorAll('#tree li.tree-folder')]"
         "  .find((li) => li.dataset.path === arguments[0]);"
-        "return [...node.querySelector(':scope > ul').children].map((li) => li.dataset.path);", str(folder))
+        "return [...node.querySelector(':scope > ul').children].map((li) => li.dataset.path);",
+        str(folder),
+    )
 
 
 def no_alert(browser):
@@ -75,7 +93,16 @@ def test_tree_document_and_images(browser, viewer, notes):
     expected = pagecase.list_folder(notes.root)
     assert tree_level(browser, notes.root) == [entry["path"] for entry in expected["folders"] + expected["files"]]
     assert [Path(path).name for path in tree_level(browser, notes.root)] == [
-        "Alpha", "beta", "gamma", "img", "apple.md", "guide.md", "hostile.md", "README.MD", "Zebra.md"]
+        "Alpha",
+        "beta",
+        "gamma",
+        "img",
+        "apple.md",
+        "guide.md",
+        "hostile.md",
+        "README.MD",
+        "Zebra.md",
+    ]
 
     browser.find_element("css selector", f"#tree li[data-path='{notes / 'beta'}'] > button").click()
     wait_for(lambda: tree_level(browser, notes / "beta"), what="beta to expand")
@@ -84,9 +111,12 @@ def test_tree_document_and_images(browser, viewer, notes):
     click_doc(browser, "#tree", notes / "guide.md")
     title, _, text = shown(browser)
     assert title == "Field guide" and "The heron waits beside the quiet harbour." in text
-    images = wait_for(lambda: browser.execute_script(
-        "const images = [...document.querySelectorAll('#document img')];"
-        "return images.every((image) => image.complete) && images.map((image) => image.naturalWidth);"))
+    images = wait_for(
+        lambda: browser.execute_script(
+            "const images = [...document.querySelectorAll('#document img')];"
+            "return images.every((image) => image.complete) && images.map((image) => image.naturalWidth);"
+        )
+    )
     assert images == [120]
     save_screenshot(browser)
 
@@ -182,7 +212,8 @@ def test_a_hostile_document_runs_no_script(browser, viewer, notes):
         "  handlers: [...a.querySelectorAll('*')].flatMap((e) => e.getAttributeNames())"
         "    .filter((name) => name.startsWith('on')),"
         "  hrefs: [...a.querySelectorAll('a[href]')].map((link) => link.getAttribute('href')),"
-        "  resources: performance.getEntriesByType('resource').map((entry) => entry.name)};")
+        "  resources: performance.getEntriesByType('resource').map((entry) => entry.name)};"
+    )
     assert found["scripts"] == 0 and found["handlers"] == []
     assert all(href == "#" or re.match(r"https?:|mailto:|#", href) for href in found["hrefs"]), found["hrefs"]
     assert all(name.startswith(f"http://{viewer.host}/") for name in found["resources"]), found["resources"]
@@ -191,8 +222,9 @@ def test_a_hostile_document_runs_no_script(browser, viewer, notes):
     # Had the renderer let HTML through, the page's policy would still stop it.
     browser.execute_script(
         "document.getElementById('document').insertAdjacentHTML('beforeend',"
-        "  '<img src=\"/missing.png\" onerror=\"fetch(\\'/api/pwned?from=policy\\'); alert(1)\">"
-        "<a id=\"policy-link\" href=\"javascript:alert(2)\">x</a>');")
+        '  \'<img src="/missing.png" onerror="fetch(\\\'/api/pwned?from=policy\\\'); alert(1)">'
+        '<a id="policy-link" href="javascript:alert(2)">x</a>\');'
+    )
     browser.find_element("css selector", "#policy-link").click()
     time.sleep(0.5)
     no_alert(browser)

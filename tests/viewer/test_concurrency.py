@@ -20,10 +20,14 @@ def test_eight_clients_two_thousand_mixed_requests(viewer, notes):
         path.write_text(f"# Client {client}\n\n![heron](img/heron.png)\n")
     guide, deep = str(notes / "guide.md"), str(notes / "beta" / "deep.md")
     shared = [
-        ("GET", "/api/doc", {"path": guide}), ("GET", "/api/doc", {"path": deep}),
+        ("GET", "/api/doc", {"path": guide}),
+        ("GET", "/api/doc", {"path": deep}),
         ("GET", "/api/asset", {"doc": guide, "src": "img/heron.png"}),
-        ("GET", "/api/folder", {"path": str(notes.root)}), ("GET", "/api/folder", {"path": str(notes / "beta")}),
-        ("GET", "/api/search", {"q": "gd"}), ("GET", "/api/lists", {}), ("GET", "/api/signature", {"path": guide}),
+        ("GET", "/api/folder", {"path": str(notes.root)}),
+        ("GET", "/api/folder", {"path": str(notes / "beta")}),
+        ("GET", "/api/search", {"q": "gd"}),
+        ("GET", "/api/lists", {}),
+        ("GET", "/api/signature", {"path": guide}),
         ("GET", "/api/session", {}),
     ]
     failures, counts = [], [0] * CLIENTS

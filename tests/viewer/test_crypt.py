@@ -5,9 +5,10 @@ import subprocess
 import sys
 
 import pytest
-from tidewing_lattice.tw_lattice import tw_lattice
 from viewer_app import crypt
 from viewer_harness import VIEWER, need_viewer_requirements, package_path
+
+from tidewing_lattice.tw_lattice import tw_lattice
 
 SECRET = "correct horse battery"
 TEXT = b"# Plan\n\nMeet at the harbour at noon.\n"
@@ -20,8 +21,9 @@ def test_the_commands_seal_and_open_a_document(tmp_path):
     env = dict(os.environ, TIDEWING_VIEWER_SECRET=SECRET, PYTHONPATH=package_path())
 
     def command(*arguments):
-        return subprocess.run([sys.executable, str(VIEWER / "viewer.py"), *arguments], env=env,
-                              capture_output=True, text=True, timeout=60)
+        return subprocess.run(
+            [sys.executable, str(VIEWER / "viewer.py"), *arguments], env=env, capture_output=True, text=True, timeout=60
+        )
 
     sealed = tmp_path / "plan.md.twenc"
     assert command("--encrypt", str(plan)).stdout == f"wrote {sealed}\n"

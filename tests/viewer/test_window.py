@@ -15,8 +15,10 @@ from viewer_harness import Viewer, need_viewer_requirements, unavailable
 pytestmark = pytest.mark.gui
 
 ATTACH_TIMEOUT_S = 40  # the window's start, then attach's own 10 s of retries
-TOOLKIT = ("import gi; gi.require_version('Gtk', '3.0'); gi.require_version('WebKit2', '4.1'); "
-           "from gi.repository import Gtk, WebKit2; import webview")
+TOOLKIT = (
+    "import gi; gi.require_version('Gtk', '3.0'); gi.require_version('WebKit2', '4.1'); "
+    "from gi.repository import Gtk, WebKit2; import webview"
+)
 
 
 def output_of(*command):
@@ -42,16 +44,17 @@ def window_viewer(notes, tmp_path, monkeypatch):
     if probe.returncode != 0:
         unavailable(f"{probe.stderr.strip().splitlines()[-1]} (needs PyGObject, pywebview and WebKitGTK 4.1)")
     monkeypatch.setenv("PYWEBVIEW_GUI", "gtk")
-    running = Viewer(notes, tmp_path / "window.log", "--window", target=notes / "guide.md",
-                     prefix=["xvfb-run", "-a"])
+    running = Viewer(notes, tmp_path / "window.log", "--window", target=notes / "guide.md", prefix=["xvfb-run", "-a"])
     yield running.start()
     running.stop()
 
 
 def test_the_window_exports_its_document_to_pdf(window_viewer, notes):
     viewer = window_viewer
-    status = wait_for(lambda: viewer.get_json("/api/session")["print"]["available"] and
-                      viewer.get_json("/api/session")["print"], "the print bridge to attach")
+    status = wait_for(
+        lambda: viewer.get_json("/api/session")["print"]["available"] and viewer.get_json("/api/session")["print"],
+        "the print bridge to attach",
+    )
     assert status == {"available": True, "backend": "webkitgtk", "can_export_pdf": True}
     assert "print backend ready: webkitgtk" in viewer.log()
     # The page opened the document it was started on, and its image.

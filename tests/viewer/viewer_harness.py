@@ -102,8 +102,17 @@ class Notes:
 
 def make_notes(tmp_path):
     root, outside, home, state = (tmp_path / name for name in ("notes", "outside", "home", "state"))
-    for folder in (root / "img", root / "Alpha", root / "beta", root / "gamma", root / ".git", root / "node_modules",
-                   outside, home, state):
+    for folder in (
+        root / "img",
+        root / "Alpha",
+        root / "beta",
+        root / "gamma",
+        root / ".git",
+        root / "node_modules",
+        outside,
+        home,
+        state,
+    ):
         folder.mkdir(parents=True)
     (root / "guide.md").write_text(GUIDE, encoding="utf-8")
     (root / "img" / "heron.png").write_bytes(png(120, 60))
@@ -147,14 +156,24 @@ class Viewer:
         self.process = None
 
     def env(self):
-        return dict(os.environ, HOME=str(self.notes.home), TIDEWING_MD_STATE_DIR=str(self.notes.state),
-                    PYTHONPATH=package_path(), PYTHONUNBUFFERED="1")
+        return dict(
+            os.environ,
+            HOME=str(self.notes.home),
+            TIDEWING_MD_STATE_DIR=str(self.notes.state),
+            PYTHONPATH=package_path(),
+            PYTHONUNBUFFERED="1",
+        )
 
     def start(self):
         with open(self.log_file, "a") as log:
             self.process = subprocess.Popen(
                 [*self.prefix, sys.executable, str(VIEWER / "viewer.py"), "--port", "0", *self.arguments],
-                stdout=subprocess.PIPE, stderr=log, env=self.env(), text=True, start_new_session=True)
+                stdout=subprocess.PIPE,
+                stderr=log,
+                env=self.env(),
+                text=True,
+                start_new_session=True,
+            )
         ready, _, _ = select.select([self.process.stdout], [], [], START_TIMEOUT_S)
         line = self.process.stdout.readline() if ready else ""
         match = re.search(r"http://127\.0\.0\.1:(\d+)/(#token=(\S+))?", line)

@@ -17,8 +17,10 @@ import hmac
 TOKEN_HEADER = "X-Tidewing-Token"
 TOKEN_PARAMETER = "token"  # for <img> requests, which cannot carry a header
 
-PAGE_POLICY = ("default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self'; "
-               "connect-src 'self'; frame-ancestors 'none'; base-uri 'none'; form-action 'none'")
+PAGE_POLICY = (
+    "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self'; "
+    "connect-src 'self'; frame-ancestors 'none'; base-uri 'none'; form-action 'none'"
+)
 # An image is shown inside the page, never as a page: opened on its own, an
 # SVG gets a sandbox with no script at all.
 ASSET_POLICY = "default-src 'none'; style-src 'unsafe-inline'; frame-ancestors 'none'; sandbox"

@@ -16,6 +16,7 @@ from urllib.parse import unquote, urlencode
 
 from markdown_it import MarkdownIt
 from markdown_it.common.utils import escapeHtml
+
 from tidewing_quillery import pagecase
 
 LINK_SCHEMES = frozenset({"http", "https", "mailto"})

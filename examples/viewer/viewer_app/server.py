@@ -30,8 +30,14 @@ PAGES = {  # route: (file, content type); nothing else is ever read from the sta
     "/app.css": ("app.css", "text/css; charset=utf-8"),
 }
 IMAGE_TYPES = {
-    ".avif": "image/avif", ".bmp": "image/bmp", ".gif": "image/gif", ".ico": "image/vnd.microsoft.icon",
-    ".jpeg": "image/jpeg", ".jpg": "image/jpeg", ".png": "image/png", ".svg": "image/svg+xml",
+    ".avif": "image/avif",
+    ".bmp": "image/bmp",
+    ".gif": "image/gif",
+    ".ico": "image/vnd.microsoft.icon",
+    ".jpeg": "image/jpeg",
+    ".jpg": "image/jpeg",
+    ".png": "image/png",
+    ".svg": "image/svg+xml",
     ".webp": "image/webp",
 }
 MAX_BODY_BYTES = 64 * 1024

@@ -36,6 +36,7 @@ class CocoaToolkit:
         monkeypatch.setitem(sys.modules, "AppKit", self.AppKit)
         monkeypatch.setitem(sys.modules, "Foundation", self.Foundation)
         cocoa = pywebview.platform("cocoa", guilib=True)
+
         def print_webview(webview):
             self.journal.record("print_webview", webview)
             if self.outcome == "raise":
@@ -66,8 +67,14 @@ class PrintInfo:
         self._kit.journal.record("setJobDisposition_", value)
         self.disposition = value
 
-    PAGE_SETTERS = {"setPaperSize_", "setOrientation_", "setTopMargin_", "setBottomMargin_",
-                    "setLeftMargin_", "setRightMargin_"}
+    PAGE_SETTERS = {
+        "setPaperSize_",
+        "setOrientation_",
+        "setTopMargin_",
+        "setBottomMargin_",
+        "setLeftMargin_",
+        "setRightMargin_",
+    }
 
     def __getattr__(self, setter):
         if setter not in self.PAGE_SETTERS:
