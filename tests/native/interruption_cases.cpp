@@ -1,0 +1,84 @@
+// Long native work asks whether to go on (common/interruption.h): the tree
+// walk between folders, a folder read between batches of entries. The
+// bindings answer with the interpreter's signal handlers; here a listener
+// that says "stop" after a number of questions stands in for them.
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "common/interruption.h"
+#include "harness.h"
+#include "pagecase/core/walk.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class StopAfter final : public tw::interruption::Listener {
+  public:
+    explicit StopAfter(int questions) : left_(questions) { tw::interruption::listener = this; }
+    ~StopAfter() { tw::interruption::listener = nullptr; }
+    bool stop_after_signal() noexcept override { return true; }
+    bool stop_requested() noexcept override {
+        ++asked;
+        return --left_ < 0;
+    }
+    int asked = 0;
+
+  private:
+    int left_;
+};
+
+struct Tree {
+    Tree() : root(fs::temp_directory_path() / ("tw-native-walk-" + std::to_string(::rand()))) {
+        for (int k = 0; k < 30; ++k)
+            fs::create_directories(root / ("folder" + std::to_string(k)));
+    }
+    ~Tree() { fs::remove_all(root); }
+    fs::path root;
+};
+
+int folders_walked(tw::pagecase::TreeWalk& walk) {
+    int walked = 0;
+    while (walk.next()) {
+        ++walked;
+        std::vector<std::uint32_t> kept;
+        for (std::uint32_t k = 0; k < walk.entries().entries().size(); ++k)
+            kept.push_back(k);
+        walk.descend_into(kept);
+    }
+    return walked;
+}
+
+NATIVE_TEST(a_tree_walk_asks_between_folders_and_stops_when_told) {
+    Tree tree;
+    tw::pagecase::TreeWalk whole, cut;
+    whole.start(tree.root.string());
+    CHECK_EQ(folders_walked(whole), 31); // no listener: nothing stops it
+    StopAfter stop(5);
+    cut.start(tree.root.string());
+    CHECK_EQ(folders_walked(cut), 5);
+    CHECK_EQ(stop.asked, 6);
+}
+
+NATIVE_TEST(a_large_folder_read_asks_between_batches_and_stops_when_told) {
+    Tree tree;
+    fs::path wide = tree.root / "wide";
+    fs::create_directory(wide);
+    for (int k = 0; k < 3000; ++k)
+        std::ofstream(wide / ("entry" + std::to_string(k)));
+    tw::pagecase::DirectoryEntries entries;
+    {
+        StopAfter never(1000);
+        CHECK_EQ(tw::pagecase::read_directory(wide.string(), entries), 0);
+        CHECK_EQ(entries.entries().size(), std::size_t{3000});
+        CHECK(never.asked >= 2); // every so many entries
+    }
+    StopAfter stop(0);
+    CHECK_EQ(tw::pagecase::read_directory(wide.string(), entries), EINTR);
+    CHECK(entries.entries().size() < 3000);
+}
+
+} // namespace
