@@ -18,7 +18,8 @@
 //   - Gil::keep: short work: a stat, a realpath walk, a small file or token;
 //   - Gil::release_when_long: work whose length is known only as it goes (a
 //     folder of unknown size, a tree walk): it starts with the lock and gives
-//     it up once it has run for kHoldGilFor, at its next check.
+//     it up once it has run for kHoldGilFor, at its next check, or as soon
+//     as it sees it will be long (a walk with many folders ahead).
 // The thresholds below were measured on an x86-64 machine: each is where the
 // work takes about kHoldGilFor.
 //
@@ -112,6 +113,10 @@ class NativeWork final : public tw::interruption::Listener {
         if (!is_main_thread() || now - last_run_ < kSignalPollInterval) return false;
         last_run_ = now;
         return run_handlers();
+    }
+
+    void work_is_long() noexcept override {
+        if (adaptive_ && !released_) give_up_lock();
     }
 
     bool failed() const noexcept { return failed_; }

@@ -16,6 +16,9 @@ class Listener {
     virtual bool stop_after_signal() noexcept = 0;
     // Asked now and then by long work: true when it should give up.
     virtual bool stop_requested() noexcept = 0;
+    // Said by work that sees it will be long (a walk with many folders
+    // ahead): the code running it may give up the GIL now rather than later.
+    virtual void work_is_long() noexcept = 0;
 
   protected:
     ~Listener() = default;
@@ -34,6 +37,10 @@ inline bool stop_after_signal() noexcept {
 // For long work, once per unit of work (a folder, a batch of entries).
 inline bool stop_requested() noexcept {
     return listener != nullptr && listener->stop_requested();
+}
+
+inline void work_is_long() noexcept {
+    if (listener != nullptr) listener->work_is_long();
 }
 
 } // namespace tw::interruption

@@ -67,6 +67,13 @@ class Needle {
         return score(fs_decode(candidate));
     }
 
+    // The score of an ASCII candidate without the interpreter, for an ASCII
+    // query: touches no Python object, so it may run without the GIL.
+    bool is_ascii() const { return !lowered_.is_valid(); }
+    std::optional<long long> score_ascii(std::string_view candidate) const {
+        return fuzzy_score_ascii(points_, candidate);
+    }
+
   private:
     std::string ascii_;
     nb::object lowered_;
@@ -227,13 +234,39 @@ nb::object rank_by_name(const MarkdownScan& scan, nb::handle limit) {
     return first_ranked(scan, ranked, limit);
 }
 
+// The name and path scores of a scanned file; `known` false until scored.
+struct Scores {
+    std::optional<long long> name, path;
+    bool known = false;
+};
+
+// Scores of the files whose name and path are ASCII, for an ASCII query:
+// native work, without the GIL for a large scan. The others wait for the
+// interpreter's lower-casing.
+std::vector<Scores> score_ascii_files(const MarkdownScan& scan, const Needle& needle) {
+    std::vector<Scores> scores(scan.size());
+    if (!needle.is_ascii()) return scores;
+    auto score_all = [&] {
+        for (std::uint32_t k = 0; k < scan.size(); ++k) {
+            if (!tw::ascii::is_ascii(scan.name(k)) || !tw::ascii::is_ascii(scan.relative(k)))
+                continue;
+            scores[k] = {needle.score_ascii(scan.name(k)), needle.score_ascii(scan.relative(k)),
+                         true};
+        }
+    };
+    tw::py::run_native(score_all, tw::py::release_for_entries(scan.size()));
+    return scores;
+}
+
 nb::object rank_by_score(const MarkdownScan& scan, nb::handle query, nb::handle limit) {
     constexpr long long kMissing = -999, kNameBonus = 12;
     Needle needle(query);
+    std::vector<Scores> scores = score_ascii_files(scan, needle);
     std::vector<Ranked> ranked;
     for (std::uint32_t k = 0; k < scan.size(); ++k) {
-        std::optional<long long> name_score = needle.score(scan.name(k));
-        std::optional<long long> path_score = needle.score(scan.relative(k));
+        if (!scores[k].known)
+            scores[k] = {needle.score(scan.name(k)), needle.score(scan.relative(k)), true};
+        const auto& [name_score, path_score, known] = scores[k];
         if (!name_score && !path_score) continue;
         long long best =
             std::max(name_score.value_or(kMissing) + kNameBonus, path_score.value_or(kMissing));

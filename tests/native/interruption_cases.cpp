@@ -25,7 +25,9 @@ class StopAfter final : public tw::interruption::Listener {
         ++asked;
         return --left_ < 0;
     }
+    void work_is_long() noexcept override { long_work = true; }
     int asked = 0;
+    bool long_work = false;
 
   private:
     int left_;
@@ -61,6 +63,7 @@ NATIVE_TEST(a_tree_walk_asks_between_folders_and_stops_when_told) {
     cut.start(tree.root.string());
     CHECK_EQ(folders_walked(cut), 5);
     CHECK_EQ(stop.asked, 6);
+    CHECK(stop.long_work); // 30 folders ahead of it after the first
 }
 
 NATIVE_TEST(a_large_folder_read_asks_between_batches_and_stops_when_told) {

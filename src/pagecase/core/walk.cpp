@@ -13,6 +13,9 @@ namespace {
 // reading), the code running the read is asked whether to go on: it may give
 // up the GIL for a long read, or stop for a signal.
 constexpr std::size_t kEntriesBetweenChecks = 1024;
+// A walk with this many folders still to read is a long one (milliseconds):
+// the code running it need not wait for its time budget to pass.
+constexpr std::size_t kFoldersAheadOfALongWalk = 16;
 
 EntryType type_of(platform::FileKind kind) {
     switch (kind) {
@@ -73,6 +76,7 @@ bool TreeWalk::next() {
         // A long walk stops when the code that started it says so (a signal
         // handler raised); what it found so far is dropped by that code.
         if (tw::interruption::stop_requested()) return false;
+        if (pending_.size() >= kFoldersAheadOfALongWalk) tw::interruption::work_is_long();
         path_ = std::move(pending_.back().path);
         depth_ = pending_.back().depth;
         pending_.pop_back();
