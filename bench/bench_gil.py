@@ -35,7 +35,8 @@ GOALS = {
 
 
 def make_tree(base):
-    """A tree of 400 folders and 8,000 Markdown files, and a folder of 10,000 files."""
+    """A tree of 400 folders and 8,000 Markdown files, folders of 10,000, 1,000 and 100
+    files, and a document of 1 KiB."""
     tree = base / "tree"
     for a in range(20):
         for b in range(20):
@@ -47,13 +48,14 @@ def make_tree(base):
     wide.mkdir()
     for k in range(10_000):
         (wide / f"entry{k:05}.md").touch()
-    small = base / "small"
-    small.mkdir()
-    for k in range(100):
-        (small / f"entry{k:03}.md").touch()
+    for name, count in (("small", 100), ("medium", 1000)):
+        folder = base / name
+        folder.mkdir()
+        for k in range(count):
+            (folder / f"entry{k:04}.md").touch()
     document = base / "doc.md"
     document.write_text("# Title\n" + "x" * 1000)
-    return tree, base, small, document
+    return tree, base, document
 
 
 def run_in_threads(call, calls, threads):
@@ -129,7 +131,7 @@ def beside_busy_thread(call):
 def main():
     card = Scorecard(GOALS)
     with scratch_folder("tidewing-bench-gil-") as scratch:
-        tree, base, small, document = make_tree(scratch)
+        tree, base, document = make_tree(scratch)
         cipher = TwFernet(TwFernet.generate_key())
         megabyte = b"x" * (1 << 20)
         token = cipher.encrypt(megabyte)
@@ -151,9 +153,10 @@ def main():
         print("Small calls beside a busy Python thread (median alone, median beside it):")
         small_calls = [
             ("list_folder of 100 entries", lambda: pagecase.list_folder(base, "small")),
+            ("list_folder of 1,000 entries", lambda: pagecase.list_folder(base, "medium")),
             ("read_document of 1 KiB", lambda: pagecase.read_document(document)),
             ("stat_signature", lambda: pagecase.stat_signature(document)),
-            ("contain", lambda: pagecase.contain(base, "small/entry001.md")),
+            ("contain", lambda: pagecase.contain(base, "small/entry0001.md")),
             ("TwFernet.decrypt of 1 KiB", lambda: cipher.decrypt(kilobyte_token)),
         ]
         for name, call in small_calls:
