@@ -6,6 +6,7 @@
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -178,6 +179,13 @@ int write_some(int fd, const void* data, std::size_t size, std::size_t& done) no
     ssize_t n = ::write(fd, data, size);
     done = n > 0 ? static_cast<std::size_t>(n) : 0;
     return n >= 0 ? 0 : failure();
+}
+
+int wait_until_readable(int fd) noexcept {
+    // A FIFO's reader that no writer has joined yet is neither readable nor
+    // hung up (POSIX: POLLHUP only once a writer has closed it).
+    struct pollfd watched = {fd, POLLIN, 0};
+    return ::poll(&watched, 1, -1) >= 0 ? 0 : failure();
 }
 
 int seek_to_start(int fd) noexcept {

@@ -138,6 +138,10 @@ int write_some(int, const void*, std::size_t, std::size_t& done) noexcept {
     return ENOSYS;
 }
 
+int wait_until_readable(int) noexcept {
+    return ENOSYS;
+}
+
 int seek_to_start(int) noexcept {
     return ENOSYS;
 }
