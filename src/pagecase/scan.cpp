@@ -16,6 +16,7 @@
 #include "pagecase/fast_path.h"
 #include "pagecase/native_paths.h"
 #include "pagecase/scan_steps.h"
+#include "pagecase/str_lower.h"
 
 namespace tw::pagecase {
 namespace {
@@ -35,7 +36,10 @@ nb::object score_object(std::optional<long long> score) {
     return nb::int_(*score);
 }
 
-// A non-empty query, lower-cased once for scoring many candidates.
+// A non-empty query, lower-cased once for scoring many candidates. Text
+// beyond ASCII is lower-cased with the interpreter's tables, a candidate
+// only as far as the greedy pass reads it; where a capital sigma's form
+// matters, the interpreter lower-cases the whole text instead.
 class Needle {
   public:
     explicit Needle(nb::handle query) {
@@ -44,6 +48,11 @@ class Needle {
             ascii_ = ascii_view(query);
             tw::ascii::lower_in_place(ascii_);
             points_ = {ascii_.data(), ascii_.size(), 1};
+            return;
+        }
+        lower_ = &interpreter_lower_case();
+        if (lower_in_tables(code_points(query))) {
+            points_ = {wide_.data(), wide_.size(), 4};
         } else {
             lowered_ = query.attr("lower")();
             points_ = code_points(lowered_);
@@ -56,6 +65,9 @@ class Needle {
     std::optional<long long> score(nb::handle candidate) const {
         PyObject* text = candidate.ptr();
         if (PyUnicode_IS_ASCII(text)) return fuzzy_score_ascii(points_, ascii_view(candidate));
+        const LowerCase& lower = lower_ ? *lower_ : interpreter_lower_case();
+        const LoweringScore scored = fuzzy_score_lowering(points_, code_points(candidate), lower);
+        if (!scored.needs_context) return scored.score;
         nb::object haystack = candidate.attr("lower")();
         return fuzzy_score_lowered(points_, code_points(haystack),
                                    static_cast<std::size_t>(PyUnicode_GET_LENGTH(text)));
@@ -69,14 +81,28 @@ class Needle {
 
     // The score of an ASCII candidate without the interpreter, for an ASCII
     // query: touches no Python object, so it may run without the GIL.
-    bool is_ascii() const { return !lowered_.is_valid(); }
+    bool is_ascii() const { return lower_ == nullptr; }
     std::optional<long long> score_ascii(std::string_view candidate) const {
         return fuzzy_score_ascii(points_, candidate);
     }
 
   private:
+    // The query's forms from the tables; false when it holds the contextual
+    // code point.
+    bool lower_in_tables(CodePoints query) {
+        for (std::size_t k = 0; k < query.length; ++k) {
+            const std::uint32_t c = query.at(k);
+            if (lower_->is_contextual(c)) return false;
+            const LowerForm form = lower_->form(c);
+            wide_.insert(wide_.end(), form.points, form.points + form.size);
+        }
+        return true;
+    }
+
     std::string ascii_;
+    std::vector<std::uint32_t> wide_;
     nb::object lowered_;
+    const LowerCase* lower_ = nullptr;
     CodePoints points_{};
 };
 
