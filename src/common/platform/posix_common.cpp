@@ -6,6 +6,7 @@
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -261,5 +262,15 @@ FileKind Directory::kind() const noexcept {
         return FileKind::vanished;
     return kind_of_mode(found.st_mode);
 }
+
+namespace family {
+
+void at_fork(void (*prepare)(), void (*parent)(), void (*child)()) noexcept {
+    // Handlers stay registered for the life of the process, as the module
+    // that registers them stays loaded (CPython never unloads an extension).
+    ::pthread_atfork(prepare, parent, child);
+}
+
+} // namespace family
 
 } // namespace tw::platform
