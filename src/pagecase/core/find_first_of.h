@@ -3,9 +3,10 @@
 // few upper- and lower-case sources. Sixteen bytes are compared at a time
 // with the compiler's vector extensions (SSE2 on x86-64, NEON on arm64), and
 // the search ends at its first hit, so a pass of searches reads each code
-// unit once.
+// unit about once.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -42,26 +43,53 @@ template <typename Char, std::size_t Count>
 std::size_t find_first_of(const Char* text, std::size_t from, std::size_t length,
                           const ScanTargets& targets) {
     using Vector = typename Lanes<Char>::type;
-    constexpr std::size_t kLanes = 16 / sizeof(Char), kStep = 4 * kLanes;
+    using Mask = decltype(Vector{} == Vector{});
+    constexpr std::size_t kLanes = 16 / sizeof(Char);
     Vector wanted[Count > 0 ? Count : 1] = {};
     for (std::size_t i = 0; i < Count; ++i) // every lane the value
         wanted[i] += static_cast<Char>(targets.values[i]);
     const bool by_limit = sizeof(Char) == 4 && targets.from_limit;
     const Vector limit = Vector{} + static_cast<Char>(by_limit ? targets.limit : 0);
-    std::size_t k = from;
-    for (; k + kStep <= length; k += kStep) {
-        decltype(limit == limit) hits{};
-        for (std::size_t part = 0; part < 4; ++part) {
-            Vector units;
-            std::memcpy(&units, text + k + part * kLanes, sizeof units);
-            for (std::size_t i = 0; i < Count; ++i)
-                hits |= units == wanted[i];
-            if (by_limit) hits |= units >= limit;
-        }
+    auto hits_at = [&](std::size_t at) {
+        Vector units;
+        std::memcpy(&units, text + at, sizeof units);
+        Mask hits{};
+        for (std::size_t i = 0; i < Count; ++i)
+            hits |= units == wanted[i];
+        if (by_limit) hits |= units >= limit;
+        return hits;
+    };
+    // The first lane of `hits` that is set (all its bits are), or kLanes.
+    auto first_lane = [](const Mask& hits) -> std::size_t {
         std::uint64_t halves[2];
         std::memcpy(halves, &hits, sizeof halves);
-        if (halves[0] | halves[1]) break;
+        if constexpr (std::endian::native == std::endian::little) {
+            constexpr int kBits = 8 * sizeof(Char);
+            if (halves[0]) return static_cast<std::size_t>(std::countr_zero(halves[0]) / kBits);
+            if (halves[1])
+                return kLanes / 2 + static_cast<std::size_t>(std::countr_zero(halves[1]) / kBits);
+            return kLanes;
+        } else {
+            if (!(halves[0] | halves[1])) return kLanes;
+            for (std::size_t lane = 0; lane < kLanes; ++lane)
+                if (hits[lane]) return lane;
+            return kLanes;
+        }
+    };
+    std::size_t k = from;
+    for (; k + 4 * kLanes <= length; k += 4 * kLanes) {
+        const Mask parts[4] = {hits_at(k), hits_at(k + kLanes), hits_at(k + 2 * kLanes),
+                               hits_at(k + 3 * kLanes)};
+        std::uint64_t any[2];
+        const Mask all = parts[0] | parts[1] | parts[2] | parts[3];
+        std::memcpy(any, &all, sizeof any);
+        if (!(any[0] | any[1])) continue;
+        for (std::size_t part = 0; part < 4; ++part)
+            if (const std::size_t lane = first_lane(parts[part]); lane < kLanes)
+                return k + part * kLanes + lane;
     }
+    for (; k + kLanes <= length; k += kLanes)
+        if (const std::size_t lane = first_lane(hits_at(k)); lane < kLanes) return k + lane;
     for (; k < length; ++k) {
         const std::uint32_t unit = text[k];
         if (by_limit && unit >= targets.limit) return k;

@@ -212,9 +212,7 @@ template <typename Needle>
 std::optional<long long> score_bytes(const Needle& needle, std::size_t needle_length,
                                      std::string_view candidate, const ByteFolding& folding) {
     auto find = [candidate, &folding](std::uint32_t wanted, std::size_t position) {
-        return find_folded_byte(
-            candidate, wanted, position, folding,
-            [](std::string_view part, char c) { return memchr_offset(part, c); });
+        return find_folded_byte(candidate, wanted, position, folding);
     };
     auto at = [candidate, &folding](std::size_t k) -> std::uint32_t {
         return folding.lower[static_cast<unsigned char>(candidate[k])];

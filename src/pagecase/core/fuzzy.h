@@ -41,36 +41,19 @@ struct CodePoints {
 constexpr std::size_t kNotFoundInText = static_cast<std::size_t>(-1);
 
 // The first k >= position of a one-byte text whose lower-cased byte
-// (`folding`) is `wanted`, or kNotFoundInText. A plain loop covers the usual
-// short distance. Beyond it `find_byte` (memchr, or a counting stand-in)
-// looks for the byte sources of `wanted`, the letter and its capital, in
-// windows that double in size, the second only up to the first one's hit:
-// the bytes looked at stay within a small multiple of the distance
-// travelled, so a pass of greedy searches is linear in the length of the
-// text, whichever case comes first.
-template <typename FindByte>
-std::size_t find_folded_byte(std::string_view text, std::uint32_t wanted, std::size_t position,
-                             const ByteFolding& folding, FindByte find_byte) {
-    constexpr std::size_t kShortDistance = 16, kFirstWindow = 64;
+// (`folding`) is `wanted`, or kNotFoundInText: the first of its byte
+// sources, the letter and its capital, in one pass that ends at the hit.
+inline std::size_t find_folded_byte(std::string_view text, std::uint32_t wanted,
+                                    std::size_t position, const ByteFolding& folding) {
     if (wanted > 0xFF || position >= text.size()) return kNotFoundInText;
     const std::int16_t* sources = folding.sources[wanted];
-    if (sources[0] == ByteFolding::kNone) return kNotFoundInText;
-    const std::size_t near_end = position + std::min(kShortDistance, text.size() - position);
-    for (std::size_t k = position; k < near_end; ++k)
-        if (folding.lower[static_cast<unsigned char>(text[k])] == wanted) return k;
-    const char letter = static_cast<char>(sources[0]);
-    const bool has_capital = sources[1] != ByteFolding::kNone;
-    const char capital = static_cast<char>(sources[1]);
-    std::size_t window = kFirstWindow;
-    for (std::size_t start = near_end; start < text.size(); start += window, window *= 2) {
-        const std::string_view part = text.substr(start, window);
-        std::size_t hit = find_byte(part, letter);
-        if (has_capital)
-            if (std::size_t first = find_byte(part.substr(0, hit), capital); first < hit)
-                hit = first;
-        if (hit < part.size()) return start + hit;
-    }
-    return kNotFoundInText;
+    ScanTargets targets;
+    for (std::size_t k = 0; k < 2 && sources[k] != ByteFolding::kNone; ++k)
+        targets.values[targets.count++] = static_cast<std::uint32_t>(sources[k]);
+    if (targets.count == 0) return kNotFoundInText;
+    const std::size_t found = find_first_of(reinterpret_cast<const std::uint8_t*>(text.data()),
+                                            position, text.size(), targets);
+    return found == text.size() ? kNotFoundInText : found;
 }
 
 // The offset of the first `c` in `text`, or its length.
