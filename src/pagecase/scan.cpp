@@ -110,8 +110,13 @@ nb::object fuzzy_score(nb::handle query, nb::handle candidate) {
     if (!PyUnicode_CheckExact(query.ptr()) || !PyUnicode_CheckExact(candidate.ptr()))
         return fuzzy_score_by_steps(query, candidate);
     if (PyUnicode_GET_LENGTH(query.ptr()) == 0) return nb::int_(0);
-    if (PyUnicode_IS_ASCII(query.ptr()) && PyUnicode_IS_ASCII(candidate.ptr()))
-        return score_object(fuzzy_score_ascii(ascii_view(query), ascii_view(candidate)));
+    if (PyUnicode_IS_ASCII(query.ptr())) {
+        if (PyUnicode_IS_ASCII(candidate.ptr()))
+            return score_object(fuzzy_score_ascii(ascii_view(query), ascii_view(candidate)));
+        const LoweringScore scored = fuzzy_score_lowering(ascii_view(query), code_points(candidate),
+                                                          interpreter_lower_case());
+        if (!scored.needs_context) return score_object(scored.score);
+    }
     return score_object(Needle(query).score(candidate));
 }
 

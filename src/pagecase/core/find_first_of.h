@@ -45,10 +45,20 @@ std::size_t find_first_of(const Char* text, std::size_t from, std::size_t length
     using Vector = typename Lanes<Char>::type;
     using Mask = decltype(Vector{} == Vector{});
     constexpr std::size_t kLanes = 16 / sizeof(Char);
+    const bool by_limit = sizeof(Char) == 4 && targets.from_limit;
+    auto scalar = [&](std::size_t k) {
+        for (; k < length; ++k) {
+            const std::uint32_t unit = text[k];
+            if (by_limit && unit >= targets.limit) return k;
+            for (std::size_t i = 0; i < Count; ++i)
+                if (unit == targets.values[i]) return k;
+        }
+        return length;
+    };
+    if (length - from < kLanes) return scalar(from); // too short to set the vectors up for
     Vector wanted[Count > 0 ? Count : 1] = {};
     for (std::size_t i = 0; i < Count; ++i) // every lane the value
         wanted[i] += static_cast<Char>(targets.values[i]);
-    const bool by_limit = sizeof(Char) == 4 && targets.from_limit;
     const Vector limit = Vector{} + static_cast<Char>(by_limit ? targets.limit : 0);
     auto hits_at = [&](std::size_t at) {
         Vector units;
@@ -90,13 +100,7 @@ std::size_t find_first_of(const Char* text, std::size_t from, std::size_t length
     }
     for (; k + kLanes <= length; k += kLanes)
         if (const std::size_t lane = first_lane(hits_at(k)); lane < kLanes) return k + lane;
-    for (; k < length; ++k) {
-        const std::uint32_t unit = text[k];
-        if (by_limit && unit >= targets.limit) return k;
-        for (std::size_t i = 0; i < Count; ++i)
-            if (unit == targets.values[i]) return k;
-    }
-    return length;
+    return scalar(k);
 }
 
 } // namespace detail

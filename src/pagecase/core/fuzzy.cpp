@@ -75,12 +75,16 @@ std::optional<long long> greedy(const Needle& needle, std::size_t needle_length,
 
 // A search over code points lower-cased as they are read. Each step reads
 // one code point and moves past it unless part of its form is still to
-// serve; between steps, find_first_of skips to the next code point that
-// could give the character looked for.
+// serve; beyond the first few steps, find_first_of skips to the next code
+// point that could give the character looked for.
 template <typename Char> class LoweringSearch {
   public:
     LoweringSearch(const Char* text, std::size_t length, const LowerCase& lower)
-        : text_(text), length_(length), lower_(lower) {}
+        : text_(text), length_(length), lower_(lower) {
+        const auto& forms = lower.contextual().forms;
+        if (is_separator(forms[0]) == is_separator(forms[1]))
+            contextual_ends_word_ = is_separator(forms[0]);
+    }
 
     Hit next(std::uint32_t wanted) {
         if (rest_ > 0) { // the rest of a form whose start served the previous hit
@@ -94,6 +98,11 @@ template <typename Char> class LoweringSearch {
             ++raw_;
             rest_ = 0;
         }
+        // A few steps first: a query's next character is often close by.
+        constexpr std::size_t kNearby = 4;
+        for (const std::size_t nearby_end = raw_ + std::min(kNearby, length_ - raw_);
+             raw_ < nearby_end;)
+            if (const std::optional<Hit> hit = step(wanted)) return *hit;
         ScanTargets targets;
         const bool skipping = lower_.scan_targets(wanted, static_cast<Char>(-1), targets);
         while (raw_ < length_) {
@@ -153,11 +162,7 @@ template <typename Char> class LoweringSearch {
     // Whether the form of `c` ends in a separator; nothing when that depends
     // on the contextual code point's neighbours.
     std::optional<bool> ends_word(std::uint32_t c) const {
-        if (lower_.is_contextual(c)) {
-            const auto& forms = lower_.contextual().forms;
-            if (is_separator(forms[0]) != is_separator(forms[1])) return std::nullopt;
-            return is_separator(forms[0]);
-        }
+        if (lower_.is_contextual(c)) return contextual_ends_word_;
         const LowerForm form = lower_.form(c);
         return is_separator(form.points[form.size - 1]);
     }
@@ -168,6 +173,7 @@ template <typename Char> class LoweringSearch {
     std::size_t raw_ = 0;     // the code point read next
     std::size_t rest_ = 0;    // of its form, the characters before this one served already
     std::size_t lowered_ = 0; // the position of the next character in the lower-cased text
+    std::optional<bool> contextual_ends_word_; // nothing when that depends on its form
 };
 
 // Code points of one width: reading one, and finding the first one at or
@@ -220,6 +226,21 @@ std::optional<long long> score_bytes(const Needle& needle, std::size_t needle_le
     return greedy(needle, needle_length, find, at, candidate.size());
 }
 
+// A candidate of any width lower-cased as it is read: Latin-1 through the
+// byte search where the tables allow it.
+template <typename Needle>
+LoweringScore score_lowering(const Needle& needle, std::size_t needle_length, CodePoints candidate,
+                             const LowerCase& lower) {
+    if (candidate.width == 1 && lower.latin1()) {
+        const std::string_view bytes(static_cast<const char*>(candidate.data), candidate.length);
+        return {score_bytes(needle, needle_length, bytes, *lower.latin1())};
+    }
+    return with_reader(candidate, [&](auto reader) {
+        LoweringSearch search(reader.text, reader.length, lower);
+        return greedy(needle, needle_length, search, candidate.length);
+    });
+}
+
 } // namespace
 
 std::optional<long long> fuzzy_score_lowered(CodePoints needle, CodePoints haystack,
@@ -238,17 +259,18 @@ std::optional<long long> fuzzy_score_lowered(CodePoints needle, CodePoints hayst
 LoweringScore fuzzy_score_lowering(CodePoints needle, CodePoints candidate,
                                    const LowerCase& lower) {
     assert(needle.length > 0);
-    return with_reader(needle, [&](auto needle_at) -> LoweringScore {
-        if (candidate.width == 1 && lower.latin1()) {
-            const std::string_view bytes(static_cast<const char*>(candidate.data),
-                                         candidate.length);
-            return {score_bytes(needle_at, needle.length, bytes, *lower.latin1())};
-        }
-        return with_reader(candidate, [&](auto reader) {
-            LoweringSearch search(reader.text, reader.length, lower);
-            return greedy(needle_at, needle.length, search, candidate.length);
-        });
+    return with_reader(needle, [&](auto needle_at) {
+        return score_lowering(needle_at, needle.length, candidate, lower);
     });
+}
+
+LoweringScore fuzzy_score_lowering(std::string_view query, CodePoints candidate,
+                                   const LowerCase& lower) {
+    assert(!query.empty());
+    auto needle = [query](std::size_t k) {
+        return tw::ascii::lower<std::uint32_t>(static_cast<unsigned char>(query[k]));
+    };
+    return score_lowering(needle, query.size(), candidate, lower);
 }
 
 std::optional<long long> fuzzy_score_ascii(CodePoints needle, std::string_view candidate) {

@@ -81,6 +81,9 @@ struct LoweringScore {
 // The score of a non-empty lower-cased `needle` in `candidate`, lower-cased
 // by `lower` as far as the greedy pass reads it.
 LoweringScore fuzzy_score_lowering(CodePoints needle, CodePoints candidate, const LowerCase& lower);
+// The same for a non-empty ASCII query, lower-cased while searching.
+LoweringScore fuzzy_score_lowering(std::string_view query, CodePoints candidate,
+                                   const LowerCase& lower);
 
 // The same for an ASCII candidate, lower-cased while searching; the needle is
 // non-empty, lower-cased already, and may hold any code points.
