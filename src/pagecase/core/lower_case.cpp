@@ -20,21 +20,18 @@ LowerCase::LowerCase(SimpleMapping simple, std::vector<Expansion> expansions, Co
         bool unchanged = true;
         for (std::uint32_t k = 0; k < 256; ++k) {
             const std::uint32_t c = first + k;
-            const std::int32_t change =
-                static_cast<std::int32_t>(simple(c)) - static_cast<std::int32_t>(c);
-            block[k] = change * 2 + (is_special(c) ? kSpecial : 0);
+            const std::uint32_t lowered = simple(c);
+            const bool special = is_special(c);
+            block[k] = (static_cast<std::int32_t>(lowered) - static_cast<std::int32_t>(c)) * 2 +
+                       (special ? kSpecial : 0);
             unchanged = unchanged && block[k] == 0;
+            if (!special && lowered != c) lowered_sources_.emplace_back(lowered, c);
         }
         if (unchanged) continue;
         index_[first >> 8] = static_cast<std::uint16_t>(entries_.size() >> 8);
         entries_.insert(entries_.end(), block, block + 256);
     }
 
-    for (std::uint32_t c = 0; c < kTableEnd; ++c) {
-        if (is_special(c)) continue;
-        const std::uint32_t lowered = form(c).points[0];
-        if (lowered != c) lowered_sources_.emplace_back(lowered, c);
-    }
     for (const Expansion& e : expansions_)
         for (std::size_t k = 0; k < e.to.size; ++k)
             lowered_sources_.emplace_back(e.to.points[k], e.from);
