@@ -11,8 +11,9 @@
 #include "pagecase/str_lower.h"
 
 #include <atomic>
+#include <memory>
 
-#include <Python.h>
+#include "common/gil.h"
 
 namespace tw::pagecase {
 namespace {
@@ -21,8 +22,10 @@ std::uint32_t simple_lower(std::uint32_t c) {
     return static_cast<std::uint32_t>(Py_UNICODE_TOLOWER(static_cast<Py_UCS4>(c)));
 }
 
-const LowerCase* build() {
-    return new LowerCase(simple_lower, {{0x130, {{0x69, 0x307}, 2}}}, {0x3A3, {0x3C3, 0x3C2}});
+std::unique_ptr<const LowerCase> build() {
+    return std::make_unique<const LowerCase>(
+        simple_lower, std::vector<LowerCase::Expansion>{{0x130, {{0x69, 0x307}, 2}}},
+        LowerCase::Contextual{0x3A3, {0x3C3, 0x3C2}});
 }
 
 } // namespace
@@ -32,11 +35,13 @@ const LowerCase& interpreter_lower_case() {
     // thread that lost the race frees its copy.
     static std::atomic<const LowerCase*> tables{nullptr};
     if (const LowerCase* built = tables.load(std::memory_order_acquire)) return *built;
-    const LowerCase* mine = build();
+    // Most of a millisecond, and no Python object is touched: without the GIL.
+    std::unique_ptr<const LowerCase> mine =
+        tw::py::run_native([] { return build(); }, tw::py::Gil::release);
     const LowerCase* expected = nullptr;
-    if (tables.compare_exchange_strong(expected, mine, std::memory_order_acq_rel)) return *mine;
-    delete mine;
-    return *expected;
+    if (!tables.compare_exchange_strong(expected, mine.get(), std::memory_order_acq_rel))
+        return *expected;
+    return *mine.release();
 }
 
 } // namespace tw::pagecase

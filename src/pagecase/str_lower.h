@@ -6,8 +6,8 @@
 
 namespace tw::pagecase {
 
-// Built on first use (a few hundred microseconds, with the GIL held) and
-// kept for the life of the process; read-only, so any thread may use it.
+// Built on first use (most of a millisecond, without the GIL) and kept for
+// the life of the process; read-only, so any thread may use it.
 const LowerCase& interpreter_lower_case();
 
 } // namespace tw::pagecase
