@@ -15,8 +15,7 @@ constexpr std::size_t kLengthDivisor = 12;
 
 constexpr std::size_t kNotFound = kNotFoundInText;
 
-// Separators are ASCII and unchanged by lower-casing, so the test may look at
-// the candidate's own character.
+// What ends a word, in the lower-cased text.
 constexpr bool is_separator(std::uint32_t c) {
     return c == '/' || c == '\\' || c == '_' || c == '-' || c == '.' || c == ' ';
 }
@@ -171,7 +170,7 @@ template <typename Char> class LoweringSearch {
     std::size_t length_;
     const LowerCase& lower_;
     std::size_t raw_ = 0;     // the code point read next
-    std::size_t rest_ = 0;    // of its form, the characters before this one served already
+    std::size_t rest_ = 0;    // how much of its form a hit took already (0: none)
     std::size_t lowered_ = 0; // the position of the next character in the lower-cased text
     std::optional<bool> contextual_ends_word_; // nothing when that depends on its form
 };

@@ -66,7 +66,9 @@ LowerCase::LowerCase(SimpleMapping simple, std::vector<Expansion> expansions, Co
             std::uint32_t& run = runs[next->first - first];
             if (run == 0) run = static_cast<std::uint32_t>(sources_.size()) << 8;
             sources_.push_back(next->second);
-            ++run;
+            // More sources than a scan takes are never read: the count stops
+            // there, within its byte.
+            if ((run & 0xFF) <= kMaxScanValues) ++run;
         }
     }
 }

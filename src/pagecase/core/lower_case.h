@@ -65,8 +65,8 @@ class LowerCase {
         std::uint32_t forms[2];
     };
 
-    // Asks `simple` for every code point below kTableEnd (a few hundred
-    // microseconds); `expansions` and `contextual` override it.
+    // Asks `simple` for every code point below kTableEnd (about half a
+    // millisecond); `expansions` and `contextual` override it.
     LowerCase(SimpleMapping simple, std::vector<Expansion> expansions, Contextual contextual);
 
     bool is_contextual(std::uint32_t c) const { return c == contextual_.from; }
