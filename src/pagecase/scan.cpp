@@ -79,9 +79,10 @@ class Needle {
         return score(fs_decode(candidate));
     }
 
-    // The score of an ASCII candidate without the interpreter, for an ASCII
-    // query: touches no Python object, so it may run without the GIL.
-    bool is_ascii() const { return lower_ == nullptr; }
+    // The score of an ASCII candidate without the interpreter, for a query
+    // lower-cased natively: touches no Python object, so it may run without
+    // the GIL.
+    bool held_natively() const { return !lowered_.is_valid(); }
     std::optional<long long> score_ascii(std::string_view candidate) const {
         return fuzzy_score_ascii(points_, candidate);
     }
@@ -271,12 +272,12 @@ struct Scores {
     bool known = false;
 };
 
-// Scores of the files whose name and path are ASCII, for an ASCII query:
-// native work, without the GIL for a large scan. The others wait for the
-// interpreter's lower-casing.
+// Scores of the files whose name and path are ASCII, for a query lower-cased
+// natively: native work, without the GIL for a large scan. The others wait
+// for the interpreter (their names are decoded to str).
 std::vector<Scores> score_ascii_files(const MarkdownScan& scan, const Needle& needle) {
     std::vector<Scores> scores(scan.size());
-    if (!needle.is_ascii()) return scores;
+    if (!needle.held_natively()) return scores;
     auto score_all = [&] {
         for (std::uint32_t k = 0; k < scan.size(); ++k) {
             if (!tw::ascii::is_ascii(scan.name(k)) || !tw::ascii::is_ascii(scan.relative(k)))
