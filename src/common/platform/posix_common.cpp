@@ -7,6 +7,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -269,5 +270,15 @@ FileKind Directory::kind() const noexcept {
         return FileKind::vanished;
     return kind_of_mode(found.st_mode);
 }
+
+namespace family {
+
+void at_fork(void (*prepare)(), void (*parent)(), void (*child)()) noexcept {
+    // Handlers stay registered for the life of the process, as the module
+    // that registers them stays loaded (CPython never unloads an extension).
+    ::pthread_atfork(prepare, parent, child);
+}
+
+} // namespace family
 
 } // namespace tw::platform

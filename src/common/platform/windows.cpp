@@ -77,6 +77,10 @@ void read_arm64_features(CpuFeatures& features) noexcept {
 }
 #endif
 
+void at_fork(void (*)(), void (*)(), void (*)()) noexcept {
+    // Windows processes do not fork: nothing is ever inherited.
+}
+
 } // namespace family
 
 // ----------------------------------------------------------------- users
