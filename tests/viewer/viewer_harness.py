@@ -74,8 +74,8 @@ def unavailable(reason):
 
 
 def need_viewer_requirements():
-    if importlib.util.find_spec("markdown_it") is None:
-        unavailable("markdown-it-py missing (pip install -r examples/viewer/requirements.txt)")
+    if importlib.util.find_spec("pyromark") is None:
+        unavailable("pyromark missing (pip install -r examples/viewer/requirements.txt)")
 
 
 def png(width, height, rgb=(0x1B, 0x6E, 0x8F)):
