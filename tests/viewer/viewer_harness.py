@@ -189,14 +189,15 @@ class Viewer:
     def stop(self):
         """End the viewer (and, for the window, its X server): the whole process
         group this fixture started."""
-        if self.process is None or self.process.poll() is not None:
+        if self.process is None:
             return
-        os.killpg(self.process.pid, 15)
-        try:
-            self.process.wait(10)
-        except subprocess.TimeoutExpired:
-            os.killpg(self.process.pid, 9)
-            self.process.wait(10)
+        if self.process.poll() is None:
+            os.killpg(self.process.pid, 15)
+            try:
+                self.process.wait(10)
+            except subprocess.TimeoutExpired:
+                os.killpg(self.process.pid, 9)
+                self.process.wait(10)
         self.process.stdout.close()
 
     def restart(self):

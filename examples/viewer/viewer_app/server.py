@@ -265,6 +265,8 @@ class Handler(BaseHTTPRequestHandler):
     def _send(self, reply):
         self.connection.settimeout(self.timeout)  # reading left it at what remained of the deadline
         self.send_response(reply.status)
+        if self.close_connection:
+            self.send_header("Connection", "close")
         self.send_header("Content-Type", reply.content_type)
         self.send_header("Content-Length", str(len(reply.body)))
         self.send_header("Content-Security-Policy", reply.policy)

@@ -366,6 +366,12 @@ async function start() {
   addEventListener("pagehide", () => {
     leaving = true;
   });
+  // The address of a restarted viewer, opened in this tab: start again with its token.
+  addEventListener("hashchange", () => {
+    if (!location.hash.startsWith("#token=")) return;
+    takeToken();
+    location.reload();
+  });
   let session;
   try {
     session = await api("/api/session");
