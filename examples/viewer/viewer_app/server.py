@@ -72,25 +72,27 @@ NOT_FOUND = 404, "not found"
 FORBIDDEN = 403, "forbidden"
 
 
-def _response_bytes(status, reply, extra_headers=()):
-    """A whole HTTP response, for an answer written without a handler."""
-    headers = [
+def headers_of(reply):
+    """The headers every answer carries."""
+    return [
         ("Content-Type", reply.content_type),
         ("Content-Length", str(len(reply.body))),
         ("Content-Security-Policy", reply.policy),
         ("Cache-Control", "no-store"),
         *SECURITY_HEADERS,
-        *extra_headers,
     ]
+
+
+def _too_many():
+    """The whole answer to a connection past the cap, written without a handler."""
+    status = HTTPStatus.SERVICE_UNAVAILABLE
+    reply = error(status, "too many connections")
+    headers = [*headers_of(reply), ("Retry-After", "1"), ("Connection", "close")]
     head = f"HTTP/1.1 {status.value} {status.phrase}\r\n" + "".join(f"{name}: {value}\r\n" for name, value in headers)
     return head.encode("ascii") + b"\r\n" + reply.body
 
 
-TOO_MANY = _response_bytes(
-    HTTPStatus.SERVICE_UNAVAILABLE,
-    error(503, "too many connections"),
-    [("Retry-After", "1"), ("Connection", "close")],
-)
+TOO_MANY = _too_many()
 
 
 class ViewerServer(ThreadingHTTPServer):
@@ -267,11 +269,7 @@ class Handler(BaseHTTPRequestHandler):
         self.send_response(reply.status)
         if self.close_connection:
             self.send_header("Connection", "close")
-        self.send_header("Content-Type", reply.content_type)
-        self.send_header("Content-Length", str(len(reply.body)))
-        self.send_header("Content-Security-Policy", reply.policy)
-        self.send_header("Cache-Control", "no-store")
-        for name, value in SECURITY_HEADERS:
+        for name, value in headers_of(reply):
             self.send_header(name, value)
         self.end_headers()
         self.wfile.write(reply.body)
