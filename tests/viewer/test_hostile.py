@@ -54,25 +54,22 @@ def test_a_body_is_read_only_from_an_allowed_request(viewer, route):
     assert "Traceback" not in viewer.log() and " 500" not in viewer.log()
 
 
-def swapping(target, regular):
-    """A thread that keeps replacing `target` with a copy of `regular`'s bytes
-    or a FIFO, until the returned event is set."""
+def requests_while_swapped(viewer, target, regular, route, params, count):
+    """The statuses of `count` requests, with /api/lists between them, while a
+    thread keeps replacing `target` with a copy of `regular` or a FIFO; the
+    file is left a regular one again."""
     stop = threading.Event()
 
     def swap():
         spare = target.with_name(target.name + ".next")
         while not stop.is_set():
-            spare.write_bytes(regular)
-            os.replace(spare, target)
             os.mkfifo(spare)
             os.replace(spare, target)
+            spare.write_bytes(regular)
+            os.replace(spare, target)
 
-    threading.Thread(target=swap, daemon=True).start()
-    return stop
-
-
-def requests_during(viewer, stop, route, params, count):
-    """`count` requests answered while the swap goes on, with /api/lists in between."""
+    swapper = threading.Thread(target=swap)
+    swapper.start()
     statuses = []
     try:
         with ThreadPoolExecutor(4) as pool:
@@ -81,24 +78,23 @@ def requests_during(viewer, stop, route, params, count):
                 assert viewer.get_json("/api/lists")["favorites"] == []
     finally:
         stop.set()
+        swapper.join()
+    assert viewer.get(route, **params)[0] == 200
     return statuses
 
 
 def test_an_image_swapped_for_a_fifo_holds_no_request(viewer, notes):
     image = notes / "img" / "swap.png"
-    image.write_bytes(png(4, 4))
-    stop = swapping(image, png(4, 4))
     params = {"doc": str(notes / "guide.md"), "src": "img/swap.png"}
-    statuses = requests_during(viewer, stop, "/api/asset", params, 200)
-    assert set(statuses) <= {200, 404} and statuses.count(200) > 0
+    assert set(requests_while_swapped(viewer, image, png(4, 4), "/api/asset", params, 200)) <= {200, 404}
 
 
 def test_a_document_swapped_for_a_fifo_stops_nothing(viewer, notes):
     document = notes / "swap.md"
-    document.write_text("# Swap\n")
-    stop = swapping(document, b"# Swap\n")
-    statuses = requests_during(viewer, stop, "/api/doc", {"path": str(document)}, 100)
-    assert set(statuses) <= {200, 404} and statuses.count(200) > 0
+    params = {"path": str(document)}
+    assert set(requests_while_swapped(viewer, document, b"# Swap\n", "/api/doc", params, 100)) <= {200, 404}
+    viewer.process.send_signal(signal.SIGINT)  # Ctrl-C still ends it
+    assert viewer.process.wait(ANSWER_S) == 0
     viewer.process.send_signal(signal.SIGINT)  # Ctrl-C still ends it
     assert viewer.process.wait(ANSWER_S) == 0
 
