@@ -3,8 +3,8 @@
 // Every function of our modules reads the constants, functions, classes and
 // standard modules it uses from its module's namespace at the moment of the
 // call, exactly as a Python function reads its globals; a host that rebinds a
-// module attribute changes later calls. Native fast paths stand in for a name
-// only while it still holds the object bound at load, which `unchanged` tells.
+// module attribute changes later calls. Native routes stand in for a name
+// only while it still holds the object bound at load (common/originals.h).
 #pragma once
 
 #include <string>
