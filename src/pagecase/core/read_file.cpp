@@ -23,11 +23,16 @@ int fill(int fd, char* buffer, std::size_t size, std::size_t& filled) {
         // between them (it may give up the GIL, or stop for a signal).
         if (filled > 0 && tw::interruption::stop_requested()) return EINTR;
         std::size_t got = 0;
-        const int error = tw::interruption::retried([&] {
-            int read =
-                platform::read_some(fd, buffer + filled, std::min(size - filled, kReadStep), got);
-            return read == EAGAIN || read == EWOULDBLOCK ? wait_for_data(fd) : read;
+        int error = tw::interruption::retried([&] {
+            return platform::read_some(fd, buffer + filled, std::min(size - filled, kReadStep),
+                                       got);
         });
+        // Nothing to read yet (a FIFO whose writer pauses) is no end of the
+        // file: wait for more, or for the writer to close it.
+        if (error == EAGAIN || error == EWOULDBLOCK) {
+            if ((error = wait_for_data(fd)) != 0) return error;
+            continue;
+        }
         if (error) return error;
         if (got == 0) break;
         filled += got;
