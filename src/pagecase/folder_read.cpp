@@ -9,8 +9,8 @@
 #include "common/gil.h"
 #include "pagecase/core/name_order.h"
 #include "pagecase/core/paths.h"
-#include "pagecase/entry_dicts.h"
 #include "pagecase/native_paths.h"
+#include "pagecase/result_dicts.h"
 
 namespace tw::pagecase {
 namespace {

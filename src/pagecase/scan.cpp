@@ -12,9 +12,9 @@
 #include "common/gil.h"
 #include "pagecase/core/paths.h"
 #include "pagecase/core/scan_core.h"
-#include "pagecase/entry_dicts.h"
 #include "pagecase/fast_path.h"
 #include "pagecase/native_paths.h"
+#include "pagecase/result_dicts.h"
 #include "pagecase/scan_steps.h"
 #include "pagecase/str_lower.h"
 
