@@ -35,10 +35,12 @@ class SecretBuffer {
     size_t size_ = 0;
 };
 
-// A plain value (such as a struct of salts) wiped when it dies.
+// A plain value wiped when it dies: a struct of salts, a key's round keys or
+// hash states, a block of plaintext held on the stack.
 template <typename T> struct Wiped {
     T value{};
     Wiped() = default;
+    explicit Wiped(const T& initial) : value(initial) {}
     Wiped(const Wiped&) = delete;
     Wiped& operator=(const Wiped&) = delete;
     ~Wiped() { secure_wipe(&value, sizeof value); }
