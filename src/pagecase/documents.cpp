@@ -1,5 +1,7 @@
 // Document access: the `Document` record, resolution of documents and their
 // images, reading, and the change signature.
+#include <string>
+
 #include "common/gil.h"
 #include "common/platform/platform.h"
 #include "pagecase/core/paths.h"
@@ -40,8 +42,17 @@ inline bool is_space(Py_UCS4 ch) {
 
 constexpr int kTitleLines = 40;
 
-// Finds the first "# " heading among the first 40 lines (as splitlines()
-// counts them) and returns its [begin, end) span in code points.
+// The description of Document.title, which states how far the title is looked
+// for; the command line's help reads it.
+const char* title_doc() {
+    static const std::string doc = "The text of the first \"# \" heading among the first " +
+                                   std::to_string(kTitleLines) +
+                                   " lines, or the file name when there is none.";
+    return doc.c_str();
+}
+
+// Finds the first "# " heading among the first kTitleLines lines (as
+// splitlines() counts them) and returns its [begin, end) span in code points.
 template <typename Char>
 std::optional<std::pair<Py_ssize_t, Py_ssize_t>> find_title(const Char* text, Py_ssize_t length) {
     Py_ssize_t start = 0;
@@ -125,10 +136,7 @@ nb::object make_document_class() {
          {"size", "int", Default::required}},
         /*frozen=*/true, [](tw::py::Members& members) {
             members
-                .property("title", &document_title,
-                          "The text of the first \"# \" heading among the first 40 lines, or "
-                          "the file name when there is none.",
-                          nb::sig("def title(self) -> str"))
+                .property("title", &document_title, title_doc(), nb::sig("def title(self) -> str"))
                 .method("as_payload", &document_payload,
                         nb::sig("def as_payload(self) -> dict[str, typing.Any]"),
                         "A new dict for the page: path, name, dir, title, text, mtime and size.");
