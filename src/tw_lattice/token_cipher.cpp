@@ -266,7 +266,8 @@ bool decode_natively(nb::handle self, std::string_view text, Decoded& decoded) {
     return true;
 }
 
-// Steps 1 and 2: a str encoded to UTF-8, then the standard decoder; any
+// Steps 1 and 2: a str encoded to UTF-8, then urlsafe_b64decode (3.10's reading
+// on the native route, the host's function otherwise); any
 // failure there is "Cannot decode token".
 void decode_by_steps(nb::handle token_value, size_t offset, Decoded& decoded) {
     if (!PyBytes_Check(token_value.ptr()) && !PyUnicode_Check(token_value.ptr()))
