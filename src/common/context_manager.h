@@ -2,6 +2,7 @@
 #pragma once
 
 #include "common/errors.h"
+#include "common/type_lookup.h"
 
 namespace tw::py {
 
@@ -12,7 +13,7 @@ namespace tw::py {
 inline nb::object lookup_special(nb::handle obj, const char* name) {
     nb::str key(name);
     PyTypeObject* type = Py_TYPE(obj.ptr());
-    PyObject* found = _PyType_Lookup(type, key.ptr()); // borrowed; sets no error
+    PyObject* found = type_lookup(type, key.ptr()); // borrowed
     if (!found) raise(PyExc_AttributeError, name);
     nb::object attribute = nb::borrow(found); // held while __get__ runs
     descrgetfunc bind = Py_TYPE(found)->tp_descr_get;

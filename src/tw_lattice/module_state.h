@@ -68,9 +68,6 @@ inline nb::object new_bytes(const void* data, size_t size) {
 // the size cannot be had.
 nb::object uninitialised_bytes(size_t size);
 
-// Shrinks a bytes object that nothing else refers to yet, in place.
-void shrink_bytes(nb::object& bytes, size_t size);
-
 // `text.encode()` for a str: UTF-8, strict.
 inline nb::object utf8_of(nb::handle text) {
     return tw::py::steal_checked(PyUnicode_AsUTF8String(text.ptr()));

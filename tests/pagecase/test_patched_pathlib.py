@@ -8,6 +8,7 @@ import sys
 from pathlib import Path
 
 import pytest
+import releases
 
 from tidewing_quillery import pagecase
 
@@ -217,8 +218,12 @@ def test_native_file_tests_raise_with_the_path_text_as_filename(site, monkeypatc
     with pytest.raises(OSError) as raised:
         pagecase.browse_shortcuts()
     assert raised.value.filename == too_long and type(raised.value.filename) is str
-    # The documented steps, with pathlib's own stat, raise the same.
+    # The documented steps call pathlib's own is_dir(), which raises the same up to 3.13 and
+    # answers False from 3.14 on: the folders below home are then left out (releases.py).
     monkeypatch.setattr(pathlib.Path, "resolve", lambda self, strict=False: PosixPath(os.path.abspath(self)))
+    if not releases.PATHLIB_TESTS_RAISE:
+        assert {"Home", "Documents", "Desktop"}.isdisjoint(s["label"] for s in pagecase.browse_shortcuts())
+        return
     with pytest.raises(OSError) as documented:
         pagecase.browse_shortcuts()
     assert (documented.value.errno, documented.value.filename) == (raised.value.errno, too_long)
