@@ -16,6 +16,15 @@ RELEASE = sys.version_info[:2]
 # padding and warns about "+" and "/".
 BASE64_READS_AS_310 = RELEASE < (3, 14)
 
+# pathlib's is_file(), is_dir() and resolve() call Path.stat() in 3.10 only.
+PATHLIB_TESTS_CALL_STAT = RELEASE < (3, 11)
+
+# Path(text) parses str(text) of a str subclass in 3.10 only.
+PATH_TAKES_STR_OF_STR_SUBCLASSES = RELEASE < (3, 11)
+
+# Path.resolve() raises RuntimeError for a loop of links up to 3.12.
+RESOLVE_REPORTS_LOOPS = RELEASE < (3, 13)
+
 # pathlib's is_file(), is_dir() and exists() raise a stat error other than
 # "not there" up to 3.13; from 3.14 on they answer False for every one.
 PATHLIB_TESTS_RAISE = RELEASE < (3, 14)

@@ -1,4 +1,6 @@
-// The `with` statement from C++, as CPython 3.10 runs it.
+// The `with` statement from C++, as CPython 3.10 runs it on every release
+// (the release rule, common/originals.h): later releases raise TypeError
+// where 3.10 raises AttributeError for a missing __enter__ or __exit__.
 #pragma once
 
 #include "common/errors.h"

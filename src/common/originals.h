@@ -19,6 +19,17 @@
 // A build without the native file-system route answers no for everything
 // that reads the file system through pathlib or os (kNativeFileSystem): on
 // Windows the steps bring pathlib's Windows semantics with them.
+//
+// The release rule, for where CPython releases differ (README: "Where CPython
+// releases differ", which lists every case). The modules are made for
+// CPython 3.10. On every release, the native route gives 3.10's result (the
+// value, or the exception with its type, message and chained cause) and
+// emits no warning that 3.10 would not. The Python-level steps call what the
+// host bound, and the running interpreter's own code for the rest, and give
+// what that gives on the release at hand. A call that goes through a standard
+// function on either route (threading.Event.wait for a print export) hands it
+// values that every release reads as 3.10 does. Each place that applies the
+// rule names it ("release rule").
 #pragma once
 
 #include <array>

@@ -15,7 +15,7 @@ nb::object failure_text(nb::handle error) {
 // The timeout handed to Event.wait. CPython 3.10's Condition.wait polls once
 // for a timeout that is not above zero, NaN included; later releases may
 // refuse a NaN, so a number that is not above zero is given as 0, which
-// every release reads as that poll (README: "Where CPython releases differ").
+// every release reads as that poll (the release rule, common/originals.h).
 // Other objects go as they are, to be compared by the release's own code.
 nb::object wait_timeout(nb::handle timeout) {
     if (PyFloat_CheckExact(timeout.ptr()) && !(PyFloat_AS_DOUBLE(timeout.ptr()) > 0.0))

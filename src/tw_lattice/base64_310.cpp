@@ -1,5 +1,5 @@
 // base64.urlsafe_b64decode as CPython 3.10 runs it, for the native route of
-// every release (README: "Where CPython releases differ"): the argument taken
+// every release (the release rule, common/originals.h): the argument taken
 // as 3.10's base64 takes it, then the text decoded by the core
 // (core/base64_310.h), with binascii.Error and 3.10's messages for what it
 // refuses, and no warning.

@@ -5,8 +5,8 @@
 // four (what follows is ignored), while a pad that cannot complete one is
 // skipped. Later releases read these texts differently (3.14 decodes on
 // after a closing pad, 3.15 needs no padding and warns about "+" and "/");
-// the module keeps 3.10's result on every release (README: "Where CPython
-// releases differ").
+// the native route keeps 3.10's result on every release (the release rule,
+// common/originals.h).
 //
 // Unlike the canonical decoder (base64.h) this branches on the characters:
 // it only sees text that is not canonical, which CPython's own decoder
