@@ -123,6 +123,19 @@ def test_patched_methods_are_called_and_change_nothing_else(site, monkeypatch, m
     assert set(CALLED_BY[method]) <= set(callers)
 
 
+def test_a_patch_shows_at_the_next_call_and_so_does_its_undoing(site, monkeypatch):
+    """What the native routes found for a class is kept between calls: a base patched after a
+    native call, the patch undone and made again, each shows at once, for a subclass too."""
+    paths = [site / "a.md", type("Sub", (PosixPath,), {"__slots__": ()})(site / "a.md")]
+    owner, calls = owner_of("suffix"), []
+    for _ in range(2):
+        assert all(pagecase.is_markdown(path) for path in paths) and calls == []
+        with monkeypatch.context() as patch:
+            patch.setattr(owner, "suffix", tracing(vars(owner)["suffix"], lambda: calls.append(True)))
+            assert all(pagecase.is_markdown(path) for path in paths) and len(calls) == 2
+        calls.clear()
+
+
 def test_a_patched_home_reaches_every_caller(site, tmp_path, monkeypatch):
     elsewhere = tmp_path / "elsewhere"
     (elsewhere / "Desktop").mkdir(parents=True)
