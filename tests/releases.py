@@ -16,7 +16,8 @@ RELEASE = sys.version_info[:2]
 # padding and warns about "+" and "/".
 BASE64_READS_AS_310 = RELEASE < (3, 14)
 
-# pathlib's is_file(), is_dir() and resolve() call Path.stat() in 3.10 only.
+# pathlib's is_file(), is_dir() and resolve() all call Path.stat() in 3.10;
+# later releases call os directly in some or all of them.
 PATHLIB_TESTS_CALL_STAT = RELEASE < (3, 11)
 
 # Path(text) parses str(text) of a str subclass in 3.10 only.
