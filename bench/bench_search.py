@@ -13,12 +13,17 @@ runs), then times:
   plain loops), and against a floor: a small C++ program, compiled here with
   g++, that only reads the directories the scan reads;
 - `fuzzy_score` per call over the scanned relative paths;
+- `fuzzy_score` by cell: candidates of 10 to 4,096 characters of ASCII,
+  Latin-1 or BMP filler (x, é, Σ) with the query's letters spread over them
+  in capitals, for queries of 3 to 64 letters and one that fails at its
+  last letter; each cell's speed-up is held to the goal;
 - `fuzzy_score` on adversarial inputs: long queries whose every character is
   found a little beyond the usual short distance, in the other case, or only
   after text beyond ASCII, where the work must stay linear in the lengths;
 - `list_folder` of the 10,000-entry folder.
 
-`--fuzzy-only` runs the adversarial inputs alone, without the tree.
+`--fuzzy-only` runs the fuzzy_score cells and the adversarial inputs
+alone, without the tree.
 
 Each figure is the best of several runs with a warm page cache; the ratios
 are printed at the end with their goals, then the goals missed; the exit
@@ -48,6 +53,7 @@ GOALS = {
     "search": Goal("search_markdown, speed-up over pure Python", ">=", 10),
     "scan": Goal("scan_markdown, speed-up over pure Python", ">=", 10),
     "fuzzy": Goal("fuzzy_score per call, speed-up over pure Python", ">=", 10),
+    "fuzzy cell": Goal("fuzzy_score of a cell, speed-up over pure Python", ">=", 10),
     "list_folder": Goal("list_folder of 10,000 entries, speed-up over pure Python", ">=", 5),
     "floor": Goal("search_markdown, time / the floor (C++ reading the same folders)", "<=", 2),
     "adversarial": Goal("fuzzy_score on an adversarial input, time / pure Python's", "<=", 2),
@@ -182,6 +188,55 @@ def report(label, native, baseline):
     return baseline / native
 
 
+# ---------------------------------------------------------- fuzzy cells
+
+FILLERS = {"ASCII": "x", "Latin-1": "\u00e9", "BMP": "\u03a3"}
+CELL_QUERIES = [(3, True), (8, True), (16, True), (64, True), (3, False)]
+CELL_LENGTHS = [10, 64, 256, 1024, 4096]
+LETTERS = "abcdefghijklmnopqrstuvw0123456789"
+
+
+def fuzzy_cell(filler, query_length, length, fits):
+    """A query and a candidate of `length` characters of `filler` holding the
+    query's letters, spread evenly, in capitals; a query that does not fit
+    has a last letter the candidate lacks."""
+    query = "".join(LETTERS[k % len(LETTERS)] for k in range(query_length))
+    placed = query if fits else query[:-1]
+    candidate = [filler] * length
+    count = min(len(placed), length)
+    for k in range(count):
+        candidate[(k + 1) * length // (count + 1) if count < length else k] = placed[k].upper()
+    return (query if fits else query[:-1] + "z"), "".join(candidate)
+
+
+def per_call(function, query, candidate, runs, number=200):
+    best = float("inf")
+    for _ in range(runs):
+        start = time.perf_counter()
+        for _ in range(number):
+            function(query, candidate)
+        best = min(best, (time.perf_counter() - start) / number)
+    return best
+
+
+def bench_fuzzy_cells(runs, card):
+    """Each cell's speed-up over pure Python, against its goal."""
+    print(f"\nfuzzy_score by cell: speed-up over pure Python (goal {GOALS['fuzzy cell']}; * missed)")
+    for kind, filler in FILLERS.items():
+        print(f"  {kind + ' filler':<17}" + "".join(f"{length:>9}" for length in CELL_LENGTHS))
+        for query_length, fits in CELL_QUERIES:
+            cells = []
+            for length in CELL_LENGTHS:
+                query, candidate = fuzzy_cell(filler, query_length, length, fits)
+                assert pagecase.fuzzy_score(query, candidate) == py_fuzzy_score(query, candidate)
+                native = per_call(pagecase.fuzzy_score, query, candidate, runs)
+                baseline = per_call(py_fuzzy_score, query, candidate, runs)
+                subject = f"{kind}, query {query_length}{'' if fits else ' no fit'}, {length} characters"
+                missed = card.check("fuzzy cell", baseline / native, subject).endswith("MISSED")
+                cells.append(f"{baseline / native:8.1f}{'*' if missed else 'x'}")
+            print(f"  {'query ' + str(query_length) + ('' if fits else ', no fit'):<17}" + "".join(cells))
+
+
 # ------------------------------------------------------ adversarial fuzzy
 
 N = 117647  # about 2 MB of candidate for the longest inputs
@@ -234,6 +289,7 @@ def main():
     args = parser.parse_args()
     card = Scorecard(GOALS)
     if args.fuzzy_only:
+        bench_fuzzy_cells(args.runs, card)
         bench_adversarial_fuzzy(args.runs, card)
     else:
         with scratch_folder("tidewing-bench-search-") as scratch:
@@ -273,6 +329,7 @@ def bench_tree(tree, runs, card, scratch):
         f"ratio {baseline / native:7.1f}x"
     )
     ratios["fuzzy", ""] = baseline / native
+    bench_fuzzy_cells(runs, card)
     bench_adversarial_fuzzy(max(1, runs // 2), card)
 
     wide = tree / "wide"

@@ -38,6 +38,13 @@ function(tidewing_add_module name package)
     set_target_properties(${name} PROPERTIES LINK_OPTIONS "${link_options}")
     target_link_options(${name} PRIVATE -Wl,-undefined,dynamic_lookup)
   endif()
+  # A thread the interpreter ends inside our calls stops at our frames
+  # (src/common/platform/thread_end_glibc.cpp): every C++ frame of the module
+  # goes through the wrapped personality routine.
+  if(TARGET tw_thread_end)
+    target_link_libraries(${name} PRIVATE tw_thread_end)
+    target_link_options(${name} PRIVATE -Wl,--wrap=__gxx_personality_v0)
+  endif()
   tidewing_warnings(${name})
   set_target_properties(${name} PROPERTIES
     LIBRARY_OUTPUT_DIRECTORY "${TIDEWING_STAGE}/${package}")

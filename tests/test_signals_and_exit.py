@@ -107,3 +107,230 @@ def test_daemon_threads_inside_a_call_let_the_process_exit(tmp_path, call):
         results = list(pool.map(lambda _: run_script(DAEMONS_AT_EXIT, tmp_path, call), range(20)))
     endings = [(r.returncode, r.stderr.strip()[-200:]) for r in results if r.returncode != 0]
     assert endings == []
+
+
+# ---------------------------------------------------------------- the host's whole life
+
+# A handler registered before the package was imported runs after the
+# package's own: a worker it waits for must still be served, to its last call.
+EXIT_HANDLER_WAITS = """
+    import atexit, logging, logging.handlers, queue, sys, threading
+    how = sys.argv[2]
+    jobs, done = queue.Queue(), []
+    def work():
+        while (job := jobs.get()) is not None:
+            job()
+    worker = threading.Thread(target=work, daemon=True)
+    worker.start()
+    def at_exit():
+        if how == "job handed over at exit":
+            jobs.put(lambda: done.append(pagecase.fuzzy_score("a", "a")))
+        elif how == "worker busy in calls":
+            stop.set()
+        jobs.put(lambda: done.append(pagecase.RecentFiles.load().add(pathlib.Path(sys.argv[1]) / "last.md")))
+        jobs.put(None)
+        worker.join()
+        print("joined", len(done))
+    atexit.register(at_exit)
+    import pathlib
+    from tidewing_quillery import pagecase
+    from tidewing_lattice.tw_lattice import TwFernet
+    stop = threading.Event()
+    if how == "worker busy in calls":
+        jobs.put(lambda: [pagecase.fuzzy_score("ab", "a_b") for _ in iter(stop.is_set, True)])
+    if how == "logging through the cipher":
+        cipher = TwFernet(TwFernet.generate_key())
+        class Sealed(logging.Handler):
+            def emit(self, record):
+                cipher.encrypt(self.format(record).encode())
+        records = queue.Queue()
+        listener = logging.handlers.QueueListener(records, Sealed())
+        listener.start()
+        atexit.register(listener.stop)
+        log = logging.getLogger("host")
+        log.addHandler(logging.handlers.QueueHandler(records))
+        threading.Thread(target=lambda: [log.warning("x" * 1000) for _ in range(10**9)], daemon=True).start()
+"""
+
+
+@pytest.mark.parametrize("how", ["job handed over at exit", "worker busy in calls", "logging through the cipher"])
+def test_exit_handlers_that_wait_for_workers_end(tmp_path, how):
+    result = run_script(EXIT_HANDLER_WAITS, tmp_path, how)
+    assert (result.returncode, result.stdout.split()) == (
+        0,
+        ["joined", "2" if how == "job handed over at exit" else "1"],
+    )
+    assert "last.md" in (tmp_path / "state" / "recent.json").read_text()
+
+
+# A daemon thread logs through an encrypting handler while logging.shutdown,
+# registered at `import logging`, flushes it at exit.
+LOGGING_AT_EXIT = """
+    import logging, threading, time
+    from tidewing_lattice.tw_lattice import TwFernet
+    cipher = TwFernet(TwFernet.generate_key())
+    class Sealed(logging.Handler):
+        def emit(self, record):
+            cipher.encrypt(self.format(record).encode() * 100)
+    log = logging.getLogger("host")
+    log.addHandler(Sealed())
+    threading.Thread(target=lambda: [log.warning("record") for _ in range(10**9)], daemon=True).start()
+    time.sleep(0.1)
+"""
+
+
+def test_logging_shutdown_with_a_daemon_thread_logging_through_the_cipher(tmp_path):
+    assert run_script(LOGGING_AT_EXIT, tmp_path).returncode == 0
+
+
+# Daemon threads inside calls that run host code when the interpreter ends
+# them: a prune whose check sleeps, a scan of a Path subclass overriding resolve().
+HOST_CODE_AT_EXIT = """
+    import pathlib, sys, threading, time
+    from tidewing_quillery import pagecase
+    base, how = pathlib.Path(sys.argv[1]), sys.argv[2]
+    class Resolving(pathlib.PosixPath):
+        def resolve(self, strict=False):
+            time.sleep(0.0005)
+            return pathlib.PosixPath(self).resolve(strict)
+    def check(path):
+        time.sleep(0.0005)
+        return True
+    entries = [{"path": f"/nowhere/{k}.md"} for k in range(100_000)]
+    calls = {
+        "prune": lambda: pagecase.PathList(base / "list.json", list(entries)).prune(check),
+        "scan": lambda: pagecase.scan_markdown([Resolving(base / "tree")] * 50),
+    }
+    for _ in range(4):
+        threading.Thread(target=lambda: [calls[how]() for _ in range(10**9)], daemon=True).start()
+    time.sleep(0.3)
+"""
+
+
+@pytest.mark.parametrize("how", ["prune", "scan"])
+def test_daemon_threads_in_host_code_called_by_us_let_the_process_exit(tmp_path, how):
+    (tmp_path / "tree" / "a").mkdir(parents=True)
+    (tmp_path / "tree" / "a" / "n.md").write_text("# n\n")
+    with ThreadPoolExecutor(2) as pool:
+        results = list(pool.map(lambda _: run_script(HOST_CODE_AT_EXIT, tmp_path, how), range(10)))
+    assert [(r.returncode, r.stderr[-300:]) for r in results if r.returncode or r.stderr] == []
+
+
+# A fork in an exit handler, and a fork from a thread other than the main one:
+# the child starts afresh, its new threads call the modules and its own main
+# thread (the one that forked) ends a blocking read on a raising handler.
+FORKS = """
+    import atexit, os, pathlib, signal, sys, threading
+    from tidewing_quillery import pagecase
+    base, how = pathlib.Path(sys.argv[1]), sys.argv[2]
+    def child():
+        if how == "during exit":
+            thread = threading.Thread(target=lambda: print("child", pagecase.fuzzy_score("a", "a"), flush=True))
+            thread.start()
+            thread.join()
+        else:
+            def timeout(signum, frame):
+                raise TimeoutError
+            signal.signal(signal.SIGALRM, timeout)
+            signal.setitimer(signal.ITIMER_REAL, 0.3)
+            try:
+                pagecase.read_document(base / "fifo.md")
+            except TimeoutError:
+                print("child interrupted", flush=True)
+        os._exit(0)
+    def fork():
+        pid = os.fork()
+        if pid == 0:
+            child()
+        os.waitpid(pid, 0)
+    os.mkfifo(base / "fifo.md")
+    if how == "during exit":
+        atexit.register(fork)
+    else:
+        thread = threading.Thread(target=fork)
+        thread.start()
+        thread.join()
+"""
+
+
+@pytest.mark.native_fs  # the FIFO read of the native route
+@pytest.mark.parametrize("how", ["during exit", "from a worker thread"])
+def test_a_forked_child_starts_afresh(tmp_path, how):
+    result = run_script(FORKS, tmp_path, how)
+    assert result.stdout.split() == (["child", "8"] if how == "during exit" else ["child", "interrupted"]), (
+        result.stderr
+    )
+
+
+# Objects that daemon threads still hold at exit are no leak to report; an
+# object whose reference was lost still is.
+LEAKS = """
+    import ctypes, sys, threading, time
+    from tidewing_lattice.tw_lattice import tw_lattice
+    box = tw_lattice("a secret of some length")
+    if sys.argv[2] == "held by a daemon thread":
+        threading.Thread(target=lambda held=box: [held.encrypt_string("x") for _ in range(10**9)], daemon=True).start()
+        time.sleep(0.1)
+    else:
+        ctypes.pythonapi.Py_IncRef(ctypes.py_object(box))
+"""
+
+
+@pytest.mark.parametrize("how", ["held by a daemon thread", "reference lost"])
+def test_the_leak_report_names_only_lost_references(tmp_path, how):
+    result = run_script(LEAKS, tmp_path, how)
+    assert result.returncode == 0
+    assert ("nanobind: leaked" in result.stderr) == (how == "reference lost"), result.stderr
+
+
+# A document swapped for a FIFO between the stat and the open, by another
+# process exchanging the two names (renameat2) and letting the waiting reads go
+# every 0.3 s: a read that waits holding the interpreter lock stops the main
+# thread until then.
+SWAPPER = """
+    import ctypes, os, sys, time
+    names = [name.encode() for name in sys.argv[1:]]
+    exchange = ctypes.CDLL(None).renameat2
+    released = time.monotonic()
+    while True:
+        exchange(-100, names[0], -100, names[1], 2)
+        if time.monotonic() - released > 0.3:
+            released = time.monotonic()
+            for name in names:
+                try:
+                    os.close(os.open(name, os.O_WRONLY | os.O_NONBLOCK))
+                except OSError:
+                    pass
+"""
+
+FIFO_SWAP = """
+    import os, pathlib, subprocess, sys, threading, time
+    from tidewing_quillery import pagecase
+    base = pathlib.Path(sys.argv[1])
+    document, fifo = base / "doc.md", base / "fifo.md"
+    document.write_text("# doc\\n")
+    os.mkfifo(fifo)
+    swapper = subprocess.Popen([sys.executable, sys.argv[2], str(document), str(fifo)])
+    def read():
+        while True:
+            pagecase.read_document(document)
+    for _ in range(3):
+        threading.Thread(target=read, daemon=True).start()
+    gaps, last = [], time.monotonic()
+    while len(gaps) < 300:
+        time.sleep(0.01)
+        now = time.monotonic()
+        gaps.append(now - last)
+        last = now
+    swapper.kill()
+    print(round(max(gaps), 3))
+"""
+
+
+@pytest.mark.native_fs
+def test_a_document_swapped_for_a_fifo_never_stops_the_other_threads(tmp_path):
+    swapper = tmp_path / "swapper.py"
+    swapper.write_text(textwrap.dedent(SWAPPER))
+    result = run_script(FIFO_SWAP, tmp_path, str(swapper))
+    assert result.returncode == 0, result.stderr
+    assert float(result.stdout) < 0.25

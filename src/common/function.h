@@ -7,16 +7,13 @@
 // `inspect.Signature` (common/signature.h), so `help(module)` lists it under
 // FUNCTIONS and `inspect.signature()` works; a method binds as a Python
 // function binds (`obj.name` is a standard bound method), a module function
-// does not bind, as a built-in function does not. Every call enters through a
-// CallScope (common/gil.h), the one place that knows the interpreter is
-// exiting.
+// does not bind, as a built-in function does not.
 #pragma once
 
 #include <cstddef>
 #include <string>
 
 #include "common/errors.h"
-#include "common/exit_gate.h"
 #include "common/signature.h"
 
 // After Python.h, which the headers above include.
@@ -43,7 +40,6 @@ inline FunctionObject* as_function(PyObject* self) {
 
 inline PyObject* function_call(PyObject* self, PyObject* const* args, size_t nargsf,
                                PyObject* kwnames) {
-    CallScope scope;
     return PyObject_Vectorcall(as_function(self)->wrapped, args, nargsf, kwnames);
 }
 

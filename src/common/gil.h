@@ -28,9 +28,9 @@
 // interrupted by a signal runs the signal handlers, with the lock held, and
 // gives up with their exception (KeyboardInterrupt for Ctrl-C); long work on
 // the main thread runs them every kSignalPollInterval. Only the main thread
-// runs Python's signal handlers, so other threads never take the lock for it.
-// Once the interpreter exits, work without the lock stops and its thread
-// parks instead of taking the lock back (common/exit_gate.h).
+// runs Python's signal handlers (common/host_life.h), so other threads never
+// take the lock for it. Loops that build many Python objects, with the lock
+// held, let the handlers run every kSignalBatch objects (run_signal_handlers).
 #pragma once
 
 #include <chrono>
@@ -40,10 +40,11 @@
 #include <optional>
 #include <type_traits>
 #include <utility>
+#include <variant>
 
 #include <nanobind/nanobind.h>
 
-#include "common/exit_gate.h"
+#include "common/host_life.h"
 #include "common/interruption.h"
 
 namespace tw::py {
@@ -57,8 +58,13 @@ inline constexpr std::size_t kReleaseGilFromBytes = 512 * 1024;
 inline constexpr std::int64_t kReleaseGilFromFileBytes = 2 * 1024 * 1024;
 // Names sorted by their lower-cased text: about 100 ns each.
 inline constexpr std::size_t kReleaseGilFromEntries = 4096;
-// How often long work on the main thread stops to run signal handlers.
-inline constexpr std::chrono::milliseconds kSignalPollInterval{50};
+// How often long work on the main thread stops to run signal handlers: a
+// handler that raises ends the work within this and one unit of the work
+// (a folder, a batch of entries, a megabyte), well under 50 ms. Taking the
+// lock back for it waits for a busy thread's switch interval at worst.
+inline constexpr std::chrono::milliseconds kSignalPollInterval{20};
+// How many Python objects a loop builds between two runs of the handlers.
+inline constexpr std::size_t kSignalBatch = 4096;
 
 enum class Gil { keep, release, release_when_long };
 
@@ -90,26 +96,20 @@ class NativeWork final : public tw::interruption::Listener {
     NativeWork(const NativeWork&) = delete;
     NativeWork& operator=(const NativeWork&) = delete;
 
-    // Holds the lock again (or parks, when the interpreter exits); the end
-    // of the work.
+    // Holds the lock again: the end of the work. Should the interpreter have
+    // begun to finalize meanwhile, CPython ends the thread here instead
+    // (common/host_life.h).
     void finish() noexcept {
-        if (released_) {
-            take_lock(state_);
-            if (!counted_) stop_holding();
-        }
+        if (released_) PyEval_RestoreThread(state_);
         tw::interruption::listener = previous_;
     }
 
-    bool stop_after_signal() noexcept override {
-        if (released_ && closed_to_this_thread()) return true;
-        return is_main_thread() && run_handlers();
-    }
+    bool stop_after_signal() noexcept override { return is_main_thread() && run_handlers(); }
 
     bool stop_requested() noexcept override {
         auto now = std::chrono::steady_clock::now();
         if (!started_) started_ = last_run_ = now;
         if (adaptive_ && !released_ && now - *started_ >= kHoldGilFor) give_up_lock();
-        if (released_ && closed_to_this_thread()) return true;
         if (!is_main_thread() || now - last_run_ < kSignalPollInterval) return false;
         last_run_ = now;
         return run_handlers();
@@ -123,8 +123,6 @@ class NativeWork final : public tw::interruption::Listener {
 
   private:
     void give_up_lock() noexcept {
-        counted_ = call_depth > 0;
-        if (counted_) stop_holding();
         state_ = PyEval_SaveThread();
         released_ = true;
     }
@@ -132,26 +130,15 @@ class NativeWork final : public tw::interruption::Listener {
     // The signal handlers, with the lock held, taken for a moment when the
     // work runs without it.
     bool run_handlers() noexcept {
-        if (!released_) {
-            failed_ = failed_ || PyErr_CheckSignals() != 0;
-            return failed_;
-        }
-        exit_gate.holding.fetch_add(1);
-        if (closed_to_this_thread()) {
-            stop_holding();
-            return true;
-        }
-        PyEval_RestoreThread(state_);
+        if (released_) PyEval_RestoreThread(state_);
         failed_ = failed_ || PyErr_CheckSignals() != 0;
-        state_ = PyEval_SaveThread();
-        stop_holding();
+        if (released_) state_ = PyEval_SaveThread();
         return failed_;
     }
 
     tw::interruption::Listener* previous_;
     bool adaptive_;
     bool released_ = false;
-    bool counted_ = false;
     bool failed_ = false;
     PyThreadState* state_ = nullptr;
     std::optional<std::chrono::steady_clock::time_point> started_; // at the first check
@@ -165,30 +152,31 @@ class NativeWork final : public tw::interruption::Listener {
 template <typename Work> auto run_native(Work&& work, Gil gil) {
     using Result = std::invoke_result_t<Work&>;
     static_assert(!std::is_reference_v<Result>, "native work returns values");
+    constexpr bool kVoid = std::is_void_v<Result>;
+    std::optional<std::conditional_t<kVoid, std::monostate, Result>> result;
     std::exception_ptr failure;
-    if constexpr (std::is_void_v<Result>) {
-        detail::NativeWork span(gil);
-        try {
+    detail::NativeWork span(gil);
+    try {
+        if constexpr (kVoid) {
             work();
-        } catch (...) {
-            failure = std::current_exception();
-        }
-        span.finish();
-        if (span.failed()) throw nanobind::python_error();
-        if (failure) std::rethrow_exception(failure);
-    } else {
-        std::optional<Result> result;
-        detail::NativeWork span(gil);
-        try {
+            result.emplace();
+        } else {
             result.emplace(work());
-        } catch (...) {
-            failure = std::current_exception();
         }
-        span.finish();
-        if (span.failed()) throw nanobind::python_error();
-        if (failure) std::rethrow_exception(failure);
-        return std::move(*result);
+    } catch (...) {
+        failure = std::current_exception();
     }
+    span.finish();
+    if (span.failed()) throw nanobind::python_error();
+    if (failure) std::rethrow_exception(failure);
+    if constexpr (!kVoid) return std::move(*result);
+}
+
+// Runs the signal handlers, raising what one raises; on threads other than
+// the main one, nothing. For loops that build Python objects with the lock
+// held: every kSignalBatch of them.
+inline void run_signal_handlers() {
+    if (PyErr_CheckSignals() != 0) throw nanobind::python_error();
 }
 
 } // namespace tw::py

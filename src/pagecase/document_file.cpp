@@ -102,12 +102,50 @@ int64_t byte_cap(nb::handle limit) {
     return INT64_MAX - 1;
 }
 
-std::optional<nb::object> read_document_text(const std::string& path, int64_t expected, int64_t cap,
-                                             Gil gil) {
+namespace {
+
+// Opens the document without waiting, and lets what the descriptor holds
+// decide how it is read: a regular file as its size says, anything else (a
+// FIFO, a device) without the lock, as it may wait for good. A FIFO is read
+// once its writer has come, as a blocking open would have waited for it; it
+// is never opened twice, lest a writer that came and went in between leave
+// its data behind. A stat taken before decides nothing: another process may
+// have swapped the file since.
+struct OpenedDocument {
+    FileDescriptor file;
+    int64_t size = 0;
+    Gil gil = Gil::keep;
+};
+
+std::optional<OpenedDocument> open_document(const std::string& path) {
+    constexpr unsigned kFlags =
+        platform::kReadOnly | platform::kNonBlocking | platform::kNoControllingTerminal;
     int error = 0;
-    FileDescriptor file =
-        run_native([&] { return open_file(path, platform::kReadOnly, error); }, gil);
-    if (!file) return std::nullopt;
+    OpenedDocument opened;
+    opened.file = run_native([&] { return open_file(path, kFlags, error); }, Gil::keep);
+    if (!opened.file) return std::nullopt;
+    platform::FileInfo status;
+    if (platform::open_status(opened.file.get(), status) != 0) return std::nullopt;
+    if (status.kind == platform::FileKind::directory) return std::nullopt; // EISDIR
+    if (status.kind == platform::FileKind::regular) {
+        opened.size = status.size;
+        opened.gil = tw::py::release_for_file(true, status.size);
+        return opened;
+    }
+    opened.gil = Gil::release;
+    if (run_native([&] { return wait_for_data(opened.file.get()); }, opened.gil) != 0)
+        return std::nullopt;
+    return opened;
+}
+
+} // namespace
+
+std::optional<nb::object> read_document_text(const std::string& path, int64_t cap) {
+    std::optional<OpenedDocument> opened = open_document(path);
+    if (!opened) return std::nullopt;
+    FileDescriptor& file = opened->file;
+    const Gil gil = opened->gil;
+    const int64_t expected = opened->size;
     const auto limit = static_cast<std::size_t>(std::max<int64_t>(cap, 0));
     const auto size = std::min(static_cast<std::size_t>(std::max<int64_t>(expected, 0)), limit);
 

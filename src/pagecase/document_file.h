@@ -27,12 +27,12 @@ nb::object decode_read_bytes(nb::handle raw);
 // (any number object; a non-number limit imposes no cap of its own).
 int64_t byte_cap(nb::handle limit);
 
-// Reads the whole file at `path` (expected to hold `expected` bytes, as its
-// stat said) and decodes it. Nothing when opening or reading fails, or when
-// more than `cap` bytes turn up; never holds more than `cap` + 1 bytes. The
-// file is opened and read under `gil` (release_for_file of its stat: opening
-// a FIFO waits for its writer); memory running out raises MemoryError.
-std::optional<nb::object> read_document_text(const std::string& path, int64_t expected, int64_t cap,
-                                             tw::py::Gil gil);
+// Reads the whole file at `path` and decodes it. Nothing when opening or
+// reading fails, or when more than `cap` bytes turn up; never holds more
+// than `cap` + 1 bytes. Whether the lock is given up is decided by what the
+// opened descriptor holds, never by an earlier stat: a regular file by its
+// size (release_for_file), anything else (a FIFO waiting for its writer, a
+// device) always. Memory running out raises MemoryError.
+std::optional<nb::object> read_document_text(const std::string& path, int64_t cap);
 
 } // namespace tw::pagecase

@@ -256,9 +256,7 @@ nb::object read_document(nb::handle path) {
     platform::FileInfo st;
     if (!stat_path(bytes, st)) return nb::none();
     if (exceeds(nb::int_(static_cast<long long>(st.size)), limit)) return nb::none();
-    std::optional<nb::object> text = read_document_text(
-        bytes, st.size, byte_cap(limit),
-        tw::py::release_for_file(st.kind == platform::FileKind::regular, st.size));
+    std::optional<nb::object> text = read_document_text(bytes, byte_cap(limit));
     if (!text) return nb::none();
     return make_document(path, *text, st);
 }

@@ -107,19 +107,25 @@ std::vector<std::uint32_t> by_lowered_name(const DirectoryEntries& entries,
     std::vector<std::uint32_t> sorted;
     sorted.reserve(indices.size());
     if (ascii) {
-        std::vector<std::uint32_t> order =
+        // Told to stop only when a signal handler raised: run_native raises it.
+        std::optional<std::vector<std::uint32_t>> order =
             tw::py::run_native([&] { return order_by_lowered_ascii(names); },
                                tw::py::release_for_entries(names.size()));
-        for (std::uint32_t k : order)
+        for (std::uint32_t k : order.value())
             sorted.push_back(indices[k]);
         return sorted;
     }
     std::vector<std::pair<LoweredKey, std::uint32_t>> keyed;
     keyed.reserve(indices.size());
-    for (std::size_t k = 0; k < indices.size(); ++k)
+    for (std::size_t k = 0; k < indices.size(); ++k) {
+        if (k % tw::py::kSignalBatch == 0) tw::py::run_signal_handlers();
         keyed.emplace_back(LoweredKey(names[k]), indices[k]);
-    std::stable_sort(keyed.begin(), keyed.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    }
+    std::size_t compared = 0;
+    std::stable_sort(keyed.begin(), keyed.end(), [&](const auto& a, const auto& b) {
+        if (++compared % tw::py::kSignalBatch == 0) tw::py::run_signal_handlers();
+        return a.first < b.first;
+    });
     for (const auto& entry : keyed)
         sorted.push_back(entry.second);
     return sorted;
@@ -129,7 +135,9 @@ nb::list sorted_entry_dicts(const std::string& folder, const DirectoryEntries& e
                             const std::vector<std::uint32_t>& indices) {
     const auto& all = entries.entries();
     nb::list dicts;
+    std::size_t built = 0;
     for (std::uint32_t index : by_lowered_name(entries, indices)) {
+        if (++built % tw::py::kSignalBatch == 0) tw::py::run_signal_handlers();
         std::string_view name = entries.name(all[index]);
         std::string path = folder;
         append_name(path, name);

@@ -2,6 +2,7 @@
 // with the directory picker, and `list_folder`, one level of a folder
 // confined to a root.
 #include "common/classes.h"
+#include "common/gil.h"
 #include "pagecase/core/paths.h"
 #include "pagecase/folder_read.h"
 #include "pagecase/native_paths.h"
@@ -56,6 +57,7 @@ std::optional<Lists> read_natively(const std::string& folder, const NameRules& r
     std::vector<std::uint32_t> folders, files;
     const auto& all = entries.entries();
     for (std::uint32_t k = 0; k < all.size(); ++k) {
+        if (k % tw::py::kSignalBatch == tw::py::kSignalBatch - 1) tw::py::run_signal_handlers();
         std::string_view name = entries.name(all[k]);
         if (rules.hidden_or_skipped(name)) continue;
         if (all[k].type == EntryType::directory)

@@ -4,7 +4,7 @@
 // (standard modules, constants, then each concern's functions and classes)
 // and remembers what it bound, so native routes can tell when a host has
 // rebound one of them (common/originals.h).
-#include "common/gil.h"
+#include "common/host_life.h"
 #include "common/needs_gil.h"
 #include "pagecase/module_state.h"
 
@@ -56,7 +56,7 @@ NB_MODULE(pagecase, m) {
     m.doc() = "Document store of the Tidewing Markdown viewer: containment of outside paths, "
               "document reading, per-user state, folder listing, pickers and quick open.";
     ns.attach(m);
-    tw::py::install_exit_gate();
+    tw::py::install_host_hooks();
     bind_standard_modules(m);
     bind_constants(m);
     bind_paths(m);

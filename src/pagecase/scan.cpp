@@ -16,6 +16,7 @@
 #include "pagecase/fast_path.h"
 #include "pagecase/native_paths.h"
 #include "pagecase/scan_steps.h"
+#include "pagecase/str_lower.h"
 
 namespace tw::pagecase {
 namespace {
@@ -35,7 +36,10 @@ nb::object score_object(std::optional<long long> score) {
     return nb::int_(*score);
 }
 
-// A non-empty query, lower-cased once for scoring many candidates.
+// A non-empty query, lower-cased once for scoring many candidates. Text
+// beyond ASCII is lower-cased with the interpreter's tables, a candidate
+// only as far as the greedy pass reads it; where a capital sigma's form
+// matters, the interpreter lower-cases the whole text instead.
 class Needle {
   public:
     explicit Needle(nb::handle query) {
@@ -44,6 +48,11 @@ class Needle {
             ascii_ = ascii_view(query);
             tw::ascii::lower_in_place(ascii_);
             points_ = {ascii_.data(), ascii_.size(), 1};
+            return;
+        }
+        lower_ = &interpreter_lower_case();
+        if (lower_in_tables(code_points(query))) {
+            points_ = {wide_.data(), wide_.size(), 4};
         } else {
             lowered_ = query.attr("lower")();
             points_ = code_points(lowered_);
@@ -56,6 +65,9 @@ class Needle {
     std::optional<long long> score(nb::handle candidate) const {
         PyObject* text = candidate.ptr();
         if (PyUnicode_IS_ASCII(text)) return fuzzy_score_ascii(points_, ascii_view(candidate));
+        const LowerCase& lower = lower_ ? *lower_ : interpreter_lower_case();
+        const LoweringScore scored = fuzzy_score_lowering(points_, code_points(candidate), lower);
+        if (!scored.needs_context) return scored.score;
         nb::object haystack = candidate.attr("lower")();
         return fuzzy_score_lowered(points_, code_points(haystack),
                                    static_cast<std::size_t>(PyUnicode_GET_LENGTH(text)));
@@ -67,16 +79,31 @@ class Needle {
         return score(fs_decode(candidate));
     }
 
-    // The score of an ASCII candidate without the interpreter, for an ASCII
-    // query: touches no Python object, so it may run without the GIL.
-    bool is_ascii() const { return !lowered_.is_valid(); }
+    // The score of an ASCII candidate without the interpreter, for a query
+    // lower-cased natively: touches no Python object, so it may run without
+    // the GIL.
+    bool held_natively() const { return !lowered_.is_valid(); }
     std::optional<long long> score_ascii(std::string_view candidate) const {
         return fuzzy_score_ascii(points_, candidate);
     }
 
   private:
+    // The query's forms from the tables; false when it holds the contextual
+    // code point.
+    bool lower_in_tables(CodePoints query) {
+        for (std::size_t k = 0; k < query.length; ++k) {
+            const std::uint32_t c = query.at(k);
+            if (lower_->is_contextual(c)) return false;
+            const LowerForm form = lower_->form(c);
+            wide_.insert(wide_.end(), form.points, form.points + form.size);
+        }
+        return true;
+    }
+
     std::string ascii_;
+    std::vector<std::uint32_t> wide_;
     nb::object lowered_;
+    const LowerCase* lower_ = nullptr;
     CodePoints points_{};
 };
 
@@ -84,8 +111,13 @@ nb::object fuzzy_score(nb::handle query, nb::handle candidate) {
     if (!PyUnicode_CheckExact(query.ptr()) || !PyUnicode_CheckExact(candidate.ptr()))
         return fuzzy_score_by_steps(query, candidate);
     if (PyUnicode_GET_LENGTH(query.ptr()) == 0) return nb::int_(0);
-    if (PyUnicode_IS_ASCII(query.ptr()) && PyUnicode_IS_ASCII(candidate.ptr()))
-        return score_object(fuzzy_score_ascii(ascii_view(query), ascii_view(candidate)));
+    if (PyUnicode_IS_ASCII(query.ptr())) {
+        if (PyUnicode_IS_ASCII(candidate.ptr()))
+            return score_object(fuzzy_score_ascii(ascii_view(query), ascii_view(candidate)));
+        const LoweringScore scored = fuzzy_score_lowering(ascii_view(query), code_points(candidate),
+                                                          interpreter_lower_case());
+        if (!scored.needs_context) return score_object(scored.score);
+    }
     return score_object(Needle(query).score(candidate));
 }
 
@@ -240,12 +272,12 @@ struct Scores {
     bool known = false;
 };
 
-// Scores of the files whose name and path are ASCII, for an ASCII query:
-// native work, without the GIL for a large scan. The others wait for the
-// interpreter's lower-casing.
+// Scores of the files whose name and path are ASCII, for a query lower-cased
+// natively: native work, without the GIL for a large scan. The others wait
+// for the interpreter (their names are decoded to str).
 std::vector<Scores> score_ascii_files(const MarkdownScan& scan, const Needle& needle) {
     std::vector<Scores> scores(scan.size());
-    if (!needle.is_ascii()) return scores;
+    if (!needle.held_natively()) return scores;
     auto score_all = [&] {
         for (std::uint32_t k = 0; k < scan.size(); ++k) {
             if (!tw::ascii::is_ascii(scan.name(k)) || !tw::ascii::is_ascii(scan.relative(k)))

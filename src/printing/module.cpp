@@ -6,7 +6,7 @@
 // (standard modules, the logger, the two tuning constants, the exception,
 // the classes, then the functions). No platform toolkit is imported here:
 // each is imported by the function that needs it, when it runs.
-#include "common/gil.h"
+#include "common/host_life.h"
 #include "common/needs_gil.h"
 #include "printing/module_state.h"
 
@@ -38,7 +38,7 @@ NB_MODULE(printing, m) {
     m.doc() = "Printing and PDF export for pywebview windows: a per-window print bridge over "
               "WebKitGTK, WKWebView or WebView2.";
     ns.attach(m);
-    tw::py::install_exit_gate();
+    tw::py::install_host_hooks();
     bind_standard_modules(m);
     bind_constants(m);
     bind_print_error(m);

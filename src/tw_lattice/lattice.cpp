@@ -239,7 +239,7 @@ void bind_lattice(nb::module_& m) {
                             "Encrypts and decrypts strings and byte data under keys derived from "
                             "a secret of 8 to 512 characters. Data encrypted with a file name can "
                             "only be decrypted under the same base name.")
-            .def(nb::init<nb::handle>(), arg("secret_key"), nb::call_guard<tw::py::CallScope>(),
+            .def(nb::init<nb::handle>(), arg("secret_key"),
                  nb::sig("def __init__(self, secret_key: str) -> None"),
                  "An encryptor under `secret_key`, a str of 8 to 512 characters; raises "
                  "ValueError for a secret that is empty, shorter or longer.\n\n"

@@ -4,7 +4,7 @@
 // Initialisation fixes the AES and SHA-256 implementations for the process,
 // then binds the standard modules under the names the functions look up at
 // each call, the token cipher's classes, and `tw_lattice`.
-#include "common/gil.h"
+#include "common/host_life.h"
 #include "common/needs_gil.h"
 #include "tw_lattice/core/aes.h"
 #include "tw_lattice/core/sha256.h"
@@ -33,7 +33,7 @@ NB_MODULE(tw_lattice, m) {
     m.doc() = "Authenticated encryption of strings, data and files: AES-128-CBC, a token "
               "cipher in the Fernet format, and the tw_lattice class.";
     ns.attach(m);
-    tw::py::install_exit_gate();
+    tw::py::install_host_hooks();
     tw::lattice::aes_select_implementation();
     tw::lattice::sha256::select_implementation();
     nb::list all;

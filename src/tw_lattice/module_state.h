@@ -166,8 +166,10 @@ inline bool native_decryption_route() {
 }
 // What os.urandom(size) and int(time.time()) give, read from the same
 // sources without calling them: only once native_encryption_route() has
-// found them to be the originals.
-void urandom_into(uint8_t* out, size_t size);
+// found them to be the originals. An IV's bytes come from the kernel's
+// source in batches (tw::platform::pooled_random), never reused by a forked
+// child.
+void iv_into(uint8_t* out, size_t size);
 int64_t time_in_seconds();
 
 // Registration, in the module's binding order.

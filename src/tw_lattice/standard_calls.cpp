@@ -32,9 +32,10 @@ using tw::py::steal_checked;
 // blocking until it is seeded, and asked again after signals (whose
 // handlers may raise). False when the source is unavailable; os.urandom then
 // has ways of its own.
-bool kernel_random(uint8_t* out, size_t size) {
+bool kernel_random(uint8_t* out, size_t size,
+                   int (*source)(void*, size_t) noexcept = tw::platform::secure_random) {
     for (;;) {
-        const int error = tw::platform::secure_random(out, size);
+        const int error = source(out, size);
         if (error != EINTR) return error == 0;
         if (PyErr_CheckSignals() != 0) throw nb::python_error();
     }
@@ -59,8 +60,8 @@ std::optional<std::string_view> base64_input(nb::handle data) {
 
 } // namespace
 
-void urandom_into(uint8_t* out, size_t size) {
-    if (!kernel_random(out, size))
+void iv_into(uint8_t* out, size_t size) {
+    if (!kernel_random(out, size, tw::platform::pooled_random))
         copy_exact(nb::borrow(original::urandom.loaded())(size), out, size);
 }
 

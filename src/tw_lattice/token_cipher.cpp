@@ -131,7 +131,7 @@ Plaintext plaintext_of(nb::handle data) {
 // The one-pass route: the token's text written straight into the result.
 nb::object seal_natively(const ReadyKeys& ready, const Plaintext& plaintext, TokenForm form) {
     uint8_t iv[token::kIvSize], timestamp[token::kTimestampSize];
-    urandom_into(iv, sizeof iv);
+    iv_into(iv, sizeof iv);
     const int64_t seconds = time_in_seconds();
     if (seconds >= 0) {
         store_be64(timestamp, static_cast<uint64_t>(seconds));

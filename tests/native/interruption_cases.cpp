@@ -2,6 +2,7 @@
 // walk between folders, a folder read between batches of entries. The
 // bindings answer with the interpreter's signal handlers; here a listener
 // that says "stop" after a number of questions stands in for them.
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
@@ -10,6 +11,7 @@
 
 #include "common/interruption.h"
 #include "harness.h"
+#include "pagecase/core/name_order.h"
 #include "pagecase/core/walk.h"
 
 namespace {
@@ -82,6 +84,33 @@ NATIVE_TEST(a_large_folder_read_asks_between_batches_and_stops_when_told) {
     StopAfter stop(0);
     CHECK_EQ(tw::pagecase::read_directory(wide.string(), entries), EINTR);
     CHECK(entries.entries().size() < 3000);
+}
+
+NATIVE_TEST(a_large_sort_asks_between_steps_and_stops_when_told) {
+    std::vector<std::string> texts;
+    texts.push_back("Zz"); // equal to the last once lower-cased: stays first of the two
+    for (int k = 0; k < 40000; ++k)
+        texts.push_back((k % 2 ? "B" : "a") + std::to_string(k * 7919 % 40000));
+    texts.push_back("zZ");
+    std::vector<std::string_view> names(texts.begin(), texts.end());
+    auto lowered = [&](std::uint32_t k) {
+        std::string text = texts[k];
+        for (char& c : text)
+            c = static_cast<char>(std::tolower(c));
+        return text;
+    };
+    {
+        StopAfter never(1000);
+        std::optional<std::vector<std::uint32_t>> order =
+            tw::pagecase::order_by_lowered_ascii(names);
+        CHECK(order.has_value() && order->size() == names.size());
+        for (std::size_t k = 1; order && k < order->size(); ++k)
+            CHECK(lowered((*order)[k - 1]) <= lowered((*order)[k]));
+        CHECK(order && order->back() == texts.size() - 1 && (*order)[order->size() - 2] == 0);
+        CHECK(never.asked >= 8); // runs of 8,192, then merge steps
+    }
+    StopAfter stop(2);
+    CHECK(!tw::pagecase::order_by_lowered_ascii(names).has_value());
 }
 
 } // namespace

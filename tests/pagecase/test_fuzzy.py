@@ -51,8 +51,22 @@ def test_worked_values_in_any_ascii_case(query, candidate, expected):
         ("é", "CAFÉ-" + "x" * 30),
     ],
 )
-def test_text_beyond_ascii_is_lowered_by_python(documented, query, candidate):
+def test_text_beyond_ascii_is_lowered_as_python_does(documented, query, candidate):
     assert pagecase.fuzzy_score(query, candidate) == documented.fuzzy_score(query, candidate)
+
+
+def test_every_code_point_is_lowered_as_str_lower_does():
+    # The candidate's own lower-cased text as the query matches every
+    # character where it stands, so any code point lowered otherwise, or
+    # missed by a search, changes the score. Latin-1 first, then the rest,
+    # each block stored at its own width.
+    blocks = [range(0, 0x100)] + [range(start, min(start + 2048, 0x110000)) for start in range(0x100, 0x110000, 2048)]
+    for block in blocks:
+        candidate = "".join(map(chr, block)) + "/"
+        lowered = candidate.lower()
+        word_starts = 1 + sum(lowered[:-1].count(separator) for separator in "/\\_-. ")
+        expected = 5 * (len(lowered) - 1) + 8 * word_starts - len(candidate) // 12
+        assert pagecase.fuzzy_score(lowered, candidate) == expected, hex(block[0])
 
 
 def test_random_text_matches_the_documented_steps(documented):

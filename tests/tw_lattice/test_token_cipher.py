@@ -10,6 +10,8 @@ import hmac
 import os
 import random
 import struct
+import subprocess
+import sys
 import threading
 import time
 
@@ -321,3 +323,31 @@ def test_concurrent_large_tokens(lattice):
     for thread in threads:
         thread.join()
     assert results == [[p] * 3 for p in payloads]
+
+
+# IVs come from a pool of random bytes drawn in batches. A forked child must
+# not hand out the IVs its parent has yet to use: each process's next two
+# IVs differ from all of the other's. Run in a child process, as it forks.
+FORKED_IVS = """
+import base64, os
+from tidewing_lattice.tw_lattice import TwFernet
+cipher = TwFernet(TwFernet.generate_key())
+ivs = lambda: [base64.urlsafe_b64decode(cipher.encrypt(b"x"))[9:25] for _ in range(2)]
+ivs()  # the pool now holds the parent's next IVs
+read, write = os.pipe()
+pid = os.fork()
+if pid == 0:
+    os.write(write, b"".join(ivs()))
+    os._exit(0)
+os.waitpid(pid, 0)
+child = os.read(read, 32)
+print(len({child[:16], child[16:], *ivs()}))
+"""
+
+
+def test_a_forked_child_never_hands_out_its_parents_ivs():
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
+    done = subprocess.run(
+        [sys.executable, "-c", FORKED_IVS], env=env, capture_output=True, text=True, timeout=60, check=True
+    )
+    assert done.stdout.split() == ["4"]

@@ -18,4 +18,9 @@ void read_arm64_features(CpuFeatures& features) noexcept;
 // is named differently across them.
 void take_modification_time(const struct stat& status, FileInfo& info) noexcept;
 
+// Runs `prepare` in the thread that forks just before fork(), then `parent`
+// in the parent and `child` in the child just after (pthread_atfork); a
+// family that cannot fork (Windows) never runs them.
+void at_fork(void (*prepare)(), void (*parent)(), void (*child)()) noexcept;
+
 } // namespace tw::platform::family

@@ -39,6 +39,15 @@ int wall_clock(std::int64_t& nanoseconds) noexcept;
 // other error: the source is unavailable here.
 int secure_random(void* out, std::size_t size) noexcept;
 
+// Random bytes for values made public at once (a token's IV), handed out
+// from a pool that secure_random fills in batches, so that most calls make
+// no system call. Each byte is handed out once and wiped from the pool as it
+// goes. A forked child finds the pool empty: the bytes its parent had not
+// yet handed out are wiped in the child before it runs anything, so the two
+// never hand out the same bytes. Errors as secure_random's, before anything
+// was handed out. Not for keys: their bytes should exist in one place only.
+int pooled_random(void* out, std::size_t size) noexcept;
+
 // Overwrites `size` bytes with zeros in a way the compiler may not drop as a
 // dead store, for key material about to be freed.
 void secure_wipe(void* data, std::size_t size) noexcept;
@@ -140,6 +149,11 @@ int close_file(int fd) noexcept;
 // of a file read.
 int read_some(int fd, void* buffer, std::size_t size, std::size_t& done) noexcept;
 int write_some(int fd, const void* data, std::size_t size, std::size_t& done) noexcept;
+
+// Waits until a read of `fd` would not wait: data, or the end of the file (a
+// FIFO's writer came and went). A FIFO opened without waiting for its writer
+// (kNonBlocking) waits here for one. EINTR: a signal came first.
+int wait_until_readable(int fd) noexcept;
 
 int seek_to_start(int fd) noexcept; // ESPIPE for a pipe
 int flush_to_disk(int fd) noexcept; // fsync()

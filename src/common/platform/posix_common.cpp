@@ -6,6 +6,8 @@
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
 #include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -180,6 +182,13 @@ int write_some(int fd, const void* data, std::size_t size, std::size_t& done) no
     return n >= 0 ? 0 : failure();
 }
 
+int wait_until_readable(int fd) noexcept {
+    // A FIFO's reader that no writer has joined yet is neither readable nor
+    // hung up (POSIX: POLLHUP only once a writer has closed it).
+    struct pollfd watched = {fd, POLLIN, 0};
+    return ::poll(&watched, 1, -1) >= 0 ? 0 : failure();
+}
+
 int seek_to_start(int fd) noexcept {
     return ::lseek(fd, 0, SEEK_SET) == 0 ? 0 : failure();
 }
@@ -261,5 +270,15 @@ FileKind Directory::kind() const noexcept {
         return FileKind::vanished;
     return kind_of_mode(found.st_mode);
 }
+
+namespace family {
+
+void at_fork(void (*prepare)(), void (*parent)(), void (*child)()) noexcept {
+    // Handlers stay registered for the life of the process, as the module
+    // that registers them stays loaded (CPython never unloads an extension).
+    ::pthread_atfork(prepare, parent, child);
+}
+
+} // namespace family
 
 } // namespace tw::platform

@@ -77,6 +77,10 @@ void read_arm64_features(CpuFeatures& features) noexcept {
 }
 #endif
 
+void at_fork(void (*)(), void (*)(), void (*)()) noexcept {
+    // Windows processes do not fork: nothing is ever inherited.
+}
+
 } // namespace family
 
 // ----------------------------------------------------------------- users
@@ -135,6 +139,10 @@ int read_some(int, void*, std::size_t, std::size_t& done) noexcept {
 
 int write_some(int, const void*, std::size_t, std::size_t& done) noexcept {
     done = 0;
+    return ENOSYS;
+}
+
+int wait_until_readable(int) noexcept {
     return ENOSYS;
 }
 

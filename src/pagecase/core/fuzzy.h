@@ -3,8 +3,9 @@
 // character takes its earliest position, earning 5 when it follows the
 // previous match directly and 8 at a word start; one point is taken off per
 // full 12 characters of the candidate. No Python headers: text arrives as
-// code points of 1, 2 or 4 bytes each, already lower-cased, or as ASCII bytes
-// that are lower-cased on the fly.
+// code points of 1, 2 or 4 bytes each, lower-cased already or as it is read
+// (by the interpreter's tables, lower_case.h), or as ASCII bytes that are
+// lower-cased on the fly.
 #pragma once
 
 #include <algorithm>
@@ -15,6 +16,7 @@
 #include <string_view>
 
 #include "common/ascii.h"
+#include "pagecase/core/lower_case.h"
 
 namespace tw::pagecase {
 
@@ -38,36 +40,20 @@ struct CodePoints {
 
 constexpr std::size_t kNotFoundInText = static_cast<std::size_t>(-1);
 
-// The first k >= position of an ASCII text whose lower-cased byte is `wanted`,
-// or kNotFoundInText. A plain loop covers the usual short distance. Beyond it
-// `find_byte` (memchr, or a counting stand-in) looks for the letter and for
-// its capital in windows that double in size, the capital only up to the
-// letter's hit: the bytes looked at stay within a small multiple of the
-// distance travelled, so a pass of greedy searches is linear in the length
-// of the text, whichever case comes first.
-template <typename FindByte>
-std::size_t find_folded_ascii(std::string_view text, std::uint32_t wanted, std::size_t position,
-                              FindByte find_byte) {
-    constexpr std::size_t kShortDistance = 16, kFirstWindow = 64;
-    const bool capital_wanted = wanted >= 'A' && wanted <= 'Z'; // no lower-cased byte is one
-    if (wanted >= 0x80 || capital_wanted || position >= text.size()) return kNotFoundInText;
-    const std::size_t near_end = position + std::min(kShortDistance, text.size() - position);
-    for (std::size_t k = position; k < near_end; ++k)
-        if (tw::ascii::lower<std::uint32_t>(static_cast<unsigned char>(text[k])) == wanted)
-            return k;
-    const bool has_capital = wanted >= 'a' && wanted <= 'z';
-    const char letter = static_cast<char>(wanted);
-    const char capital = static_cast<char>(wanted - ('a' - 'A'));
-    std::size_t window = kFirstWindow;
-    for (std::size_t start = near_end; start < text.size(); start += window, window *= 2) {
-        const std::string_view part = text.substr(start, window);
-        std::size_t hit = find_byte(part, letter);
-        if (has_capital)
-            if (std::size_t first = find_byte(part.substr(0, hit), capital); first < hit)
-                hit = first;
-        if (hit < part.size()) return start + hit;
-    }
-    return kNotFoundInText;
+// The first k >= position of a one-byte text whose lower-cased byte
+// (`folding`) is `wanted`, or kNotFoundInText: the first of its byte
+// sources, the letter and its capital, in one pass that ends at the hit.
+inline std::size_t find_folded_byte(std::string_view text, std::uint32_t wanted,
+                                    std::size_t position, const ByteFolding& folding) {
+    if (wanted > 0xFF || position >= text.size()) return kNotFoundInText;
+    const std::int16_t* sources = folding.sources[wanted];
+    ScanTargets targets;
+    for (std::size_t k = 0; k < 2 && sources[k] != ByteFolding::kNone; ++k)
+        targets.values[targets.count++] = static_cast<std::uint32_t>(sources[k]);
+    if (targets.count == 0) return kNotFoundInText;
+    const std::size_t found = find_first_of(reinterpret_cast<const std::uint8_t*>(text.data()),
+                                            position, text.size(), targets);
+    return found == text.size() ? kNotFoundInText : found;
 }
 
 // The offset of the first `c` in `text`, or its length.
@@ -81,6 +67,23 @@ inline std::size_t memchr_offset(std::string_view text, char c) {
 // Nothing when the needle does not fit.
 std::optional<long long> fuzzy_score_lowered(CodePoints needle, CodePoints haystack,
                                              std::size_t candidate_length);
+
+// A score over a candidate lower-cased as it is read: the score (nothing when
+// the needle does not fit), or `needs_context` when the pass met the
+// contextual code point where its form mattered (it could give the character
+// looked for, or decide a word start): only the whole candidate decides that
+// form, so the caller lower-cases it whole instead.
+struct LoweringScore {
+    std::optional<long long> score;
+    bool needs_context = false;
+};
+
+// The score of a non-empty lower-cased `needle` in `candidate`, lower-cased
+// by `lower` as far as the greedy pass reads it.
+LoweringScore fuzzy_score_lowering(CodePoints needle, CodePoints candidate, const LowerCase& lower);
+// The same for a non-empty ASCII query, lower-cased while searching.
+LoweringScore fuzzy_score_lowering(std::string_view query, CodePoints candidate,
+                                   const LowerCase& lower);
 
 // The same for an ASCII candidate, lower-cased while searching; the needle is
 // non-empty, lower-cased already, and may hold any code points.

@@ -5,12 +5,16 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string_view>
 #include <vector>
 
 namespace tw::pagecase {
 
-// The indices of `names` in that order. Every name is ASCII.
-std::vector<std::uint32_t> order_by_lowered_ascii(const std::vector<std::string_view>& names);
+// The indices of `names` in that order, or nothing when the work was told to
+// stop (tw::interruption): it sorts in steps of a few milliseconds at most,
+// asking between them. Every name is ASCII.
+std::optional<std::vector<std::uint32_t>>
+order_by_lowered_ascii(const std::vector<std::string_view>& names);
 
 } // namespace tw::pagecase

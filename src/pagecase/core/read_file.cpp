@@ -33,9 +33,11 @@ Filled fill(int fd, char* buffer, std::size_t size) {
             break;
         }
         std::size_t got = 0;
-        if (int error = platform::read_some(fd, buffer + filled.size,
-                                            std::min(size - filled.size, kReadStep), got)) {
-            if (error == EINTR && !tw::interruption::stop_after_signal()) continue;
+        int error = platform::read_some(fd, buffer + filled.size,
+                                        std::min(size - filled.size, kReadStep), got);
+        if (error == EAGAIN || error == EWOULDBLOCK) error = wait_for_data(fd);
+        if (error == EINTR && !tw::interruption::stop_after_signal()) continue;
+        if (error) {
             filled.error = error;
             break;
         }
@@ -43,6 +45,13 @@ Filled fill(int fd, char* buffer, std::size_t size) {
         filled.size += got;
     }
     return filled;
+}
+
+int wait_for_data(int fd) {
+    for (;;) {
+        const int error = platform::wait_until_readable(fd);
+        if (error != EINTR || tw::interruption::stop_after_signal()) return error;
+    }
 }
 
 ReadStatus read_rest(int fd, std::string& content, std::size_t cap, int& error) {

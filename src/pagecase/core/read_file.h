@@ -17,8 +17,15 @@ struct Filled {
     int error = 0;        // errno of a failed read, else 0
 };
 
-// Reads into `buffer` until it is full, the file ends, or a read fails.
+// Reads into `buffer` until it is full, the file ends, or a read fails. A
+// descriptor opened without waiting (a FIFO) is waited on whenever it has
+// nothing to read yet.
 Filled fill(int fd, char* buffer, std::size_t size);
+
+// Waits until `fd` has something to read or has ended: a FIFO opened without
+// waiting waits here for its writer, as a blocking open would. 0, or the
+// errno; retried when a signal interrupts it unless told to stop.
+int wait_for_data(int fd);
 
 enum class ReadStatus {
     complete,
