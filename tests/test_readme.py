@@ -84,7 +84,7 @@ def test_the_classifiers_name_the_versions_and_platforms_the_readme_states():
     }
     assert versions | systems <= classifiers
     assert "CPython 3.10 to 3.15" in README and "`tidewing`" in README
-    assert 'requires-python = ">=3.10,<3.16"' in pyproject
+    assert 'requires-python = ">=3.10"' in pyproject
     assert 'build = "cp310-* cp311-* cp312-* cp313-* cp314-* cp315-*"' in pyproject
     for platform in ("Linux x86-64", "Linux arm64", "macOS arm64 and x86-64", "Windows x86-64"):
         assert f"| {platform} |" in README
