@@ -22,6 +22,12 @@ namespace nb = nanobind;
     throw nb::python_error();
 }
 
+// Raise `type(*args)` for an exception class built at run time.
+[[noreturn]] inline void raise_object(nb::handle type, nb::handle value) {
+    PyErr_SetObject(type.ptr(), value.ptr());
+    throw nb::python_error();
+}
+
 // Raise `type(message)` with the message built by PyUnicode_FromFormat.
 template <typename... Args>
 [[noreturn]] void raise_format(PyObject* type, const char* format, Args... args) {

@@ -5,6 +5,7 @@
 // and remembers what it bound, so native routes can tell when a host has
 // rebound one of them (common/originals.h).
 #include "common/host_life.h"
+#include "common/needs_gil.h"
 #include "pagecase/module_state.h"
 
 namespace tw::pagecase {

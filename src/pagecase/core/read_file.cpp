@@ -41,7 +41,16 @@ int fill(int fd, char* buffer, std::size_t size, std::size_t& filled) {
 }
 
 int wait_for_data(int fd) {
-    return tw::interruption::retried([&] { return platform::wait_until_readable(fd); });
+    // In steps, asking between them: a signal that came just before a step
+    // began interrupts nothing, and would otherwise be seen only when a
+    // writer comes, perhaps never.
+    constexpr int kStepMilliseconds = 20;
+    for (;;) {
+        const int error = tw::interruption::retried(
+            [&] { return platform::wait_until_readable(fd, kStepMilliseconds); });
+        if (error != ETIMEDOUT) return error;
+        if (tw::interruption::stop_requested()) return EINTR;
+    }
 }
 
 int read_rest(int fd, std::string& content, std::size_t cap) {
