@@ -94,15 +94,16 @@ using tw::py::truthy;
 
 // A bytes object holding key material, overwritten when the holder dies if
 // nothing else refers to it by then (a shared object is left alone: someone
-// may still read it).
+// may still read it). The Python side's Wiped.
 class KeyBytes {
   public:
-    KeyBytes() = default;
     explicit KeyBytes(nb::object bytes) : bytes_(std::move(bytes)) {}
     KeyBytes(const KeyBytes&) = delete;
     KeyBytes& operator=(const KeyBytes&) = delete;
     ~KeyBytes();
     nb::handle get() const { return bytes_; }
+    // Hands the object on, to be wiped no more.
+    nb::object release() { return std::move(bytes_); }
 
   private:
     nb::object bytes_;
@@ -123,8 +124,9 @@ nb::object cipher_encrypt(nb::handle cipher, nb::handle data, TokenForm form = T
 // Decrypts `token`, or the bytes of `token` from `offset` on (the token of
 // version-2 data), without copying them where the native route applies.
 nb::object cipher_decrypt(nb::handle cipher, nb::handle token, size_t offset = 0);
-// Overwrites the keys of a TwFernet instance that nothing else refers to.
-// Never raises; an exception being handled is left as it was.
+// Takes the keys out of a TwFernet instance that nothing else refers to,
+// wiping those nothing else holds. Never raises; an exception being handled
+// is left as it was.
 void wipe_token_cipher(nb::handle cipher) noexcept;
 
 // ------------------------------- standard-library steps (standard_calls.cpp)

@@ -150,12 +150,14 @@ nb::object urlsafe_b64decode(nb::handle data) {
     if (!natively(original::b64decode)) return original::b64decode.current()(data);
     if (const std::optional<std::string_view> text = base64_input(data)) {
         if (const auto size = base64::canonical_decoded_size(text->data(), text->size())) {
-            nb::object decoded = uninitialised_bytes(*size);
+            KeyBytes decoded(uninitialised_bytes(*size)); // keys are decoded here too
             const bool canonical = tw::py::run_native(
-                [&] { return base64::decode(text->data(), text->size(), bytes_data_mut(decoded)); },
+                [&] {
+                    return base64::decode(text->data(), text->size(),
+                                          bytes_data_mut(decoded.get()));
+                },
                 tw::py::release_for_bytes(text->size()));
-            if (canonical) return decoded;
-            secure_wipe(bytes_data_mut(decoded), *size); // may have held key material
+            if (canonical) return decoded.release();
         }
     }
     return urlsafe_b64decode_as_310(data);

@@ -27,7 +27,6 @@
 namespace tw::lattice {
 namespace {
 
-using tw::lattice::secure_wipe;
 using tw::lattice::Wiped;
 using tw::py::steal_checked;
 namespace token = tw::lattice::token;
@@ -222,8 +221,7 @@ struct Decoded {
     nb::object bytes;
     bool tag_known = false; // `tag` holds the tag its authenticated part should carry
     std::shared_ptr<const ReadyKeys> keys; // on the one-pass route
-    uint8_t tag[token::kTagSize];
-    ~Decoded() { secure_wipe(tag, sizeof tag); }
+    Wiped<uint8_t[token::kTagSize]> tag;
 };
 
 // The token's text where the one-pass route can read it: bytes from
@@ -251,7 +249,7 @@ bool decode_natively(nb::handle self, std::string_view text, Decoded& decoded) {
         [&] {
             if (signing)
                 return token::decode_signing(text.data(), text.size(), bytes_data_mut(raw), *size,
-                                             *signing, decoded.tag);
+                                             *signing, decoded.tag.value);
             return base64::decode(text.data(), text.size(), bytes_data_mut(raw));
         },
         tw::py::release_for_bytes(text.size()));
@@ -293,7 +291,7 @@ void verify_tag(nb::handle self, const Decoded& decoded) {
     const uint8_t* data = bytes_data(decoded.bytes);
     const size_t size = bytes_size(decoded.bytes);
     if (decoded.tag_known) {
-        if (!token::tag_matches(data, size, decoded.tag))
+        if (!token::tag_matches(data, size, decoded.tag.value))
             raise_invalid_token("HMAC verification failed");
         return;
     }
@@ -450,14 +448,16 @@ void wipe_token_cipher(nb::handle cipher) noexcept {
         PyErr_Clear();
         return;
     }
+    // Each key leaves the instance, which nobody else can see, for a holder
+    // that wipes it unless someone else holds it too.
     for (const Name* attr : {&signing_key_attr, &encryption_key_attr}) {
         PyObject* key = PyDict_GetItemWithError(dict, attr->key()); // borrowed
         if (!key) {
             PyErr_Clear();
             continue;
         }
-        if (PyBytes_CheckExact(key) && Py_REFCNT(key) == 1) // only the instance holds it
-            secure_wipe(PyBytes_AS_STRING(key), static_cast<size_t>(PyBytes_GET_SIZE(key)));
+        const KeyBytes taken{nb::borrow(key)};
+        if (PyDict_DelItem(dict, attr->key()) != 0) PyErr_Clear();
     }
     Py_DECREF(dict);
 }

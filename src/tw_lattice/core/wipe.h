@@ -18,7 +18,9 @@ using tw::platform::secure_wipe;
 class SecretBuffer {
   public:
     SecretBuffer() = default;
-    SecretBuffer(const void* data, size_t size) : data_(new uint8_t[size ? size : 1]), size_(size) {
+    // `size` zero bytes, to be written.
+    explicit SecretBuffer(size_t size) : data_(new uint8_t[size ? size : 1]()), size_(size) {}
+    SecretBuffer(const void* data, size_t size) : SecretBuffer(size) {
         if (size) std::memcpy(data_.get(), data, size);
     }
     SecretBuffer(SecretBuffer&& other) noexcept
@@ -28,6 +30,7 @@ class SecretBuffer {
     ~SecretBuffer() { secure_wipe(data_.get(), size_); }
 
     const uint8_t* data() const { return data_.get(); }
+    uint8_t* data() { return data_.get(); }
     size_t size() const { return size_; }
 
   private:
