@@ -11,10 +11,10 @@
 // that rebinds or patches any of them (a test pinning the IV or the clock)
 // gets the call through its own objects, and what they give on the running
 // interpreter.
-#include <cerrno>
 #include <cstring>
 
 #include "common/gil.h"
+#include "common/interruption.h"
 #include "common/platform/platform.h"
 #include "tw_lattice/core/base64.h"
 #include "tw_lattice/core/hmac.h"
@@ -29,16 +29,16 @@ namespace {
 using tw::py::steal_checked;
 
 // The system's random source as os.urandom reads it (getrandom(2) on Linux),
-// blocking until it is seeded, and asked again after signals (whose
-// handlers may raise). False when the source is unavailable; os.urandom then
-// has ways of its own.
+// blocking until it is seeded, and asked again after a signal as the
+// interpreter's own calls are (a handler that raises ends it). False when
+// the source is unavailable; os.urandom then has ways of its own. A key or
+// an IV: short work, with the lock kept.
 bool kernel_random(uint8_t* out, size_t size,
                    int (*source)(void*, size_t) noexcept = tw::platform::secure_random) {
-    for (;;) {
-        const int error = source(out, size);
-        if (error != EINTR) return error == 0;
-        if (PyErr_CheckSignals() != 0) throw nb::python_error();
-    }
+    const int error = tw::py::run_native(
+        [&] { return tw::interruption::retried([&] { return source(out, size); }); },
+        tw::py::Gil::keep);
+    return error == 0;
 }
 
 // Copies `size` bytes of a bytes object from the original os.urandom.
