@@ -10,12 +10,6 @@ from pathlib import Path
 
 import pytest
 
-# The pure-Python reference versions (reference/), and the forked children and
-# hostile objects of the hostile-input tests (forked.py, hostile.py here), are
-# importable from every test.
-sys.path.insert(0, str(Path(__file__).resolve().parents[1]))
-sys.path.insert(1, str(Path(__file__).resolve().parent))
-
 
 @pytest.fixture(autouse=True)
 def private_home(tmp_path_factory, monkeypatch):
