@@ -17,6 +17,7 @@
 #include "common/interruption.h"
 #include "common/platform/platform.h"
 #include "tw_lattice/core/base64.h"
+#include "tw_lattice/core/big_endian.h"
 #include "tw_lattice/core/hmac.h"
 #include "tw_lattice/core/pbkdf2.h"
 #include "tw_lattice/core/sha256.h"
@@ -98,8 +99,7 @@ nb::object pack_timestamp(nb::handle seconds) {
         const unsigned long long value = PyLong_AsUnsignedLongLong(seconds.ptr());
         if (value != static_cast<unsigned long long>(-1) || !PyErr_Occurred()) {
             uint8_t packed[8];
-            for (int i = 0; i < 8; ++i)
-                packed[i] = static_cast<uint8_t>(value >> (56 - 8 * i));
+            store_be64(packed, value);
             return new_bytes(packed, sizeof packed);
         }
         PyErr_Clear(); // out of range: struct.error, from struct itself
