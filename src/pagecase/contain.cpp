@@ -30,13 +30,12 @@ struct NativeTarget {
 
 std::optional<NativeTarget> contain_bytes(std::string_view root, std::string_view raw) {
     PurePath candidate = parse_path(raw);
-    if (expand_user(candidate) != PathError::none) return std::nullopt;
+    if (expand_user(candidate) != 0) return std::nullopt;
     bool joined = !candidate.is_absolute();
     if (joined) candidate = join_relative(parse_path(root), candidate);
-    Resolution target = resolve(candidate.str());
-    if (target.error != PathError::none) return std::nullopt;
-    Resolution root_resolved = resolve(root);
-    if (root_resolved.error != PathError::none) return std::nullopt;
+    Resolution target, root_resolved;
+    if (resolve(candidate.str(), target) != 0 || resolve(root, root_resolved) != 0)
+        return std::nullopt;
     if (!is_within(target.path, root_resolved.path)) return std::nullopt;
     // Only a real location is an answer: a resolution that gave up at a loop
     // of links may have dropped a `..` lexically and kept a link in the path.
@@ -118,8 +117,8 @@ std::optional<Contained> contain_natively(nb::handle root, nb::handle raw) {
 bool resolves_to_itself(nb::handle path) {
     if (natively(PathArgument{path})) {
         std::string bytes = parse_path(path_bytes(path)).str();
-        Resolution again = resolve(bytes);
-        return again.error == PathError::none && again.path == bytes;
+        Resolution again;
+        return resolve(bytes, again) == 0 && again.path == bytes;
     }
     // What a host's own resolve() gave that is no pathlib path is taken as it is.
     if (!PyObject_TypeCheck(path.ptr(),

@@ -147,7 +147,8 @@ nb::object make_document_class() {
 
 // `path.is_file()` of a path the native steps resolved; any failure means no.
 bool is_regular_file(const std::string& path) {
-    return file_status(path).type == FileType::regular;
+    FileType type;
+    return file_status(path, type) == 0 && type == FileType::regular;
 }
 
 // `path.is_file()`, with every OSError meaning "no".
@@ -168,11 +169,11 @@ nb::object resolve_document_natively(nb::handle raw) {
     std::optional<std::string> bytes = text ? outside_path_bytes(*text) : std::nullopt;
     if (!bytes) return nb::none();
     PurePath path = parse_path(*bytes);
-    if (expand_user(path) != PathError::none) return nb::none();
-    Resolution resolved = resolve(path.str());
+    if (expand_user(path) != 0) return nb::none();
+    Resolution resolved;
     // Only a real location is an answer, as in `contain`: a resolution that
     // gave up at a loop of links may have kept a link in the path.
-    if (resolved.error != PathError::none || !is_fixed_point(resolved) ||
+    if (resolve(path.str(), resolved) != 0 || !is_fixed_point(resolved) ||
         !is_regular_file(resolved.path))
         return nb::none();
     nb::object result = new_path(pathlib_originals.posix_path(), resolved.path);

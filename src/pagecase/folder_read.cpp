@@ -39,7 +39,10 @@ bool Folder::is_dir() {
         if (!bytes) return false;
         bytes_ = std::move(*bytes);
     }
-    if (bytes_) return file_status(*bytes_).type == FileType::directory;
+    if (bytes_) {
+        FileType type;
+        return file_status(*bytes_, type) == 0 && type == FileType::directory;
+    }
     return tw::py::unless_raised([&] { return truthy(object_.attr("is_dir")()); },
                                  PyExc_OSError) // a name too long, for one
         .value_or(false);

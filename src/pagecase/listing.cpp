@@ -1,6 +1,8 @@
 // The tree browser's folder listing: `_interesting`, the name filter shared
 // with the directory picker, and `list_folder`, one level of a folder
 // confined to a root.
+#include <cerrno>
+
 #include "common/classes.h"
 #include "common/gil.h"
 #include "pagecase/core/paths.h"
@@ -28,10 +30,10 @@ nb::object interesting(nb::handle entry) {
 std::optional<Folder> choose_target(nb::handle root, nb::handle subpath) {
     if (!truthy(subpath)) {
         if (natively(PathArgument{root})) {
-            Resolution resolved = resolve(path_bytes(root));
-            if (resolved.error == PathError::none)
-                return Folder::from_bytes(std::move(resolved.path), root.type());
-            if (resolved.error == PathError::runtime_error) {
+            Resolution resolved;
+            const int error = resolve(path_bytes(root), resolved);
+            if (error == 0) return Folder::from_bytes(std::move(resolved.path), root.type());
+            if (error == ELOOP) {
                 // CPython 3.10's pathlib reports a loop this way; 3.13 and later
                 // do not check (the release rule, common/originals.h).
                 tw::py::raise_format(PyExc_RuntimeError, "Symlink loop from %R",

@@ -18,9 +18,11 @@ nb::object path_argument_text(nb::handle raw) {
 }
 
 bool file_test(const std::string& path, FileType wanted) {
-    FileStatus status = tw::py::run_native([&] { return file_status(path); }, tw::py::Gil::keep);
-    if (status.error != 0) tw::py::raise_os_error(status.error, tw::py::fs_decode(path));
-    return status.type == wanted;
+    FileType type;
+    const int error =
+        tw::py::run_native([&] { return file_status(path, type); }, tw::py::Gil::keep);
+    if (error) tw::py::raise_os_error(error, tw::py::fs_decode(path));
+    return type == wanted;
 }
 
 } // namespace tw::pagecase

@@ -33,13 +33,13 @@ std::optional<Folder> choose_directory_natively(nb::handle raw, bool given) {
         std::optional<std::string> bytes = text ? outside_path_bytes(*text) : std::nullopt;
         if (!bytes) return std::nullopt;
         PurePath path = parse_path(*bytes);
-        if (expand_user(path) != PathError::none) return std::nullopt;
+        if (expand_user(path) != 0) return std::nullopt;
         start = path.str();
-    } else if (home_directory(start) != PathError::none) {
+    } else if (home_directory(start) != 0) {
         return std::nullopt;
     }
-    Resolution target = resolve(start);
-    if (target.error != PathError::none) return std::nullopt;
+    Resolution target;
+    if (resolve(start, target) != 0) return std::nullopt;
     return Folder::from_bytes(std::move(target.path), pathlib_originals.posix_path());
 }
 
@@ -151,7 +151,8 @@ struct Shortcut {
 // The first 8 entries of a mount directory in name order that are
 // directories; an error ends the work on it, keeping what it added.
 void add_volumes(const std::string& mount, std::vector<Shortcut>& candidates) {
-    if (file_status(mount).type != FileType::directory) return;
+    FileType type;
+    if (file_status(mount, type) != 0 || type != FileType::directory) return;
     DirectoryEntries entries;
     if (read_folder(mount, entries) != 0) return;
     // Sorted as pathlib orders paths of one folder: by the names' code points.
@@ -165,15 +166,14 @@ void add_volumes(const std::string& mount, std::vector<Shortcut>& candidates) {
     for (const auto& [label, name] : names) {
         std::string path = mount;
         append_name(path, name);
-        FileStatus status = file_status(path);
-        if (status.error != 0) return;
-        if (status.type == FileType::directory) candidates.push_back({label, std::move(path)});
+        if (file_status(path, type) != 0) return;
+        if (type == FileType::directory) candidates.push_back({label, std::move(path)});
     }
 }
 
 nb::object browse_shortcuts_natively() {
     std::string home;
-    if (home_directory(home) != PathError::none)
+    if (home_directory(home) != 0)
         tw::py::raise(PyExc_RuntimeError, "Could not determine home directory.");
     auto below_home = [&home](std::string_view name) {
         std::string path = home;
@@ -190,8 +190,8 @@ nb::object browse_shortcuts_natively() {
     std::vector<std::string> reported;
     nb::list shortcuts;
     for (const Shortcut& candidate : candidates) {
-        Resolution resolved = resolve(candidate.path);
-        if (resolved.error != PathError::none) continue;
+        Resolution resolved;
+        if (resolve(candidate.path, resolved) != 0) continue;
         if (std::find(reported.begin(), reported.end(), resolved.path) != reported.end()) continue;
         if (!file_test(resolved.path, FileType::directory)) continue;
         reported.push_back(resolved.path);

@@ -155,8 +155,8 @@ struct ResolvedRoot {
 
 ResolvedRoot resolve_root(nb::handle root) {
     if (natively(PathArgument{root})) {
-        Resolution base = resolve(path_bytes(root));
-        if (base.error != PathError::none) return {};
+        Resolution base;
+        if (resolve(path_bytes(root), base) != 0) return {};
         return {std::move(base.path), nb::object()};
     }
     std::optional<nb::object> base =
