@@ -27,16 +27,16 @@ inline auto arg(const char* name) {
 // A free-standing callable (a callback handed to a toolkit, a sort key).
 template <typename Func, typename... Extra>
 nb::object function(const char* name, Func&& func, const Extra&... extra) {
-    return export_function(nb::cpp_function(std::forward<Func>(func), nb::name(name), extra...),
-                           name, name, nb::none(), false);
+    auto [wrapped, direct] = nanobind_function(std::forward<Func>(func), name, extra...);
+    return export_function(std::move(wrapped), name, name, nb::none(), false, direct);
 }
 
 // A function of module `m` (what `m.def` binds), exported as ours.
 template <typename Func, typename... Extra>
 void def(nb::module_& m, const char* name, Func&& func, const Extra&... extra) {
-    nb::object wrapped = nb::cpp_function(std::forward<Func>(func), nb::name(name), extra...);
+    auto [wrapped, direct] = nanobind_function(std::forward<Func>(func), name, extra...);
     nb::object module_name = m.attr("__name__");
-    m.attr(name) = export_function(std::move(wrapped), name, name, module_name, false);
+    m.attr(name) = export_function(std::move(wrapped), name, name, module_name, false, direct);
 }
 
 inline nb::object builtin(const char* name) {
@@ -124,11 +124,11 @@ class Members {
     template <typename Func, typename... Extra>
     nb::object create(const char* name, Func&& func, bool binds, const Extra&... extra) {
         refuse_to_shadow(name);
-        nb::object wrapped = nb::cpp_function(std::forward<Func>(func), nb::name(name), extra...);
+        auto [wrapped, direct] = nanobind_function(std::forward<Func>(func), name, extra...);
         std::string qualname = nb::str(cls_.attr("__qualname__")).c_str();
         qualname = qualname + "." + name;
         return export_function(std::move(wrapped), name, qualname.c_str(), cls_.attr("__module__"),
-                               binds);
+                               binds, direct);
     }
 
     Members& set(const char* name, nb::handle value) {
