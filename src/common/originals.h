@@ -180,6 +180,8 @@ class PathlibOriginals {
 
     // `obj` is a PosixPath (or subclass) holding pathlib's methods as loaded.
     bool native_path(nb::handle obj) {
+        // PosixPath itself: no instance dictionary to look at.
+        if (Py_TYPE(obj.ptr()) == concrete_.cls) return class_holds(concrete_.cls, concrete_);
         return is_subclass(obj, concrete_) && class_holds(Py_TYPE(obj.ptr()), concrete_) &&
                carries_no_attributes(obj);
     }
@@ -187,6 +189,7 @@ class PathlibOriginals {
     // `obj` is a pure path (PurePosixPath, PosixPath or a subclass) whose
     // pure properties may be read natively.
     bool native_pure_path(nb::handle obj) {
+        if (Py_TYPE(obj.ptr()) == concrete_.cls) return class_holds(concrete_.cls, concrete_);
         if (is_subclass(obj, concrete_)) return native_path(obj);
         return is_subclass(obj, pure_) && class_holds(Py_TYPE(obj.ptr()), pure_) &&
                carries_no_attributes(obj);

@@ -80,15 +80,19 @@ nb::object is_markdown(nb::handle path) {
     }
     nb::object text = pathlib_originals.text(path);
     nb::object suffixes = ns[names::MARKDOWN_SUFFIXES];
-    Py_ssize_t length = PyUnicode_GET_LENGTH(text.ptr());
-    Py_ssize_t slash = PyUnicode_FindChar(text.ptr(), '/', 0, length, -1);
-    if (slash == -2) throw nb::python_error();
-    if (const NameRules* rules = frozen_suffix_rules(suffixes);
-        rules && PyUnicode_IS_ASCII(text.ptr())) {
-        const char* data = reinterpret_cast<const char*>(PyUnicode_1BYTE_DATA(text.ptr()));
-        Verdict verdict = rules->markdown(
-            std::string_view(data + slash + 1, static_cast<std::size_t>(length - slash - 1)));
-        if (verdict != Verdict::ask) return nb::bool_(verdict == Verdict::yes);
+    Py_ssize_t slash;
+    if (PyUnicode_IS_ASCII(text.ptr())) {
+        std::string_view ascii(reinterpret_cast<const char*>(PyUnicode_1BYTE_DATA(text.ptr())),
+                               static_cast<std::size_t>(PyUnicode_GET_LENGTH(text.ptr())));
+        std::size_t name_start = ascii.rfind('/') + 1; // 0 without a slash
+        if (const NameRules* rules = frozen_suffix_rules(suffixes)) {
+            Verdict verdict = rules->markdown(ascii.substr(name_start));
+            if (verdict != Verdict::ask) return nb::bool_(verdict == Verdict::yes);
+        }
+        slash = static_cast<Py_ssize_t>(name_start) - 1;
+    } else {
+        slash = PyUnicode_FindChar(text.ptr(), '/', 0, PyUnicode_GET_LENGTH(text.ptr()), -1);
+        if (slash == -2) throw nb::python_error();
     }
     return nb::bool_(lowered_suffix_in(text, suffixes, slash + 1));
 }
