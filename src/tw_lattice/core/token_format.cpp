@@ -40,7 +40,6 @@ bool seal(uint8_t* out, const uint8_t timestamp[kTimestampSize], const uint8_t i
     const size_t size = pkcs7_padded_size(plaintext_size);
     const bool sealed = aes_cbc_encrypt_in_steps(ctx, ciphertext, ciphertext, size);
     secure_wipe(&ctx, sizeof ctx);
-    if (!sealed) secure_wipe(ciphertext, size); // part of it still the plaintext
     return sealed;
 }
 
@@ -60,10 +59,7 @@ std::optional<size_t> open(uint8_t* out, const uint8_t* token, size_t token_size
     AES_init_ctx_iv(&ctx, key, token + kIvOffset);
     const bool opened = aes_cbc_decrypt_in_steps(ctx, token + kCiphertextOffset, out, size);
     secure_wipe(&ctx, sizeof ctx);
-    if (!opened) {
-        secure_wipe(out, size);
-        return std::nullopt;
-    }
+    if (!opened) return std::nullopt;
     return pkcs7_unpadded_size(out, size);
 }
 

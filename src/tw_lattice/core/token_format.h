@@ -31,8 +31,7 @@ inline size_t authenticated_size(size_t plaintext_size) {
 
 // Writes the authenticated part of a token to `out` (authenticated_size bytes):
 // version, timestamp, IV, and the padded plaintext encrypted under `key`.
-// Long work asks whether to stop (work_steps.h): false when told to, the
-// ciphertext then wiped.
+// Long work asks whether to stop (work_steps.h): false when told to.
 bool seal(uint8_t* out, const uint8_t timestamp[kTimestampSize], const uint8_t iv[kIvSize],
           const uint8_t key[kKeySize], const uint8_t* plaintext, size_t plaintext_size);
 
@@ -50,8 +49,7 @@ inline size_t ciphertext_size(size_t token_size) {
 
 // Decrypts the ciphertext of a token (of a valid format and whole blocks) into
 // `out` (ciphertext_size bytes) and returns the plaintext size, or nothing
-// when the padding is invalid or it was told to stop (work_steps.h; `out`
-// is then wiped).
+// when the padding is invalid or it was told to stop (work_steps.h).
 std::optional<size_t> open(uint8_t* out, const uint8_t* token, size_t token_size,
                            const uint8_t key[kKeySize]);
 

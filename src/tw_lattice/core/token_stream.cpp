@@ -187,8 +187,8 @@ std::optional<size_t> open_in_place(uint8_t* token, size_t token_size,
     // The plaintext moves 25 bytes forward as it is decrypted, over the header.
     const bool opened = aes_cbc_decrypt_in_steps(ctx, token + kCiphertextOffset, token, size);
     secure_wipe(&ctx, sizeof ctx);
-    const std::optional<size_t> kept =
-        opened ? pkcs7_unpadded_size(token, size) : std::optional<size_t>();
+    if (!opened) return std::nullopt;
+    const std::optional<size_t> kept = pkcs7_unpadded_size(token, size);
     if (!kept) secure_wipe(token, size);
     return kept;
 }

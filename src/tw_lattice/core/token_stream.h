@@ -63,8 +63,8 @@ bool tag_matches(const uint8_t* token, size_t token_size, const uint8_t tag[kTag
 // Decrypts the ciphertext of a token (of the token format, authenticated and
 // of whole blocks) in place, with the expanded `round_keys` of its encryption
 // key: the plaintext is left at the start of `token`. Returns its size, or
-// nothing when the padding is invalid or when told to stop (the decrypted
-// bytes are then wiped).
+// nothing when the padding is invalid (the decrypted bytes are then wiped) or
+// when told to stop.
 std::optional<size_t> open_in_place(uint8_t* token, size_t token_size,
                                     const uint8_t round_keys[176]);
 

@@ -1,7 +1,10 @@
 // How the encryption core's long passes stop early: between steps of about
 // a millisecond on the portable paths (a tenth of that on the processor's
 // instructions) they ask whether to go on (common/interruption.h), and give
-// up with their failure value when told to stop. Often enough that a signal
+// up with their failure value when told to stop. Key material made so far
+// is wiped then (a derivation's partial chain); the caller's data and what
+// it would have got back (a plaintext, a ciphertext) are not: wiping a
+// quarter of a gigabyte would take longer than the rest of the stop. Often enough that a signal
 // ends a token of any size or a key derivation promptly; rarely enough that
 // the question, which reads the clock, costs nothing beside the work.
 #pragma once
