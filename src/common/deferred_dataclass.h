@@ -114,15 +114,17 @@ inline void realize(nb::handle owner, nb::handle recipe) {
 
 } // namespace detail
 
-// A field whose default is made by calling `factory` (dataclasses.field(default_factory=...)).
+// A field whose default is made by calling `factory`
+// (`dataclasses.field(default_factory=factory)`).
 struct FactoryField {
     const char* name;
     nb::handle factory;
 };
 
-// `dataclasses.dataclass(frozen=frozen)` of `cls`, made by `type(name,
-// bases, body)` from `body` with the fields in `factories` added, applied
-// when first looked at (see the top). `cls` is no dataclass base of itself.
+// Makes `cls`, which `type(name, bases, body)` made, what
+// `dataclasses.dataclass(frozen=frozen)` makes of it with the fields in
+// `factories` given their default factories: at once when `dataclasses` is
+// loaded already, otherwise when first looked at (see the top).
 inline void defer_dataclass(nb::handle cls, nb::handle name, nb::handle bases, nb::dict body,
                             bool frozen, const std::vector<FactoryField>& factories) {
     nb::dict factory_map;
