@@ -21,7 +21,13 @@ if(NOT TARGET tidewing_stage_python)
     COMMENT "Staging the Python package sources")
 endif()
 
+# The modules need the GIL: never FREE_THREADED, so that they declare no
+# Py_mod_gil slot and a free-threaded CPython turns the GIL on for them
+# (src/common/needs_gil.h).
 function(tidewing_add_module name package)
+  if("FREE_THREADED" IN_LIST ARGN)
+    message(FATAL_ERROR "${name} needs the GIL: it cannot be built FREE_THREADED")
+  endif()
   nanobind_add_module(${name} NB_STATIC NB_DOMAIN tidewing NOMINSIZE NB_SUPPRESS_WARNINGS ${ARGN})
   target_include_directories(${name} PRIVATE "${PROJECT_SOURCE_DIR}/src")
   target_compile_definitions(${name} PRIVATE TIDEWING_NATIVE_FS=$<BOOL:${TIDEWING_NATIVE_FS}>)

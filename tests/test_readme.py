@@ -76,13 +76,15 @@ def test_build_outputs_are_ignored_by_git():
 def test_the_classifiers_name_the_versions_and_platforms_the_readme_states():
     pyproject = (ROOT / "pyproject.toml").read_text(encoding="utf-8")
     classifiers = set(re.findall(r'^  "(.+ :: .+)",$', pyproject, re.M))
-    versions = {f"Programming Language :: Python :: 3.{minor}" for minor in (10, 11, 12, 13)}
+    versions = {f"Programming Language :: Python :: 3.{minor}" for minor in range(10, 16)}
     systems = {
         "Operating System :: POSIX :: Linux",
         "Operating System :: MacOS",
         "Operating System :: Microsoft :: Windows",
     }
     assert versions | systems <= classifiers
-    assert "CPython 3.10 to 3.13" in README and "`tidewing`" in README
+    assert "CPython 3.10 to 3.15" in README and "`tidewing`" in README
+    assert 'requires-python = ">=3.10"' in pyproject
+    assert 'build = "cp310-* cp311-* cp312-* cp313-* cp314-* cp315-*"' in pyproject
     for platform in ("Linux x86-64", "Linux arm64", "macOS arm64 and x86-64", "Windows x86-64"):
         assert f"| {platform} |" in README

@@ -5,8 +5,13 @@ does, and every function a class holds is named as Python names its own
 
 import importlib
 import inspect
+import os
+import subprocess
+import sys
+import sysconfig
 
 import pytest
+import releases
 
 MODULES = ["tidewing_quillery.pagecase", "tidewing_quillery.printing", "tidewing_lattice.tw_lattice"]
 
@@ -142,8 +147,9 @@ def test_python_tools_read_every_signature(module_name):
     for name, obj in vars(module).items():
         public = not name.startswith("_")  # pydoc leaves private names out, as for any module
         if public and callable(obj) and not isinstance(obj, type) and getattr(obj, "__module__", None) == module_name:
-            # pydoc puts a long signature's parameters on lines of their own on 3.13.
-            parameters = "".join(str(inspect.signature(obj)).split())
+            # pydoc puts a long signature's parameters on lines of their own on 3.13, and
+            # writes string annotations bare from 3.14 on (releases.py).
+            parameters = "".join(releases.as_help_shows(inspect.signature(obj)).split())
             assert f"{name}{parameters}" in "".join(functions.split()), name
     assert "__nb_signature__" not in text and "nb_func" not in text
 
@@ -165,6 +171,17 @@ def test_signatures_read_like_their_declarations():
     ]
     assert str(inspect.signature(tw_lattice.tw_lattice)) == "(secret_key: 'str')"
     assert str(inspect.signature(pagecase.RecentFiles.load)) == "() -> 'RecentFiles'"
+
+
+@pytest.mark.skipif(not sysconfig.get_config_var("Py_GIL_DISABLED"), reason="needs a free-threaded CPython")
+@pytest.mark.parametrize("module_name", MODULES)
+def test_a_free_threaded_interpreter_turns_the_gil_on_for_each_module(module_name):
+    """The modules need the GIL and declare no Py_mod_gil slot: the interpreter says so as it imports one."""
+    env = {**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)}
+    env.pop("PYTHON_GIL", None)
+    script = f"import sys, {module_name}; print(sys._is_gil_enabled())"
+    out = subprocess.run([sys.executable, "-W", "always", "-c", script], env=env, capture_output=True, text=True)
+    assert out.stdout.strip() == "True" and module_name.rpartition(".")[2] in out.stderr, out.stderr
 
 
 def outcome(call):

@@ -8,10 +8,11 @@
 A folder given (or a document's folder) is registered as a browsing root
 and stays one; the tree, quick open, recent files and favourites persist in
 the document store's state folder ($TIDEWING_MD_STATE_DIR, or
-~/.tidewing/quillery).
+~/.tidewing/quillery). The access token is new for every run.
 """
 
 import argparse
+import os
 import sys
 from pathlib import Path
 
@@ -45,13 +46,24 @@ def register(library, raw):
     return document
 
 
+def fresh_token():
+    """A new access token for this run, stored for the user alone: whatever held
+    an earlier one (a page, a history entry, a process that took the port
+    after a run) holds nothing that works now."""
+    previous = os.umask(0o077)  # a new token file is never readable by others, not even until its chmod
+    try:
+        return pagecase.access_token(rotate=True)
+    finally:
+        os.umask(previous)
+
+
 def main(argv=None):
     parser, args = arguments(argv)
     if args.encrypt or args.decrypt:
         return crypt.run(args.encrypt, args.decrypt)
     library = Library()
     start = None if args.path is None else register(library, args.path)
-    token = pagecase.access_token()
+    token = fresh_token()
     try:
         server = ViewerServer(args.port, library, token, start=start, export_dir=args.export_dir.expanduser())
     except OSError as failure:

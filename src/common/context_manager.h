@@ -1,7 +1,10 @@
-// The `with` statement from C++, as CPython 3.10 runs it.
+// The `with` statement from C++, as CPython 3.10 runs it on every release
+// (the release rule, common/originals.h): later releases raise TypeError
+// where 3.10 raises AttributeError for a missing __enter__ or __exit__.
 #pragma once
 
 #include "common/errors.h"
+#include "common/type_lookup.h"
 
 namespace tw::py {
 
@@ -12,7 +15,7 @@ namespace tw::py {
 inline nb::object lookup_special(nb::handle obj, const char* name) {
     nb::str key(name);
     PyTypeObject* type = Py_TYPE(obj.ptr());
-    PyObject* found = _PyType_Lookup(type, key.ptr()); // borrowed; sets no error
+    PyObject* found = type_lookup(type, key.ptr()); // borrowed
     if (!found) raise(PyExc_AttributeError, name);
     nb::object attribute = nb::borrow(found); // held while __get__ runs
     descrgetfunc bind = Py_TYPE(found)->tp_descr_get;

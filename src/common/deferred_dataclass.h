@@ -59,8 +59,8 @@ inline void retarget_closures(PyObject* function, PyObject* from, PyObject* to, 
 // so no other thread sees the class half made.
 inline void move_into(nb::handle owner, nb::handle scratch, nb::handle body) {
     std::vector<std::pair<nb::object, nb::object>> moved;
-    PyObject* made = reinterpret_cast<PyTypeObject*>(scratch.ptr())->tp_dict;
-    PyObject* holds = reinterpret_cast<PyTypeObject*>(owner.ptr())->tp_dict;
+    PyObject* made = own_dict(reinterpret_cast<PyTypeObject*>(scratch.ptr()));
+    PyObject* holds = own_dict(reinterpret_cast<PyTypeObject*>(owner.ptr()));
     Py_ssize_t at = 0;
     PyObject *key, *value;
     while (PyDict_Next(made, &at, &key, &value)) {

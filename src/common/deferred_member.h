@@ -11,6 +11,7 @@
 #include <new>
 
 #include "common/errors.h"
+#include "common/type_lookup.h"
 
 namespace tw::py {
 
@@ -36,8 +37,8 @@ inline bool is_deferred_member(PyObject* obj) {
 
 // Whether the class `owner` holds a stand-in under `name` (a str) itself.
 inline bool holds_deferred_member(nb::handle owner, PyObject* name) {
-    PyObject* dict = reinterpret_cast<PyTypeObject*>(owner.ptr())->tp_dict;
-    PyObject* held = PyDict_GetItemWithError(dict, name);
+    PyObject* held =
+        PyDict_GetItemWithError(own_dict(reinterpret_cast<PyTypeObject*>(owner.ptr())), name);
     if (!held && PyErr_Occurred()) throw nb::python_error();
     return detail::is_deferred_member(held);
 }
@@ -63,7 +64,13 @@ inline PyObject* deferred_get(PyObject* self, PyObject* obj, PyObject* type) {
         return nullptr;
     }
     PyTypeObject* cls = type ? reinterpret_cast<PyTypeObject*>(type) : Py_TYPE(obj);
-    PyObject* real = _PyType_Lookup(cls, member->name); // borrowed
+    PyObject* real = nullptr; // borrowed
+    try {
+        real = type_lookup(cls, member->name);
+    } catch (nb::python_error& error) {
+        error.restore();
+        return nullptr;
+    }
     if (real == nullptr || is_deferred_member(real)) {
         PyErr_Format(PyExc_AttributeError, "type object '%s' has no attribute '%U'", cls->tp_name,
                      member->name);

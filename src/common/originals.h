@@ -19,14 +19,27 @@
 // A build without the native file-system route answers no for everything
 // that reads the file system through pathlib or os (kNativeFileSystem): on
 // Windows the steps bring pathlib's Windows semantics with them.
+//
+// The release rule, for where CPython releases differ (README: "Where CPython
+// releases differ", which lists every case). The modules are made for
+// CPython 3.10. On every release, the native route gives 3.10's result (the
+// value, or the exception with its type, message and chained cause) and
+// emits no warning that 3.10 would not. The Python-level steps call what the
+// host bound, and the running interpreter's own code for the rest, and give
+// what that gives on the release at hand. A call that goes through a standard
+// function on either route (threading.Event.wait for a print export) hands it
+// values that every release reads as 3.10 does. Each place that applies the
+// rule names it ("release rule").
 #pragma once
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <iterator>
 
 #include "common/errors.h"
 #include "common/namespace.h"
+#include "common/type_lookup.h"
 
 // After Python.h, which the headers above include.
 #include <structmember.h>
@@ -145,6 +158,7 @@ class PathlibOriginals {
     void remember(nb::handle pathlib) {
         for (std::size_t k = 0; k < kWatched; ++k)
             keys_[k] = check(PyUnicode_InternFromString(kWatchedNames[k]));
+        watch_classes();
         PurePath = keep_for_process(pathlib.attr("PurePath"));
         Path = keep_for_process(pathlib.attr("Path"));
         remember_class(concrete_, keep_for_process(pathlib.attr("PosixPath")));
@@ -210,9 +224,7 @@ class PathlibOriginals {
         std::array<PyObject*, kWatched> held{}; // kept for the process
     };
 
-    PyObject* held_by(PyTypeObject* cls, std::size_t k) const {
-        return _PyType_Lookup(cls, keys_[k]); // through the bases; sets no error
-    }
+    PyObject* held_by(PyTypeObject* cls, std::size_t k) const { return type_lookup(cls, keys_[k]); }
 
     void remember_class(LoadTimeMethods& methods, nb::handle cls) {
         methods.cls = reinterpret_cast<PyTypeObject*>(cls.ptr());
@@ -227,7 +239,12 @@ class PathlibOriginals {
         if (!descriptor || Py_TYPE(descriptor.ptr()) != &PyMemberDescr_Type) return;
         const PyMemberDef* member =
             reinterpret_cast<PyMemberDescrObject*>(descriptor.ptr())->d_member;
-        if (member->type == T_OBJECT_EX) text_offset_ = member->offset;
+#if PY_VERSION_HEX >= 0x030C0000
+        constexpr int kObjectSlot = Py_T_OBJECT_EX;
+#else
+        constexpr int kObjectSlot = T_OBJECT_EX;
+#endif
+        if (member->type == kObjectSlot) text_offset_ = member->offset;
     }
 
     bool holds_all(PyTypeObject* cls, const LoadTimeMethods& methods) const {
@@ -236,25 +253,82 @@ class PathlibOriginals {
         return true;
     }
 
-    // The interpreter gives a class a new version number whenever the class or
-    // one of its bases changes, so what was found for a class holds for as
-    // long as it keeps its number. 0: no valid number (checked every call).
-    static unsigned int version_of(PyTypeObject* cls) {
-#if PY_VERSION_HEX < 0x030C0000
-        if (!PyType_HasFeature(cls, Py_TPFLAGS_VALID_VERSION_TAG)) return 0;
-#endif
-        return cls->tp_version_tag;
+    // A class's verdict holds until the class or one of its bases changes.
+    // From CPython 3.12 on, dictionary watchers say when a class's own
+    // dictionary or one in its method resolution order changes, and the
+    // order itself is kept to be compared. Before 3.12 there is no public
+    // way to learn it: the interpreter's version tag of the class (which it
+    // renumbers on any such change) stands in, as CPython 3.10 and 3.11 keep
+    // it (tested on 3.10.13 and 3.11.7); 0 means none (checked every call).
+#if PY_VERSION_HEX >= 0x030C0000
+    struct Stamp {
+        std::uint64_t generation = 0;
+        PyObject* mro = nullptr; // a reference is held while a verdict keeps it
+        bool operator==(const Stamp& other) const {
+            return generation == other.generation && mro == other.mro;
+        }
+    };
+    static inline std::uint64_t generation_ = 1;
+    static inline int watcher_ = -1;
+
+    static int changed(PyDict_WatchEvent, PyObject*, PyObject*, PyObject*) noexcept {
+        ++generation_;
+        return 0;
     }
 
+    static void watch_classes() {
+        watcher_ = PyDict_AddWatcher(&changed);
+        if (watcher_ < 0) throw nb::python_error();
+    }
+
+    // The stamp of a class whose dictionaries are watched from now on.
+    static Stamp stamp_of(PyTypeObject* cls) {
+        PyObject* mro = cls->tp_mro;
+        if (!mro) return {};
+        for (Py_ssize_t k = 0; k < PyTuple_GET_SIZE(mro); ++k) {
+            PyObject* dict =
+                PyType_GetDict(reinterpret_cast<PyTypeObject*>(PyTuple_GET_ITEM(mro, k)));
+            const int watched = dict ? PyDict_Watch(watcher_, dict) : 0;
+            Py_XDECREF(dict);
+            if (watched < 0) throw nb::python_error();
+        }
+        return {generation_, mro};
+    }
+    static Stamp current_stamp(PyTypeObject* cls) { return {generation_, cls->tp_mro}; }
+    static bool valid(const Stamp& stamp) { return stamp.mro != nullptr; }
+    // A verdict's stamp holds its order of classes, so that a new order
+    // cannot take the old one's address; no destructor, so nothing is
+    // released after the interpreter has gone.
+    static void keep(Stamp& kept, const Stamp& stamp) {
+        Py_XINCREF(stamp.mro);
+        Py_XDECREF(kept.mro);
+        kept = stamp;
+    }
+#else
+    using Stamp = unsigned int;
+    static void watch_classes() {}
+    static Stamp tag_of(PyTypeObject* cls) {
+        if (!PyType_HasFeature(cls, Py_TPFLAGS_VALID_VERSION_TAG)) return 0;
+        return cls->tp_version_tag;
+    }
+    static Stamp stamp_of(PyTypeObject* cls) { return tag_of(cls); }
+    static Stamp current_stamp(PyTypeObject* cls) { return tag_of(cls); }
+    static bool valid(Stamp stamp) { return stamp != 0; }
+    static void keep(Stamp& kept, Stamp stamp) { kept = stamp; }
+#endif
+
     bool class_holds(PyTypeObject* cls, const LoadTimeMethods& methods) {
-        unsigned int version = version_of(cls);
-        if (version != 0)
+        const Stamp now = current_stamp(cls);
+        if (valid(now))
             for (const Verdict& verdict : verdicts_)
-                if (verdict.cls == cls && verdict.version == version) return verdict.native;
-        bool native = holds_all(cls, methods);
-        version = version_of(cls); // the lookups may have numbered it
-        if (version != 0) {
-            verdicts_[next_verdict_] = {cls, version, native};
+                if (verdict.cls == cls && verdict.stamp == now) return verdict.native;
+        const Stamp stamp = stamp_of(cls);
+        const bool native = holds_all(cls, methods);
+        if (valid(stamp) && stamp == current_stamp(cls)) {
+            Verdict& verdict = verdicts_[next_verdict_];
+            keep(verdict.stamp, stamp);
+            verdict.cls = cls;
+            verdict.native = native;
             next_verdict_ = (next_verdict_ + 1) % verdicts_.size();
         }
         return native;
@@ -280,7 +354,7 @@ class PathlibOriginals {
 
     struct Verdict {
         PyTypeObject* cls = nullptr;
-        unsigned int version = 0;
+        Stamp stamp{};
         bool native = false;
     };
 

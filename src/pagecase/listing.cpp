@@ -32,7 +32,8 @@ std::optional<Folder> choose_target(nb::handle root, nb::handle subpath) {
             if (resolved.error == PathError::none)
                 return Folder::from_bytes(std::move(resolved.path), root.type());
             if (resolved.error == PathError::runtime_error) {
-                // CPython 3.10's pathlib reports a loop this way; later versions do not check.
+                // CPython 3.10's pathlib reports a loop this way; 3.13 and later
+                // do not check (the release rule, common/originals.h).
                 tw::py::raise_format(PyExc_RuntimeError, "Symlink loop from %R",
                                      tw::py::fs_decode(resolved.path).ptr());
             }

@@ -44,8 +44,9 @@ nb::object list_file_path(nb::handle filename) {
 
 // ---------------------------------------------------------------- pruning
 
-// `Path(raw).is_file()` / `is_dir()` of CPython 3.10: "not there" errors and
-// names no file can have answer false; other stat errors raise.
+// `Path(raw).is_file()` / `is_dir()` of CPython 3.10 on every release (the
+// release rule, common/originals.h): "not there" errors and names no file can
+// have answer false; other stat errors raise.
 bool has_kind(nb::handle raw, FileType kind) {
     std::optional<std::string> bytes = tw::py::fs_encode(path_argument_text(raw));
     if (!bytes || tw::py::has_nul(*bytes)) return false;

@@ -6,6 +6,7 @@
 // rebound one of them (common/originals.h).
 #include "common/classes.h"
 #include "common/host_life.h"
+#include "common/needs_gil.h"
 #include "pagecase/module_state.h"
 
 namespace tw::pagecase {

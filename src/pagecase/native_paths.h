@@ -12,8 +12,9 @@
 namespace tw::pagecase {
 
 // The text `Path(raw)` parses from its one argument, as CPython 3.10's
-// pathlib takes it: `os.fspath(raw)` forced to a str with `str()` (which runs
-// a str subclass's own __str__). Raises what pathlib raises for anything
+// pathlib takes it on every release (the release rule, common/originals.h):
+// `os.fspath(raw)` forced to a str with `str()` (which runs a str subclass's
+// own __str__; 3.11 stopped calling it). Raises what pathlib raises for anything
 // else: the TypeError of os.fspath, or pathlib's own for bytes. Only for an
 // argument that is not a patched path (PathText).
 nb::object path_argument_text(nb::handle raw);

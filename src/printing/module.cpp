@@ -7,6 +7,7 @@
 // the classes, then the functions). No platform toolkit is imported here:
 // each is imported by the function that needs it, when it runs.
 #include "common/host_life.h"
+#include "common/needs_gil.h"
 #include "printing/module_state.h"
 
 namespace tw::printing {

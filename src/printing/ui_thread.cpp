@@ -12,6 +12,22 @@ nb::object failure_text(nb::handle error) {
     return nb::str("<exception str() failed>");
 }
 
+// The timeout handed to Event.wait. CPython 3.10's Condition.wait polls once
+// for a timeout that is not above zero, NaN included; later releases may
+// refuse a NaN, so a number that is not above zero is given as 0, which
+// every release reads as that poll (the release rule, common/originals.h).
+// Other objects go as they are, to be compared by the release's own code.
+nb::object wait_timeout(nb::handle timeout) {
+    if (PyFloat_CheckExact(timeout.ptr()) && !(PyFloat_AS_DOUBLE(timeout.ptr()) > 0.0))
+        return nb::float_(0.0);
+    if (PyLong_CheckExact(timeout.ptr())) {
+        int overflow = 0;
+        const long long value = PyLong_AsLongLongAndOverflow(timeout.ptr(), &overflow);
+        if (overflow < 0 || (overflow == 0 && value <= 0)) return nb::int_(0);
+    }
+    return nb::borrow(timeout);
+}
+
 } // namespace
 
 PrintJob::PrintJob() : done_(ns[names::threading].attr("Event")()) {}
@@ -32,7 +48,7 @@ void PrintJob::fail(nb::handle error) const {
 
 // Event.wait blocks in a lock acquire that releases the GIL itself.
 void PrintJob::wait() const {
-    nb::object finished = done_.attr("wait")(ns[names::_EXPORT_TIMEOUT_S]);
+    nb::object finished = done_.attr("wait")(wait_timeout(ns[names::_EXPORT_TIMEOUT_S]));
     if (!truthy(finished)) raise_print_error("PDF export timed out");
     if (failure_.size() > 0) raise_print_error(nb::object(failure_[0]));
 }

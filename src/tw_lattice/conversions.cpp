@@ -11,13 +11,6 @@ nb::object uninitialised_bytes(size_t size) {
     return tw::py::steal_checked(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size)));
 }
 
-void shrink_bytes(nb::object& bytes, size_t size) {
-    if (size == bytes_size(bytes)) return;
-    PyObject* resized = bytes.release().ptr();
-    tw::py::require(_PyBytes_Resize(&resized, static_cast<Py_ssize_t>(size)));
-    bytes = nb::steal(resized);
-}
-
 std::optional<std::string_view> ascii_text(nb::handle text) {
 #if PY_VERSION_HEX < 0x030C0000
     tw::py::require(PyUnicode_READY(text.ptr()));

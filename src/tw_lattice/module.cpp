@@ -5,6 +5,7 @@
 // then binds the standard modules under the names the functions look up at
 // each call, the token cipher's classes, and `tw_lattice`.
 #include "common/host_life.h"
+#include "common/needs_gil.h"
 #include "tw_lattice/core/aes.h"
 #include "tw_lattice/core/sha256.h"
 #include "tw_lattice/module_state.h"

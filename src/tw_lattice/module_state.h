@@ -68,9 +68,6 @@ inline nb::object new_bytes(const void* data, size_t size) {
 // the size cannot be had.
 nb::object uninitialised_bytes(size_t size);
 
-// Shrinks a bytes object that nothing else refers to yet, in place.
-void shrink_bytes(nb::object& bytes, size_t size);
-
 // `text.encode()` for a str: UTF-8, strict.
 inline nb::object utf8_of(nb::handle text) {
     return tw::py::steal_checked(PyUnicode_AsUTF8String(text.ptr()));
@@ -147,9 +144,11 @@ nb::object pack_timestamp(nb::handle seconds);
 nb::object hmac_sha256(nb::handle key, nb::handle owner, const uint8_t* data, size_t size);
 // hmac_mod.compare_digest(a, b), as a truth value.
 bool digests_equal(nb::handle a, nb::handle b);
-// base64.urlsafe_b64encode(data) and base64.urlsafe_b64decode(data).
+// base64.urlsafe_b64encode(data) and base64.urlsafe_b64decode(data); the
+// native decoder reads every text as CPython 3.10 does (base64_310.cpp).
 nb::object urlsafe_b64encode(nb::handle data);
 nb::object urlsafe_b64decode(nb::handle data);
+nb::object urlsafe_b64decode_as_310(nb::handle data);
 // hashlib.sha256(data).digest()
 nb::object sha256_digest(nb::handle data);
 // hashlib.pbkdf2_hmac("sha256", password, salt, iterations, size)

@@ -6,10 +6,11 @@
 // attribute and the function inside the standard module are still the ones
 // bound at load, the value is computed natively instead (the core's SHA-256,
 // HMAC, PBKDF2 and base64, the kernel's random source, the system clock),
-// bit for bit the same; base64 text that is not canonical still goes to the
-// standard decoder, whose result or error decides. A host that rebinds or
-// patches any of them (a test pinning the IV or the clock) gets the call
-// through its own objects.
+// bit for bit the same; base64 text that is not canonical is read as
+// CPython 3.10's decoder reads it, on every release (base64_310.cpp). A host
+// that rebinds or patches any of them (a test pinning the IV or the clock)
+// gets the call through its own objects, and what they give on the running
+// interpreter.
 #include <cerrno>
 #include <cstring>
 
@@ -146,21 +147,18 @@ nb::object urlsafe_b64encode(nb::handle data) {
 }
 
 nb::object urlsafe_b64decode(nb::handle data) {
-    if (natively(original::b64decode)) {
-        if (const std::optional<std::string_view> text = base64_input(data)) {
-            if (const auto size = base64::canonical_decoded_size(text->data(), text->size())) {
-                nb::object decoded = uninitialised_bytes(*size);
-                const bool canonical = tw::py::run_native(
-                    [&] {
-                        return base64::decode(text->data(), text->size(), bytes_data_mut(decoded));
-                    },
-                    tw::py::release_for_bytes(text->size()));
-                if (canonical) return decoded;
-                secure_wipe(bytes_data_mut(decoded), *size); // may have held key material
-            }
+    if (!natively(original::b64decode)) return original::b64decode.current()(data);
+    if (const std::optional<std::string_view> text = base64_input(data)) {
+        if (const auto size = base64::canonical_decoded_size(text->data(), text->size())) {
+            nb::object decoded = uninitialised_bytes(*size);
+            const bool canonical = tw::py::run_native(
+                [&] { return base64::decode(text->data(), text->size(), bytes_data_mut(decoded)); },
+                tw::py::release_for_bytes(text->size()));
+            if (canonical) return decoded;
+            secure_wipe(bytes_data_mut(decoded), *size); // may have held key material
         }
     }
-    return original::b64decode.current()(data);
+    return urlsafe_b64decode_as_310(data);
 }
 
 nb::object sha256_digest(nb::handle data) {

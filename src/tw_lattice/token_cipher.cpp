@@ -6,7 +6,7 @@
 // load and the keys are plain bytes, the one-pass route of the core runs
 // (token_stream.h): encryption writes the final text straight into the
 // result, decryption decodes once while hashing, checks the tag, then
-// decrypts in place into the object it returns. Otherwise the steps run one
+// decrypts into the object it returns. Otherwise the steps run one
 // by one (os.urandom, time.time, struct.pack, hmac, base64), each through the
 // module's names as bound now (standard_calls.cpp); the block cipher, padding
 // and layout are native on both routes.
@@ -220,7 +220,6 @@ nb::object encrypt(nb::handle self, nb::handle data, TokenForm form) {
 // A decoded token, and what the one-pass route already knows about it.
 struct Decoded {
     nb::object bytes;
-    bool ours = false;      // a fresh object nothing else refers to: decrypt in place
     bool tag_known = false; // `tag` holds the tag its authenticated part should carry
     std::shared_ptr<const ReadyKeys> keys; // on the one-pass route
     uint8_t tag[token::kTagSize];
@@ -262,11 +261,11 @@ bool decode_natively(nb::handle self, std::string_view text, Decoded& decoded) {
     }
     decoded.tag_known = signing && token::has_token_format(bytes_data(raw), *size);
     decoded.bytes = std::move(raw);
-    decoded.ours = true;
     return true;
 }
 
-// Steps 1 and 2: a str encoded to UTF-8, then the standard decoder; any
+// Steps 1 and 2: a str encoded to UTF-8, then urlsafe_b64decode (3.10's reading
+// on the native route, the host's function otherwise); any
 // failure there is "Cannot decode token".
 void decode_by_steps(nb::handle token_value, size_t offset, Decoded& decoded) {
     if (!PyBytes_Check(token_value.ptr()) && !PyUnicode_Check(token_value.ptr()))
@@ -287,10 +286,6 @@ void decode_by_steps(nb::handle token_value, size_t offset, Decoded& decoded) {
     }
     if (!PyBytes_Check(decoded.bytes.ptr()))
         decoded.bytes = steal_checked(PyBytes_FromObject(decoded.bytes.ptr()));
-    // A fresh result of the standard decoder is ours alone; anything a rebound
-    // decoder returns may be shared, so it is decrypted on a private copy.
-    decoded.ours = PyBytes_CheckExact(decoded.bytes.ptr()) && Py_REFCNT(decoded.bytes.ptr()) == 1 &&
-                   native_decryption_route();
 }
 
 // The tag, compared in constant time before anything is decrypted.
@@ -334,35 +329,24 @@ nb::object decrypt(nb::handle self, nb::handle token_value, size_t offset, nb::h
     const size_t ciphertext_size = token::ciphertext_size(size);
     if (ciphertext_size % token::kBlockSize != 0) raise_invalid_token("Invalid ciphertext length");
 
-    // Decryption: in place when the decoded bytes are ours, on a private copy
-    // otherwise.
-    const tw::py::Gil gil = tw::py::release_for_bytes(ciphertext_size);
-    auto open_ours = [&](const uint8_t* round_keys) {
-        uint8_t* raw = bytes_data_mut(decoded.bytes);
-        const std::optional<size_t> kept =
-            tw::py::run_native([&] { return token::open_in_place(raw, size, round_keys); }, gil);
-        if (!kept) raise_invalid_padding();
-        shrink_bytes(decoded.bytes, *kept);
-        return std::move(decoded.bytes);
+    // Decryption, straight into a bytes object of the plaintext's size: the
+    // last block first, for the padding and so the size.
+    auto open_with = [&](const uint8_t* round_keys) {
+        const uint8_t* raw = bytes_data(decoded.bytes);
+        const token::Opening opening(raw, size, round_keys);
+        if (!opening.size()) raise_invalid_padding();
+        nb::object plaintext = uninitialised_bytes(*opening.size());
+        tw::py::run_native(
+            [&] { opening.finish(bytes_data_mut(plaintext), raw, size, round_keys); },
+            tw::py::release_for_bytes(ciphertext_size));
+        return plaintext;
     };
-    if (decoded.ours && decoded.keys) return open_ours(decoded.keys->keys.round_keys);
+    if (decoded.keys) return open_with(decoded.keys->keys.round_keys);
     EncryptionKey key;
     load_encryption_key(self, key);
-    if (decoded.ours) {
-        Wiped<uint8_t[176]> schedule;
-        aes_expand_key(key.value, schedule.value);
-        return open_ours(schedule.value);
-    }
-    nb::object plaintext = uninitialised_bytes(ciphertext_size);
-    uint8_t* out = bytes_data_mut(plaintext);
-    const std::optional<size_t> kept = tw::py::run_native(
-        [&] { return token::open(out, bytes_data(decoded.bytes), size, key.value); }, gil);
-    if (!kept) {
-        secure_wipe(out, ciphertext_size);
-        raise_invalid_padding();
-    }
-    shrink_bytes(plaintext, *kept);
-    return plaintext;
+    Wiped<uint8_t[176]> schedule;
+    aes_expand_key(key.value, schedule.value);
+    return open_with(schedule.value);
 }
 
 // ------------------------------------------------------------ the methods

@@ -3,10 +3,10 @@
 import os
 import pathlib
 import random
-import sys
 from pathlib import Path
 
 import pytest
+import releases
 from shared_data import shared_path, unavailable
 
 from reference.documents import contain as reference_contain
@@ -89,8 +89,8 @@ def test_root_that_is_a_link(docs, tmp_path):
 
 @pytest.mark.parametrize("rebound", [False, True])
 def test_loops_answer_none_on_every_interpreter(docs, monkeypatch, rebound):
-    """Python 3.13's resolve() no longer raises for a loop; the answer stays None, also where the
-    documented steps run through a rebound Path."""
+    """Python 3.13's resolve() no longer raises for a loop (releases.RESOLVE_REPORTS_LOOPS); the
+    answer stays None, also where the documented steps run through a rebound Path."""
     if rebound:
         monkeypatch.setattr(pagecase, "Path", type("HostPath", (type(Path()),), {}))
     (docs / "loop-a").symlink_to(docs / "loop-b")
@@ -220,7 +220,7 @@ def test_is_markdown_reads_the_suffix_set_at_call_time(monkeypatch):
         pagecase.is_markdown("a.md")
 
 
-@pytest.mark.skipif(sys.version_info[:2] != (3, 10), reason="compares with CPython 3.10's own pathlib")
+@pytest.mark.skipif(releases.RELEASE != (3, 10), reason="compares with CPython 3.10's own pathlib (releases.py)")
 def test_agrees_with_pathlib_on_random_link_forests(tmp_path):
     """Random trees of folders, files and relative/absolute links (loops included)."""
     rng = random.Random(2024)

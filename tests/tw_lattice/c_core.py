@@ -27,6 +27,7 @@ class Core:
             "tw_lattice_pbkdf2_hmac_sha256": (None, [buf, size_t, buf, size_t, ctypes.c_uint32, buf, size_t]),
             "tw_lattice_urlsafe_b64encode": (size_t, [buf, size_t, buf]),
             "tw_lattice_urlsafe_b64decode": (ssize_t, [buf, size_t, buf]),
+            "tw_lattice_urlsafe_b64decode_310": (ssize_t, [buf, size_t, buf]),
             "tw_lattice_token_seal": (size_t, [buf, buf, buf, buf, size_t, buf]),
             "tw_lattice_token_decode": (ssize_t, [buf, buf, size_t, buf, buf]),
             "tw_lattice_implementations": (ctypes.c_char_p, []),
@@ -88,6 +89,12 @@ class Core:
         out = ctypes.create_string_buffer(len(text) // 4 * 3 + 1)
         size = self.lib.tw_lattice_urlsafe_b64decode(text, len(text), out)
         return None if size < 0 else out.raw[:size]
+
+    def b64decode_310(self, text):
+        """CPython 3.10's reading of any text: the bytes, or "padding" or "one over" where it refuses."""
+        out = ctypes.create_string_buffer(len(text) // 4 * 3 + 3)
+        size = self.lib.tw_lattice_urlsafe_b64decode_310(text, len(text), out)
+        return {-1: "padding", -2: "one over"}.get(size) or out.raw[:size]
 
     # -------------------------------------------------------- token passes
 

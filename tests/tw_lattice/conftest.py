@@ -18,6 +18,8 @@ from pathlib import Path
 import pytest
 from shared_data import shared_path
 
+from reference import base64_310
+
 
 def _load_c_core():
     """c_core.py under a name of its own (tests run in importlib mode)."""
@@ -75,13 +77,16 @@ STANDARD_NAMES = ("base64", "hashlib", "hmac_mod", "os", "struct", "time_module"
 def documented_steps(lattice, monkeypatch):
     """A context manager under which the module's standard modules are plain
     stand-ins forwarding to the real functions: every call then takes the
-    documented steps instead of the native route."""
+    documented steps instead of the native route. The stand-in base64 decodes
+    with `decoder`: by default CPython 3.10's, which the native route keeps on
+    every release (releases.py), so that both routes read base64 alike."""
 
     @contextlib.contextmanager
-    def rebound():
+    def rebound(decoder=base64_310.urlsafe_b64decode):
         with monkeypatch.context() as patch:
             for name in STANDARD_NAMES:
                 patch.setattr(lattice, name, types.SimpleNamespace(**vars(getattr(lattice, name))))
+            patch.setattr(lattice.base64, "urlsafe_b64decode", decoder)
             yield
 
     return rebound

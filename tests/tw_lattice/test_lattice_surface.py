@@ -34,6 +34,7 @@ C_SYMBOLS = [
     "tw_lattice_pbkdf2_hmac_sha256",
     "tw_lattice_urlsafe_b64encode",
     "tw_lattice_urlsafe_b64decode",
+    "tw_lattice_urlsafe_b64decode_310",
     "tw_lattice_token_seal",
     "tw_lattice_token_decode",
     "tw_lattice_implementations",

@@ -5,12 +5,15 @@ Set TIDEWING_VIEWER_SCREENSHOT=PATH to have the document test save the
 page as the README's screenshot.
 """
 
+import contextlib
 import os
 import re
+import socket
 import time
 from pathlib import Path
 
 import pytest
+from viewer_harness import Viewer
 
 from tidewing_quillery import pagecase
 
@@ -232,3 +235,67 @@ def test_a_hostile_document_runs_no_script(browser, viewer, notes):
     assert {"/", "/api/session", "/api/doc", "/api/asset"} <= set(logged)  # the log is read right
     assert "/api/pwned" not in logged
     assert set(logged) <= PAGE_REQUESTS, set(logged) - PAGE_REQUESTS
+
+
+def test_one_edit_one_reopen_however_slow_the_answers(browser, viewer, notes):
+    load(browser, viewer)
+    click_doc(browser, "#tree", notes / "apple.md")
+    reopened = viewer.logged_paths().count("/api/doc")
+    # Every answer takes longer than the poll's period, as a slow document's would.
+    browser.execute_cdp_cmd("Network.enable", {})
+    slow = {"offline": False, "latency": 1500, "downloadThroughput": -1, "uploadThroughput": -1}
+    browser.execute_cdp_cmd("Network.emulateNetworkConditions", slow)
+    try:
+        document = notes / "apple.md"
+        document.write_text(document.read_text() + "\nWindfall apples, counted at dusk.\n")
+        wait_for(lambda: "Windfall apples" in shown(browser)[2], timeout=3 * WAIT_S, what="the edit")
+        time.sleep(4)  # the polls that follow find the document shown as it is
+    finally:
+        browser.execute_cdp_cmd("Network.emulateNetworkConditions", dict(slow, latency=0))
+        browser.execute_cdp_cmd("Network.disable", {})
+    assert viewer.logged_paths().count("/api/doc") == reopened + 1
+
+
+def test_a_stopped_viewer_s_page_hands_its_token_to_no_one(browser, viewer, notes):
+    load(browser, viewer)
+    click_doc(browser, "#tree", notes / "guide.md")
+    viewer.stop()
+    # Another local program takes the port at once.
+    with socket.socket() as taker:
+        taker.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        taker.bind(("127.0.0.1", viewer.port))
+        taker.listen(16)
+        taker.settimeout(0.2)
+        received = b""
+        deadline = time.monotonic() + 3
+        while time.monotonic() < deadline:
+            try:
+                connection, _ = taker.accept()
+            except TimeoutError:
+                continue
+            with connection:
+                connection.settimeout(1)
+                with contextlib.suppress(OSError):
+                    received += connection.recv(65536)
+    assert viewer.token.encode() not in received and b"X-Tidewing-Token" not in received, received
+    assert browser.execute_script("return sessionStorage.getItem('tidewing-token')") is None
+    assert "has stopped" in browser.find_element("css selector", "#status").text
+    assert not browser.find_elements("css selector", "#document img[src]")
+
+
+def test_an_address_from_an_earlier_run_opens_nothing(browser, notes, tmp_path):
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        port = probe.getsockname()[1]
+    viewer = Viewer(notes, tmp_path / "viewer.log", "--port", str(port)).start()
+    try:
+        earlier = viewer.url  # as the browser's history keeps it
+        viewer.restart()
+        assert viewer.port == port and viewer.url != earlier
+        browser.get(earlier)
+        message = "Open the address the viewer printed when it started: it carries the access token."
+        wait_for(lambda: browser.find_element("css selector", "#status").text == message, what="the refusal")
+        load(browser, viewer)
+        assert shown(browser)[0] == "Tidewing viewer"
+    finally:
+        viewer.stop()

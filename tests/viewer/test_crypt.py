@@ -70,3 +70,18 @@ def test_refusals(tmp_path, case):
         message = r"only a \*.twenc file can be decrypted"
     with pytest.raises(crypt.CryptError, match=message):
         operation(source, secret)
+
+
+def test_a_fifo_named_on_the_command_line_is_refused_at_once(tmp_path):
+    need_viewer_requirements()
+    fifo = tmp_path / "pipe.md"
+    os.mkfifo(fifo)
+    env = dict(os.environ, TIDEWING_VIEWER_SECRET=SECRET, PYTHONPATH=package_path())
+    refused = subprocess.run(
+        [sys.executable, str(VIEWER / "viewer.py"), "--encrypt", str(fifo)],
+        env=env,
+        capture_output=True,
+        text=True,
+        timeout=30,  # opening it to read would wait for a writer
+    )
+    assert refused.returncode == 1 and "no regular file" in refused.stderr

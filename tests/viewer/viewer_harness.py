@@ -74,8 +74,8 @@ def unavailable(reason):
 
 
 def need_viewer_requirements():
-    if importlib.util.find_spec("markdown_it") is None:
-        unavailable("markdown-it-py missing (pip install -r examples/viewer/requirements.txt)")
+    if importlib.util.find_spec("pyromark") is None:
+        unavailable("pyromark missing (pip install -r examples/viewer/requirements.txt)")
 
 
 def png(width, height, rgb=(0x1B, 0x6E, 0x8F)):
@@ -189,14 +189,15 @@ class Viewer:
     def stop(self):
         """End the viewer (and, for the window, its X server): the whole process
         group this fixture started."""
-        if self.process is None or self.process.poll() is not None:
+        if self.process is None:
             return
-        os.killpg(self.process.pid, 15)
-        try:
-            self.process.wait(10)
-        except subprocess.TimeoutExpired:
-            os.killpg(self.process.pid, 9)
-            self.process.wait(10)
+        if self.process.poll() is None:
+            os.killpg(self.process.pid, 15)
+            try:
+                self.process.wait(10)
+            except subprocess.TimeoutExpired:
+                os.killpg(self.process.pid, 9)
+                self.process.wait(10)
         self.process.stdout.close()
 
     def restart(self):

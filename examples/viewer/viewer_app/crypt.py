@@ -12,9 +12,14 @@ import sys
 from pathlib import Path
 
 from tidewing_lattice.tw_lattice import InvalidToken, tw_lattice
+from tidewing_quillery import pagecase
+
+from .files import read_regular
 
 SUFFIX = ".twenc"
 SECRET_VARIABLE = "TIDEWING_VIEWER_SECRET"
+MAX_PLAIN_BYTES = pagecase.MAX_DOCUMENT_BYTES
+MAX_SEALED_BYTES = 2 * MAX_PLAIN_BYTES  # a token's base64 is 4/3 of what it holds, plus a header
 
 
 class CryptError(Exception):
@@ -38,9 +43,18 @@ def _box(secret):
         raise CryptError(str(refusal)) from None
 
 
+def _read(path, limit):
+    """The bytes of the file at `path` (a link the user named is followed),
+    read without waiting on a FIFO or device."""
+    found = read_regular(Path(path).resolve(), limit)
+    if found is None:
+        raise CryptError(f"{path}: no regular file of at most {limit} bytes that can be read")
+    return found[0]
+
+
 def encrypt(source, secret):
     """Seal `source` as `<name>.twenc` beside it; returns the new file."""
-    data = Path(source).read_bytes()
+    data = _read(source, MAX_PLAIN_BYTES)
     if not data:
         raise CryptError("an empty file has nothing to encrypt")
     sealed = _box(secret).encrypt_data(data, Path(source).name)
@@ -53,7 +67,7 @@ def decrypt(source, secret):
     if not source.name.endswith(SUFFIX) or source.name == SUFFIX:
         raise CryptError(f"only a *{SUFFIX} file can be decrypted")
     name = source.name[: -len(SUFFIX)]
-    sealed = source.read_bytes()
+    sealed = _read(source, MAX_SEALED_BYTES)
     box = _box(secret)
     if not box.is_v2_data(sealed):  # version 1 is bound to no name: not made by --encrypt
         raise CryptError(f"{source.name} was not made by --encrypt")

@@ -3,13 +3,17 @@
 The server listens on the loopback address, which every local user and every
 web page open in the user's browser can reach. So:
 
-- every API request carries the access token (pagecase.access_token(), a
-  file only the user can read), compared in constant time;
+- every API request carries the access token (pagecase.access_token(), new
+  for every run and kept in a file only the user can read), compared in
+  constant time; a token from an earlier run, wherever it was left, opens
+  nothing;
 - a request whose Host header is not the server's own address is refused,
   so a hostile site that rebinds its DNS name to 127.0.0.1 reads nothing;
 - a request the browser marks as coming from another site is refused too;
 - every answer forbids inline script, remote content and framing, so what a
   document contains can never run in the page.
+
+The server checks all three before it reads a request's body.
 """
 
 import hmac

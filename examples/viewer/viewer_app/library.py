@@ -7,6 +7,11 @@ served only from the registered folders (Workspaces): resolve_document
 accepts any Markdown file the process can see, so the resolved path must
 also have an owning root. Images are served only from the open document's
 folder (resolve_asset).
+
+The store answers with paths, checked when it answered. The viewer reads the
+file behind one itself, through files.read_regular, so that what it reads is
+judged on its own descriptor and opening it never waits; a document's bytes
+become a Document as read_document would make it.
 """
 
 import threading
@@ -14,7 +19,10 @@ from pathlib import Path
 
 from tidewing_quillery import pagecase
 
+from .files import read_regular
+
 SEARCH_LIMIT = 40
+MAX_IMAGE_BYTES = 64 * 1024 * 1024
 
 
 class Library:
@@ -72,11 +80,21 @@ class Library:
     def read(self, raw):
         """The Document the page asked for, recorded as recently opened."""
         path = self.document(raw)
-        document = None if path is None else pagecase.read_document(path)
-        if document is not None:
-            with self._state:
-                pagecase.RecentFiles.load().add(path)
-        return document
+        found = None if path is None else read_regular(path, pagecase.MAX_DOCUMENT_BYTES)
+        if found is None:
+            return None
+        data, status = found
+        # As read_document decodes: never failing on content, one byte-order mark dropped.
+        text = data.decode("utf-8", "replace").removeprefix("\ufeff")
+        with self._state:
+            pagecase.RecentFiles.load().add(path)
+        return pagecase.Document(path, text, status.st_mtime, status.st_size)
+
+    def image(self, document, raw):
+        """The bytes and path of an image beside a document, or None."""
+        path = self.asset(document, raw)
+        found = None if path is None else read_regular(path, MAX_IMAGE_BYTES)
+        return None if found is None else (found[0], path)
 
     def signature(self, raw):
         """The document's (mtime, size), by which the page notices edits."""

@@ -4,23 +4,29 @@ address, its routes, and the replies they give.
 Every route answers one of: its result as JSON, an image, 403 "forbidden"
 (wrong Host, missing or wrong token, another site's request) or 404 "not
 found" (whatever the document store answered with None). A reply never says
-why a path was refused.
+why a path was refused. Host, site and token are checked before a request's
+body is read; a body that is no JSON object is a 400.
+
+Each connection has a thread of its own, so a request that waits holds up
+no other; connections.py bounds what each one may take.
 """
 
+import io
 import json
-import os
-import stat
 import sys
+import threading
 import time
 import traceback
 from dataclasses import dataclass
+from http import HTTPStatus
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from pathlib import Path
 from urllib.parse import parse_qs, urlsplit
 
 from tidewing_quillery import printing
 
-from . import render
+from . import render, watch
+from .connections import LISTEN_BACKLOG, MAX_CONNECTIONS, DeadlineReader, log, refuse
 from .guards import ASSET_POLICY, PAGE_POLICY, SECURITY_HEADERS, Guard, parameter
 
 STATIC = Path(__file__).with_name("static")
@@ -41,8 +47,8 @@ IMAGE_TYPES = {
     ".webp": "image/webp",
 }
 MAX_BODY_BYTES = 64 * 1024
-MAX_ASSET_BYTES = 64 * 1024 * 1024
 MAX_QUERY_FIELDS = 8
+WATCH = object()  # a route's answer that hands the connection to watch.hold
 
 
 @dataclass
@@ -66,10 +72,35 @@ NOT_FOUND = 404, "not found"
 FORBIDDEN = 403, "forbidden"
 
 
+def headers_of(reply):
+    """The headers every answer carries."""
+    return [
+        ("Content-Type", reply.content_type),
+        ("Content-Length", str(len(reply.body))),
+        ("Content-Security-Policy", reply.policy),
+        ("Cache-Control", "no-store"),
+        *SECURITY_HEADERS,
+    ]
+
+
+def _too_many():
+    """The whole answer to a connection past the cap, written without a handler."""
+    status = HTTPStatus.SERVICE_UNAVAILABLE
+    reply = error(status, "too many connections")
+    headers = [*headers_of(reply), ("Retry-After", "1"), ("Connection", "close")]
+    head = f"HTTP/1.1 {status.value} {status.phrase}\r\n" + "".join(f"{name}: {value}\r\n" for name, value in headers)
+    return head.encode("ascii") + b"\r\n" + reply.body
+
+
+TOO_MANY = _too_many()
+
+
 class ViewerServer(ThreadingHTTPServer):
     daemon_threads = True  # open keep-alive connections never hold up a shutdown
+    request_queue_size = LISTEN_BACKLOG
 
     def __init__(self, port, library, token, *, start=None, bridge=None, export_dir=None):
+        self._slots = threading.BoundedSemaphore(MAX_CONNECTIONS)
         super().__init__(("127.0.0.1", port), Handler)
         self.library = library
         self.guard = Guard(token, self.server_address[1])
@@ -82,11 +113,36 @@ class ViewerServer(ThreadingHTTPServer):
     def port(self):
         return self.server_address[1]
 
+    def process_request(self, request, client_address):
+        """A thread for the connection while fewer than MAX_CONNECTIONS are
+        held, else a 503 written at once and no thread."""
+        if not self._slots.acquire(blocking=False):
+            log(f"{client_address[0]} refused: {MAX_CONNECTIONS} connections held already")
+            refuse(request, TOO_MANY)
+            return
+        try:
+            super().process_request(request, client_address)
+        except BaseException:
+            self._slots.release()
+            raise
+
+    def process_request_thread(self, request, client_address):
+        try:
+            super().process_request_thread(request, client_address)
+        finally:
+            self._slots.release()
+
+    def handle_error(self, request, client_address):
+        """A connection that failed outside a request's own handling (the
+        client went away mid-answer): one escaped line, no traceback."""
+        log(f"{client_address[0]} connection failed: {sys.exc_info()[1]!r}")
+
 
 @dataclass
 class Request:
     query: dict
     body: dict
+    headers: object
 
 
 ROUTES = {}
@@ -103,10 +159,21 @@ def route(method, path):
 class Handler(BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
     server_version = "TidewingViewer"
-    timeout = 30  # an idle keep-alive connection gives its thread back
+    timeout = 30  # for writing an answer; reading has the request's deadline
 
     def version_string(self):
         return self.server_version
+
+    def setup(self):
+        super().setup()
+        self.rfile.close()
+        self.reader = DeadlineReader(self.connection)
+        self.rfile = io.BufferedReader(self.reader)
+
+    def handle_one_request(self):
+        self.reader.restart()
+        self.body_read = False
+        super().handle_one_request()
 
     def do_GET(self):
         self._answer()
@@ -117,13 +184,25 @@ class Handler(BaseHTTPRequestHandler):
     def _answer(self):
         try:
             reply = self._dispatch()
+        except TimeoutError:  # the body came too slowly: as the standard library does for headers
+            self.log_error("Request timed out")
+            self.close_connection = True
+            return
         except Exception:  # reported as a 500 and logged; the server goes on
-            traceback.print_exc(file=sys.stderr)
+            for line in traceback.format_exc().splitlines():
+                log(line)
             reply = error(500, "internal error")
-        self._send(reply)
+        if not self.body_read and self._has_body():
+            self.close_connection = True  # its unread body must not pass for the next request
+        if reply is WATCH:
+            self._hold_watch()
+        else:
+            self._send(reply)
+
+    def _has_body(self):
+        return self.headers.get("Content-Length", "0").strip() != "0" or "Transfer-Encoding" in self.headers
 
     def _dispatch(self):
-        body = self._read_body() if self.command == "POST" else {}
         guard = self.server.guard
         if not guard.host_ok(self.headers):
             return error(*FORBIDDEN)
@@ -143,40 +222,54 @@ class Handler(BaseHTTPRequestHandler):
             return error(400, "bad request")
         if not guard.same_origin(self.headers) or not guard.token_ok(self.headers, query):
             return error(*FORBIDDEN)
+        body = self._read_body() if self.command == "POST" else {}
         if body is None:
             return error(400, "bad request")
-        result = handler(self.server, Request(query, body))
+        result = handler(self.server, Request(query, body, self.headers))
         if result is None:
             return error(*NOT_FOUND)
-        return result if isinstance(result, Reply) else json_reply(result)
+        return result if result is WATCH or isinstance(result, Reply) else json_reply(result)
 
     def _read_body(self):
-        """The JSON object a POST carries, or None. The body is always read off
-        the connection (or the connection closed), so the next request on a
-        kept-alive connection starts where it should."""
-        try:
-            length = int(self.headers.get("Content-Length", "0"))
-        except ValueError:
-            length = -1
-        if not 0 <= length <= MAX_BODY_BYTES:
-            self.close_connection = True
+        """The JSON object a POST carries, or None. A body that is not read
+        whole (too long, chunked, cut short) ends the connection after the
+        answer, so the next request on it cannot start inside this one."""
+        length = self.headers.get("Content-Length", "0").strip()
+        if "Transfer-Encoding" in self.headers or not (length.isascii() and length.isdigit()):
             return None
-        raw = self.rfile.read(length)
-        if not self.headers.get("Content-Type", "").startswith("application/json"):
+        if int(length) > MAX_BODY_BYTES:
+            return None
+        raw = self.rfile.read(int(length))
+        self.body_read = len(raw) == int(length)
+        if not self.body_read or not self.headers.get("Content-Type", "").startswith("application/json"):
             return None
         try:
             body = json.loads(raw or b"{}")
-        except ValueError:
+        except (ValueError, RecursionError):  # RecursionError: arrays nested thousands deep
             return None
         return body if isinstance(body, dict) else None
 
+    def _hold_watch(self):
+        """Answer the page's WebSocket handshake and keep the connection."""
+        accept = watch.accept_key(self.headers)
+        if accept is None:
+            self._send(error(400, "bad request"))
+            return
+        self.close_connection = True
+        self.connection.settimeout(self.timeout)
+        self.send_response(HTTPStatus.SWITCHING_PROTOCOLS)
+        self.send_header("Upgrade", "websocket")
+        self.send_header("Connection", "Upgrade")
+        self.send_header("Sec-WebSocket-Accept", accept)
+        self.end_headers()
+        watch.hold(self.connection)
+
     def _send(self, reply):
+        self.connection.settimeout(self.timeout)  # reading left it at what remained of the deadline
         self.send_response(reply.status)
-        self.send_header("Content-Type", reply.content_type)
-        self.send_header("Content-Length", str(len(reply.body)))
-        self.send_header("Content-Security-Policy", reply.policy)
-        self.send_header("Cache-Control", "no-store")
-        for name, value in SECURITY_HEADERS:
+        if self.close_connection:
+            self.send_header("Connection", "close")
+        for name, value in headers_of(reply):
             self.send_header(name, value)
         self.end_headers()
         self.wfile.write(reply.body)
@@ -191,10 +284,10 @@ class Handler(BaseHTTPRequestHandler):
     def log_request(self, code="-", size="-"):
         # The query string stays out of the log: it may carry the token.
         path = urlsplit(self.path).path if hasattr(self, "path") else "-"
-        self.log_message("%s %s %s", self.command, ascii(path)[1:-1], getattr(code, "value", code))
+        self.log_message("%s %s %s", self.command, path, getattr(code, "value", code))
 
     def log_message(self, format, *args):
-        sys.stderr.write(f"{self.address_string()} {format % args}\n")
+        log(f"{self.address_string()} {format % args}")
 
 
 def _path(request, name="path"):
@@ -208,6 +301,8 @@ def _body_path(request):
 
 @route("GET", "/api/session")
 def session(server, request):
+    if request.headers.get("Upgrade", "").lower() == "websocket":
+        return WATCH  # the session itself, held open while page and server run
     library = server.library
     return {
         "tree": library.tree(),
@@ -246,27 +341,12 @@ def signature(server, request):
 @route("GET", "/api/asset")
 def asset(server, request):
     document, src = _path(request, "doc"), _path(request, "src")
-    path = None if document is None or src is None else server.library.asset(document, src)
-    data = None if path is None else _read_image(path)
-    if data is None:
+    found = None if document is None or src is None else server.library.image(document, src)
+    if found is None:
         return None
+    data, path = found
     content_type = IMAGE_TYPES.get(path.suffix.lower(), "application/octet-stream")
     return Reply(200, data, content_type, ASSET_POLICY)
-
-
-def _read_image(path):
-    """The bytes of the file resolve_asset answered with. It gave a path, not
-    an open file, so the final component is opened without following a link
-    that may have been put there since, and must still be a regular file."""
-    try:
-        descriptor = os.open(path, os.O_RDONLY | os.O_NOFOLLOW | os.O_CLOEXEC)
-    except OSError:
-        return None
-    with open(descriptor, "rb") as file:
-        status = os.fstat(file.fileno())
-        if not stat.S_ISREG(status.st_mode) or status.st_size > MAX_ASSET_BYTES:
-            return None
-        return file.read(MAX_ASSET_BYTES)
 
 
 @route("GET", "/api/search")

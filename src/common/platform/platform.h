@@ -151,9 +151,10 @@ int read_some(int fd, void* buffer, std::size_t size, std::size_t& done) noexcep
 int write_some(int fd, const void* data, std::size_t size, std::size_t& done) noexcept;
 
 // Waits until a read of `fd` would not wait: data, or the end of the file (a
-// FIFO's writer came and went). A FIFO opened without waiting for its writer
-// (kNonBlocking) waits here for one. EINTR: a signal came first.
-int wait_until_readable(int fd) noexcept;
+// FIFO's writer came and went), for at most `milliseconds`. A FIFO opened
+// without waiting for its writer (kNonBlocking) waits here for one.
+// ETIMEDOUT: still nothing to read; EINTR: a signal came first.
+int wait_until_readable(int fd, int milliseconds) noexcept;
 
 int seek_to_start(int fd) noexcept; // ESPIPE for a pipe
 int flush_to_disk(int fd) noexcept; // fsync()

@@ -182,11 +182,12 @@ int write_some(int fd, const void* data, std::size_t size, std::size_t& done) no
     return n >= 0 ? 0 : failure();
 }
 
-int wait_until_readable(int fd) noexcept {
+int wait_until_readable(int fd, int milliseconds) noexcept {
     // A FIFO's reader that no writer has joined yet is neither readable nor
     // hung up (POSIX: POLLHUP only once a writer has closed it).
     struct pollfd watched = {fd, POLLIN, 0};
-    return ::poll(&watched, 1, -1) >= 0 ? 0 : failure();
+    const int ready = ::poll(&watched, 1, milliseconds);
+    return ready > 0 ? 0 : ready == 0 ? ETIMEDOUT : failure();
 }
 
 int seek_to_start(int fd) noexcept {

@@ -142,7 +142,7 @@ int write_some(int, const void*, std::size_t, std::size_t& done) noexcept {
     return ENOSYS;
 }
 
-int wait_until_readable(int) noexcept {
+int wait_until_readable(int, int) noexcept {
     return ENOSYS;
 }
 

@@ -48,8 +48,16 @@ Filled fill(int fd, char* buffer, std::size_t size) {
 }
 
 int wait_for_data(int fd) {
+    // In steps, asking between them: a signal that came just before a step
+    // began interrupts nothing, and would otherwise be seen only when a
+    // writer comes, perhaps never.
+    constexpr int kStepMilliseconds = 20;
     for (;;) {
-        const int error = platform::wait_until_readable(fd);
+        const int error = platform::wait_until_readable(fd, kStepMilliseconds);
+        if (error == ETIMEDOUT) {
+            if (tw::interruption::stop_requested()) return EINTR;
+            continue;
+        }
         if (error != EINTR || tw::interruption::stop_after_signal()) return error;
     }
 }

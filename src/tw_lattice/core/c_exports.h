@@ -36,6 +36,13 @@ TW_LATTICE_EXPORT size_t tw_lattice_urlsafe_b64encode(const uint8_t* data, size_
 TW_LATTICE_EXPORT ptrdiff_t tw_lattice_urlsafe_b64decode(const char* text, size_t size,
                                                          uint8_t* out);
 
+/* Decodes any text as CPython 3.10's base64.urlsafe_b64decode does
+ * (base64_310.h): returns the number of bytes written, -1 for "Incorrect
+ * padding" or -2 for one data character over a multiple of four; `out` must
+ * hold size / 4 * 3 + 3 bytes. */
+TW_LATTICE_EXPORT ptrdiff_t tw_lattice_urlsafe_b64decode_310(const char* text, size_t size,
+                                                             uint8_t* out);
+
 /* The one-pass token encryption (token_stream.h) for a given timestamp (8
  * bytes) and IV (16 bytes) under a 32-byte key; `out` must hold the token
  * text, whose size is returned. */

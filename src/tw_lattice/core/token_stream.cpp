@@ -179,18 +179,31 @@ bool tag_matches(const uint8_t* token, size_t token_size, const uint8_t tag[kTag
     return hmac::tags_equal(token + token_size - kTagSize, tag, kTagSize);
 }
 
-std::optional<size_t> open_in_place(uint8_t* token, size_t token_size,
-                                    const uint8_t round_keys[176]) {
+Opening::~Opening() {
+    secure_wipe(last, sizeof last);
+}
+
+void Opening::start(const uint8_t* token, size_t token_size, const uint8_t round_keys[176]) {
     const size_t size = ciphertext_size(token_size);
+    if (size == 0) return; // no block to carry the padding
+    const uint8_t* block = token + kCiphertextOffset + size - kBlockSize;
+    AES_ctx ctx;
+    start_chain(ctx, round_keys, size == kBlockSize ? token + kIvOffset : block - kBlockSize);
+    aes_cbc_decrypt(ctx, block, last, kBlockSize);
+    secure_wipe(&ctx, sizeof ctx);
+    if (const std::optional<size_t> kept = pkcs7_unpadded_size(last, kBlockSize))
+        size_ = size - kBlockSize + *kept;
+}
+
+bool Opening::finish(uint8_t* out, const uint8_t* token, size_t token_size,
+                     const uint8_t round_keys[176]) const {
+    const size_t whole = ciphertext_size(token_size) - kBlockSize;
     AES_ctx ctx;
     start_chain(ctx, round_keys, token + kIvOffset);
-    // The plaintext moves 25 bytes forward as it is decrypted, over the header.
-    const bool opened = aes_cbc_decrypt_in_steps(ctx, token + kCiphertextOffset, token, size);
+    const bool opened = aes_cbc_decrypt_in_steps(ctx, token + kCiphertextOffset, out, whole);
     secure_wipe(&ctx, sizeof ctx);
-    if (!opened) return std::nullopt;
-    const std::optional<size_t> kept = pkcs7_unpadded_size(token, size);
-    if (!kept) secure_wipe(token, size);
-    return kept;
+    if (opened) std::memcpy(out + whole, last, *size_ - whole);
+    return opened;
 }
 
 } // namespace tw::lattice::token

@@ -7,8 +7,8 @@
 // are built at the tail of the text buffer while the CBC chain and the HMAC
 // run interleaved, and the base64 text is produced in place in front of them.
 // Opening decodes once while hashing, leaves tag checking (constant time) to
-// the caller before anything is decrypted, then decrypts in place so the
-// plaintext ends at the start of the decoded buffer.
+// the caller before anything is decrypted, then decrypts into an object of
+// the plaintext's own size, learnt from the last block first.
 #pragma once
 
 #include <cstddef>
@@ -60,12 +60,32 @@ void sign(const uint8_t* token, size_t token_size, const hmac::Key& signing, uin
 // Whether the token's own tag equals `tag`; every byte is compared.
 bool tag_matches(const uint8_t* token, size_t token_size, const uint8_t tag[kTagSize]);
 
-// Decrypts the ciphertext of a token (of the token format, authenticated and
-// of whole blocks) in place, with the expanded `round_keys` of its encryption
-// key: the plaintext is left at the start of `token`. Returns its size, or
-// nothing when the padding is invalid (the decrypted bytes are then wiped) or
-// when told to stop.
-std::optional<size_t> open_in_place(uint8_t* token, size_t token_size,
-                                    const uint8_t round_keys[176]);
+// Decrypting the ciphertext of a token (of the token format, authenticated
+// and of whole blocks) with the expanded `round_keys` of its encryption key,
+// in two steps, so that the plaintext goes straight into an object of its own
+// size: start() decrypts the last block alone, which holds the padding and so
+// the plaintext's size; finish() then decrypts the rest into `out`, which
+// holds size() bytes, false when told to stop.
+class Opening {
+  public:
+    Opening(const uint8_t* token, size_t token_size, const uint8_t round_keys[176]) {
+        start(token, token_size, round_keys);
+    }
+    Opening(const Opening&) = delete;
+    Opening& operator=(const Opening&) = delete;
+    ~Opening();
+
+    // The plaintext's size, or nothing when the padding is invalid (an empty
+    // ciphertext has none).
+    std::optional<size_t> size() const { return size_; }
+    bool finish(uint8_t* out, const uint8_t* token, size_t token_size,
+                const uint8_t round_keys[176]) const;
+
+  private:
+    void start(const uint8_t* token, size_t token_size, const uint8_t round_keys[176]);
+
+    std::optional<size_t> size_;
+    uint8_t last[kBlockSize] = {};
+};
 
 } // namespace tw::lattice::token

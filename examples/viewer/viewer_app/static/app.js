@@ -9,14 +9,18 @@ const EDIT_POLL_MS = 1000;
 const SEARCH_DELAY_MS = 120;
 
 const $ = (id) => document.getElementById(id);
-const token = takeToken();
+let token = takeToken();
 let current = null; // the payload of the open document
 let printing = null; // the print bridge's status in the window, null in a browser
 let pickerPath = "";
+let opening = 0; // documents being opened
+let editCheck = null; // the edit check under way
+let editTimer = 0;
+let leaving = false; // the page itself is going: its connections end, the server has not
 
 // The launcher puts the token in the fragment (#token=...), which never
 // reaches the server or a Referer header; it is kept for this tab only and
-// removed from the address bar.
+// removed from the address bar. Each run of the viewer has a new one.
 function takeToken() {
   const match = /^#token=([^&]+)/.exec(location.hash);
   if (match) {
@@ -33,14 +37,40 @@ class ApiError extends Error {
   }
 }
 
+// The server has gone: whatever takes its port next must get nothing from
+// this page, so the token is forgotten (here, in the tab's storage and in the
+// document's image addresses) and nothing more is asked.
+function serverGone() {
+  if (leaving || !token) return;
+  token = "";
+  sessionStorage.removeItem(TOKEN_KEY);
+  clearInterval(editTimer);
+  for (const image of document.querySelectorAll("#document img[src]")) image.removeAttribute("src");
+  say("The viewer has stopped. Start it again and open the address it prints.");
+}
+
+// A WebSocket held open while both run: when the viewer stops, its closing
+// tells the page at once, before any request could go to another program.
+function watchServer() {
+  const socket = new WebSocket(`ws://${location.host}/api/session?${new URLSearchParams({ token })}`);
+  socket.addEventListener("open", () => socket.addEventListener("close", serverGone));
+}
+
 async function api(path, params = {}, body = undefined) {
+  if (!token) throw new ApiError(0, "the viewer has stopped");
   const init = { headers: { "X-Tidewing-Token": token }, cache: "no-store" };
   if (body !== undefined) {
     init.method = "POST";
     init.headers["Content-Type"] = "application/json";
     init.body = JSON.stringify(body);
   }
-  const response = await fetch(`${path}?${new URLSearchParams(params)}`, init);
+  let response;
+  try {
+    response = await fetch(`${path}?${new URLSearchParams(params)}`, init);
+  } catch {
+    serverGone(); // nothing answers on the port
+    throw new ApiError(0, "the viewer has stopped");
+  }
   const data = await response.json().catch(() => ({}));
   if (!response.ok) throw new ApiError(response.status, data.error || response.statusText);
   return data;
@@ -153,28 +183,41 @@ function markOpen() {
 
 async function openDocument(path, { keepScroll = false } = {}) {
   const scroll = $("page").scrollTop;
+  opening += 1;
   try {
-    current = await api("/api/doc", { path });
-  } catch (error) {
-    say(error.status === 404 ? `Not found: ${path}` : error.message);
-    return;
+    try {
+      current = await api("/api/doc", { path });
+    } catch (error) {
+      say(error.status === 404 ? `Not found: ${path}` : error.message);
+      return false;
+    }
+    showDocument(current);
+    $("page").scrollTop = keepScroll ? scroll : 0;
+    say("");
+    showLists(await api("/api/lists"));
+    return true;
+  } finally {
+    opening -= 1;
   }
-  showDocument(current);
-  $("page").scrollTop = keepScroll ? scroll : 0;
-  say("");
-  showLists(await api("/api/lists"));
 }
 
 // Edits made by other programs: the store's (mtime, size) signature, polled.
+// A check never starts while another, or any opening, is under way: a
+// document slower to render than the poll's period is reopened once per edit.
 
-async function checkForEdits() {
-  if (!current) return;
+function checkForEdits() {
+  if (!current || editCheck || opening) return;
+  editCheck = checkOnce().finally(() => {
+    editCheck = null;
+  });
+}
+
+async function checkOnce() {
   const shown = current;
   try {
     const now = await api("/api/signature", { path: shown.path });
     if (shown === current && (now.mtime !== shown.mtime || now.size !== shown.size)) {
-      await openDocument(shown.path, { keepScroll: true });
-      say("Updated from disk");
+      if (await openDocument(shown.path, { keepScroll: true })) say("Updated from disk");
     }
   } catch (error) {
     if (error.status === 404) say(`${shown.name} is no longer available`);
@@ -320,21 +363,31 @@ function wire() {
 
 async function start() {
   wire();
+  addEventListener("pagehide", () => {
+    leaving = true;
+  });
+  // The address of a restarted viewer, opened in this tab: start again with its token.
+  addEventListener("hashchange", () => {
+    if (!location.hash.startsWith("#token=")) return;
+    takeToken();
+    location.reload();
+  });
   let session;
   try {
     session = await api("/api/session");
   } catch (error) {
-    say(error.status === 403
+    say(error.status === 403 || !token
       ? "Open the address the viewer printed when it started: it carries the access token."
       : `The viewer is not answering: ${error.message}`);
     return;
   }
+  watchServer();
   printing = session.print;
   $("export").hidden = !printing;
   showTree(session.tree);
   showLists(session);
   if (session.start) await openDocument(session.start);
-  setInterval(checkForEdits, EDIT_POLL_MS);
+  editTimer = setInterval(checkForEdits, EDIT_POLL_MS);
   document.body.dataset.ready = "1";
 }
 
