@@ -334,3 +334,50 @@ def test_a_document_swapped_for_a_fifo_never_stops_the_other_threads(tmp_path):
     result = run_script(FIFO_SWAP, tmp_path, str(swapper))
     assert result.returncode == 0, result.stderr
     assert float(result.stdout) < 0.25
+
+
+# A handler that raises ends long token work and key derivation on the main
+# thread while it runs: each call is timed alone, then again with a timer due
+# a fifth into it. On the portable paths a derivation is long enough to judge.
+LONG_WORK = """
+    import os, signal, sys, time
+    from tidewing_lattice.tw_lattice import TwFernet, tw_lattice
+    class Raised(Exception):
+        pass
+    def raise_now(signum, frame):
+        raise Raised
+    signal.signal(signal.SIGALRM, raise_now)
+    cipher = TwFernet(TwFernet.generate_key())
+    payload = os.urandom(int(sys.argv[2]) << 20)
+    token = cipher.encrypt(payload)
+    calls = {
+        "encrypt": lambda: cipher.encrypt(payload),
+        "decrypt": lambda: cipher.decrypt(token),
+        "derivation": lambda: tw_lattice("a secret of some length"),
+    }
+    for name, call in calls.items():
+        start = time.perf_counter()
+        call()
+        whole = time.perf_counter() - start
+        signal.setitimer(signal.ITIMER_REAL, whole / 5)
+        start = time.perf_counter()
+        try:
+            call()
+            print(name, "ran to its end")
+        except Raised:
+            print(name, "ended at", round((time.perf_counter() - start) / whole, 2))
+"""
+
+
+@pytest.mark.parametrize("paths", ["hardware", "portable"])
+def test_a_raising_handler_ends_long_token_work(tmp_path, monkeypatch, paths):
+    if paths == "portable":
+        monkeypatch.setenv("TW_LATTICE_PORTABLE_AES", "1")
+        monkeypatch.setenv("TW_LATTICE_PORTABLE_SHA", "1")
+    result = run_script(LONG_WORK, tmp_path, "64" if paths == "hardware" else "8")
+    ends = dict(line.split(" ", 1) for line in result.stdout.splitlines())
+    assert list(ends) == ["encrypt", "decrypt", "derivation"], result.stderr
+    for name, end in ends.items():
+        if name == "derivation" and paths == "hardware":
+            continue  # a few milliseconds: over before the timer is due
+        assert end.startswith("ended at") and float(end.split()[-1]) < 0.6, (name, end)

@@ -182,3 +182,35 @@ def test_a_free_threaded_interpreter_turns_the_gil_on_for_each_module(module_nam
     script = f"import sys, {module_name}; print(sys._is_gil_enabled())"
     out = subprocess.run([sys.executable, "-W", "always", "-c", script], env=env, capture_output=True, text=True)
     assert out.stdout.strip() == "True" and module_name.rpartition(".")[2] in out.stderr, out.stderr
+
+
+def outcome(call):
+    try:
+        return ("returned", call())
+    except Exception as error:
+        return (type(error).__name__, str(error))
+
+
+def test_a_call_answers_alike_whether_it_runs_the_function_directly_or_through_nanobind(tmp_path):
+    """Calls of exactly a function's arguments by position run its C++ directly;
+    the others go through nanobind's dispatch, as every call did before."""
+    from tidewing_quillery import pagecase
+
+    md = tmp_path / "a.md"
+    md.write_text("# A\n")
+    cases = {
+        "fuzzy_score": [("ab", "xaxb"), ("ab",), (None, "x"), ("a", "b", "c"), (b"a", "b")],
+        "contain": [(tmp_path, "a.md"), (tmp_path, ""), (tmp_path, 5), (tmp_path,)],
+        "is_markdown": [(md,), (tmp_path / "a.MD",), (None,), ("a.md",), ()],
+        "stat_signature": [(md,), (tmp_path / "missing",), (None,)],
+        "search_markdown": [([tmp_path], "a"), ([tmp_path], "a", 1), ([tmp_path],)],
+    }
+    for name, calls in cases.items():
+        ours = getattr(pagecase, name)
+        for args in calls:
+            assert outcome(lambda: ours(*args)) == outcome(lambda: ours.__nb_function__(*args)), (name, args)
+    keywords = {"query": "ab", "candidate": "xaxb"}
+    assert pagecase.fuzzy_score(**keywords) == pagecase.fuzzy_score("ab", "xaxb") == 0
+    assert outcome(lambda: pagecase.fuzzy_score("ab", query="x")) == outcome(
+        lambda: pagecase.fuzzy_score.__nb_function__("ab", query="x")
+    )

@@ -1,8 +1,9 @@
 // Python classes built at module initialisation from C++ callables.
 //
 // Records are real dataclasses and plain classes are plain heap types: each is
-// made with `type(name, bases, namespace)` (and `dataclasses.dataclass`), the
-// namespace holding what a class body would hold besides its functions. The
+// made with `type(name, bases, namespace)` (and `dataclasses.dataclass`, see
+// common/deferred_dataclass.h), the namespace holding what a class body would
+// hold besides its functions. The
 // functions are attached afterwards with `Members`. The result behaves like a
 // class written in Python: instances have a __dict__, hosts can subclass it,
 // and dataclass fields, equality, repr and hashing are the standard ones.
@@ -13,6 +14,7 @@
 #include <string>
 #include <utility>
 
+#include "common/deferred_member.h"
 #include "common/errors.h"
 #include "common/function.h"
 
@@ -27,16 +29,16 @@ inline auto arg(const char* name) {
 // A free-standing callable (a callback handed to a toolkit, a sort key).
 template <typename Func, typename... Extra>
 nb::object function(const char* name, Func&& func, const Extra&... extra) {
-    return export_function(nb::cpp_function(std::forward<Func>(func), nb::name(name), extra...),
-                           name, name, nb::none(), false);
+    auto [wrapped, direct] = nanobind_function(std::forward<Func>(func), name, extra...);
+    return export_function(std::move(wrapped), name, name, nb::none(), false, direct);
 }
 
 // A function of module `m` (what `m.def` binds), exported as ours.
 template <typename Func, typename... Extra>
 void def(nb::module_& m, const char* name, Func&& func, const Extra&... extra) {
-    nb::object wrapped = nb::cpp_function(std::forward<Func>(func), nb::name(name), extra...);
+    auto [wrapped, direct] = nanobind_function(std::forward<Func>(func), name, extra...);
     nb::object module_name = m.attr("__name__");
-    m.attr(name) = export_function(std::move(wrapped), name, name, module_name, false);
+    m.attr(name) = export_function(std::move(wrapped), name, name, module_name, false, direct);
 }
 
 inline nb::object builtin(const char* name) {
@@ -48,12 +50,6 @@ inline nb::object make_class(const char* module, const char* name, nb::tuple bas
     ns["__module__"] = module;
     ns["__qualname__"] = name;
     return builtin("type")(nb::str(name), bases, ns);
-}
-
-// `dataclasses.dataclass(**options)(cls)`.
-inline nb::object make_dataclass(nb::handle cls, nb::kwargs options) {
-    nb::object dataclass = nb::module_::import_("dataclasses").attr("dataclass");
-    return dataclass(**options)(cls);
 }
 
 // The functions of a class made by make_class (or of a nanobind type), each
@@ -108,27 +104,33 @@ class Members {
                                   cls_.attr("__module__"), true));
         // Python 3.10's inspect gives up on a native type that holds its own
         // __new__ before it looks at __init__; it reads a class's
-        // __signature__ first: the constructor's, without `self`.
-        if (std::strcmp(name, "__init__") == 0) {
-            nb::object signature = cls_.attr(name).attr("__signature__");
-            nb::list parameters(signature.attr("parameters").attr("values")());
-            parameters.attr("pop")(0);
-            cls_.attr("__signature__") =
-                signature.attr("replace")(nb::arg("parameters") = parameters,
-                                          nb::arg("return_annotation") = signature.attr("empty"));
-        }
+        // __signature__ first: the constructor's, without `self`. Made when
+        // first looked up, as making it imports `inspect`.
+        if (std::strcmp(name, "__init__") == 0)
+            defer_member(cls_, "__signature__", &constructor_signature, nb::none());
         return *this;
     }
 
   private:
+    static void constructor_signature(nb::handle cls, nb::handle) {
+        nb::object signature = cls.attr("__init__").attr("__signature__");
+        nb::list parameters(signature.attr("parameters").attr("values")());
+        parameters.attr("pop")(0);
+        nb::object made =
+            signature.attr("replace")(nb::arg("parameters") = parameters,
+                                      nb::arg("return_annotation") = signature.attr("empty"));
+        if (holds_deferred_member(cls, nb::str("__signature__").ptr()))
+            cls.attr("__signature__") = made;
+    }
+
     template <typename Func, typename... Extra>
     nb::object create(const char* name, Func&& func, bool binds, const Extra&... extra) {
         refuse_to_shadow(name);
-        nb::object wrapped = nb::cpp_function(std::forward<Func>(func), nb::name(name), extra...);
+        auto [wrapped, direct] = nanobind_function(std::forward<Func>(func), name, extra...);
         std::string qualname = nb::str(cls_.attr("__qualname__")).c_str();
         qualname = qualname + "." + name;
         return export_function(std::move(wrapped), name, qualname.c_str(), cls_.attr("__module__"),
-                               binds);
+                               binds, direct);
     }
 
     Members& set(const char* name, nb::handle value) {

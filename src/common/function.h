@@ -8,10 +8,21 @@
 // FUNCTIONS and `inspect.signature()` works; a method binds as a Python
 // function binds (`obj.name` is a standard bound method), a module function
 // does not bind, as a built-in function does not.
+//
+// A call goes to the nanobind function, which matches keywords and defaults,
+// converts the arguments and reports wrong calls. A function whose
+// parameters are all plain objects that may be None and that returns an
+// object (`nb::object f(nb::handle, nb::handle)`) needs none of that when
+// called with exactly its arguments by position: such a call runs the C++
+// function directly, and every other call, and every C++ exception other
+// than a Python error, still takes nanobind's way (direct_call).
 #pragma once
 
 #include <cstddef>
+#include <exception>
 #include <string>
+#include <type_traits>
+#include <utility>
 
 #include "common/errors.h"
 #include "common/signature.h"
@@ -31,6 +42,7 @@ struct FunctionObject {
     PyObject* module;    // str or None
     PyObject* doc;       // str or None
     PyObject* signature; // inspect.Signature, made on first use; null until then
+    void (*direct)();    // the C++ function a call may run directly (direct_call), or null
     bool binds;          // a method: binds to the instance it is read from
 };
 
@@ -42,6 +54,74 @@ inline PyObject* function_call(PyObject* self, PyObject* const* args, size_t nar
                                PyObject* kwnames) {
     return PyObject_Vectorcall(as_function(self)->wrapped, args, nargsf, kwnames);
 }
+
+// A C++ exception that a direct call hands to nanobind's translators: the
+// nanobind function of a directly called function rethrows it rather than
+// run (translating), so the Python error is the one nanobind's own dispatch
+// would have set.
+inline thread_local const std::exception_ptr* exception_to_translate = nullptr;
+
+// The type of a directly called function of as many parameters as indices.
+template <std::size_t> using Handle = nb::handle;
+template <std::size_t... I> using DirectFunction = nb::object (*)(Handle<I>...);
+
+template <std::size_t... I>
+PyObject* run_direct(void (*direct)(), PyObject* const* args, std::index_sequence<I...>) {
+    auto function = reinterpret_cast<DirectFunction<I...>>(direct);
+    return function(nb::handle(args[I])...).release().ptr();
+}
+
+// The vectorcall of a function of N plain parameters (see the top).
+template <std::size_t N>
+PyObject* direct_call(PyObject* self, PyObject* const* args, size_t nargsf,
+                      PyObject* kwnames) noexcept {
+    FunctionObject* f = as_function(self);
+    if (kwnames != nullptr || PyVectorcall_NARGS(nargsf) != N)
+        return PyObject_Vectorcall(f->wrapped, args, nargsf, kwnames);
+    try {
+        return run_direct(f->direct, args, std::make_index_sequence<N>());
+    } catch (nb::python_error& error) {
+        error.restore();
+        return nullptr;
+    } catch (...) {
+        const std::exception_ptr failure = std::current_exception();
+        exception_to_translate = &failure;
+        PyObject* result = PyObject_Vectorcall(f->wrapped, args, N, nullptr);
+        exception_to_translate = nullptr;
+        return result;
+    }
+}
+
+// What nanobind is given for a directly called function: the function, but
+// rethrowing the exception a direct call hands over instead of running.
+template <typename... Handles> auto translating(nb::object (*function)(Handles...)) {
+    return [function](Handles... args) -> nb::object {
+        if (const std::exception_ptr* failure = std::exchange(exception_to_translate, nullptr))
+            std::rethrow_exception(*failure);
+        return function(args...);
+    };
+}
+
+// Whether a function bound with `Extra` may be called directly: it takes
+// plain objects and returns one, and every parameter is declared
+// (tw::py::arg) accepting None, as a direct call passes anything.
+template <typename Extra> constexpr bool declares_argument() {
+    return nb::detail::arg_traits<Extra>::is_arg;
+}
+template <typename Extra> constexpr bool accepts_none() {
+    constexpr auto none = static_cast<uint32_t>(nb::detail::cast_flags::accepts_none);
+    return !declares_argument<Extra>() || (nb::detail::arg_traits<Extra>::flags & none) != 0;
+}
+template <typename Func, typename... Extra> struct Direct {
+    static constexpr bool callable = false;
+};
+template <typename... Handles, typename... Extra>
+struct Direct<nb::object (*)(Handles...), Extra...> {
+    static constexpr std::size_t arity = sizeof...(Handles);
+    static constexpr bool callable = (std::is_same_v<Handles, nb::handle> && ...) &&
+                                     (0 + ... + (declares_argument<Extra>() ? 1 : 0)) == arity &&
+                                     (accepts_none<Extra>() && ...);
+};
 
 inline PyObject* function_bind(PyObject* self, PyObject* obj, PyObject*) {
     if (!as_function(self)->binds || obj == nullptr || obj == Py_None) {
@@ -189,15 +269,24 @@ inline bool is_function(nb::handle obj) {
     return Py_TYPE(obj.ptr()) == detail::function_type();
 }
 
+// A C++ function that calls of exactly its arguments by position run
+// directly, with the vectorcall that does it.
+struct DirectCall {
+    void (*function)() = nullptr;
+    vectorcallfunc vectorcall = nullptr;
+};
+
 // The exported form of the nanobind function `wrapped`: named `name`, with
 // `qualname` ("Class.name" for a class's function), in `module` (a str); a
-// method when `binds`.
+// method when `binds`. With `direct`, `wrapped` must be the nanobind
+// function of detail::translating(that function).
 inline nb::object export_function(nb::object wrapped, const char* name, const char* qualname,
-                                  nb::handle module, bool binds) {
+                                  nb::handle module, bool binds, DirectCall direct = {}) {
     PyTypeObject* type = detail::function_type();
     auto* f = PyObject_GC_New(detail::FunctionObject, type);
     if (!f) throw nb::python_error();
-    f->vectorcall = detail::function_call;
+    f->vectorcall = direct.function ? direct.vectorcall : detail::function_call;
+    f->direct = direct.function;
     f->wrapped = wrapped.release().ptr();
     f->name = nullptr;
     f->qualname = nullptr;
@@ -214,6 +303,23 @@ inline nb::object export_function(nb::object wrapped, const char* name, const ch
     f->doc = doc.release().ptr();
     PyObject_GC_Track(result.ptr());
     return result;
+}
+
+// The nanobind function of `function` bound with `extra`, and how calls may
+// run it directly (see the top): for export_function.
+template <typename Func, typename... Extra>
+std::pair<nb::object, DirectCall> nanobind_function(Func&& function, const char* name,
+                                                    const Extra&... extra) {
+    using Plain = std::decay_t<Func>;
+    using Traits = detail::Direct<Plain, Extra...>;
+    if constexpr (Traits::callable) {
+        Plain plain = function;
+        return {
+            nb::cpp_function(detail::translating(plain), nb::name(name), extra...),
+            DirectCall{reinterpret_cast<void (*)()>(plain), detail::direct_call<Traits::arity>}};
+    } else {
+        return {nb::cpp_function(std::forward<Func>(function), nb::name(name), extra...), {}};
+    }
 }
 
 } // namespace tw::py

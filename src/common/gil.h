@@ -27,7 +27,7 @@
 // (common/interruption.h) as CPython's own calls behave: a system call
 // interrupted by a signal runs the signal handlers, with the lock held, and
 // gives up with their exception (KeyboardInterrupt for Ctrl-C); long work on
-// the main thread runs them every kSignalPollInterval. Only the main thread
+// the main thread runs them as it starts and every kSignalPollInterval. Only the main thread
 // runs Python's signal handlers (common/host_life.h), so other threads never
 // take the lock for it. Loops that build many Python objects, with the lock
 // held, let the handlers run every kSignalBatch objects (run_signal_handlers).
@@ -61,8 +61,13 @@ inline constexpr std::size_t kReleaseGilFromEntries = 4096;
 // How often long work on the main thread stops to run signal handlers: a
 // handler that raises ends the work within this and one unit of the work
 // (a folder, a batch of entries, a megabyte), well under 50 ms. Taking the
-// lock back for it waits for a busy thread's switch interval at worst.
+// lock back for it waits for a busy thread's switch interval at worst; while
+// that costs nothing (the work holds the lock, or the last time it was taken
+// back at once), the handlers run every kSignalPollQuick instead.
 inline constexpr std::chrono::milliseconds kSignalPollInterval{20};
+inline constexpr std::chrono::milliseconds kSignalPollQuick{2};
+// Taking the lock back faster than this found no other thread holding it.
+inline constexpr std::chrono::microseconds kLockFree{200};
 // How many Python objects a loop builds between two runs of the handlers.
 inline constexpr std::size_t kSignalBatch = 4096;
 
@@ -91,7 +96,13 @@ class NativeWork final : public tw::interruption::Listener {
     explicit NativeWork(Gil gil) noexcept
         : previous_(tw::interruption::listener), adaptive_(gil == Gil::release_when_long) {
         tw::interruption::listener = this;
-        if (gil == Gil::release) give_up_lock();
+        if (gil != Gil::release) return;
+        // Long work first runs the handlers of signals that came meanwhile,
+        // with the lock still held, where that costs nothing: a call made of
+        // several pieces of work (a token decoded, then decrypted) ends as
+        // promptly on a signal that came late in one piece as in the next.
+        if (is_main_thread()) failed_ = PyErr_CheckSignals() != 0;
+        if (!failed_) give_up_lock();
     }
     NativeWork(const NativeWork&) = delete;
     NativeWork& operator=(const NativeWork&) = delete;
@@ -110,7 +121,7 @@ class NativeWork final : public tw::interruption::Listener {
         auto now = std::chrono::steady_clock::now();
         if (!started_) started_ = last_run_ = now;
         if (adaptive_ && !released_ && now - *started_ >= kHoldGilFor) give_up_lock();
-        if (!is_main_thread() || now - last_run_ < kSignalPollInterval) return false;
+        if (!is_main_thread() || now - last_run_ < poll_every_) return false;
         last_run_ = now;
         return run_handlers();
     }
@@ -128,9 +139,15 @@ class NativeWork final : public tw::interruption::Listener {
     }
 
     // The signal handlers, with the lock held, taken for a moment when the
-    // work runs without it.
+    // work runs without it; how long that took sets when they run next.
     bool run_handlers() noexcept {
-        if (released_) PyEval_RestoreThread(state_);
+        if (released_) {
+            const auto asked = std::chrono::steady_clock::now();
+            PyEval_RestoreThread(state_);
+            const bool waited = std::chrono::steady_clock::now() - asked >= kLockFree;
+            poll_every_ = waited ? std::chrono::steady_clock::duration(kSignalPollInterval)
+                                 : std::chrono::steady_clock::duration(kSignalPollQuick);
+        }
         failed_ = failed_ || PyErr_CheckSignals() != 0;
         if (released_) state_ = PyEval_SaveThread();
         return failed_;
@@ -143,6 +160,7 @@ class NativeWork final : public tw::interruption::Listener {
     PyThreadState* state_ = nullptr;
     std::optional<std::chrono::steady_clock::time_point> started_; // at the first check
     std::chrono::steady_clock::time_point last_run_{};
+    std::chrono::steady_clock::duration poll_every_ = kSignalPollQuick;
 };
 
 } // namespace detail
@@ -156,15 +174,17 @@ template <typename Work> auto run_native(Work&& work, Gil gil) {
     std::optional<std::conditional_t<kVoid, std::monostate, Result>> result;
     std::exception_ptr failure;
     detail::NativeWork span(gil);
-    try {
-        if constexpr (kVoid) {
-            work();
-            result.emplace();
-        } else {
-            result.emplace(work());
+    if (!span.failed()) {
+        try {
+            if constexpr (kVoid) {
+                work();
+                result.emplace();
+            } else {
+                result.emplace(work());
+            }
+        } catch (...) {
+            failure = std::current_exception();
         }
-    } catch (...) {
-        failure = std::current_exception();
     }
     span.finish();
     if (span.failed()) throw nanobind::python_error();

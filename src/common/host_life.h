@@ -14,8 +14,9 @@
 // Signals. Only the interpreter's main thread runs Python's signal handlers,
 // so only there does native work interrupted by a signal give up, and only
 // there does long work stop now and then to run them (common/gil.h). The main
-// thread is the one `threading` names; in a child of fork() it is the thread
-// that forked, whichever thread that was.
+// thread is the one the interpreter started on (the one `threading` names);
+// in a child of fork() it is the thread that forked, whichever thread that
+// was.
 //
 // The record is one for the process, shared by the three modules through the
 // interpreter's state dictionary: the first module loaded makes it and
@@ -39,6 +40,16 @@ struct HostRecord {
 
 // This module's view of the process's record; null until install_host_hooks.
 inline HostRecord* host_record = nullptr;
+
+// The thread of the main interpreter's first thread state, which lives as
+// long as the interpreter: the thread it started on. (Importing `threading`
+// to ask it would cost every import a millisecond.)
+inline unsigned long interpreter_main_thread() noexcept {
+    PyThreadState* first = PyInterpreterState_ThreadHead(PyInterpreterState_Main());
+    for (PyThreadState* next = first; next != nullptr; next = PyThreadState_Next(next))
+        first = next;
+    return first->thread_id;
+}
 
 inline void after_fork_in_child() noexcept {
     host_record->main_thread.store(PyThread_get_thread_ident());
@@ -99,8 +110,7 @@ inline void install_host_hooks() {
     if (PyErr_Occurred()) throw nb::python_error();
     // Kept for the process: threads parked at exit may still read it.
     auto* record = new detail::HostRecord;
-    record->main_thread.store(nb::cast<unsigned long>(
-        nb::module_::import_("threading").attr("main_thread")().attr("ident")));
+    record->main_thread.store(detail::interpreter_main_thread());
     nb::object capsule =
         steal_checked(PyCapsule_New(record, kKey, detail::before_interpreter_is_freed));
     require(PyDict_SetItem(states, key.ptr(), capsule.ptr()));

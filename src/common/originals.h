@@ -41,6 +41,9 @@
 #include "common/namespace.h"
 #include "common/type_lookup.h"
 
+// After Python.h, which the headers above include.
+#include <structmember.h>
+
 #ifndef TIDEWING_NATIVE_FS
 #define TIDEWING_NATIVE_FS 1
 #endif
@@ -144,8 +147,8 @@ class PathlibOriginals {
         // making, showing, comparing and joining paths
         "__new__", "__init__", "__getattribute__", "__fspath__", "__str__", "__eq__", "__hash__",
         "__lt__", "__truediv__", "__rtruediv__",
-        // pure properties and methods
-        "name", "suffix", "parent", "parents", "parts", "is_absolute",
+        // pure properties and methods, and the slot the text is kept in
+        "name", "suffix", "parent", "parents", "parts", "is_absolute", "_str",
         // file-system methods
         "home", "expanduser", "resolve", "stat", "is_file", "is_dir", "exists", "iterdir", "open",
         "read_bytes", "read_text", "write_text", "mkdir", "chmod"};
@@ -160,6 +163,19 @@ class PathlibOriginals {
         Path = keep_for_process(pathlib.attr("Path"));
         remember_class(concrete_, keep_for_process(pathlib.attr("PosixPath")));
         remember_class(pure_, keep_for_process(pathlib.attr("PurePosixPath")));
+        remember_text_slot(method("_str"));
+    }
+
+    // `os.fspath(obj)` for a path whose pure properties may be read natively
+    // (native_pure_path): `str(obj)`, which pathlib makes once and keeps in a
+    // slot, read there without calling its methods.
+    nb::object text(nb::handle obj) const {
+        if (text_offset_ >= 0) {
+            PyObject* kept =
+                *reinterpret_cast<PyObject**>(reinterpret_cast<char*>(obj.ptr()) + text_offset_);
+            if (kept != nullptr && PyUnicode_Check(kept)) return nb::borrow(kept);
+        }
+        return steal_checked(PyOS_FSPath(obj.ptr()));
     }
 
     // PosixPath as loaded (the class native routes make paths of).
@@ -178,6 +194,8 @@ class PathlibOriginals {
 
     // `obj` is a PosixPath (or subclass) holding pathlib's methods as loaded.
     bool native_path(nb::handle obj) {
+        // PosixPath itself: no instance dictionary to look at.
+        if (Py_TYPE(obj.ptr()) == concrete_.cls) return class_holds(concrete_.cls, concrete_);
         return is_subclass(obj, concrete_) && class_holds(Py_TYPE(obj.ptr()), concrete_) &&
                carries_no_attributes(obj);
     }
@@ -185,6 +203,7 @@ class PathlibOriginals {
     // `obj` is a pure path (PurePosixPath, PosixPath or a subclass) whose
     // pure properties may be read natively.
     bool native_pure_path(nb::handle obj) {
+        if (Py_TYPE(obj.ptr()) == concrete_.cls) return class_holds(concrete_.cls, concrete_);
         if (is_subclass(obj, concrete_)) return native_path(obj);
         return is_subclass(obj, pure_) && class_holds(Py_TYPE(obj.ptr()), pure_) &&
                carries_no_attributes(obj);
@@ -213,6 +232,19 @@ class PathlibOriginals {
             PyObject* value = held_by(methods.cls, k);
             methods.held[k] = value ? keep_for_process(value) : nullptr;
         }
+    }
+
+    // Where instances keep `_str`, when it is an object slot.
+    void remember_text_slot(nb::handle descriptor) {
+        if (!descriptor || Py_TYPE(descriptor.ptr()) != &PyMemberDescr_Type) return;
+        const PyMemberDef* member =
+            reinterpret_cast<PyMemberDescrObject*>(descriptor.ptr())->d_member;
+#if PY_VERSION_HEX >= 0x030C0000
+        constexpr int kObjectSlot = Py_T_OBJECT_EX;
+#else
+        constexpr int kObjectSlot = T_OBJECT_EX;
+#endif
+        if (member->type == kObjectSlot) text_offset_ = member->offset;
     }
 
     bool holds_all(PyTypeObject* cls, const LoadTimeMethods& methods) const {
@@ -330,6 +362,7 @@ class PathlibOriginals {
     LoadTimeMethods concrete_, pure_;        // PosixPath, PurePosixPath
     std::array<Verdict, 8> verdicts_{};
     std::size_t next_verdict_ = 0;
+    Py_ssize_t text_offset_ = -1; // of the `_str` slot, when there is one
 };
 
 // pathlib as the module loaded it; only the document store remembers it.

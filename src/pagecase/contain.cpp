@@ -2,6 +2,7 @@
 #include "common/ascii.h"
 #include "common/classes.h"
 #include "pagecase/core/paths.h"
+#include "pagecase/fast_path.h"
 #include "pagecase/module_state.h"
 #include "pagecase/native_paths.h"
 
@@ -10,13 +11,14 @@ namespace {
 
 using tw::py::steal_checked;
 
-nb::object lower_ascii_or_python(nb::handle text) {
-    if (!PyUnicode_IS_ASCII(text.ptr())) return text.attr("lower")();
-    Py_ssize_t length = PyUnicode_GET_LENGTH(text.ptr());
-    const Py_UCS1* source = PyUnicode_1BYTE_DATA(text.ptr());
-    nb::object lowered = steal_checked(PyUnicode_New(length, 127));
+// `text[start:end].lower()`: ASCII text lowered as it is copied.
+nb::object lowered_slice(nb::handle text, Py_ssize_t start, Py_ssize_t end) {
+    if (!PyUnicode_IS_ASCII(text.ptr()))
+        return steal_checked(PyUnicode_Substring(text.ptr(), start, end)).attr("lower")();
+    const Py_UCS1* source = PyUnicode_1BYTE_DATA(text.ptr()) + start;
+    nb::object lowered = steal_checked(PyUnicode_New(end - start, 127));
     Py_UCS1* target = PyUnicode_1BYTE_DATA(lowered.ptr());
-    for (Py_ssize_t k = 0; k < length; ++k)
+    for (Py_ssize_t k = 0; k < end - start; ++k)
         target[k] = tw::ascii::lower(source[k]);
     return lowered;
 }
@@ -75,24 +77,34 @@ nb::object is_markdown(nb::handle path) {
         nb::object suffix = path.attr("suffix").attr("lower")();
         return nb::bool_(tw::py::contains(ns[names::MARKDOWN_SUFFIXES], suffix));
     }
-    nb::object text = steal_checked(PyOS_FSPath(path.ptr()));
-    Py_ssize_t length = PyUnicode_GET_LENGTH(text.ptr());
-    Py_ssize_t slash = PyUnicode_FindChar(text.ptr(), '/', 0, length, -1);
-    if (slash == -2) throw nb::python_error();
-    nb::object name = steal_checked(PyUnicode_Substring(text.ptr(), slash + 1, length));
-    return nb::bool_(lowered_suffix_in(name, ns[names::MARKDOWN_SUFFIXES]));
+    nb::object text = pathlib_originals.text(path);
+    nb::object suffixes = ns[names::MARKDOWN_SUFFIXES];
+    Py_ssize_t slash;
+    if (PyUnicode_IS_ASCII(text.ptr())) {
+        std::string_view ascii(reinterpret_cast<const char*>(PyUnicode_1BYTE_DATA(text.ptr())),
+                               static_cast<std::size_t>(PyUnicode_GET_LENGTH(text.ptr())));
+        std::size_t name_start = ascii.rfind('/') + 1; // 0 without a slash
+        if (const NameRules* rules = frozen_suffix_rules(suffixes)) {
+            Verdict verdict = rules->markdown(ascii.substr(name_start));
+            if (verdict != Verdict::ask) return nb::bool_(verdict == Verdict::yes);
+        }
+        slash = static_cast<Py_ssize_t>(name_start) - 1;
+    } else {
+        slash = PyUnicode_FindChar(text.ptr(), '/', 0, PyUnicode_GET_LENGTH(text.ptr()), -1);
+        if (slash == -2) throw nb::python_error();
+    }
+    return nb::bool_(lowered_suffix_in(text, suffixes, slash + 1));
 }
 
 } // namespace
 
-bool lowered_suffix_in(nb::handle name, nb::handle suffixes) {
-    Py_ssize_t length = PyUnicode_GET_LENGTH(name.ptr());
-    Py_ssize_t dot = PyUnicode_FindChar(name.ptr(), '.', 0, length, -1);
+bool lowered_suffix_in(nb::handle text, nb::handle suffixes, Py_ssize_t name_start) {
+    Py_ssize_t length = PyUnicode_GET_LENGTH(text.ptr());
+    Py_ssize_t dot = PyUnicode_FindChar(text.ptr(), '.', name_start, length, -1);
     if (dot == -2) throw nb::python_error();
-    bool has_suffix = dot > 0 && dot < length - 1;
-    nb::object suffix =
-        has_suffix ? steal_checked(PyUnicode_Substring(name.ptr(), dot, length)) : nb::str("");
-    return tw::py::contains(suffixes, lower_ascii_or_python(suffix));
+    bool has_suffix = dot > name_start && dot < length - 1;
+    nb::object suffix = has_suffix ? lowered_slice(text, dot, length) : nb::str("");
+    return tw::py::contains(suffixes, suffix);
 }
 
 nb::object Contained::object() const {

@@ -49,6 +49,18 @@ std::optional<NameRules> name_rules(nb::handle skip_dirs, nb::handle markdown_su
     return rules;
 }
 
+const NameRules* frozen_suffix_rules(nb::handle markdown_suffixes) {
+    static PyObject* mirrored = nullptr; // a reference, held until another set comes
+    static NameRules rules;
+    if (markdown_suffixes.ptr() == mirrored) return &rules;
+    if (!PyFrozenSet_CheckExact(markdown_suffixes.ptr())) return nullptr;
+    NameRules made;
+    made.every_suffix_asks = !mirror(markdown_suffixes, made.markdown_suffixes, true);
+    rules = std::move(made);
+    Py_XSETREF(mirrored, Py_NewRef(markdown_suffixes.ptr()));
+    return &rules;
+}
+
 std::optional<long long> int_constant(nb::handle value) {
     if (!PyLong_CheckExact(value.ptr()) && !PyBool_Check(value.ptr())) return std::nullopt;
     int overflow = 0;

@@ -18,6 +18,11 @@ namespace tw::pagecase {
 // mirror leaves every suffix to the interpreter.
 std::optional<NameRules> name_rules(nb::handle skip_dirs, nb::handle markdown_suffixes);
 
+// MARKDOWN_SUFFIXES as native rules while it is one and the same frozenset
+// (whose answers never change), for is_markdown; null for any other
+// collection.
+const NameRules* frozen_suffix_rules(nb::handle markdown_suffixes);
+
 // An int constant as a number (clamped to the range of long long), or
 // nothing for anything but an int.
 std::optional<long long> int_constant(nb::handle value);

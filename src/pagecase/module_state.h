@@ -63,11 +63,11 @@ using tw::py::pathlib_originals;
 using tw::py::PathText;
 using tw::py::PurePathArgument;
 
-// The file-system bytes of a path object (`os.fspath`), raising as the `os`
-// call on it would: UnicodeEncodeError for unencodable text, ValueError for
-// an embedded NUL.
+// The file-system bytes of a path object read natively (PathArgument), as
+// `os.fspath` gives them, raising as the `os` call on it would:
+// UnicodeEncodeError for unencodable text, ValueError for an embedded NUL.
 inline std::string path_bytes(nb::handle path) {
-    nb::object text = tw::py::steal_checked(PyOS_FSPath(path.ptr()));
+    nb::object text = pathlib_originals.text(path);
     if (!PyUnicode_Check(text.ptr())) tw::py::raise(PyExc_TypeError, "expected a str path");
     std::string bytes = tw::py::fs_encode_or_raise(text);
     if (tw::py::has_nul(bytes)) tw::py::raise(PyExc_ValueError, "embedded null byte");
@@ -104,8 +104,9 @@ template <typename Body> auto unless_unresolvable(Body&& body) {
     return tw::py::unless_raised(std::forward<Body>(body), PyExc_OSError, PyExc_RuntimeError);
 }
 
-// `path.suffix.lower() in suffixes` for the final component `name` (a str).
-bool lowered_suffix_in(nb::handle name, nb::handle suffixes);
+// `path.suffix.lower() in suffixes` for the final component of a path's
+// text (a str), which starts at `name_start`.
+bool lowered_suffix_in(nb::handle text, nb::handle suffixes, Py_ssize_t name_start = 0);
 
 // `contain(root, raw)` worked out natively.
 struct Contained {

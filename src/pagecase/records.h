@@ -6,8 +6,10 @@
 
 #include <initializer_list>
 #include <utility>
+#include <vector>
 
 #include "common/classes.h"
+#include "common/deferred_dataclass.h"
 #include "pagecase/module_state.h"
 
 namespace tw::pagecase {
@@ -20,17 +22,18 @@ struct RecordField {
 };
 
 // A dataclass of this module: the class `name` with `bases`, its docstring
-// and fields, its functions attached by `attach(tw::py::Members&)`, then
-// decorated with `dataclasses.dataclass(frozen=frozen)`.
+// and fields, its functions attached by `attach(tw::py::Members&)`, and
+// decorated with `dataclasses.dataclass(frozen=frozen)` when first looked at
+// (common/deferred_dataclass.h).
 template <typename Attach>
 nb::object make_record(const char* name, nb::tuple bases, const char* doc,
                        std::initializer_list<RecordField> fields, bool frozen, Attach&& attach) {
     nb::dict annotations, body;
+    std::vector<tw::py::FactoryField> factories;
     for (const RecordField& field : fields) {
         annotations[field.name] = field.annotation;
         if (field.default_value == RecordField::Default::new_list)
-            body[field.name] = ns[names::field](
-                nb::arg("default_factory") = nb::handle(reinterpret_cast<PyObject*>(&PyList_Type)));
+            factories.push_back({field.name, reinterpret_cast<PyObject*>(&PyList_Type)});
         else if (field.default_value == RecordField::Default::none)
             body[field.name] = nb::none();
     }
@@ -39,9 +42,8 @@ nb::object make_record(const char* name, nb::tuple bases, const char* doc,
     nb::object cls = tw::py::make_class(kModuleName, name, bases, body);
     tw::py::Members members(cls);
     std::forward<Attach>(attach)(members);
-    nb::kwargs options;
-    if (frozen) options["frozen"] = true;
-    return tw::py::make_dataclass(cls, options);
+    tw::py::defer_dataclass(cls, nb::str(name), bases, body, frozen, factories);
+    return cls;
 }
 
 } // namespace tw::pagecase

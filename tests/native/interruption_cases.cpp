@@ -9,31 +9,16 @@
 #include <fstream>
 #include <string>
 
-#include "common/interruption.h"
 #include "harness.h"
 #include "pagecase/core/name_order.h"
 #include "pagecase/core/walk.h"
+#include "stop_after.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-class StopAfter final : public tw::interruption::Listener {
-  public:
-    explicit StopAfter(int questions) : left_(questions) { tw::interruption::listener = this; }
-    ~StopAfter() { tw::interruption::listener = nullptr; }
-    bool stop_after_signal() noexcept override { return true; }
-    bool stop_requested() noexcept override {
-        ++asked;
-        return --left_ < 0;
-    }
-    void work_is_long() noexcept override { long_work = true; }
-    int asked = 0;
-    bool long_work = false;
-
-  private:
-    int left_;
-};
+using native_tests::StopAfter;
 
 struct Tree {
     Tree() : root(fs::temp_directory_path() / ("tw-native-walk-" + std::to_string(::rand()))) {

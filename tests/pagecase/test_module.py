@@ -5,6 +5,10 @@ import dataclasses
 import json
 import os
 import pathlib
+import pickle
+import subprocess
+import sys
+import textwrap
 import time
 from pathlib import Path
 
@@ -166,3 +170,101 @@ def test_stubs_declare_the_fields_the_records_hold():
             for field, annotation in vars(cls).get("__annotations__", {}).items()
         ]
         assert stub_fields(stub.read_text(encoding="utf-8"), name) == held, name
+
+
+def fresh_interpreter(script, *args):
+    """The output of `script` run by a fresh interpreter, which has not loaded dataclasses."""
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
+    done = subprocess.run(
+        [sys.executable, "-c", textwrap.dedent(script), *args], env=env, capture_output=True, text=True, timeout=120
+    )
+    assert done.returncode == 0, done.stderr
+    return done.stdout
+
+
+# A record class as a host sees it: its names and what each holds, its
+# dataclass parameters, fields and signature.
+DESCRIBE_RECORDS = """
+    import inspect, sys
+    if sys.argv[1] == "loaded":
+        import dataclasses
+    from tidewing_quillery import pagecase
+    import dataclasses
+    def shown(value):
+        if isinstance(value, (property, classmethod, staticmethod)):
+            return f"{type(value).__name__} {shown(value.fget if isinstance(value, property) else value.__func__)}"
+        if callable(value) and hasattr(value, "__qualname__"):
+            return f"{type(value).__name__} {value.__qualname__}"
+        return repr(value) if not isinstance(value, dict) else sorted(value)
+    for name in ("Document", "PathList", "RecentFiles", "Favorites", "Workspaces"):
+        cls = getattr(pagecase, name)
+        print(name, cls.__dataclass_params__, inspect.signature(cls), [f.name for f in dataclasses.fields(cls)])
+        for key, value in vars(cls).items():
+            if key not in ("__dict__", "__weakref__"):
+                print(" ", key, shown(value))
+    pagecase.field  # looked at once: bound in place
+    print([name for name in vars(pagecase) if not name.startswith("__")])
+"""
+
+
+def test_records_look_alike_made_at_load_or_when_first_looked_at():
+    assert fresh_interpreter(DESCRIBE_RECORDS, "later") == fresh_interpreter(DESCRIBE_RECORDS, "loaded")
+
+
+# What a host does with records first thing, in an interpreter where nothing
+# has loaded dataclasses (as loading the module does not).
+FIRST_LOOKS = """
+    import pickle, sys
+    from tidewing_quillery import pagecase
+    from tidewing_lattice import tw_lattice
+    print(sorted(name for name in ("dataclasses", "inspect", "threading") if name in sys.modules))
+    print("dataclass" in dir(pagecase), "dataclass" in vars(pagecase))
+    Path = pagecase.Path
+    look = sys.argv[1]
+    if look == "threads":  # eight threads make the first records at once
+        import threading
+        made = []
+        def make(k):
+            made.append(pagecase.Document(Path(f"{k}.md"), "t", 1.0, k))
+            made.append(pagecase.Favorites(Path(f"{k}.json")))
+        threads = [threading.Thread(target=make, args=(k,)) for k in range(8)]
+        for thread in threads: thread.start()
+        for thread in threads: thread.join()
+        print(sorted(repr(record) for record in made)[:2])
+    elif look == "unpickled":  # made without __init__: the first look is repr
+        blob = bytes.fromhex(sys.argv[2])
+        print(repr(pickle.loads(blob)), pickle.loads(blob) == pickle.loads(blob))
+    elif look == "match":
+        match pagecase.Document(Path("a.md"), "t", 1.0, 1):
+            case pagecase.Document(path, text):
+                print(path, text)
+    import dataclasses
+    doc = pagecase.Document(Path("a.md"), "t", 1.0, 1)
+    try:
+        doc.text = "x"
+    except dataclasses.FrozenInstanceError as error:
+        print("frozen:", error)
+    print(dataclasses.replace(doc, size=2), hash(doc) == hash(dataclasses.replace(doc)))
+    print(pagecase.dataclass is dataclasses.dataclass, pagecase.field is dataclasses.field)
+    print([name for name in vars(pagecase) if not name.startswith("__")][:7])
+"""
+
+
+@pytest.mark.parametrize("look", ["threads", "unpickled", "match"])
+def test_records_become_dataclasses_at_a_hosts_first_look(look):
+    blob = pickle.dumps(pagecase.Document(pagecase.Path("b.md"), "u", 2.0, 2)).hex()
+    lines = fresh_interpreter(FIRST_LOOKS, look, blob).splitlines()
+    assert lines[:2] == ["[]", "True False"]
+    first = {
+        "threads": "[\"Document(path=PosixPath('0.md'), text='t', mtime=1.0, size=0)\", "
+        "\"Document(path=PosixPath('1.md'), text='t', mtime=1.0, size=1)\"]",
+        "unpickled": "Document(path=PosixPath('b.md'), text='u', mtime=2.0, size=2) True",
+        "match": "a.md t",
+    }[look]
+    assert lines[2:] == [
+        first,
+        "frozen: cannot assign to field 'text'",
+        "Document(path=PosixPath('a.md'), text='t', mtime=1.0, size=2) True",
+        "True True",
+        "['json', 'os', 'time', 'dataclass', 'field', 'Path', 'MARKDOWN_SUFFIXES']",
+    ]

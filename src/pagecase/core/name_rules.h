@@ -21,11 +21,17 @@ class NameSet {
     std::size_t longest() const { return longest_; }
 
   private:
+    // Sets this small are scanned: most names differ in length.
+    static constexpr std::size_t kScanned = 16;
+
     std::vector<std::string> sorted_;
     std::size_t longest_ = 0;
 };
 
 struct NameRules {
+    // Suffixes up to this long are lowered on the stack.
+    static constexpr std::size_t kShortSuffix = 32;
+
     NameSet skip_dirs;              // SKIP_DIRS, encoded
     NameSet markdown_suffixes;      // the ASCII members of MARKDOWN_SUFFIXES
     bool every_suffix_asks = false; // the suffix set is not one we can mirror

@@ -2,10 +2,12 @@
 // portable implementation, made once per process.
 #include "tw_lattice/core/aes.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "tw_lattice/core/aes_paths.h"
 #include "tw_lattice/core/implementation_choice.h"
+#include "tw_lattice/core/work_steps.h"
 
 namespace tw::lattice {
 namespace {
@@ -51,6 +53,22 @@ void aes_cbc_encrypt(AES_ctx& ctx, const uint8_t* in, uint8_t* out, size_t lengt
 
 void aes_cbc_decrypt(AES_ctx& ctx, const uint8_t* in, uint8_t* out, size_t length) {
     implementation().cbc_decrypt(ctx.RoundKey, ctx.Iv, in, out, length);
+}
+
+bool aes_cbc_encrypt_in_steps(AES_ctx& ctx, const uint8_t* in, uint8_t* out, size_t length) {
+    for (size_t done = 0; done < length; done += kWorkStepBytes) {
+        if (!go_on(done)) return false;
+        aes_cbc_encrypt(ctx, in + done, out + done, std::min(kWorkStepBytes, length - done));
+    }
+    return true;
+}
+
+bool aes_cbc_decrypt_in_steps(AES_ctx& ctx, const uint8_t* in, uint8_t* out, size_t length) {
+    for (size_t done = 0; done < length; done += kWorkStepBytes) {
+        if (!go_on(done)) return false;
+        aes_cbc_decrypt(ctx, in + done, out + done, std::min(kWorkStepBytes, length - done));
+    }
+    return true;
 }
 
 } // namespace tw::lattice

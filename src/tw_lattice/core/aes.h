@@ -66,5 +66,10 @@ void aes_expand_key(const uint8_t key[16], uint8_t round_keys[176]);
 void aes_cbc_encrypt(AES_ctx& ctx, const uint8_t* in, uint8_t* out, size_t length);
 void aes_cbc_decrypt(AES_ctx& ctx, const uint8_t* in, uint8_t* out, size_t length);
 
+// The same in steps that ask whether to stop (work_steps.h): false when told
+// to, the chain then part done.
+bool aes_cbc_encrypt_in_steps(AES_ctx& ctx, const uint8_t* in, uint8_t* out, size_t length);
+bool aes_cbc_decrypt_in_steps(AES_ctx& ctx, const uint8_t* in, uint8_t* out, size_t length);
+
 } // namespace tw::lattice
 #endif

@@ -11,11 +11,15 @@
 
 #include "tw_lattice/core/base64_paths.h"
 #include "tw_lattice/core/c_exports.h"
+#include "tw_lattice/core/work_steps.h"
 
 namespace tw::lattice::base64 {
 namespace {
 
 constexpr size_t kStepGroups = 8, kStepBytes = 24, kStepCharacters = 32;
+// Groups between two questions whether to stop (work_steps.h): whole vector
+// steps.
+constexpr size_t kWorkStepGroups = kWorkStepBytes / 3 / kStepGroups * kStepGroups;
 
 bool vectors() {
     static const bool available = avx2::available();
@@ -96,9 +100,14 @@ void encode_tail(const uint8_t* in, size_t size, char* out) {
     if (size == 1) out[2] = '=';
 }
 
-void encode(const uint8_t* in, size_t size, char* out) {
-    encode_groups(in, size / 3, out);
+bool encode(const uint8_t* in, size_t size, char* out) {
+    const size_t groups = size / 3;
+    for (size_t done = 0; done < groups; done += kWorkStepGroups) {
+        if (!go_on(done)) return false;
+        encode_groups(in + 3 * done, std::min(kWorkStepGroups, groups - done), out + 4 * done);
+    }
     encode_tail(in + size - size % 3, size % 3, out + size / 3 * 4);
+    return true;
 }
 
 std::optional<size_t> canonical_decoded_size(const char* text, size_t size) {
@@ -135,7 +144,11 @@ bool decode_quads(const char* text, size_t quads, uint8_t* out) {
 bool decode(const char* text, size_t size, uint8_t* out) {
     const size_t padding = size && text[size - 1] == '=' ? (text[size - 2] == '=' ? 2 : 1) : 0;
     const size_t quads = size / 4 - (padding ? 1 : 0);
-    if (!decode_quads(text, quads, out)) return false;
+    for (size_t done = 0; done < quads; done += kWorkStepGroups) {
+        if (!go_on(done)) return false;
+        if (!decode_quads(text + 4 * done, std::min(kWorkStepGroups, quads - done), out + 3 * done))
+            return false;
+    }
     if (!padding) return true;
     // The last group: two or three characters give one or two bytes; the
     // bits left over are dropped, as the standard decoder drops them.

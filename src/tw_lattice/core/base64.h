@@ -28,8 +28,9 @@ inline size_t encoded_size(size_t size) {
 void encode_groups(const uint8_t* in, size_t groups, char* out);
 // Encodes the last 0, 1 or 2 bytes: nothing, or one group padded with "=".
 void encode_tail(const uint8_t* in, size_t size, char* out);
-// The whole of `in` into encoded_size(size) characters.
-void encode(const uint8_t* in, size_t size, char* out);
+// The whole of `in` into encoded_size(size) characters, in steps that ask
+// whether to stop (work_steps.h): false when told to.
+bool encode(const uint8_t* in, size_t size, char* out);
 
 // The decoded size of text of canonical shape, or nothing.
 std::optional<size_t> canonical_decoded_size(const char* text, size_t size);
@@ -38,7 +39,8 @@ std::optional<size_t> canonical_decoded_size(const char* text, size_t size);
 // garbage.
 bool decode_quads(const char* text, size_t quads, uint8_t* out);
 // Decodes text of canonical shape into canonical_decoded_size bytes, with the
-// same result as decode_quads.
+// same result as decode_quads, in steps that ask whether to stop
+// (work_steps.h): false also when told to.
 bool decode(const char* text, size_t size, uint8_t* out);
 
 // "avx2" when the vector kernels are in use, otherwise "scalar".

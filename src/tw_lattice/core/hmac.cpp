@@ -1,9 +1,12 @@
 // HMAC-SHA256 (RFC 2104): the keyed states and the outer hash.
 #include "tw_lattice/core/hmac.h"
 
+#include <algorithm>
+
 #include <cstring>
 
 #include "tw_lattice/core/c_exports.h"
+#include "tw_lattice/core/work_steps.h"
 
 namespace tw::lattice::hmac {
 
@@ -38,12 +41,16 @@ void Mac::finish(uint8_t tag[kTagSize]) {
     finish_tag(key_, inner_digest.value, tag);
 }
 
-void hmac_sha256(const uint8_t* key, size_t key_size, const uint8_t* message, size_t size,
+bool hmac_sha256(const uint8_t* key, size_t key_size, const uint8_t* message, size_t size,
                  uint8_t tag[kTagSize]) {
     const Key keyed(key, key_size);
     Mac mac(keyed);
-    mac.update(message, size);
+    for (size_t done = 0; done < size; done += kWorkStepBytes) {
+        if (!go_on(done)) return false;
+        mac.update(message + done, std::min(kWorkStepBytes, size - done));
+    }
     mac.finish(tag);
+    return true;
 }
 
 bool tags_equal(const uint8_t* a, const uint8_t* b, size_t size) {

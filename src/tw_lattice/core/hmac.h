@@ -48,7 +48,9 @@ class Mac {
     sha256::Hasher inner_;
 };
 
-void hmac_sha256(const uint8_t* key, size_t key_size, const uint8_t* message, size_t size,
+// The HMAC of a whole message, in steps that ask whether to stop
+// (work_steps.h): false when told to, `tag` then unwritten.
+bool hmac_sha256(const uint8_t* key, size_t key_size, const uint8_t* message, size_t size,
                  uint8_t tag[kTagSize]);
 
 // Whether two tags are equal, looking at every byte whatever the differences.

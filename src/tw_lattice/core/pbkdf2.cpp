@@ -1,6 +1,7 @@
 // PBKDF2-HMAC-SHA256 (RFC 8018 5.2): T_i = U_1 ^ ... ^ U_c with
 // U_1 = PRF(P, S || INT(i)) and U_j = PRF(P, U_{j-1}); the chain of U runs on
-// the SHA-256 path chosen at load (sha256::hmac_iterate).
+// the SHA-256 path chosen at load (sha256::hmac_iterate), in steps that ask
+// whether to stop (work_steps.h).
 #include "tw_lattice/core/pbkdf2.h"
 
 #include <algorithm>
@@ -10,15 +11,19 @@
 #include "tw_lattice/core/c_exports.h"
 #include "tw_lattice/core/hmac.h"
 #include "tw_lattice/core/wipe.h"
+#include "tw_lattice/core/work_steps.h"
 
 namespace tw::lattice {
 
-void pbkdf2_hmac_sha256(const uint8_t* password, size_t password_size, const uint8_t* salt,
+bool pbkdf2_hmac_sha256(const uint8_t* password, size_t password_size, const uint8_t* salt,
                         size_t salt_size, uint32_t iterations, uint8_t* out, size_t size) {
     const hmac::Key key(password, password_size);
     uint8_t block[sha256::kDigestSize];
     sha256::State u, sum;
-    for (uint32_t index = 1; size; ++index) {
+    uint8_t* const start = out;
+    const size_t total = size;
+    bool derived = true;
+    for (uint32_t index = 1; size && derived; ++index) {
         uint8_t counter[4];
         store_be32(counter, index);
         hmac::Mac first(key);
@@ -27,7 +32,15 @@ void pbkdf2_hmac_sha256(const uint8_t* password, size_t password_size, const uin
         first.finish(block);
         for (int i = 0; i < 8; ++i)
             u.h[i] = sum.h[i] = load_be32(block + 4 * i);
-        sha256::hmac_iterate(key.inner(), key.outer(), u, sum, iterations - 1);
+        // The chain in steps, asking between them.
+        for (uint32_t done = 1; done < iterations; done += kWorkStepIterations) {
+            if (!go_on(done - 1)) {
+                derived = false;
+                break;
+            }
+            sha256::hmac_iterate(key.inner(), key.outer(), u, sum,
+                                 std::min(kWorkStepIterations, iterations - done));
+        }
         sha256::store_digest(sum, block);
         const size_t take = std::min(size, sizeof block);
         std::memcpy(out, block, take);
@@ -36,6 +49,8 @@ void pbkdf2_hmac_sha256(const uint8_t* password, size_t password_size, const uin
     secure_wipe(block, sizeof block);
     secure_wipe(&u, sizeof u);
     secure_wipe(&sum, sizeof sum);
+    if (!derived) secure_wipe(start, total); // a chain cut short is no key
+    return derived;
 }
 
 } // namespace tw::lattice

@@ -6,6 +6,7 @@
 
 #include "tw_lattice/core/aes.h"
 #include "tw_lattice/core/wipe.h"
+#include "tw_lattice/core/work_steps.h"
 
 namespace tw::lattice::token {
 
@@ -27,14 +28,19 @@ void cbc_decrypt(const uint8_t key[kKeySize], const uint8_t iv[kIvSize], uint8_t
     secure_wipe(&ctx, sizeof ctx);
 }
 
-void seal(uint8_t* out, const uint8_t timestamp[kTimestampSize], const uint8_t iv[kIvSize],
+bool seal(uint8_t* out, const uint8_t timestamp[kTimestampSize], const uint8_t iv[kIvSize],
           const uint8_t key[kKeySize], const uint8_t* plaintext, size_t plaintext_size) {
     out[0] = kVersion;
     std::memcpy(out + kTimestampOffset, timestamp, kTimestampSize);
     std::memcpy(out + kIvOffset, iv, kIvSize);
     uint8_t* ciphertext = out + kCiphertextOffset;
     pkcs7_pad_into(ciphertext, plaintext, plaintext_size);
-    cbc_encrypt(key, iv, ciphertext, pkcs7_padded_size(plaintext_size));
+    AES_ctx ctx;
+    AES_init_ctx_iv(&ctx, key, iv);
+    const size_t size = pkcs7_padded_size(plaintext_size);
+    const bool sealed = aes_cbc_encrypt_in_steps(ctx, ciphertext, ciphertext, size);
+    secure_wipe(&ctx, sizeof ctx);
+    return sealed;
 }
 
 uint64_t timestamp_of(const uint8_t* token) {
@@ -49,8 +55,11 @@ std::optional<size_t> open(uint8_t* out, const uint8_t* token, size_t token_size
     assert(has_token_format(token, token_size));
     const size_t size = ciphertext_size(token_size);
     assert(size % kBlockSize == 0);
-    std::memcpy(out, token + kCiphertextOffset, size);
-    cbc_decrypt(key, token + kIvOffset, out, size);
+    AES_ctx ctx;
+    AES_init_ctx_iv(&ctx, key, token + kIvOffset);
+    const bool opened = aes_cbc_decrypt_in_steps(ctx, token + kCiphertextOffset, out, size);
+    secure_wipe(&ctx, sizeof ctx);
+    if (!opened) return std::nullopt;
     return pkcs7_unpadded_size(out, size);
 }
 

@@ -31,7 +31,8 @@ inline size_t authenticated_size(size_t plaintext_size) {
 
 // Writes the authenticated part of a token to `out` (authenticated_size bytes):
 // version, timestamp, IV, and the padded plaintext encrypted under `key`.
-void seal(uint8_t* out, const uint8_t timestamp[kTimestampSize], const uint8_t iv[kIvSize],
+// Long work asks whether to stop (work_steps.h): false when told to.
+bool seal(uint8_t* out, const uint8_t timestamp[kTimestampSize], const uint8_t iv[kIvSize],
           const uint8_t key[kKeySize], const uint8_t* plaintext, size_t plaintext_size);
 
 // Whether decoded bytes can be a token at all: long enough and version 0x80.
@@ -48,7 +49,7 @@ inline size_t ciphertext_size(size_t token_size) {
 
 // Decrypts the ciphertext of a token (of a valid format and whole blocks) into
 // `out` (ciphertext_size bytes) and returns the plaintext size, or nothing
-// when the padding is invalid.
+// when the padding is invalid or it was told to stop (work_steps.h).
 std::optional<size_t> open(uint8_t* out, const uint8_t* token, size_t token_size,
                            const uint8_t key[kKeySize]);
 

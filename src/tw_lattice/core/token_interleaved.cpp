@@ -164,22 +164,26 @@ TW_TOKEN_TARGET void encrypt_hashing(AES_ctx& ctx, const uint8_t* in, uint8_t* o
     secure_wipe(&state, sizeof state);
 }
 
-TW_DECODE_TARGET bool decode_hashing(const char* text, size_t quads, uint8_t* out, size_t hash_size,
-                                     TrailingHash& hash) {
+TW_DECODE_TARGET bool decode_hashing(const char* text, size_t first, size_t end, uint8_t* out,
+                                     size_t hash_size, TrailingHash& hash) {
     // Per round: 64 groups (256 characters, 192 bytes) and three message
     // blocks decoded in earlier rounds, long out of the store buffer. The
     // lead the hash trails by is decoded first, by the wide decoder: there
-    // are no rounds to hide it in.
+    // are no rounds to hide it in. A later step finds its lead decoded.
     constexpr size_t kGroupsPerRound = 64, kBlocksPerRound = 3, kLeadRounds = 2;
     constexpr size_t kMessageBlock = sha256::kBlockSize;
     uint32_t invalid = 0;
-    size_t q = std::min(quads, kLeadRounds * kGroupsPerRound) / 8 * 8;
-    bool valid = base64::decode_quads(text, q, out);
+    size_t q = first;
+    bool valid = true;
+    if (first == 0) {
+        q = std::min(end, kLeadRounds * kGroupsPerRound) / 8 * 8;
+        valid = base64::decode_quads(text, q, out);
+    }
     sha256::ni::Packed state = sha256::ni::pack(hash.state);
     size_t hashed = hash.blocks_done;
-    const size_t last_block = std::min(hash_size, 3 * quads) / kMessageBlock;
+    const size_t last_block = std::min(hash_size, 3 * end) / kMessageBlock;
     // Strictly fewer: each round's last group writes a byte into the next one.
-    for (; q + kGroupsPerRound < quads; q += kGroupsPerRound) {
+    for (; q + kGroupsPerRound < end; q += kGroupsPerRound) {
         const char* in = text + 4 * q;
         uint8_t* at = out + 3 * q;
         const bool hash_now = hashed + kBlocksPerRound <= last_block &&
@@ -200,9 +204,9 @@ TW_DECODE_TARGET bool decode_hashing(const char* text, size_t quads, uint8_t* ou
     hash.blocks_done = hashed;
     secure_wipe(&state, sizeof state);
     // The rest: whole steps by the wide decoder, the last few groups here.
-    const size_t wide = (quads - q) / 8 * 8;
+    const size_t wide = (end - q) / 8 * 8;
     valid = base64::decode_quads(text + 4 * q, wide, out + 3 * q) && valid;
-    for (q += wide; q < quads; ++q)
+    for (q += wide; q < end; ++q)
         decode_group<true>(text + 4 * q, out + 3 * q, invalid);
     return (invalid >> 31) == 0 && valid;
 }
@@ -223,7 +227,7 @@ bool decode_usable() {
 void encrypt_hashing(AES_ctx&, const uint8_t*, uint8_t*, size_t, size_t, TrailingHash&) {
     std::abort();
 }
-bool decode_hashing(const char*, size_t, uint8_t*, size_t, TrailingHash&) {
+bool decode_hashing(const char*, size_t, size_t, uint8_t*, size_t, TrailingHash&) {
     std::abort();
 }
 } // namespace tw::lattice::token::interleaved

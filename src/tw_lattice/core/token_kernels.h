@@ -31,11 +31,13 @@ struct TrailingHash {
 void encrypt_hashing(AES_ctx& ctx, const uint8_t* in, uint8_t* out, size_t blocks, size_t written,
                      TrailingHash& hash);
 
-// Decodes `quads` groups of four base64 characters without padding into
-// `out`, where the message starts, and meanwhile hashes its 64-byte blocks
-// once decoded, within its first `hash_size` bytes; the caller hashes what is
-// left at the end. False when a character lies outside the alphabet.
-bool decode_hashing(const char* text, size_t quads, uint8_t* out, size_t hash_size,
+// Decodes groups `first` to `end` of four base64 characters without padding
+// (of `text`, which decodes into `out`, where the message starts), and
+// meanwhile hashes the message's 64-byte blocks once decoded, within its
+// first `hash_size` bytes; the caller hashes what is left at the end. A
+// decoding in steps calls it for each step in turn. False when a character
+// lies outside the alphabet.
+bool decode_hashing(const char* text, size_t first, size_t end, uint8_t* out, size_t hash_size,
                     TrailingHash& hash);
 
 // The versions on the processor's instructions, interleaved.
@@ -46,7 +48,7 @@ bool encrypt_usable();
 bool decode_usable();
 void encrypt_hashing(AES_ctx& ctx, const uint8_t* in, uint8_t* out, size_t blocks, size_t written,
                      TrailingHash& hash);
-bool decode_hashing(const char* text, size_t quads, uint8_t* out, size_t hash_size,
+bool decode_hashing(const char* text, size_t first, size_t end, uint8_t* out, size_t hash_size,
                     TrailingHash& hash);
 } // namespace interleaved
 

@@ -10,6 +10,7 @@
 #include "tw_lattice/core/padding.h"
 #include "tw_lattice/core/token_kernels.h"
 #include "tw_lattice/core/wipe.h"
+#include "tw_lattice/core/work_steps.h"
 
 namespace tw::lattice::token {
 namespace {
@@ -58,12 +59,12 @@ void encrypt_hashing(AES_ctx& ctx, const uint8_t* in, uint8_t* out, size_t block
     aes_cbc_encrypt(ctx, in, out, blocks * kBlockSize);
 }
 
-bool decode_hashing(const char* text, size_t quads, uint8_t* out, size_t hash_size,
+bool decode_hashing(const char* text, size_t first, size_t end, uint8_t* out, size_t hash_size,
                     TrailingHash& hash) {
     if (interleaved::decode_usable())
-        return interleaved::decode_hashing(text, quads, out, hash_size, hash);
-    if (!base64::decode_quads(text, quads, out)) return false;
-    hash_final_blocks(hash, std::min(hash_size, 3 * quads));
+        return interleaved::decode_hashing(text, first, end, out, hash_size, hash);
+    if (!base64::decode_quads(text + 4 * first, end - first, out + 3 * first)) return false;
+    hash_final_blocks(hash, std::min(hash_size, 3 * end));
     return true;
 }
 
@@ -81,7 +82,7 @@ size_t text_size(size_t plaintext_size) {
     return base64::encoded_size(authenticated_size(plaintext_size) + kTagSize);
 }
 
-void seal_text(char* text, const CipherKeys& keys, const uint8_t timestamp[kTimestampSize],
+bool seal_text(char* text, const CipherKeys& keys, const uint8_t timestamp[kTimestampSize],
                const uint8_t iv[kIvSize], const uint8_t* plaintext, size_t size) {
     const hmac::Key& signing = keys.signing;
     const size_t signed_size = authenticated_size(size);
@@ -107,25 +108,35 @@ void seal_text(char* text, const CipherKeys& keys, const uint8_t timestamp[kTime
     };
 
     const size_t whole_blocks = size / kBlockSize;
+    bool sealed = true;
     for (size_t done = 0; done < whole_blocks;) {
-        const size_t count = std::min(whole_blocks - done, kChunkBlocks);
-        encrypt_hashing(ctx, plaintext + kBlockSize * done,
-                        token + kCiphertextOffset + kBlockSize * done, count,
-                        kCiphertextOffset + kBlockSize * done, hash);
-        done += count;
-        encode_up_to(hash.blocks_done * sha256::kBlockSize / 3);
+        if (!go_on(kBlockSize * done)) {
+            sealed = false;
+            break;
+        }
+        // A step of chunks, each encoded behind the chain as it goes.
+        for (const size_t step_end = std::min(whole_blocks, done + kWorkStepBytes / kBlockSize);
+             done < step_end;) {
+            const size_t count = std::min(step_end - done, kChunkBlocks);
+            encrypt_hashing(ctx, plaintext + kBlockSize * done,
+                            token + kCiphertextOffset + kBlockSize * done, count,
+                            kCiphertextOffset + kBlockSize * done, hash);
+            done += count;
+            encode_up_to(hash.blocks_done * sha256::kBlockSize / 3);
+        }
     }
     uint8_t last[kBlockSize];
-    pkcs7_pad_into(last, plaintext + kBlockSize * whole_blocks, size % kBlockSize);
-    aes_cbc_encrypt(ctx, last, token + signed_size - kBlockSize, kBlockSize);
-
-    finish_tag(hash, signed_size, signing, token + signed_size);
-
-    encode_up_to(total_groups);
-    base64::encode_tail(token + 3 * total_groups, token_size % 3, text + 4 * total_groups);
+    if (sealed) {
+        pkcs7_pad_into(last, plaintext + kBlockSize * whole_blocks, size % kBlockSize);
+        aes_cbc_encrypt(ctx, last, token + signed_size - kBlockSize, kBlockSize);
+        finish_tag(hash, signed_size, signing, token + signed_size);
+        encode_up_to(total_groups);
+        base64::encode_tail(token + 3 * total_groups, token_size % 3, text + 4 * total_groups);
+        secure_wipe(last, sizeof last);
+    }
     secure_wipe(&ctx, sizeof ctx);
     secure_wipe(&state, sizeof state);
-    secure_wipe(last, sizeof last);
+    return sealed;
 }
 
 bool decode_signing(const char* text, size_t size, uint8_t* token, size_t token_size,
@@ -135,9 +146,20 @@ bool decode_signing(const char* text, size_t size, uint8_t* token, size_t token_
     const size_t signed_size = token_size - kTagSize;
     sha256::State state = signing.inner();
     TrailingHash hash{state, token, 0};
-    // Whole groups while hashing; a last group with padding is decoded on its own.
+    // Whole groups while hashing, in steps; a last group with padding is
+    // decoded on its own.
     const size_t whole_quads = token_size / 3;
-    bool canonical = decode_hashing(text, whole_quads, token, signed_size, hash);
+    constexpr size_t kStepQuads = kWorkStepBytes / 3 / 64 * 64; // whole rounds of the kernel
+    bool canonical = true;
+    for (size_t first = 0; first < whole_quads; first += kStepQuads) {
+        if (!go_on(first)) {
+            secure_wipe(&state, sizeof state);
+            return false;
+        }
+        canonical = decode_hashing(text, first, std::min(whole_quads, first + kStepQuads), token,
+                                   signed_size, hash) &&
+                    canonical;
+    }
     canonical =
         base64::decode(text + 4 * whole_quads, size - 4 * whole_quads, token + 3 * whole_quads) &&
         canonical;
@@ -173,14 +195,15 @@ void Opening::start(const uint8_t* token, size_t token_size, const uint8_t round
         size_ = size - kBlockSize + *kept;
 }
 
-void Opening::finish(uint8_t* out, const uint8_t* token, size_t token_size,
+bool Opening::finish(uint8_t* out, const uint8_t* token, size_t token_size,
                      const uint8_t round_keys[176]) const {
     const size_t whole = ciphertext_size(token_size) - kBlockSize;
     AES_ctx ctx;
     start_chain(ctx, round_keys, token + kIvOffset);
-    aes_cbc_decrypt(ctx, token + kCiphertextOffset, out, whole);
+    const bool opened = aes_cbc_decrypt_in_steps(ctx, token + kCiphertextOffset, out, whole);
     secure_wipe(&ctx, sizeof ctx);
-    std::memcpy(out + whole, last, *size_ - whole);
+    if (opened) std::memcpy(out + whole, last, *size_ - whole);
+    return opened;
 }
 
 } // namespace tw::lattice::token

@@ -37,14 +37,19 @@ struct CipherKeys {
 // Size of the base64 text of a token of `plaintext_size` bytes.
 size_t text_size(size_t plaintext_size);
 
-// Writes a token's text, text_size(size) characters, into `text`.
-void seal_text(char* text, const CipherKeys& keys, const uint8_t timestamp[kTimestampSize],
+// The passes below ask whether to stop between steps (work_steps.h) and,
+// when told to, give up with their failure value.
+
+// Writes a token's text, text_size(size) characters, into `text`; false when
+// told to stop.
+bool seal_text(char* text, const CipherKeys& keys, const uint8_t timestamp[kTimestampSize],
                const uint8_t iv[kIvSize], const uint8_t* plaintext, size_t size);
 
 // Decodes text of canonical base64 shape into `token` (its decoded size,
 // `token_size` bytes) and, when it has the token format, writes to `tag` the
 // tag its authenticated part should carry. False when a character lies
-// outside the alphabet: the text is not canonical and `token` holds garbage.
+// outside the alphabet (the text is not canonical and `token` holds garbage)
+// or when told to stop.
 bool decode_signing(const char* text, size_t size, uint8_t* token, size_t token_size,
                     const hmac::Key& signing, uint8_t tag[kTagSize]);
 
@@ -60,7 +65,7 @@ bool tag_matches(const uint8_t* token, size_t token_size, const uint8_t tag[kTag
 // in two steps, so that the plaintext goes straight into an object of its own
 // size: start() decrypts the last block alone, which holds the padding and so
 // the plaintext's size; finish() then decrypts the rest into `out`, which
-// holds size() bytes.
+// holds size() bytes, false when told to stop.
 class Opening {
   public:
     Opening(const uint8_t* token, size_t token_size, const uint8_t round_keys[176]) {
@@ -73,7 +78,7 @@ class Opening {
     // The plaintext's size, or nothing when the padding is invalid (an empty
     // ciphertext has none).
     std::optional<size_t> size() const { return size_; }
-    void finish(uint8_t* out, const uint8_t* token, size_t token_size,
+    bool finish(uint8_t* out, const uint8_t* token, size_t token_size,
                 const uint8_t round_keys[176]) const;
 
   private:
