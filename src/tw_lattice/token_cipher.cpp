@@ -339,7 +339,7 @@ nb::object decrypt(nb::handle self, nb::handle token_value, size_t offset, nb::h
             tw::py::release_for_bytes(ciphertext_size));
         return plaintext;
     };
-    if (decoded.keys) return open_with(decoded.keys->keys.round_keys);
+    if (decoded.keys) return open_with(decoded.keys->keys.round_keys.value);
     EncryptionKey key;
     load_encryption_key(self, key);
     Wiped<uint8_t[176]> schedule;

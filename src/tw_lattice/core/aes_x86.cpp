@@ -24,11 +24,9 @@ using aes_ni::load;
 using aes_ni::load_keys;
 using aes_ni::store;
 
-// Round keys held on the stack, in registers of either width; a struct, as
-// vector types cannot be template arguments as they are.
-struct RoundKeys {
-    __m128i k[11];
-};
+using aes_ni::RoundKeys;
+
+// The round keys in both halves of 256-bit registers (as RoundKeys).
 struct WideRoundKeys {
     __m256i k[11];
 };

@@ -38,6 +38,23 @@ class SecretBuffer {
     size_t size_ = 0;
 };
 
+// Bytes owned elsewhere (a caller's output) that are a secret only once
+// complete: wiped when the guard dies, unless keep() said they are done.
+class WipedUnlessKept {
+  public:
+    WipedUnlessKept(void* data, size_t size) noexcept : data_(data), size_(size) {}
+    WipedUnlessKept(const WipedUnlessKept&) = delete;
+    WipedUnlessKept& operator=(const WipedUnlessKept&) = delete;
+    ~WipedUnlessKept() {
+        if (data_) secure_wipe(data_, size_);
+    }
+    void keep() noexcept { data_ = nullptr; }
+
+  private:
+    void* data_;
+    size_t size_;
+};
+
 // A plain value wiped when it dies: a struct of salts, a key's round keys or
 // hash states, a block of plaintext held on the stack.
 template <typename T> struct Wiped {
