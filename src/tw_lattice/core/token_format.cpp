@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "tw_lattice/core/aes.h"
+#include "tw_lattice/core/big_endian.h"
 #include "tw_lattice/core/wipe.h"
 #include "tw_lattice/core/work_steps.h"
 
@@ -40,10 +41,7 @@ bool seal(uint8_t* out, const uint8_t timestamp[kTimestampSize], const uint8_t i
 }
 
 uint64_t timestamp_of(const uint8_t* token) {
-    uint64_t seconds = 0;
-    for (size_t i = 0; i < kTimestampSize; ++i)
-        seconds = (seconds << 8) | token[kTimestampOffset + i];
-    return seconds;
+    return load_be64(token + kTimestampOffset);
 }
 
 std::optional<size_t> open(uint8_t* out, const uint8_t* token, size_t token_size,
