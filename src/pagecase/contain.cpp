@@ -2,8 +2,8 @@
 #include "common/ascii.h"
 #include "common/classes.h"
 #include "pagecase/core/paths.h"
-#include "pagecase/fast_path.h"
 #include "pagecase/module_state.h"
+#include "pagecase/name_constants.h"
 #include "pagecase/native_paths.h"
 
 namespace tw::pagecase {

@@ -12,7 +12,7 @@
 #include "common/gil.h"
 #include "pagecase/core/paths.h"
 #include "pagecase/core/scan_core.h"
-#include "pagecase/fast_path.h"
+#include "pagecase/name_constants.h"
 #include "pagecase/native_paths.h"
 #include "pagecase/result_dicts.h"
 #include "pagecase/scan_steps.h"

@@ -1,5 +1,5 @@
-// Interpreter-side helpers of the native fast paths; see fast_path.h.
-#include "pagecase/fast_path.h"
+// Interpreter-side helpers of the native fast paths; see name_constants.h.
+#include "pagecase/name_constants.h"
 
 #include <algorithm>
 #include <climits>
