@@ -11,6 +11,7 @@
 #include "pagecase/core/paths.h"
 #include "pagecase/native_paths.h"
 #include "pagecase/result_dicts.h"
+#include "pagecase/str_lower.h"
 
 namespace tw::pagecase {
 namespace {
