@@ -4,7 +4,7 @@
 #include "pagecase/core/paths.h"
 #include "pagecase/module_state.h"
 #include "pagecase/name_constants.h"
-#include "pagecase/native_paths.h"
+#include "pagecase/path_objects.h"
 
 namespace tw::pagecase {
 namespace {

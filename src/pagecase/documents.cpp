@@ -7,7 +7,7 @@
 #include "pagecase/core/paths.h"
 #include "pagecase/document_file.h"
 #include "pagecase/module_state.h"
-#include "pagecase/native_paths.h"
+#include "pagecase/path_objects.h"
 #include "pagecase/records.h"
 
 namespace tw::pagecase {

@@ -9,7 +9,7 @@
 #include "common/gil.h"
 #include "pagecase/core/name_order.h"
 #include "pagecase/core/paths.h"
-#include "pagecase/native_paths.h"
+#include "pagecase/path_objects.h"
 #include "pagecase/result_dicts.h"
 #include "pagecase/str_lower.h"
 

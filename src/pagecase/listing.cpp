@@ -7,7 +7,7 @@
 #include "common/gil.h"
 #include "pagecase/core/paths.h"
 #include "pagecase/folder_read.h"
-#include "pagecase/native_paths.h"
+#include "pagecase/path_objects.h"
 
 namespace tw::pagecase {
 namespace {

@@ -13,7 +13,7 @@
 #include "pagecase/core/paths.h"
 #include "pagecase/core/scan_core.h"
 #include "pagecase/name_constants.h"
-#include "pagecase/native_paths.h"
+#include "pagecase/path_objects.h"
 #include "pagecase/result_dicts.h"
 #include "pagecase/scan_steps.h"
 #include "pagecase/str_lower.h"

@@ -1,5 +1,5 @@
-// What the native routes share with pathlib's own steps; see native_paths.h.
-#include "pagecase/native_paths.h"
+// What the native routes share with pathlib's own steps; see path_objects.h.
+#include "pagecase/path_objects.h"
 
 #include "common/gil.h"
 
