@@ -49,7 +49,9 @@ std::optional<NativeTarget> contain_bytes(std::string_view root, std::string_vie
 // for a host that rebound `Path`, patched pathlib, or passes objects we
 // cannot read natively.
 nb::object contain_by_steps(nb::handle root, nb::handle raw) {
-    if (!truthy(raw) || !names_a_file(raw)) return nb::none();
+    // A str no file can have: pathlib's steps would raise, and every route refuses it.
+    if (!truthy(raw) || (PyUnicode_CheckExact(raw.ptr()) && !path_bytes(raw, Unnamable::refuse)))
+        return nb::none();
     auto resolved = unless_unresolvable([&] {
         nb::object candidate = ns[names::Path](raw).attr("expanduser")();
         if (!truthy(candidate.attr("is_absolute")())) candidate = root / candidate;
@@ -118,9 +120,10 @@ std::optional<Contained> contain_natively(nb::handle root, nb::handle raw) {
     if (!truthy(raw)) return refused;
     std::optional<nb::object> text = unless_unresolvable([&] { return path_argument_text(raw); });
     if (!text) return refused;
-    std::optional<std::string> raw_bytes = outside_path_bytes(*text);
+    std::optional<std::string> raw_bytes = path_bytes(*text, Unnamable::refuse);
     if (!raw_bytes) return refused;
-    std::optional<NativeTarget> target = contain_bytes(path_bytes(root), *raw_bytes);
+    std::optional<NativeTarget> target =
+        contain_bytes(*path_bytes(root, Unnamable::raise), *raw_bytes);
     if (!target) return refused;
     nb::handle cls = target->joined ? nb::handle(root.type()) : pathlib_originals.posix_path();
     return Contained{std::move(target->path), cls};
@@ -128,7 +131,7 @@ std::optional<Contained> contain_natively(nb::handle root, nb::handle raw) {
 
 bool resolves_to_itself(nb::handle path) {
     if (natively(PathArgument{path})) {
-        std::string bytes = parse_path(path_bytes(path)).str();
+        std::string bytes = parse_path(*path_bytes(path, Unnamable::raise)).str();
         Resolution again;
         return resolve(bytes, again) == 0 && again.path == bytes;
     }

@@ -166,7 +166,7 @@ bool is_markdown_call(nb::handle path, std::string_view bytes) {
 
 nb::object resolve_document_natively(nb::handle raw) {
     std::optional<nb::object> text = unless_unresolvable([&] { return path_argument_text(raw); });
-    std::optional<std::string> bytes = text ? outside_path_bytes(*text) : std::nullopt;
+    std::optional<std::string> bytes = text ? path_bytes(*text, Unnamable::refuse) : std::nullopt;
     if (!bytes) return nb::none();
     PurePath path = parse_path(*bytes);
     if (expand_user(path) != 0) return nb::none();
@@ -183,7 +183,8 @@ nb::object resolve_document_natively(nb::handle raw) {
 // `Path(raw).expanduser().resolve()` through the module's current `Path`,
 // then the file and suffix tests through the current objects.
 nb::object resolve_document_by_steps(nb::handle raw) {
-    if (!names_a_file(raw)) return nb::none();
+    // A str no file can have: pathlib's steps would raise, and every route refuses it.
+    if (PyUnicode_CheckExact(raw.ptr()) && !path_bytes(raw, Unnamable::refuse)) return nb::none();
     std::optional<nb::object> path = unless_unresolvable(
         [&] { return nb::object(ns[names::Path](raw).attr("expanduser")().attr("resolve")()); });
     if (!path || !resolves_to_itself(*path) || !is_file_by_steps(*path) ||
@@ -261,7 +262,7 @@ nb::object read_document_by_steps(nb::handle path, nb::handle limit) {
 nb::object read_document(nb::handle path) {
     nb::object limit = ns[names::MAX_DOCUMENT_BYTES];
     if (!natively(PathArgument{path})) return read_document_by_steps(path, limit);
-    std::string bytes = path_bytes(path);
+    std::string bytes = *path_bytes(path, Unnamable::raise);
     platform::FileInfo st;
     if (!stat_path(bytes, st)) return nb::none();
     if (exceeds(nb::int_(static_cast<long long>(st.size)), limit)) return nb::none();
@@ -277,7 +278,7 @@ nb::object stat_signature(nb::handle path) {
         if (!st) return nb::none();
         return nb::make_tuple(st->attr("st_mtime"), st->attr("st_size"));
     }
-    std::string bytes = path_bytes(path);
+    std::string bytes = *path_bytes(path, Unnamable::raise);
     platform::FileInfo st;
     if (!stat_path(bytes, st)) return nb::none();
     return nb::make_tuple(nb::float_(st.mtime()), nb::int_(static_cast<long long>(st.size)));

@@ -36,9 +36,8 @@ Folder Folder::from_object(nb::object path) {
 bool Folder::is_dir() {
     if (!bytes_ && natively(PathArgument{object_})) {
         // pathlib's is_dir() answers no for text no file can have (NUL, unencodable).
-        auto bytes = tw::py::unless_raised([&] { return path_bytes(object_); }, PyExc_ValueError);
-        if (!bytes) return false;
-        bytes_ = std::move(*bytes);
+        bytes_ = path_bytes(object_, Unnamable::refuse);
+        if (!bytes_) return false;
     }
     if (bytes_) {
         FileType type;

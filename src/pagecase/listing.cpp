@@ -31,7 +31,7 @@ std::optional<Folder> choose_target(nb::handle root, nb::handle subpath) {
     if (!truthy(subpath)) {
         if (natively(PathArgument{root})) {
             Resolution resolved;
-            const int error = resolve(path_bytes(root), resolved);
+            const int error = resolve(*path_bytes(root, Unnamable::raise), resolved);
             if (error == 0) return Folder::from_bytes(std::move(resolved.path), root.type());
             if (error == ELOOP) {
                 // CPython 3.10's pathlib reports a loop this way; 3.13 and later

@@ -48,8 +48,8 @@ nb::object list_file_path(nb::handle filename) {
 // release rule, common/originals.h): "not there" errors and names no file can
 // have answer false; other stat errors raise.
 bool has_kind(nb::handle raw, FileType kind) {
-    std::optional<std::string> bytes = tw::py::fs_encode(path_argument_text(raw));
-    if (!bytes || tw::py::has_nul(*bytes)) return false;
+    std::optional<std::string> bytes = path_bytes(path_argument_text(raw), Unnamable::refuse);
+    if (!bytes) return false;
     return file_test(parse_path(*bytes).str(), kind);
 }
 

@@ -63,36 +63,9 @@ using tw::py::pathlib_originals;
 using tw::py::PathText;
 using tw::py::PurePathArgument;
 
-// The file-system bytes of a path object read natively (PathArgument), as
-// `os.fspath` gives them, raising as the `os` call on it would:
-// UnicodeEncodeError for unencodable text, ValueError for an embedded NUL.
-inline std::string path_bytes(nb::handle path) {
-    nb::object text = pathlib_originals.text(path);
-    if (!PyUnicode_Check(text.ptr())) tw::py::raise(PyExc_TypeError, "expected a str path");
-    std::string bytes = tw::py::fs_encode_or_raise(text);
-    if (tw::py::has_nul(bytes)) tw::py::raise(PyExc_ValueError, "embedded null byte");
-    return bytes;
-}
-
 // `cls(text)` for a path given as file-system bytes.
 inline nb::object new_path(nb::handle cls, std::string_view bytes) {
     return cls(tw::py::fs_decode(bytes));
-}
-
-// The bytes of an outside path given as str, or nothing when it cannot name
-// a file at all (an embedded NUL, or a code point the file-system encoding
-// cannot represent): such input is refused like any other outside path.
-inline std::optional<std::string> outside_path_bytes(nb::handle raw) {
-    std::optional<std::string> bytes = tw::py::fs_encode(raw);
-    if (!bytes || tw::py::has_nul(*bytes)) return std::nullopt;
-    return bytes;
-}
-
-// False for an outside path given as str that cannot name a file (a NUL, a
-// code point the file-system encoding lacks): pathlib's own steps would raise
-// ValueError or UnicodeEncodeError for it, and every route refuses it.
-inline bool names_a_file(nb::handle raw) {
-    return !PyUnicode_CheckExact(raw.ptr()) || outside_path_bytes(raw).has_value();
 }
 
 using tw::py::truthy;

@@ -3,6 +3,8 @@
 
 #include <climits>
 
+#include "pagecase/path_objects.h"
+
 namespace tw::pagecase {
 namespace {
 
@@ -22,7 +24,7 @@ bool mirror(nb::handle collection, NameSet& out, bool ascii_only) {
             if (!PyUnicode_IS_ASCII(member.ptr())) continue;
             out.add(std::string(reinterpret_cast<const char*>(PyUnicode_1BYTE_DATA(member.ptr())),
                                 static_cast<std::size_t>(PyUnicode_GET_LENGTH(member.ptr()))));
-        } else if (std::optional<std::string> bytes = tw::py::fs_encode(member)) {
+        } else if (std::optional<std::string> bytes = path_bytes(member, Unnamable::refuse)) {
             out.add(std::move(*bytes));
         }
     }

@@ -1,9 +1,11 @@
-// What the native routes share with pathlib's own steps: the text `Path(raw)`
-// takes from an argument, and the file tests `is_file()` and `is_dir()`.
-// Whether a path object may be read natively at all is the registry's
-// question (common/originals.h: PathArgument, PathText).
+// What the native routes read of paths as pathlib's own steps would: the
+// text `Path(raw)` takes from an argument, the bytes the cores take for a
+// path, and the file tests `is_file()` and `is_dir()`. Whether a path object
+// may be read natively at all is the registry's question (common/originals.h:
+// PathArgument, PathText).
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "pagecase/core/paths.h"
@@ -18,6 +20,19 @@ namespace tw::pagecase {
 // else: the TypeError of os.fspath, or pathlib's own for bytes. Only for an
 // argument that is not a patched path (PathText).
 nb::object path_argument_text(nb::handle raw);
+
+// What to do with a path no file can have: text with a code point the
+// file-system encoding lacks, or with an embedded NUL.
+enum class Unnamable {
+    raise,  // as the `os` call would: UnicodeEncodeError, ValueError("embedded null byte")
+    refuse, // nothing: the caller refuses it, as any other path it cannot serve
+};
+
+// The bytes the cores take for `path`, a str or a path object read natively
+// (PathArgument, whose text pathlib keeps): `os.fsencode(os.fspath(path))`,
+// with what no file can have handled as `unnamable` says. Under
+// Unnamable::raise there are always bytes.
+std::optional<std::string> path_bytes(nb::handle path, Unnamable unnamable);
 
 // `Path(path).is_file()` or `.is_dir()` of CPython 3.10 for a normalised
 // path: false for what pathlib reads as absence; any other failure raises

@@ -30,7 +30,8 @@ std::optional<Folder> choose_directory_natively(nb::handle raw, bool given) {
     if (given) {
         std::optional<nb::object> text =
             unless_unresolvable([&] { return path_argument_text(raw); });
-        std::optional<std::string> bytes = text ? outside_path_bytes(*text) : std::nullopt;
+        std::optional<std::string> bytes =
+            text ? path_bytes(*text, Unnamable::refuse) : std::nullopt;
         if (!bytes) return std::nullopt;
         PurePath path = parse_path(*bytes);
         if (expand_user(path) != 0) return std::nullopt;
@@ -45,7 +46,9 @@ std::optional<Folder> choose_directory_natively(nb::handle raw, bool given) {
 
 // The same through the module's current `Path` and the objects' own methods.
 std::optional<Folder> choose_directory_by_steps(nb::handle raw, bool given) {
-    if (given && !names_a_file(raw)) return std::nullopt;
+    // A str no file can have: pathlib's steps would raise, and every route refuses it.
+    if (given && PyUnicode_CheckExact(raw.ptr()) && !path_bytes(raw, Unnamable::refuse))
+        return std::nullopt;
     std::optional<nb::object> target = unless_unresolvable([&] {
         nb::object path_class = ns[names::Path];
         nb::object start = given ? path_class(raw).attr("expanduser")() : path_class.attr("home")();

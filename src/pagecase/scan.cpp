@@ -156,13 +156,13 @@ struct ResolvedRoot {
 ResolvedRoot resolve_root(nb::handle root) {
     if (natively(PathArgument{root})) {
         Resolution base;
-        if (resolve(path_bytes(root), base) != 0) return {};
+        if (resolve(*path_bytes(root, Unnamable::raise), base) != 0) return {};
         return {std::move(base.path), nb::object()};
     }
     std::optional<nb::object> base =
         unless_unresolvable([&] { return nb::object(root.attr("resolve")()); });
     if (!base) return {};
-    if (natively(PathArgument{*base})) return {path_bytes(*base), nb::object()};
+    if (natively(PathArgument{*base})) return {path_bytes(*base, Unnamable::raise), nb::object()};
     return {std::nullopt, *base};
 }
 
