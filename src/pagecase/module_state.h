@@ -12,6 +12,7 @@
 #include "common/namespace.h"
 #include "common/objects.h"
 #include "common/originals.h"
+#include "pagecase/pathlib_originals.h"
 
 namespace tw::pagecase {
 
@@ -57,11 +58,6 @@ inline Original* const all[] = {&os,          &Path,        &os_walk,     &os_sc
 } // namespace original
 
 using tw::py::natively;
-using tw::py::PathArgument;
-using tw::py::pathlib_as_loaded;
-using tw::py::pathlib_originals;
-using tw::py::PathText;
-using tw::py::PurePathArgument;
 
 // `cls(text)` for a path given as file-system bytes.
 inline nb::object new_path(nb::handle cls, std::string_view bytes) {
