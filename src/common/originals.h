@@ -33,6 +33,10 @@
 // rule names it ("release rule").
 #pragma once
 
+#include <stdexcept>
+#include <string>
+#include <utility>
+
 #include "common/errors.h"
 #include "common/namespace.h"
 
@@ -50,29 +54,25 @@ enum class Reads { memory, file_system };
 
 // A module attribute (`os`, `contain`), or a function of the module an
 // attribute holds (`os.walk`, `hashlib.pbkdf2_hmac`), as bound at load.
-// Declare each as an `inline Original` beside the module's names, list them
-// all once, and remember them at the end of the module's initialisation.
+// Declare each as an `inline Original` beside the module's names: it
+// registers itself there, and Original::remember_all at the end of the
+// module's initialisation remembers every one, so none can be left out.
 class Original {
   public:
     Original(const ModuleNamespace& ns, const Name& attribute, const char* member = nullptr,
              Reads reads = Reads::memory)
-        : ns_(ns), attribute_(attribute), member_(member), reads_(reads) {}
+        : ns_(ns), attribute_(attribute), member_(member), reads_(reads),
+          next_(std::exchange(first_, this)) {}
     Original(const Original&) = delete;
     Original& operator=(const Original&) = delete;
 
-    // Keeps what the attribute (and its member) hold now, for the process.
-    void remember() {
-        PyObject* dict = ns_.dict();
-        PyObject* value = PyDict_GetItemWithError(dict, attribute_.key());
-        if (!value) {
-            if (PyErr_Occurred()) throw nb::python_error();
-            return; // not bound: never as loaded
-        }
-        attribute_at_load_ = keep_for_process(value);
-        if (member_) {
-            member_key_ = check(PyUnicode_InternFromString(member_));
-            member_at_load_ = keep_for_process(steal_checked(PyObject_GetAttr(value, member_key_)));
-        }
+    // Keeps what every Original declared on `ns` holds now, for the process;
+    // called once, as the module's initialisation ends. One that names an
+    // attribute the module has not bound by then would never stand in for
+    // anything: the module refuses to load instead.
+    static void remember_all(const ModuleNamespace& ns) {
+        for (Original* original = first_; original != nullptr; original = original->next_)
+            if (&original->ns_ == &ns) original->remember();
     }
 
     // The attribute still holds its load-time object, and so does its
@@ -116,10 +116,30 @@ class Original {
     }
 
   private:
+    void remember() {
+        PyObject* value = PyDict_GetItemWithError(ns_.dict(), attribute_.key());
+        if (!value) {
+            if (PyErr_Occurred()) throw nb::python_error();
+            throw std::logic_error(std::string(PyModule_GetName(ns_.module().ptr())) +
+                                   ": an original names '" + attribute_.text() +
+                                   "', which the module has not bound");
+        }
+        if (member_) {
+            member_key_ = check(PyUnicode_InternFromString(member_));
+            member_at_load_ = keep_for_process(steal_checked(PyObject_GetAttr(value, member_key_)));
+        }
+        attribute_at_load_ = keep_for_process(value);
+    }
+
+    // The Originals of this extension, each linked in as it is constructed
+    // (all of them before the module's initialisation runs).
+    static inline Original* first_ = nullptr;
+
     const ModuleNamespace& ns_;
     const Name& attribute_;
     const char* member_;
     Reads reads_;
+    Original* next_;
     PyObject* member_key_ = nullptr;
     PyObject* attribute_at_load_ = nullptr;
     PyObject* member_at_load_ = nullptr;

@@ -149,6 +149,5 @@ NB_MODULE(pagecase, m) {
     bind_scan(m);
     bind_listing(m);
     bind_picker(m);
-    for (tw::py::Original* bound : original::all)
-        bound->remember();
+    tw::py::Original::remember_all(ns);
 }

@@ -52,9 +52,6 @@ inline Original os_walk{ns, names::os, "walk", Reads::file_system},
 inline Original contain{ns, names::contain}, is_markdown{ns, names::is_markdown},
     scan_markdown{ns, names::scan_markdown}, fuzzy_score{ns, names::fuzzy_score},
     _interesting{ns, names::_interesting};
-inline Original* const all[] = {&os,          &Path,        &os_walk,     &os_scandir,
-                                &json_dumps,  &contain,     &is_markdown, &scan_markdown,
-                                &fuzzy_score, &_interesting};
 } // namespace original
 
 using tw::py::natively;

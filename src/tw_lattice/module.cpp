@@ -42,6 +42,5 @@ NB_MODULE(tw_lattice, m) {
     bind_standard_modules(m);
     bind_token_cipher(m);
     bind_lattice(m);
-    for (tw::py::Original* bound : original::all)
-        bound->remember();
+    tw::py::Original::remember_all(ns);
 }

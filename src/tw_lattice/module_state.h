@@ -41,8 +41,6 @@ inline Original urandom{ns, names::os, "urandom"}, time{ns, names::time_module, 
     pbkdf2_hmac{ns, names::hashlib, "pbkdf2_hmac"},
     b64encode{ns, names::base64, "urlsafe_b64encode"},
     b64decode{ns, names::base64, "urlsafe_b64decode"}, TwFernet{ns, names::TwFernet};
-inline Original* const all[] = {&urandom, &time,        &pack,      &hmac_new,  &compare_digest,
-                                &sha256,  &pbkdf2_hmac, &b64encode, &b64decode, &TwFernet};
 } // namespace original
 
 using tw::py::natively;
