@@ -147,9 +147,22 @@ class Original {
 
 // ------------------------------------------------ the question
 
+// What a call may depend on besides module attributes: an argument whose
+// class is exactly the class an Original held at load (one the module made;
+// its instances still qualify once a host rebinds the name).
+struct InstanceOf {
+    nb::handle object;
+    const Original& cls;
+};
+
 inline bool as_loaded(const Original& original) {
     return original.as_loaded();
 }
+inline bool as_loaded(InstanceOf argument) noexcept {
+    return reinterpret_cast<PyObject*>(Py_TYPE(argument.object.ptr())) ==
+           argument.cls.loaded().ptr();
+}
+
 // May this call run natively? Everything it names is as loaded.
 template <typename... Dependencies> bool natively(const Dependencies&... dependencies) {
     return (as_loaded(dependencies) && ...);

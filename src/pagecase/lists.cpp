@@ -96,9 +96,10 @@ void remove(nb::handle self, nb::handle target) {
 // The file test natively, while `check` is pathlib's own Path.is_file or
 // Path.is_dir as loaded.
 std::optional<FileType> native_check(nb::handle check) {
-    if (!natively(original::Path, pathlib_as_loaded)) return std::nullopt;
-    if (check.is(pathlib_originals.method("is_file"))) return FileType::regular;
-    if (check.is(pathlib_originals.method("is_dir"))) return FileType::directory;
+    if (natively(original::Path, pathlib_as_loaded, PathlibMethod{check, "is_file"}))
+        return FileType::regular;
+    if (natively(original::Path, pathlib_as_loaded, PathlibMethod{check, "is_dir"}))
+        return FileType::directory;
     return std::nullopt;
 }
 

@@ -278,6 +278,12 @@ struct PurePathArgument {
 struct PathText {
     nb::handle object;
 };
+// An argument that is the very function PosixPath held at load under `name`,
+// one of kWatchedNames (`Path.is_file` given as PathList.prune's check).
+struct PathlibMethod {
+    nb::handle object;
+    const char* name;
+};
 
 inline bool as_loaded(PathlibAsLoaded) {
     return kNativeFileSystem && pathlib_originals.classes_as_loaded();
@@ -290,6 +296,9 @@ inline bool as_loaded(PurePathArgument argument) {
 }
 inline bool as_loaded(PathText argument) {
     return kNativeFileSystem && !pathlib_originals.patched_path(argument.object);
+}
+inline bool as_loaded(PathlibMethod argument) {
+    return argument.object.is(pathlib_originals.method(argument.name));
 }
 
 } // namespace tw::pagecase

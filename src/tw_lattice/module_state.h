@@ -43,6 +43,7 @@ inline Original urandom{ns, names::os, "urandom"}, time{ns, names::time_module, 
     b64decode{ns, names::base64, "urlsafe_b64decode"}, TwFernet{ns, names::TwFernet};
 } // namespace original
 
+using tw::py::InstanceOf;
 using tw::py::natively;
 
 inline const uint8_t* bytes_data(nb::handle bytes) {

@@ -414,10 +414,6 @@ nb::object make_token_cipher_class() {
     return cls;
 }
 
-bool is_loaded_class_instance(nb::handle cipher) {
-    return reinterpret_cast<PyObject*>(Py_TYPE(cipher.ptr())) == original::TwFernet.loaded().ptr();
-}
-
 } // namespace
 
 nb::object new_token_cipher(nb::handle key) {
@@ -425,14 +421,15 @@ nb::object new_token_cipher(nb::handle key) {
 }
 
 nb::object cipher_encrypt(nb::handle cipher, nb::handle data, TokenForm form) {
-    if (is_loaded_class_instance(cipher)) return encrypt(cipher, data, form);
+    if (natively(InstanceOf{cipher, original::TwFernet})) return encrypt(cipher, data, form);
     return in_form(
         cipher.attr("encrypt")(PyUnicode_Check(data.ptr()) ? utf8_of(data) : nb::borrow(data)),
         form);
 }
 
 nb::object cipher_decrypt(nb::handle cipher, nb::handle token_value, size_t offset) {
-    if (is_loaded_class_instance(cipher)) return decrypt(cipher, token_value, offset, nb::none());
+    if (natively(InstanceOf{cipher, original::TwFernet}))
+        return decrypt(cipher, token_value, offset, nb::none());
     if (PyUnicode_Check(token_value.ptr())) return cipher.attr("decrypt")(utf8_of(token_value));
     if (offset)
         return cipher.attr("decrypt")(steal_checked(PySequence_GetSlice(
@@ -441,7 +438,9 @@ nb::object cipher_decrypt(nb::handle cipher, nb::handle token_value, size_t offs
 }
 
 void wipe_token_cipher(nb::handle cipher) noexcept {
-    if (!cipher || !is_loaded_class_instance(cipher) || Py_REFCNT(cipher.ptr()) != 1) return;
+    if (!cipher || !natively(InstanceOf{cipher, original::TwFernet}) ||
+        Py_REFCNT(cipher.ptr()) != 1)
+        return;
     nb::error_scope keep_pending_error; // this may run while an exception propagates
     PyObject* dict = PyObject_GenericGetDict(cipher.ptr(), nullptr);
     if (!dict) {
