@@ -143,16 +143,16 @@ bool resolves_to_itself(nb::handle path) {
         .value_or(false);
 }
 
-void bind_paths(nb::module_& m) {
+void bind_paths() {
     tw::py::def(
-        m, "contain", &contain, tw::py::arg("root"), tw::py::arg("raw"),
+        ns, names::contain, &contain, tw::py::arg("root"), tw::py::arg("raw"),
         nb::sig("def contain(root: pathlib.Path, raw: str) -> pathlib.Path | None"),
         "The resolved path of `raw` when it is `root` or lies below it, else None.\n\n"
         "`raw` is relative to `root` or absolute, possibly starting with a tilde; symbolic "
         "links are followed on both sides before they are compared. None for an empty `raw`, "
         "a path outside `root`, and one whose resolution raises OSError or RuntimeError (a "
         "loop of links); a `raw` that is neither str nor path raises pathlib's TypeError.");
-    tw::py::def(m, "is_markdown", &is_markdown, tw::py::arg("path"),
+    tw::py::def(ns, names::is_markdown, &is_markdown, tw::py::arg("path"),
                 nb::sig("def is_markdown(path: pathlib.Path) -> bool"),
                 "Whether the lower-cased suffix of the path's final component is in "
                 "MARKDOWN_SUFFIXES.\n\n"

@@ -286,29 +286,29 @@ nb::object stat_signature(nb::handle path) {
 
 } // namespace
 
-void bind_documents(nb::module_& m) {
-    m.attr("Document") = make_document_class();
+void bind_documents() {
+    ns.set(names::Document, make_document_class());
     tw::py::def(
-        m, "resolve_document", &resolve_document, tw::py::arg("raw"),
+        ns, names::resolve_document, &resolve_document, tw::py::arg("raw"),
         nb::sig("def resolve_document(raw: str) -> pathlib.Path | None"),
         "The resolved path of the existing Markdown file `raw` names, or None.\n\n"
         "`raw` is absolute, relative to the current folder, or starts with a tilde. None when "
         "it is empty, cannot be resolved (OSError, RuntimeError), is no regular file or has no "
         "Markdown suffix. A `raw` that is neither str nor path raises pathlib's TypeError.");
     tw::py::def(
-        m, "resolve_asset", &resolve_asset, tw::py::arg("document"), tw::py::arg("raw"),
+        ns, names::resolve_asset, &resolve_asset, tw::py::arg("document"), tw::py::arg("raw"),
         nb::sig("def resolve_asset(document: pathlib.Path, raw: str) -> pathlib.Path | None"),
         "The resolved path of the existing image `raw` refers to, inside the document's "
         "folder, or None.\n\n"
         "None for whatever `contain` refuses, for anything but a regular file, and for a "
         "suffix outside ASSET_SUFFIXES.");
-    tw::py::def(m, "read_document", &read_document, tw::py::arg("path"),
+    tw::py::def(ns, names::read_document, &read_document, tw::py::arg("path"),
                 nb::sig("def read_document(path: pathlib.Path) -> Document | None"),
                 "Read a Markdown file into a Document, or None when it cannot be read (OSError) or "
                 "exceeds MAX_DOCUMENT_BYTES.\n\n"
                 "The bytes are decoded as UTF-8 with invalid sequences replaced and one leading "
                 "byte-order mark removed, so content never fails.");
-    tw::py::def(m, "stat_signature", &stat_signature, tw::py::arg("path"),
+    tw::py::def(ns, names::stat_signature, &stat_signature, tw::py::arg("path"),
                 nb::sig("def stat_signature(path: pathlib.Path) -> tuple[float, int] | None"),
                 "The (st_mtime, st_size) pair of a file, or None when it cannot be examined "
                 "(OSError).\n\n"

@@ -112,13 +112,13 @@ nb::object list_folder(nb::handle root, nb::handle subpath) {
 
 } // namespace
 
-void bind_listing(nb::module_& m) {
-    tw::py::def(m, "_interesting", &interesting, tw::py::arg("entry"),
+void bind_listing() {
+    tw::py::def(ns, names::_interesting, &interesting, tw::py::arg("entry"),
                 nb::sig("def _interesting(entry: os.DirEntry[str]) -> bool"),
                 "Whether a directory entry's name is neither hidden nor one of SKIP_DIRS.\n\n"
                 "Only the name is looked at; no file-system access.");
     tw::py::def(
-        m, "list_folder", &list_folder, tw::py::arg("root"), tw::py::arg("subpath") = "",
+        ns, names::list_folder, &list_folder, tw::py::arg("root"), tw::py::arg("subpath") = "",
         nb::sig("def list_folder(root: pathlib.Path, subpath: str = '') -> dict[str, typing.Any] "
                 "| None"),
         "One level of the folder `subpath` inside `root`: its subfolders and Markdown files, "

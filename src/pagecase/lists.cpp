@@ -324,12 +324,12 @@ nb::object make_workspaces(nb::handle path_list) {
 
 } // namespace
 
-void bind_lists(nb::module_& m) {
+void bind_lists() {
     nb::object path_list = make_path_list();
-    m.attr("PathList") = path_list;
-    m.attr("RecentFiles") = make_recent_files();
-    m.attr("Favorites") = make_favorites(path_list);
-    m.attr("Workspaces") = make_workspaces(path_list);
+    ns.set(names::PathList, path_list);
+    ns.set(names::RecentFiles, make_recent_files());
+    ns.set(names::Favorites, make_favorites(path_list));
+    ns.set(names::Workspaces, make_workspaces(path_list));
 }
 
 } // namespace tw::pagecase

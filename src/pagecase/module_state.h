@@ -95,12 +95,12 @@ std::optional<Contained> contain_natively(nb::handle root, nb::handle raw);
 bool resolves_to_itself(nb::handle path);
 
 // Registration of each concern's names, in the module's binding order.
-void bind_paths(nb::module_& m);
-void bind_documents(nb::module_& m);
-void bind_state(nb::module_& m);
-void bind_lists(nb::module_& m);
-void bind_scan(nb::module_& m);
-void bind_listing(nb::module_& m);
-void bind_picker(nb::module_& m);
+void bind_paths();
+void bind_documents();
+void bind_state();
+void bind_lists();
+void bind_scan();
+void bind_listing();
+void bind_picker();
 
 } // namespace tw::pagecase

@@ -254,9 +254,9 @@ nb::object browse_shortcuts() {
 
 } // namespace
 
-void bind_picker(nb::module_& m) {
+void bind_picker() {
     tw::py::def(
-        m, "browse_directories", &browse_directories, tw::py::arg("raw") = "",
+        ns, names::browse_directories, &browse_directories, tw::py::arg("raw") = "",
         tw::py::arg("include_files") = false,
         nb::sig("def browse_directories(raw: str = '', include_files: bool = False) -> dict[str, "
                 "typing.Any] | None"),
@@ -264,7 +264,7 @@ void bind_picker(nb::module_& m) {
         "\"denied\" when it may not be read, None when there is no such directory.\n\n"
         "`raw` is absolute, relative or starts with a tilde; empty means the home directory. "
         "The documents are listed only when `include_files` is true, counted always.");
-    tw::py::def(m, "browse_shortcuts", &browse_shortcuts,
+    tw::py::def(ns, names::browse_shortcuts, &browse_shortcuts,
                 nb::sig("def browse_shortcuts() -> list[dict[str, str]]"),
                 "Starting points for the pickers as label/path dicts: home, Documents, Desktop, "
                 "mounted volumes and the file-system root; missing ones are left out.\n\n"

@@ -84,12 +84,12 @@ nb::object access_token(nb::handle rotate) {
 
 } // namespace
 
-void bind_state(nb::module_& m) {
-    tw::py::def(m, "state_dir", &state_dir, nb::sig("def state_dir() -> pathlib.Path"),
+void bind_state() {
+    tw::py::def(ns, names::state_dir, &state_dir, nb::sig("def state_dir() -> pathlib.Path"),
                 "The per-user state directory, created when missing; raises OSError when it cannot "
                 "be.\n\n"
                 "$TIDEWING_MD_STATE_DIR when set and not empty, else ~/.tidewing/quillery.");
-    tw::py::def(m, "access_token", &access_token, tw::py::arg("rotate") = false,
+    tw::py::def(ns, names::access_token, &access_token, tw::py::arg("rotate") = false,
                 nb::sig("def access_token(rotate: bool = False) -> str"),
                 "The access token remote callers must present, made and stored on first use; "
                 "`rotate` replaces it.\n\n"

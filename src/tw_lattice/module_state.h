@@ -24,6 +24,7 @@ inline tw::py::ModuleNamespace ns;
 
 // Module attributes, in the order the module binds them.
 namespace names {
+inline const Name all_name{"__all__"};
 inline const Name base64{"base64"}, hashlib{"hashlib"}, hmac_mod{"hmac_mod"}, os{"os"},
     struct_{"struct"}, time_module{"time_module"};
 inline const Name InvalidToken{"InvalidToken"}, TwFernet{"TwFernet"}, tw_lattice{"tw_lattice"};
@@ -174,7 +175,7 @@ void iv_into(uint8_t* out, size_t size);
 int64_t time_in_seconds();
 
 // Registration, in the module's binding order.
-void bind_token_cipher(nb::module_& m);
-void bind_lattice(nb::module_& m);
+void bind_token_cipher();
+void bind_lattice();
 
 } // namespace tw::lattice

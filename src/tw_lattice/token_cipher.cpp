@@ -461,9 +461,9 @@ void wipe_token_cipher(nb::handle cipher) noexcept {
     Py_DECREF(dict);
 }
 
-void bind_token_cipher(nb::module_& m) {
-    m.attr("InvalidToken") = make_invalid_token_class();
-    m.attr("TwFernet") = make_token_cipher_class();
+void bind_token_cipher() {
+    ns.set(names::InvalidToken, make_invalid_token_class());
+    ns.set(names::TwFernet, make_token_cipher_class());
 }
 
 } // namespace tw::lattice
