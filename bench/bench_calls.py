@@ -27,8 +27,6 @@ import sys
 import timeit
 from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parent))  # goals.py, scratch.py
-
 from goals import Goal, Scorecard
 from scratch import scratch_folder
 

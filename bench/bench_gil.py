@@ -18,9 +18,6 @@ import statistics
 import sys
 import threading
 import time
-from pathlib import Path
-
-sys.path.insert(0, str(Path(__file__).resolve().parent))  # goals.py, scratch.py
 
 from goals import Goal, Scorecard
 from scratch import scratch_folder

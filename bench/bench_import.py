@@ -16,9 +16,6 @@ import argparse
 import statistics
 import subprocess
 import sys
-from pathlib import Path
-
-sys.path.insert(0, str(Path(__file__).resolve().parent))  # goals.py
 
 from goals import Goal, Scorecard
 

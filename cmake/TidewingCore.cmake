@@ -2,23 +2,7 @@
 # pure C++ cores. Included by the top-level project and by the fuzz targets'
 # project alike, so a core builds the same way for both.
 
-option(TIDEWING_WERROR "Treat compiler warnings in our own targets as errors" OFF)
-
-# tidewing_warnings(<target>): our warning set, errors under TIDEWING_WERROR.
-# Compilers with MSVC's command line (clang-cl on Windows) take its spelling:
-# there -Wall would mean every warning clang has.
-function(tidewing_warnings target)
-  if(CMAKE_CXX_COMPILER_FRONTEND_VARIANT STREQUAL "MSVC")
-    target_compile_options(${target} PRIVATE /W4)
-    set(as_errors /WX)
-  else()
-    target_compile_options(${target} PRIVATE -Wall -Wextra -Wconversion -Wshadow)
-    set(as_errors -Werror)
-  endif()
-  if(TIDEWING_WERROR)
-    target_compile_options(${target} PRIVATE ${as_errors})
-  endif()
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/TidewingWarnings.cmake)
 
 # tidewing_add_core(<name> <sources...>)
 #

@@ -107,9 +107,10 @@ bool is_absolute_and_normalised(const tw::pagecase::Resolution& resolved) {
 }
 
 void check_resolution(const std::string& query) {
-    const tw::pagecase::Resolution resolved = tw::pagecase::resolve(query);
+    tw::pagecase::Resolution resolved;
+    const int error = tw::pagecase::resolve(query, resolved);
     char* real = ::realpath(query.c_str(), nullptr);
-    const bool resolved_at_all = resolved.error == tw::pagecase::PathError::none;
+    const bool resolved_at_all = error == 0;
     const bool shaped = !resolved_at_all || is_absolute_and_normalised(resolved);
     const bool as_realpath =
         !real || (resolved_at_all && resolved.complete && resolved.path == real);
@@ -118,8 +119,8 @@ void check_resolution(const std::string& query) {
         ::nftw(tree.c_str(), print_entry, 16, FTW_PHYS);
         std::fprintf(stderr,
                      "resolve(\"%s\") gave \"%s\" (error %d, complete %d), realpath \"%s\"\n",
-                     query.c_str(), resolved.path.c_str(), static_cast<int>(resolved.error),
-                     resolved.complete, real ? real : "(failed)");
+                     query.c_str(), resolved.path.c_str(), error, resolved.complete,
+                     real ? real : "(failed)");
     }
     std::free(real);
     TW_FUZZ_CHECK(shaped);

@@ -10,12 +10,6 @@ from pathlib import Path
 
 import pytest
 
-# The pure-Python reference versions (reference/), and the forked children and
-# hostile objects of the hostile-input tests (forked.py, hostile.py here), are
-# importable from every test.
-sys.path.insert(0, str(Path(__file__).resolve().parents[1]))
-sys.path.insert(1, str(Path(__file__).resolve().parent))
-
 
 @pytest.fixture(autouse=True)
 def private_home(tmp_path_factory, monkeypatch):
@@ -48,7 +42,27 @@ def second_import_error():
 
 
 @pytest.fixture
-def type_check(tmp_path):
+def mypy_strict(tmp_path):
+    """Runs `mypy --strict` for Python 3.10 in `tmp_path` on the given targets (files, or
+    ("-p", package)), with MYPYPATH set when asked; its completed process."""
+    pytest.importorskip("mypy")
+
+    def run(*targets, mypypath=None):
+        env = dict(os.environ, MYPYPATH=str(mypypath)) if mypypath else None
+        command = [sys.executable, "-m", "mypy", "--strict", "--no-incremental", "--python-version", "3.10"]
+        return subprocess.run(
+            [*command, "--cache-dir", str(tmp_path / "cache"), *targets],
+            cwd=tmp_path,
+            env=env,
+            capture_output=True,
+            text=True,
+        )
+
+    return run
+
+
+@pytest.fixture
+def type_check(tmp_path, mypy_strict):
     """Where mypy --strict finds errors ("host.py:LINE", or in the stubs themselves) when it
     checks a host script against a module's generated stubs."""
 
@@ -56,30 +70,12 @@ def type_check(tmp_path):
         stub = Path(module.__file__).with_name(module.__name__.rpartition(".")[2] + ".pyi")
         if not stub.is_file():
             pytest.skip("built without stubs")
-        pytest.importorskip("mypy")
         package = tmp_path / "stubs" / module.__name__.partition(".")[0]
         package.mkdir(parents=True)
         (package / "__init__.pyi").write_text("")
         shutil.copy(stub, package / stub.name)
         (tmp_path / "host.py").write_text(host_script)
-        out = subprocess.run(
-            [
-                sys.executable,
-                "-m",
-                "mypy",
-                "--strict",
-                "--no-incremental",
-                "--cache-dir",
-                str(tmp_path / "cache"),
-                "--python-version",
-                "3.10",
-                "host.py",
-            ],
-            cwd=tmp_path,
-            env=dict(os.environ, MYPYPATH=str(tmp_path / "stubs")),
-            capture_output=True,
-            text=True,
-        )
+        out = mypy_strict("host.py", mypypath=tmp_path / "stubs")
         errors = [line.split(": error:")[0] for line in out.stdout.splitlines() if ": error:" in line]
         return [where.replace(os.sep, "/").rpartition("stubs/")[2] for where in errors], out.stdout
 

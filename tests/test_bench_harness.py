@@ -9,10 +9,6 @@ import textwrap
 from pathlib import Path
 
 import pytest
-
-BENCH = Path(__file__).resolve().parents[1] / "bench"
-sys.path.insert(0, str(BENCH))
-
 from goals import Goal, Scorecard
 from scratch import scratch_folder
 
@@ -67,7 +63,6 @@ def test_scratch_folder_is_removed_after_the_block_and_after_an_error(tmp_path):
 def test_scratch_folder_is_removed_when_the_run_is_stopped(tmp_path, signum, status):
     script = textwrap.dedent(f"""
         import signal, sys, time
-        sys.path.insert(0, {str(BENCH)!r})
         from scratch import scratch_folder
         signal.signal(signal.SIGINT, signal.default_int_handler)  # a background job inherits it ignored
         with scratch_folder("bench-test-", {str(tmp_path)!r}) as folder:
@@ -75,7 +70,10 @@ def test_scratch_folder_is_removed_when_the_run_is_stopped(tmp_path, signum, sta
             print(folder, flush=True)
             time.sleep(60)
     """)
-    child = subprocess.Popen([sys.executable, "-c", script], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
+    child = subprocess.Popen(
+        [sys.executable, "-c", script], env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True
+    )
     folder = Path(child.stdout.readline().strip())
     assert (folder / "tree").is_dir()
     os.kill(child.pid, signum)

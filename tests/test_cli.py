@@ -132,6 +132,14 @@ def test_help_is_plain_text_with_the_exit_codes(argv):
             assert f"\n  {field} " in out.stdout
 
 
+def test_open_help_states_the_limits_the_module_holds(capsys, monkeypatch):
+    monkeypatch.setattr(pagecase, "MAX_DOCUMENT_BYTES", 3 * 2**20)
+    with pytest.raises(SystemExit):
+        main(["open", "--help"])
+    out = capsys.readouterr().out
+    assert "larger than 3 MiB" in out and "among the first 40 lines" in out
+
+
 def test_the_entry_point_passes_the_exit_status_on(tree):
     assert cli("ls", str(tree / "gone")).returncode == 1
     found = cli("search", ".", "-q", "plan", cwd=tree)

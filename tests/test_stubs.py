@@ -5,8 +5,6 @@ committed under stubs/ at the top of the tree, and the installed packages
 import difflib
 import importlib
 import shutil
-import subprocess
-import sys
 from pathlib import Path
 
 import pytest
@@ -42,9 +40,8 @@ def test_stubs_are_the_committed_references(module_name):
         )
 
 
-def test_packages_pass_mypy_strict(tmp_path):
+def test_packages_pass_mypy_strict(tmp_path, mypy_strict):
     """The packages' Python files and stubs, copied without the extension modules themselves."""
-    pytest.importorskip("mypy")
     for module_name in MODULES:
         built_stub(module_name)
     for package in PACKAGES:
@@ -53,18 +50,5 @@ def test_packages_pass_mypy_strict(tmp_path):
         for file in installed.iterdir():
             if file.suffix in (".py", ".pyi") or file.name == "py.typed":
                 shutil.copy(file, tmp_path / package)
-    command = [
-        sys.executable,
-        "-m",
-        "mypy",
-        "--strict",
-        "--no-incremental",
-        "--cache-dir",
-        str(tmp_path / "cache"),
-        "--python-version",
-        "3.10",
-    ]
-    for package in PACKAGES:
-        command += ["-p", package]
-    out = subprocess.run(command, cwd=tmp_path, capture_output=True, text=True)
+    out = mypy_strict(*(option for package in PACKAGES for option in ("-p", package)))
     assert out.returncode == 0, out.stdout + out.stderr

@@ -2,8 +2,9 @@
 # g++-mingw-w64-x86-64-posix, the variant with the C++ thread library). Builds
 # the pure C++ cores and their native tests (tests/native), which run under
 # wine, and compiles the bindings where CPython's Windows headers are given
-# (.ci/platforms). The wheels users install are built with MSVC by
-# cibuildwheel on Windows runners (pyproject.toml).
+# (.ci/platforms). The wheels users install are built by cibuildwheel on
+# Windows runners with clang-cl, Visual Studio's ClangCL toolset
+# (pyproject.toml).
 #
 #   cmake -S tests/native -B build-windows --toolchain cmake/toolchains/x86_64-windows-mingw.cmake
 

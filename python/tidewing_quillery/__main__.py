@@ -7,6 +7,7 @@ import argparse
 import json
 import os
 import sys
+import textwrap
 import time
 from collections.abc import Callable
 from pathlib import Path
@@ -23,17 +24,26 @@ exit status:
   {EXIT_NOT_FOUND}  a document or folder named cannot be served (the reason is on stderr)
   {EXIT_USAGE}  the command line is wrong"""
 
-OPEN_FIELDS = """\
+
+def _open_fields() -> str:
+    """The epilog of `open`: the payload's fields, and what the store refuses, in the words and
+    limits of the module itself (Document.title's own description, MAX_DOCUMENT_BYTES)."""
+    title = (pagecase.Document.title.__doc__ or "").strip().rstrip(".")
+    title = textwrap.fill(
+        title[:1].lower() + title[1:], width=79, initial_indent="  title  ", subsequent_indent=" " * 9
+    )
+    limit = f"{pagecase.MAX_DOCUMENT_BYTES / 2**20:g} MiB"
+    return f"""\
 fields of the JSON object printed on stdout:
   path   the document's resolved path (absolute, links followed)
   name   its file name
   dir    the folder that holds it
-  title  its first "# " heading in the first 40 lines, else its file name
+{title}
   mtime  its modification time, in seconds since the epoch (a float)
   size   its size in bytes
 
 A document cannot be served when it does not exist, is not a file with a
-Markdown suffix (.md, .markdown, ...), is larger than 32 MiB or cannot be read."""
+Markdown suffix (.md, .markdown, ...), is larger than {limit} or cannot be read."""
 
 
 def _fail(message: str) -> int:
@@ -109,7 +119,7 @@ def _parser() -> argparse.ArgumentParser:
             formatter_class=raw,
         )
 
-    opener = command("open", "print the payload of a Markdown document (without its text) as JSON", OPEN_FIELDS)
+    opener = command("open", "print the payload of a Markdown document (without its text) as JSON", _open_fields())
     opener.add_argument("path", help="the document, absolute, relative or starting with ~")
     opener.set_defaults(run=_open)
     searcher = command(

@@ -17,6 +17,7 @@
 #include "common/deferred_member.h"
 #include "common/errors.h"
 #include "common/function.h"
+#include "common/namespace.h"
 
 namespace tw::py {
 
@@ -33,12 +34,14 @@ nb::object function(const char* name, Func&& func, const Extra&... extra) {
     return export_function(std::move(wrapped), name, name, nb::none(), false, direct);
 }
 
-// A function of module `m` (what `m.def` binds), exported as ours.
+// A function of the module whose namespace is `ns` (what `m.def` binds),
+// exported as ours and bound under `name`.
 template <typename Func, typename... Extra>
-void def(nb::module_& m, const char* name, Func&& func, const Extra&... extra) {
-    auto [wrapped, direct] = nanobind_function(std::forward<Func>(func), name, extra...);
-    nb::object module_name = m.attr("__name__");
-    m.attr(name) = export_function(std::move(wrapped), name, name, module_name, false, direct);
+void def(const ModuleNamespace& ns, const Name& name, Func&& func, const Extra&... extra) {
+    auto [wrapped, direct] = nanobind_function(std::forward<Func>(func), name.text(), extra...);
+    nb::object module_name = ns.module().attr("__name__");
+    ns.set(name, export_function(std::move(wrapped), name.text(), name.text(), module_name, false,
+                                 direct));
 }
 
 inline nb::object builtin(const char* name) {

@@ -133,6 +133,7 @@ inline PyObject* function_bind(PyObject* self, PyObject* obj, PyObject*) {
 
 inline int function_traverse(PyObject* self, visitproc visit, void* arg) {
     FunctionObject* f = as_function(self);
+    Py_VISIT(Py_TYPE(self)); // a heap type, which its instances hold
     Py_VISIT(f->wrapped);
     Py_VISIT(f->name);
     Py_VISIT(f->qualname);
@@ -154,9 +155,11 @@ inline int function_clear(PyObject* self) {
 }
 
 inline void function_dealloc(PyObject* self) {
+    PyTypeObject* type = Py_TYPE(self);
     PyObject_GC_UnTrack(self);
     function_clear(self);
     PyObject_GC_Del(self);
+    Py_DECREF(type);
 }
 
 inline PyObject* function_repr(PyObject* self) {
@@ -187,14 +190,6 @@ template <std::size_t Offset> int set_text_field(PyObject* self, PyObject* value
     return 0;
 }
 
-template <std::size_t Offset> int set_any_field(PyObject* self, PyObject* value, void*) {
-    PyObject** field = reinterpret_cast<PyObject**>(reinterpret_cast<char*>(self) + Offset);
-    value = value ? value : Py_None;
-    Py_INCREF(value);
-    Py_SETREF(*field, value);
-    return 0;
-}
-
 inline PyObject* function_signature(PyObject* self, void*) {
     FunctionObject* f = as_function(self);
     if (!f->signature) {
@@ -214,8 +209,34 @@ inline PyObject* function_signature(PyObject* self, void*) {
     return f->signature;
 }
 
-// A static type, as CPython's own function types are: its __module__ comes
-// from its name, leaving the instances' __module__ to the getter below.
+// An instance's __module__ and __doc__, read and written as a Python
+// function's are. Getters in the type's dictionary would stand where a heap
+// type keeps its own __module__ ("tidewing") and __doc__, so these two names
+// are answered here first, as nanobind answers them for its functions.
+inline PyObject** instance_field(PyObject* self, PyObject* name) {
+    if (!PyUnicode_Check(name)) return nullptr;
+    if (PyUnicode_CompareWithASCIIString(name, "__module__") == 0)
+        return &as_function(self)->module;
+    if (PyUnicode_CompareWithASCIIString(name, "__doc__") == 0) return &as_function(self)->doc;
+    return nullptr;
+}
+
+inline PyObject* function_getattro(PyObject* self, PyObject* name) {
+    if (PyObject** field = instance_field(self, name)) return Py_NewRef(*field);
+    return PyObject_GenericGetAttr(self, name);
+}
+
+inline int function_setattro(PyObject* self, PyObject* name, PyObject* value) {
+    if (PyObject** field = instance_field(self, name)) {
+        Py_XSETREF(*field, Py_NewRef(value ? value : Py_None));
+        return 0;
+    }
+    return PyObject_GenericSetAttr(self, name, value);
+}
+
+// A heap type made from a spec, as nanobind makes its own function types:
+// immutable, never instantiated from Python, its __module__ taken from its
+// name.
 inline PyTypeObject* make_function_type() {
     static PyMemberDef members[] = {{"__vectorcalloffset__", T_PYSSIZET,
                                      static_cast<Py_ssize_t>(offsetof(FunctionObject, vectorcall)),
@@ -226,10 +247,6 @@ inline PyTypeObject* make_function_type() {
          set_text_field<offsetof(FunctionObject, name)>, nullptr, nullptr},
         {"__qualname__", get_field<offsetof(FunctionObject, qualname)>,
          set_text_field<offsetof(FunctionObject, qualname)>, nullptr, nullptr},
-        {"__module__", get_field<offsetof(FunctionObject, module)>,
-         set_any_field<offsetof(FunctionObject, module)>, nullptr, nullptr},
-        {"__doc__", get_field<offsetof(FunctionObject, doc)>,
-         set_any_field<offsetof(FunctionObject, doc)>, nullptr, nullptr},
         {"__signature__", function_signature, nullptr, nullptr, nullptr},
         // The nanobind function inside, for the stub generator.
         {"__nb_function__", get_field<offsetof(FunctionObject, wrapped)>, nullptr, nullptr,
@@ -237,24 +254,26 @@ inline PyTypeObject* make_function_type() {
         {nullptr, nullptr, nullptr, nullptr, nullptr}};
     static PyMethodDef methods[] = {{"__reduce__", function_reduce, METH_NOARGS, nullptr},
                                     {nullptr, nullptr, 0, nullptr}};
-    static PyTypeObject type{}; // PyVarObject_HEAD_INIT(nullptr, 0), and the rest zero
-    Py_SET_REFCNT(reinterpret_cast<PyObject*>(&type), 1);
-    type.tp_name = "tidewing.native_function";
-    type.tp_basicsize = sizeof(FunctionObject);
-    type.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_HAVE_VECTORCALL;
-    type.tp_doc = "A function of a Tidewing extension module.";
-    type.tp_dealloc = function_dealloc;
-    type.tp_traverse = function_traverse;
-    type.tp_clear = function_clear;
-    type.tp_call = PyVectorcall_Call;
-    type.tp_vectorcall_offset = static_cast<Py_ssize_t>(offsetof(FunctionObject, vectorcall));
-    type.tp_descr_get = function_bind;
-    type.tp_repr = function_repr;
-    type.tp_members = members;
-    type.tp_getset = getset;
-    type.tp_methods = methods;
-    require(PyType_Ready(&type));
-    return &type;
+    static PyType_Slot slots[] = {
+        {Py_tp_doc, const_cast<char*>("A function of a Tidewing extension module.")},
+        {Py_tp_dealloc, reinterpret_cast<void*>(function_dealloc)},
+        {Py_tp_traverse, reinterpret_cast<void*>(function_traverse)},
+        {Py_tp_clear, reinterpret_cast<void*>(function_clear)},
+        {Py_tp_call, reinterpret_cast<void*>(PyVectorcall_Call)},
+        {Py_tp_descr_get, reinterpret_cast<void*>(function_bind)},
+        {Py_tp_repr, reinterpret_cast<void*>(function_repr)},
+        {Py_tp_getattro, reinterpret_cast<void*>(function_getattro)},
+        {Py_tp_setattro, reinterpret_cast<void*>(function_setattro)},
+        {Py_tp_members, members},
+        {Py_tp_getset, getset},
+        {Py_tp_methods, methods},
+        {0, nullptr}};
+    static PyType_Spec spec = {
+        "tidewing.native_function", static_cast<int>(sizeof(FunctionObject)), 0,
+        Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_HAVE_VECTORCALL |
+            Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+        slots};
+    return reinterpret_cast<PyTypeObject*>(check(PyType_FromSpec(&spec)));
 }
 
 inline PyTypeObject* function_type() {

@@ -6,6 +6,8 @@
 // (common/gil.h), with the interpreter lock taken only when a handler may run.
 #pragma once
 
+#include <cerrno>
+
 namespace tw::interruption {
 
 // What the code that started a piece of native work says about stopping it.
@@ -28,10 +30,20 @@ class Listener {
 // where interrupted calls are simply retried.
 inline thread_local Listener* listener = nullptr;
 
-// For loops that retry a system call on EINTR:
-//   if (errno == EINTR && !tw::interruption::stop_after_signal()) continue;
+// Whether a system call that failed with EINTR should be given up rather
+// than called again.
 inline bool stop_after_signal() noexcept {
     return listener != nullptr && listener->stop_after_signal();
+}
+
+// Calls `call` (a platform call: 0 or an errno) again for as long as a signal
+// interrupts it and the work is not told to stop; its last result:
+//   int error = tw::interruption::retried([&] { return file.open(path, flags); });
+template <typename Call> int retried(Call&& call) {
+    for (;;) {
+        const int error = call();
+        if (error != EINTR || stop_after_signal()) return error;
+    }
 }
 
 // For long work, once per unit of work (a folder, a batch of entries).

@@ -3,11 +3,12 @@
 // Every function of our modules reads the constants, functions, classes and
 // standard modules it uses from its module's namespace at the moment of the
 // call, exactly as a Python function reads its globals; a host that rebinds a
-// module attribute changes later calls. Native fast paths stand in for a name
-// only while it still holds the object bound at load, which `unchanged` tells.
+// module attribute changes later calls. Native routes stand in for a name
+// only while it still holds the object bound at load (common/originals.h).
 #pragma once
 
 #include <string>
+#include <utility>
 
 #include "common/errors.h"
 
@@ -52,9 +53,12 @@ class ModuleNamespace {
         return nb::borrow(value);
     }
 
-    // Bind `name` to `value` on the module.
-    void set(const Name& name, nb::handle value) const {
-        require(PyDict_SetItem(dict_, name.key(), value.ptr()));
+    // Binds `name` to `value` (a Python object, or what nanobind casts to
+    // one: a number, a str): the one way our modules bind their attributes,
+    // so that each is spelled once, as its Name.
+    template <typename Value> void set(const Name& name, Value&& value) const {
+        nb::object object = nb::cast(std::forward<Value>(value));
+        require(PyDict_SetItem(dict_, name.key(), object.ptr()));
     }
 
   private:

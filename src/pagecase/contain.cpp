@@ -2,9 +2,9 @@
 #include "common/ascii.h"
 #include "common/classes.h"
 #include "pagecase/core/paths.h"
-#include "pagecase/fast_path.h"
 #include "pagecase/module_state.h"
-#include "pagecase/native_paths.h"
+#include "pagecase/name_constants.h"
+#include "pagecase/path_objects.h"
 
 namespace tw::pagecase {
 namespace {
@@ -32,13 +32,12 @@ struct NativeTarget {
 
 std::optional<NativeTarget> contain_bytes(std::string_view root, std::string_view raw) {
     PurePath candidate = parse_path(raw);
-    if (expand_user(candidate) != PathError::none) return std::nullopt;
+    if (expand_user(candidate) != 0) return std::nullopt;
     bool joined = !candidate.is_absolute();
     if (joined) candidate = join_relative(parse_path(root), candidate);
-    Resolution target = resolve(candidate.str());
-    if (target.error != PathError::none) return std::nullopt;
-    Resolution root_resolved = resolve(root);
-    if (root_resolved.error != PathError::none) return std::nullopt;
+    Resolution target, root_resolved;
+    if (resolve(candidate.str(), target) != 0 || resolve(root, root_resolved) != 0)
+        return std::nullopt;
     if (!is_within(target.path, root_resolved.path)) return std::nullopt;
     // Only a real location is an answer: a resolution that gave up at a loop
     // of links may have dropped a `..` lexically and kept a link in the path.
@@ -50,7 +49,9 @@ std::optional<NativeTarget> contain_bytes(std::string_view root, std::string_vie
 // for a host that rebound `Path`, patched pathlib, or passes objects we
 // cannot read natively.
 nb::object contain_by_steps(nb::handle root, nb::handle raw) {
-    if (!truthy(raw) || !names_a_file(raw)) return nb::none();
+    // A str no file can have: pathlib's steps would raise, and every route refuses it.
+    if (!truthy(raw) || (PyUnicode_CheckExact(raw.ptr()) && !path_bytes(raw, Unnamable::refuse)))
+        return nb::none();
     auto resolved = unless_unresolvable([&] {
         nb::object candidate = ns[names::Path](raw).attr("expanduser")();
         if (!truthy(candidate.attr("is_absolute")())) candidate = root / candidate;
@@ -119,9 +120,10 @@ std::optional<Contained> contain_natively(nb::handle root, nb::handle raw) {
     if (!truthy(raw)) return refused;
     std::optional<nb::object> text = unless_unresolvable([&] { return path_argument_text(raw); });
     if (!text) return refused;
-    std::optional<std::string> raw_bytes = outside_path_bytes(*text);
+    std::optional<std::string> raw_bytes = path_bytes(*text, Unnamable::refuse);
     if (!raw_bytes) return refused;
-    std::optional<NativeTarget> target = contain_bytes(path_bytes(root), *raw_bytes);
+    std::optional<NativeTarget> target =
+        contain_bytes(*path_bytes(root, Unnamable::raise), *raw_bytes);
     if (!target) return refused;
     nb::handle cls = target->joined ? nb::handle(root.type()) : pathlib_originals.posix_path();
     return Contained{std::move(target->path), cls};
@@ -129,9 +131,9 @@ std::optional<Contained> contain_natively(nb::handle root, nb::handle raw) {
 
 bool resolves_to_itself(nb::handle path) {
     if (natively(PathArgument{path})) {
-        std::string bytes = parse_path(path_bytes(path)).str();
-        Resolution again = resolve(bytes);
-        return again.error == PathError::none && again.path == bytes;
+        std::string bytes = parse_path(*path_bytes(path, Unnamable::raise)).str();
+        Resolution again;
+        return resolve(bytes, again) == 0 && again.path == bytes;
     }
     // What a host's own resolve() gave that is no pathlib path is taken as it is.
     if (!PyObject_TypeCheck(path.ptr(),
@@ -141,16 +143,16 @@ bool resolves_to_itself(nb::handle path) {
         .value_or(false);
 }
 
-void bind_paths(nb::module_& m) {
+void bind_paths() {
     tw::py::def(
-        m, "contain", &contain, tw::py::arg("root"), tw::py::arg("raw"),
+        ns, names::contain, &contain, tw::py::arg("root"), tw::py::arg("raw"),
         nb::sig("def contain(root: pathlib.Path, raw: str) -> pathlib.Path | None"),
         "The resolved path of `raw` when it is `root` or lies below it, else None.\n\n"
         "`raw` is relative to `root` or absolute, possibly starting with a tilde; symbolic "
         "links are followed on both sides before they are compared. None for an empty `raw`, "
         "a path outside `root`, and one whose resolution raises OSError or RuntimeError (a "
         "loop of links); a `raw` that is neither str nor path raises pathlib's TypeError.");
-    tw::py::def(m, "is_markdown", &is_markdown, tw::py::arg("path"),
+    tw::py::def(ns, names::is_markdown, &is_markdown, tw::py::arg("path"),
                 nb::sig("def is_markdown(path: pathlib.Path) -> bool"),
                 "Whether the lower-cased suffix of the path's final component is in "
                 "MARKDOWN_SUFFIXES.\n\n"

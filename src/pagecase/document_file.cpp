@@ -8,6 +8,7 @@
 
 #include "common/ascii.h"
 #include "common/gil.h"
+#include "common/interruption.h"
 #include "pagecase/core/read_file.h"
 
 namespace tw::pagecase {
@@ -23,30 +24,30 @@ constexpr Py_UCS4 kByteOrderMark = 0xFEFF;
 // The first read of a document: as many bytes as its stat announced, then one
 // probe for more.
 struct FirstRead {
-    Filled filled;
-    bool grew = false; // the file holds more than announced; `probe` is the next byte
+    int error = 0;
+    std::size_t size = 0; // bytes read into the buffer
+    bool grew = false;    // the file holds more than announced; `probe` is the next byte
     char probe = 0;
     bool ascii = false;
 };
 
 FirstRead read_announced(int fd, char* buffer, std::size_t size) {
-    FirstRead first{fill(fd, buffer, size)};
-    if (!first.filled.error && first.filled.size == size) {
-        Filled extra = fill(fd, &first.probe, 1);
-        first.filled.error = extra.error;
-        first.grew = extra.size == 1;
+    FirstRead first;
+    first.error = fill(fd, buffer, size, first.size);
+    if (!first.error && first.size == size) {
+        std::size_t extra = 0;
+        first.error = fill(fd, &first.probe, 1, extra);
+        first.grew = extra == 1;
     }
-    if (!first.filled.error && !first.grew)
-        first.ascii = tw::ascii::is_ascii(std::string_view(buffer, first.filled.size));
+    if (!first.error && !first.grew)
+        first.ascii = tw::ascii::is_ascii(std::string_view(buffer, first.size));
     return first;
 }
 
 // The rest of a file after `content`, decoded; nothing when the read fails or
 // more than `cap` bytes turn up.
 std::optional<nb::object> read_rest_of_file(int fd, std::string content, std::size_t cap, Gil gil) {
-    int error = 0;
-    ReadStatus status = run_native([&] { return read_rest(fd, content, cap, error); }, gil);
-    if (status != ReadStatus::complete) return std::nullopt;
+    if (run_native([&] { return read_rest(fd, content, cap); }, gil) != 0) return std::nullopt;
     return decode_document(content);
 }
 
@@ -112,7 +113,7 @@ namespace {
 // its data behind. A stat taken before decides nothing: another process may
 // have swapped the file since.
 struct OpenedDocument {
-    FileDescriptor file;
+    platform::FileDescriptor file;
     int64_t size = 0;
     Gil gil = Gil::keep;
 };
@@ -120,10 +121,12 @@ struct OpenedDocument {
 std::optional<OpenedDocument> open_document(const std::string& path) {
     constexpr unsigned kFlags =
         platform::kReadOnly | platform::kNonBlocking | platform::kNoControllingTerminal;
-    int error = 0;
     OpenedDocument opened;
-    opened.file = run_native([&] { return open_file(path, kFlags, error); }, Gil::keep);
-    if (!opened.file) return std::nullopt;
+    platform::FileDescriptor& file = opened.file;
+    if (run_native(
+            [&] { return tw::interruption::retried([&] { return file.open(path, kFlags); }); },
+            Gil::keep) != 0)
+        return std::nullopt;
     platform::FileInfo status;
     if (platform::open_status(opened.file.get(), status) != 0) return std::nullopt;
     if (status.kind == platform::FileKind::directory) return std::nullopt; // EISDIR
@@ -143,7 +146,7 @@ std::optional<OpenedDocument> open_document(const std::string& path) {
 std::optional<nb::object> read_document_text(const std::string& path, int64_t cap) {
     std::optional<OpenedDocument> opened = open_document(path);
     if (!opened) return std::nullopt;
-    FileDescriptor& file = opened->file;
+    platform::FileDescriptor& file = opened->file;
     const Gil gil = opened->gil;
     const int64_t expected = opened->size;
     const auto limit = static_cast<std::size_t>(std::max<int64_t>(cap, 0));
@@ -156,8 +159,8 @@ std::optional<nb::object> read_document_text(const std::string& path, int64_t ca
     nb::object text = steal_checked(PyUnicode_New(static_cast<Py_ssize_t>(size), 127));
     char* data = reinterpret_cast<char*>(PyUnicode_1BYTE_DATA(text.ptr()));
     FirstRead first = run_native([&] { return read_announced(file.get(), data, size); }, gil);
-    if (first.filled.error) return std::nullopt;
-    std::string_view got(data, first.filled.size);
+    if (first.error) return std::nullopt;
+    std::string_view got(data, first.size);
     if (first.grew) {
         // Longer than its stat said. A regular file is read again from its
         // start, holding nothing else meanwhile; a pipe cannot seek, and

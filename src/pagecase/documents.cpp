@@ -1,11 +1,13 @@
 // Document access: the `Document` record, resolution of documents and their
 // images, reading, and the change signature.
+#include <string>
+
 #include "common/gil.h"
 #include "common/platform/platform.h"
 #include "pagecase/core/paths.h"
 #include "pagecase/document_file.h"
 #include "pagecase/module_state.h"
-#include "pagecase/native_paths.h"
+#include "pagecase/path_objects.h"
 #include "pagecase/records.h"
 
 namespace tw::pagecase {
@@ -40,8 +42,17 @@ inline bool is_space(Py_UCS4 ch) {
 
 constexpr int kTitleLines = 40;
 
-// Finds the first "# " heading among the first 40 lines (as splitlines()
-// counts them) and returns its [begin, end) span in code points.
+// The description of Document.title, which states how far the title is looked
+// for; the command line's help reads it.
+const char* title_doc() {
+    static const std::string doc = "The text of the first \"# \" heading among the first " +
+                                   std::to_string(kTitleLines) +
+                                   " lines, or the file name when there is none.";
+    return doc.c_str();
+}
+
+// Finds the first "# " heading among the first kTitleLines lines (as
+// splitlines() counts them) and returns its [begin, end) span in code points.
 template <typename Char>
 std::optional<std::pair<Py_ssize_t, Py_ssize_t>> find_title(const Char* text, Py_ssize_t length) {
     Py_ssize_t start = 0;
@@ -125,10 +136,7 @@ nb::object make_document_class() {
          {"size", "int", Default::required}},
         /*frozen=*/true, [](tw::py::Members& members) {
             members
-                .property("title", &document_title,
-                          "The text of the first \"# \" heading among the first 40 lines, or "
-                          "the file name when there is none.",
-                          nb::sig("def title(self) -> str"))
+                .property("title", &document_title, title_doc(), nb::sig("def title(self) -> str"))
                 .method("as_payload", &document_payload,
                         nb::sig("def as_payload(self) -> dict[str, typing.Any]"),
                         "A new dict for the page: path, name, dir, title, text, mtime and size.");
@@ -139,7 +147,8 @@ nb::object make_document_class() {
 
 // `path.is_file()` of a path the native steps resolved; any failure means no.
 bool is_regular_file(const std::string& path) {
-    return file_status(path).type == FileType::regular;
+    FileType type;
+    return file_status(path, type) == 0 && type == FileType::regular;
 }
 
 // `path.is_file()`, with every OSError meaning "no".
@@ -157,14 +166,14 @@ bool is_markdown_call(nb::handle path, std::string_view bytes) {
 
 nb::object resolve_document_natively(nb::handle raw) {
     std::optional<nb::object> text = unless_unresolvable([&] { return path_argument_text(raw); });
-    std::optional<std::string> bytes = text ? outside_path_bytes(*text) : std::nullopt;
+    std::optional<std::string> bytes = text ? path_bytes(*text, Unnamable::refuse) : std::nullopt;
     if (!bytes) return nb::none();
     PurePath path = parse_path(*bytes);
-    if (expand_user(path) != PathError::none) return nb::none();
-    Resolution resolved = resolve(path.str());
+    if (expand_user(path) != 0) return nb::none();
+    Resolution resolved;
     // Only a real location is an answer, as in `contain`: a resolution that
     // gave up at a loop of links may have kept a link in the path.
-    if (resolved.error != PathError::none || !is_fixed_point(resolved) ||
+    if (resolve(path.str(), resolved) != 0 || !is_fixed_point(resolved) ||
         !is_regular_file(resolved.path))
         return nb::none();
     nb::object result = new_path(pathlib_originals.posix_path(), resolved.path);
@@ -174,7 +183,8 @@ nb::object resolve_document_natively(nb::handle raw) {
 // `Path(raw).expanduser().resolve()` through the module's current `Path`,
 // then the file and suffix tests through the current objects.
 nb::object resolve_document_by_steps(nb::handle raw) {
-    if (!names_a_file(raw)) return nb::none();
+    // A str no file can have: pathlib's steps would raise, and every route refuses it.
+    if (PyUnicode_CheckExact(raw.ptr()) && !path_bytes(raw, Unnamable::refuse)) return nb::none();
     std::optional<nb::object> path = unless_unresolvable(
         [&] { return nb::object(ns[names::Path](raw).attr("expanduser")().attr("resolve")()); });
     if (!path || !resolves_to_itself(*path) || !is_file_by_steps(*path) ||
@@ -252,7 +262,7 @@ nb::object read_document_by_steps(nb::handle path, nb::handle limit) {
 nb::object read_document(nb::handle path) {
     nb::object limit = ns[names::MAX_DOCUMENT_BYTES];
     if (!natively(PathArgument{path})) return read_document_by_steps(path, limit);
-    std::string bytes = path_bytes(path);
+    std::string bytes = *path_bytes(path, Unnamable::raise);
     platform::FileInfo st;
     if (!stat_path(bytes, st)) return nb::none();
     if (exceeds(nb::int_(static_cast<long long>(st.size)), limit)) return nb::none();
@@ -268,7 +278,7 @@ nb::object stat_signature(nb::handle path) {
         if (!st) return nb::none();
         return nb::make_tuple(st->attr("st_mtime"), st->attr("st_size"));
     }
-    std::string bytes = path_bytes(path);
+    std::string bytes = *path_bytes(path, Unnamable::raise);
     platform::FileInfo st;
     if (!stat_path(bytes, st)) return nb::none();
     return nb::make_tuple(nb::float_(st.mtime()), nb::int_(static_cast<long long>(st.size)));
@@ -276,29 +286,29 @@ nb::object stat_signature(nb::handle path) {
 
 } // namespace
 
-void bind_documents(nb::module_& m) {
-    m.attr("Document") = make_document_class();
+void bind_documents() {
+    ns.set(names::Document, make_document_class());
     tw::py::def(
-        m, "resolve_document", &resolve_document, tw::py::arg("raw"),
+        ns, names::resolve_document, &resolve_document, tw::py::arg("raw"),
         nb::sig("def resolve_document(raw: str) -> pathlib.Path | None"),
         "The resolved path of the existing Markdown file `raw` names, or None.\n\n"
         "`raw` is absolute, relative to the current folder, or starts with a tilde. None when "
         "it is empty, cannot be resolved (OSError, RuntimeError), is no regular file or has no "
         "Markdown suffix. A `raw` that is neither str nor path raises pathlib's TypeError.");
     tw::py::def(
-        m, "resolve_asset", &resolve_asset, tw::py::arg("document"), tw::py::arg("raw"),
+        ns, names::resolve_asset, &resolve_asset, tw::py::arg("document"), tw::py::arg("raw"),
         nb::sig("def resolve_asset(document: pathlib.Path, raw: str) -> pathlib.Path | None"),
         "The resolved path of the existing image `raw` refers to, inside the document's "
         "folder, or None.\n\n"
         "None for whatever `contain` refuses, for anything but a regular file, and for a "
         "suffix outside ASSET_SUFFIXES.");
-    tw::py::def(m, "read_document", &read_document, tw::py::arg("path"),
+    tw::py::def(ns, names::read_document, &read_document, tw::py::arg("path"),
                 nb::sig("def read_document(path: pathlib.Path) -> Document | None"),
                 "Read a Markdown file into a Document, or None when it cannot be read (OSError) or "
                 "exceeds MAX_DOCUMENT_BYTES.\n\n"
                 "The bytes are decoded as UTF-8 with invalid sequences replaced and one leading "
                 "byte-order mark removed, so content never fails.");
-    tw::py::def(m, "stat_signature", &stat_signature, tw::py::arg("path"),
+    tw::py::def(ns, names::stat_signature, &stat_signature, tw::py::arg("path"),
                 nb::sig("def stat_signature(path: pathlib.Path) -> tuple[float, int] | None"),
                 "The (st_mtime, st_size) pair of a file, or None when it cannot be examined "
                 "(OSError).\n\n"

@@ -9,8 +9,9 @@
 #include "common/gil.h"
 #include "pagecase/core/name_order.h"
 #include "pagecase/core/paths.h"
-#include "pagecase/entry_dicts.h"
-#include "pagecase/native_paths.h"
+#include "pagecase/path_objects.h"
+#include "pagecase/result_dicts.h"
+#include "pagecase/str_lower.h"
 
 namespace tw::pagecase {
 namespace {
@@ -35,11 +36,13 @@ Folder Folder::from_object(nb::object path) {
 bool Folder::is_dir() {
     if (!bytes_ && natively(PathArgument{object_})) {
         // pathlib's is_dir() answers no for text no file can have (NUL, unencodable).
-        auto bytes = tw::py::unless_raised([&] { return path_bytes(object_); }, PyExc_ValueError);
-        if (!bytes) return false;
-        bytes_ = std::move(*bytes);
+        bytes_ = path_bytes(object_, Unnamable::refuse);
+        if (!bytes_) return false;
     }
-    if (bytes_) return file_status(*bytes_).type == FileType::directory;
+    if (bytes_) {
+        FileType type;
+        return file_status(*bytes_, type) == 0 && type == FileType::directory;
+    }
     return tw::py::unless_raised([&] { return truthy(object_.attr("is_dir")()); },
                                  PyExc_OSError) // a name too long, for one
         .value_or(false);

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "pagecase/core/walk.h"
-#include "pagecase/fast_path.h"
+#include "pagecase/name_constants.h"
 
 namespace tw::pagecase {
 

@@ -2,6 +2,7 @@
 #include "pagecase/list_file.h"
 
 #include "pagecase/list_json.h"
+#include "pagecase/path_objects.h"
 #include "pagecase/state_file.h"
 
 namespace tw::pagecase {
@@ -14,7 +15,7 @@ using tw::py::steal_checked;
 std::optional<nb::object> read_text(nb::handle target) {
     if (!natively(PathArgument{target}))
         return nb::object(target.attr("read_text")(nb::arg("encoding") = "utf-8"));
-    return read_state_text(path_bytes(target), Owner::anyone);
+    return read_state_text(*path_bytes(target, Unnamable::raise), Owner::anyone);
 }
 
 // `json.loads(text)`, or nothing for text nested too deeply to parse (the
@@ -82,7 +83,8 @@ void save_entries(nb::handle self) {
             require_text_to_write(rendered.text);
             rendered.bytes = utf8_escaping_surrogates(rendered.text);
         }
-        save_state_file(path_bytes(path), *rendered.bytes, FileMode::like_replaced);
+        save_state_file(*path_bytes(path, Unnamable::raise), *rendered.bytes,
+                        FileMode::like_replaced);
         return;
     }
     // Not a pathlib path of its own class, or a build without the native

@@ -1,11 +1,13 @@
 // The tree browser's folder listing: `_interesting`, the name filter shared
 // with the directory picker, and `list_folder`, one level of a folder
 // confined to a root.
+#include <cerrno>
+
 #include "common/classes.h"
 #include "common/gil.h"
 #include "pagecase/core/paths.h"
 #include "pagecase/folder_read.h"
-#include "pagecase/native_paths.h"
+#include "pagecase/path_objects.h"
 
 namespace tw::pagecase {
 namespace {
@@ -28,10 +30,10 @@ nb::object interesting(nb::handle entry) {
 std::optional<Folder> choose_target(nb::handle root, nb::handle subpath) {
     if (!truthy(subpath)) {
         if (natively(PathArgument{root})) {
-            Resolution resolved = resolve(path_bytes(root));
-            if (resolved.error == PathError::none)
-                return Folder::from_bytes(std::move(resolved.path), root.type());
-            if (resolved.error == PathError::runtime_error) {
+            Resolution resolved;
+            const int error = resolve(*path_bytes(root, Unnamable::raise), resolved);
+            if (error == 0) return Folder::from_bytes(std::move(resolved.path), root.type());
+            if (error == ELOOP) {
                 // CPython 3.10's pathlib reports a loop this way; 3.13 and later
                 // do not check (the release rule, common/originals.h).
                 tw::py::raise_format(PyExc_RuntimeError, "Symlink loop from %R",
@@ -110,13 +112,13 @@ nb::object list_folder(nb::handle root, nb::handle subpath) {
 
 } // namespace
 
-void bind_listing(nb::module_& m) {
-    tw::py::def(m, "_interesting", &interesting, tw::py::arg("entry"),
+void bind_listing() {
+    tw::py::def(ns, names::_interesting, &interesting, tw::py::arg("entry"),
                 nb::sig("def _interesting(entry: os.DirEntry[str]) -> bool"),
                 "Whether a directory entry's name is neither hidden nor one of SKIP_DIRS.\n\n"
                 "Only the name is looked at; no file-system access.");
     tw::py::def(
-        m, "list_folder", &list_folder, tw::py::arg("root"), tw::py::arg("subpath") = "",
+        ns, names::list_folder, &list_folder, tw::py::arg("root"), tw::py::arg("subpath") = "",
         nb::sig("def list_folder(root: pathlib.Path, subpath: str = '') -> dict[str, typing.Any] "
                 "| None"),
         "One level of the folder `subpath` inside `root`: its subfolders and Markdown files, "

@@ -8,7 +8,7 @@
 #include "pagecase/core/paths.h"
 #include "pagecase/list_file.h"
 #include "pagecase/module_state.h"
-#include "pagecase/native_paths.h"
+#include "pagecase/path_objects.h"
 #include "pagecase/records.h"
 
 namespace tw::pagecase {
@@ -48,8 +48,8 @@ nb::object list_file_path(nb::handle filename) {
 // release rule, common/originals.h): "not there" errors and names no file can
 // have answer false; other stat errors raise.
 bool has_kind(nb::handle raw, FileType kind) {
-    std::optional<std::string> bytes = tw::py::fs_encode(path_argument_text(raw));
-    if (!bytes || tw::py::has_nul(*bytes)) return false;
+    std::optional<std::string> bytes = path_bytes(path_argument_text(raw), Unnamable::refuse);
+    if (!bytes) return false;
     return file_test(parse_path(*bytes).str(), kind);
 }
 
@@ -96,9 +96,10 @@ void remove(nb::handle self, nb::handle target) {
 // The file test natively, while `check` is pathlib's own Path.is_file or
 // Path.is_dir as loaded.
 std::optional<FileType> native_check(nb::handle check) {
-    if (!natively(original::Path, pathlib_as_loaded)) return std::nullopt;
-    if (check.is(pathlib_originals.method("is_file"))) return FileType::regular;
-    if (check.is(pathlib_originals.method("is_dir"))) return FileType::directory;
+    if (natively(original::Path, pathlib_as_loaded, PathlibMethod{check, "is_file"}))
+        return FileType::regular;
+    if (natively(original::Path, pathlib_as_loaded, PathlibMethod{check, "is_dir"}))
+        return FileType::directory;
     return std::nullopt;
 }
 
@@ -323,12 +324,12 @@ nb::object make_workspaces(nb::handle path_list) {
 
 } // namespace
 
-void bind_lists(nb::module_& m) {
+void bind_lists() {
     nb::object path_list = make_path_list();
-    m.attr("PathList") = path_list;
-    m.attr("RecentFiles") = make_recent_files();
-    m.attr("Favorites") = make_favorites(path_list);
-    m.attr("Workspaces") = make_workspaces(path_list);
+    ns.set(names::PathList, path_list);
+    ns.set(names::RecentFiles, make_recent_files());
+    ns.set(names::Favorites, make_favorites(path_list));
+    ns.set(names::Workspaces, make_workspaces(path_list));
 }
 
 } // namespace tw::pagecase

@@ -88,44 +88,44 @@ nb::object module_dir() {
     return listed;
 }
 
-void bind_dataclass(nb::module_& m) {
+void bind_dataclass() {
     if (dataclasses_loaded()) {
         nb::module_ dataclasses = nb::module_::import_("dataclasses");
-        m.attr("dataclass") = dataclasses.attr("dataclass");
-        m.attr("field") = dataclasses.attr("field");
+        ns.set(names::dataclass, dataclasses.attr("dataclass"));
+        ns.set(names::field, dataclasses.attr("field"));
         return;
     }
-    tw::py::def(m, "__getattr__", &module_getattr, tw::py::arg("name"),
+    tw::py::def(ns, getattr_name, &module_getattr, tw::py::arg("name"),
                 nb::sig("def __getattr__(name: str) -> typing.Any"),
                 "`dataclass` and `field` of dataclasses, bound in their place when first looked "
                 "up.");
-    tw::py::def(m, "__dir__", &module_dir, nb::sig("def __dir__() -> list[str]"),
+    tw::py::def(ns, dir_name, &module_dir, nb::sig("def __dir__() -> list[str]"),
                 "The module's names, `dataclass` and `field` included.");
 }
 
-void bind_standard_modules(nb::module_& m) {
-    m.attr("json") = nb::module_::import_("json");
-    m.attr("os") = nb::module_::import_("os");
-    m.attr("time") = nb::module_::import_("time");
-    bind_dataclass(m);
+void bind_standard_modules() {
+    ns.set(names::json, nb::module_::import_("json"));
+    ns.set(names::os, nb::module_::import_("os"));
+    ns.set(names::time, nb::module_::import_("time"));
+    bind_dataclass();
     nb::module_ pathlib = nb::module_::import_("pathlib");
-    m.attr("Path") = pathlib.attr("Path");
+    ns.set(names::Path, pathlib.attr("Path"));
     pathlib_originals.remember(pathlib);
 }
 
-void bind_constants(nb::module_& m) {
-    m.attr("MARKDOWN_SUFFIXES") =
-        frozenset_of({".md", ".markdown", ".mdown", ".mkd", ".mdtxt", ".text"});
-    m.attr("ASSET_SUFFIXES") =
-        frozenset_of({".png", ".jpg", ".jpeg", ".gif", ".webp", ".svg", ".avif", ".bmp", ".ico"});
-    m.attr("MAX_DOCUMENT_BYTES") = 32 * 1024 * 1024;
-    m.attr("_RECENT_LIMIT") = 20;
-    m.attr("SKIP_DIRS") =
-        frozenset_of({".git", ".hg", ".svn", "node_modules", "__pycache__", ".venv", "venv", ".tox",
-                      ".mypy_cache", ".pytest_cache", ".ruff_cache", "dist", "build", ".idea",
-                      ".vscode", ".cache", "site-packages", ".DS_Store"});
-    m.attr("MAX_SCAN_FILES") = 20000;
-    m.attr("MAX_SCAN_DEPTH") = 12;
+void bind_constants() {
+    ns.set(names::MARKDOWN_SUFFIXES,
+           frozenset_of({".md", ".markdown", ".mdown", ".mkd", ".mdtxt", ".text"}));
+    ns.set(names::ASSET_SUFFIXES, frozenset_of({".png", ".jpg", ".jpeg", ".gif", ".webp", ".svg",
+                                                ".avif", ".bmp", ".ico"}));
+    ns.set(names::MAX_DOCUMENT_BYTES, 32 * 1024 * 1024);
+    ns.set(names::_RECENT_LIMIT, 20);
+    ns.set(names::SKIP_DIRS,
+           frozenset_of({".git", ".hg", ".svn", "node_modules", "__pycache__", ".venv", "venv",
+                         ".tox", ".mypy_cache", ".pytest_cache", ".ruff_cache", "dist", "build",
+                         ".idea", ".vscode", ".cache", "site-packages", ".DS_Store"}));
+    ns.set(names::MAX_SCAN_FILES, 20000);
+    ns.set(names::MAX_SCAN_DEPTH, 12);
 }
 
 bool initialised = false;
@@ -140,15 +140,14 @@ NB_MODULE(pagecase, m) {
               "document reading, per-user state, folder listing, pickers and quick open.";
     ns.attach(m);
     tw::py::install_host_hooks();
-    bind_standard_modules(m);
-    bind_constants(m);
-    bind_paths(m);
-    bind_documents(m);
-    bind_state(m);
-    bind_lists(m);
-    bind_scan(m);
-    bind_listing(m);
-    bind_picker(m);
-    for (tw::py::Original* bound : original::all)
-        bound->remember();
+    bind_standard_modules();
+    bind_constants();
+    bind_paths();
+    bind_documents();
+    bind_state();
+    bind_lists();
+    bind_scan();
+    bind_listing();
+    bind_picker();
+    tw::py::Original::remember_all(ns);
 }

@@ -12,6 +12,7 @@
 #include "common/namespace.h"
 #include "common/objects.h"
 #include "common/originals.h"
+#include "pagecase/pathlib_originals.h"
 
 namespace tw::pagecase {
 
@@ -51,48 +52,13 @@ inline Original os_walk{ns, names::os, "walk", Reads::file_system},
 inline Original contain{ns, names::contain}, is_markdown{ns, names::is_markdown},
     scan_markdown{ns, names::scan_markdown}, fuzzy_score{ns, names::fuzzy_score},
     _interesting{ns, names::_interesting};
-inline Original* const all[] = {&os,          &Path,        &os_walk,     &os_scandir,
-                                &json_dumps,  &contain,     &is_markdown, &scan_markdown,
-                                &fuzzy_score, &_interesting};
 } // namespace original
 
 using tw::py::natively;
-using tw::py::PathArgument;
-using tw::py::pathlib_as_loaded;
-using tw::py::pathlib_originals;
-using tw::py::PathText;
-using tw::py::PurePathArgument;
-
-// The file-system bytes of a path object read natively (PathArgument), as
-// `os.fspath` gives them, raising as the `os` call on it would:
-// UnicodeEncodeError for unencodable text, ValueError for an embedded NUL.
-inline std::string path_bytes(nb::handle path) {
-    nb::object text = pathlib_originals.text(path);
-    if (!PyUnicode_Check(text.ptr())) tw::py::raise(PyExc_TypeError, "expected a str path");
-    std::string bytes = tw::py::fs_encode_or_raise(text);
-    if (tw::py::has_nul(bytes)) tw::py::raise(PyExc_ValueError, "embedded null byte");
-    return bytes;
-}
 
 // `cls(text)` for a path given as file-system bytes.
 inline nb::object new_path(nb::handle cls, std::string_view bytes) {
     return cls(tw::py::fs_decode(bytes));
-}
-
-// The bytes of an outside path given as str, or nothing when it cannot name
-// a file at all (an embedded NUL, or a code point the file-system encoding
-// cannot represent): such input is refused like any other outside path.
-inline std::optional<std::string> outside_path_bytes(nb::handle raw) {
-    std::optional<std::string> bytes = tw::py::fs_encode(raw);
-    if (!bytes || tw::py::has_nul(*bytes)) return std::nullopt;
-    return bytes;
-}
-
-// False for an outside path given as str that cannot name a file (a NUL, a
-// code point the file-system encoding lacks): pathlib's own steps would raise
-// ValueError or UnicodeEncodeError for it, and every route refuses it.
-inline bool names_a_file(nb::handle raw) {
-    return !PyUnicode_CheckExact(raw.ptr()) || outside_path_bytes(raw).has_value();
 }
 
 using tw::py::truthy;
@@ -129,12 +95,12 @@ std::optional<Contained> contain_natively(nb::handle root, nb::handle raw);
 bool resolves_to_itself(nb::handle path);
 
 // Registration of each concern's names, in the module's binding order.
-void bind_paths(nb::module_& m);
-void bind_documents(nb::module_& m);
-void bind_state(nb::module_& m);
-void bind_lists(nb::module_& m);
-void bind_scan(nb::module_& m);
-void bind_listing(nb::module_& m);
-void bind_picker(nb::module_& m);
+void bind_paths();
+void bind_documents();
+void bind_state();
+void bind_lists();
+void bind_scan();
+void bind_listing();
+void bind_picker();
 
 } // namespace tw::pagecase

@@ -7,7 +7,7 @@
 #include "common/classes.h"
 #include "pagecase/core/paths.h"
 #include "pagecase/folder_read.h"
-#include "pagecase/native_paths.h"
+#include "pagecase/path_objects.h"
 
 namespace tw::pagecase {
 namespace {
@@ -30,22 +30,25 @@ std::optional<Folder> choose_directory_natively(nb::handle raw, bool given) {
     if (given) {
         std::optional<nb::object> text =
             unless_unresolvable([&] { return path_argument_text(raw); });
-        std::optional<std::string> bytes = text ? outside_path_bytes(*text) : std::nullopt;
+        std::optional<std::string> bytes =
+            text ? path_bytes(*text, Unnamable::refuse) : std::nullopt;
         if (!bytes) return std::nullopt;
         PurePath path = parse_path(*bytes);
-        if (expand_user(path) != PathError::none) return std::nullopt;
+        if (expand_user(path) != 0) return std::nullopt;
         start = path.str();
-    } else if (home_directory(start) != PathError::none) {
+    } else if (home_directory(start) != 0) {
         return std::nullopt;
     }
-    Resolution target = resolve(start);
-    if (target.error != PathError::none) return std::nullopt;
+    Resolution target;
+    if (resolve(start, target) != 0) return std::nullopt;
     return Folder::from_bytes(std::move(target.path), pathlib_originals.posix_path());
 }
 
 // The same through the module's current `Path` and the objects' own methods.
 std::optional<Folder> choose_directory_by_steps(nb::handle raw, bool given) {
-    if (given && !names_a_file(raw)) return std::nullopt;
+    // A str no file can have: pathlib's steps would raise, and every route refuses it.
+    if (given && PyUnicode_CheckExact(raw.ptr()) && !path_bytes(raw, Unnamable::refuse))
+        return std::nullopt;
     std::optional<nb::object> target = unless_unresolvable([&] {
         nb::object path_class = ns[names::Path];
         nb::object start = given ? path_class(raw).attr("expanduser")() : path_class.attr("home")();
@@ -151,7 +154,8 @@ struct Shortcut {
 // The first 8 entries of a mount directory in name order that are
 // directories; an error ends the work on it, keeping what it added.
 void add_volumes(const std::string& mount, std::vector<Shortcut>& candidates) {
-    if (file_status(mount).type != FileType::directory) return;
+    FileType type;
+    if (file_status(mount, type) != 0 || type != FileType::directory) return;
     DirectoryEntries entries;
     if (read_folder(mount, entries) != 0) return;
     // Sorted as pathlib orders paths of one folder: by the names' code points.
@@ -165,15 +169,14 @@ void add_volumes(const std::string& mount, std::vector<Shortcut>& candidates) {
     for (const auto& [label, name] : names) {
         std::string path = mount;
         append_name(path, name);
-        FileStatus status = file_status(path);
-        if (status.error != 0) return;
-        if (status.type == FileType::directory) candidates.push_back({label, std::move(path)});
+        if (file_status(path, type) != 0) return;
+        if (type == FileType::directory) candidates.push_back({label, std::move(path)});
     }
 }
 
 nb::object browse_shortcuts_natively() {
     std::string home;
-    if (home_directory(home) != PathError::none)
+    if (home_directory(home) != 0)
         tw::py::raise(PyExc_RuntimeError, "Could not determine home directory.");
     auto below_home = [&home](std::string_view name) {
         std::string path = home;
@@ -190,8 +193,8 @@ nb::object browse_shortcuts_natively() {
     std::vector<std::string> reported;
     nb::list shortcuts;
     for (const Shortcut& candidate : candidates) {
-        Resolution resolved = resolve(candidate.path);
-        if (resolved.error != PathError::none) continue;
+        Resolution resolved;
+        if (resolve(candidate.path, resolved) != 0) continue;
         if (std::find(reported.begin(), reported.end(), resolved.path) != reported.end()) continue;
         if (!file_test(resolved.path, FileType::directory)) continue;
         reported.push_back(resolved.path);
@@ -251,9 +254,9 @@ nb::object browse_shortcuts() {
 
 } // namespace
 
-void bind_picker(nb::module_& m) {
+void bind_picker() {
     tw::py::def(
-        m, "browse_directories", &browse_directories, tw::py::arg("raw") = "",
+        ns, names::browse_directories, &browse_directories, tw::py::arg("raw") = "",
         tw::py::arg("include_files") = false,
         nb::sig("def browse_directories(raw: str = '', include_files: bool = False) -> dict[str, "
                 "typing.Any] | None"),
@@ -261,7 +264,7 @@ void bind_picker(nb::module_& m) {
         "\"denied\" when it may not be read, None when there is no such directory.\n\n"
         "`raw` is absolute, relative or starts with a tilde; empty means the home directory. "
         "The documents are listed only when `include_files` is true, counted always.");
-    tw::py::def(m, "browse_shortcuts", &browse_shortcuts,
+    tw::py::def(ns, names::browse_shortcuts, &browse_shortcuts,
                 nb::sig("def browse_shortcuts() -> list[dict[str, str]]"),
                 "Starting points for the pickers as label/path dicts: home, Documents, Desktop, "
                 "mounted volumes and the file-system root; missing ones are left out.\n\n"

@@ -12,9 +12,9 @@
 #include "common/gil.h"
 #include "pagecase/core/paths.h"
 #include "pagecase/core/scan_core.h"
-#include "pagecase/entry_dicts.h"
-#include "pagecase/fast_path.h"
-#include "pagecase/native_paths.h"
+#include "pagecase/name_constants.h"
+#include "pagecase/path_objects.h"
+#include "pagecase/result_dicts.h"
 #include "pagecase/scan_steps.h"
 #include "pagecase/str_lower.h"
 
@@ -155,14 +155,14 @@ struct ResolvedRoot {
 
 ResolvedRoot resolve_root(nb::handle root) {
     if (natively(PathArgument{root})) {
-        Resolution base = resolve(path_bytes(root));
-        if (base.error != PathError::none) return {};
+        Resolution base;
+        if (resolve(*path_bytes(root, Unnamable::raise), base) != 0) return {};
         return {std::move(base.path), nb::object()};
     }
     std::optional<nb::object> base =
         unless_unresolvable([&] { return nb::object(root.attr("resolve")()); });
     if (!base) return {};
-    if (natively(PathArgument{*base})) return {path_bytes(*base), nb::object()};
+    if (natively(PathArgument{*base})) return {path_bytes(*base, Unnamable::raise), nb::object()};
     return {std::nullopt, *base};
 }
 
@@ -321,8 +321,8 @@ nb::object search_markdown(nb::handle roots, nb::handle query, nb::handle limit)
 
 } // namespace
 
-void bind_scan(nb::module_& m) {
-    tw::py::def(m, "scan_markdown", &scan_markdown, tw::py::arg("roots"),
+void bind_scan() {
+    tw::py::def(ns, names::scan_markdown, &scan_markdown, tw::py::arg("roots"),
                 nb::sig("def scan_markdown(roots: collections.abc.Iterable[pathlib.Path]) -> "
                         "list[dict[str, str]]"),
                 "Every Markdown file below the roots as path/name/relative/root dicts; roots and "
@@ -330,7 +330,7 @@ void bind_scan(nb::module_& m) {
                 "At most MAX_SCAN_DEPTH folders deep and MAX_SCAN_FILES files; hidden folders and "
                 "SKIP_DIRS are left out, and a file reached twice is reported once.");
     tw::py::def(
-        m, "search_markdown", &search_markdown, tw::py::arg("roots"), tw::py::arg("query"),
+        ns, names::search_markdown, &search_markdown, tw::py::arg("roots"), tw::py::arg("query"),
         tw::py::arg("limit") = 40,
         nb::sig("def search_markdown(roots: collections.abc.Iterable[pathlib.Path], query: str, "
                 "limit: int | None = 40) -> list[dict[str, str]]"),
@@ -338,7 +338,8 @@ void bind_scan(nb::module_& m) {
         "unreadable roots and folders are skipped.\n\n"
         "Each file is scored with fuzzy_score on its name and on its relative path; files "
         "that fit neither are left out. An empty query gives the files ordered by name.");
-    tw::py::def(m, "fuzzy_score", &fuzzy_score, tw::py::arg("query"), tw::py::arg("candidate"),
+    tw::py::def(ns, names::fuzzy_score, &fuzzy_score, tw::py::arg("query"),
+                tw::py::arg("candidate"),
                 nb::sig("def fuzzy_score(query: str, candidate: str) -> int | None"),
                 "How well `query` fits `candidate` as a case-insensitive subsequence (higher is "
                 "better), or None when it does not fit.\n\n"

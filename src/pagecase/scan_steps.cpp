@@ -4,7 +4,7 @@
 #include <array>
 
 #include "common/classes.h"
-#include "pagecase/entry_dicts.h"
+#include "pagecase/result_dicts.h"
 
 namespace tw::pagecase {
 namespace {

@@ -1,6 +1,7 @@
 // The per-user state directory and the access token kept in it.
 #include "common/classes.h"
 #include "pagecase/module_state.h"
+#include "pagecase/path_objects.h"
 #include "pagecase/state_file.h"
 
 namespace tw::pagecase {
@@ -33,7 +34,7 @@ nb::object state_dir() {
 std::optional<nb::object> stored_token(nb::handle target) {
     std::optional<nb::object> token;
     if (natively(PathArgument{target})) {
-        token = read_state_text(path_bytes(target), Owner::effective_user);
+        token = read_state_text(*path_bytes(target, Unnamable::raise), Owner::effective_user);
         if (token) token = token->attr("strip")();
     } else {
         token = tw::py::unless_raised(
@@ -54,7 +55,7 @@ std::optional<nb::object> stored_token(nb::handle target) {
 void store_token(nb::handle target, nb::handle token) {
     if (natively(PathArgument{target})) {
         require_text_to_write(token);
-        std::string path = path_bytes(target);
+        std::string path = *path_bytes(target, Unnamable::raise);
         nb::object encoded = steal_checked(PyUnicode_AsUTF8String(token.ptr()));
         std::string_view content(PyBytes_AS_STRING(encoded.ptr()),
                                  static_cast<size_t>(PyBytes_GET_SIZE(encoded.ptr())));
@@ -83,12 +84,12 @@ nb::object access_token(nb::handle rotate) {
 
 } // namespace
 
-void bind_state(nb::module_& m) {
-    tw::py::def(m, "state_dir", &state_dir, nb::sig("def state_dir() -> pathlib.Path"),
+void bind_state() {
+    tw::py::def(ns, names::state_dir, &state_dir, nb::sig("def state_dir() -> pathlib.Path"),
                 "The per-user state directory, created when missing; raises OSError when it cannot "
                 "be.\n\n"
                 "$TIDEWING_MD_STATE_DIR when set and not empty, else ~/.tidewing/quillery.");
-    tw::py::def(m, "access_token", &access_token, tw::py::arg("rotate") = false,
+    tw::py::def(ns, names::access_token, &access_token, tw::py::arg("rotate") = false,
                 nb::sig("def access_token(rotate: bool = False) -> str"),
                 "The access token remote callers must present, made and stored on first use; "
                 "`rotate` replaces it.\n\n"

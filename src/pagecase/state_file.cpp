@@ -8,11 +8,10 @@ namespace {
 
 // The file at the end of `path`'s trusted links, opened without following a
 // link that took its place meanwhile.
-FileContent read_trusted(const std::string& path, Owner owner) {
-    int error = 0;
-    std::optional<LinkEnd> end = follow_trusted_links(path, error);
-    if (!end) return FileContent{ReadStatus::untrusted, error, {}};
-    return read_regular_file(end->path, kMaxStateFileBytes, owner);
+int read_trusted(const std::string& path, Owner owner, std::string& bytes) {
+    LinkEnd end;
+    if (int error = follow_trusted_links(path, end)) return error;
+    return read_regular_file(end.path, kMaxStateFileBytes, owner, bytes);
 }
 
 } // namespace
@@ -20,16 +19,17 @@ FileContent read_trusted(const std::string& path, Owner owner) {
 std::optional<nb::object> read_state_text(const std::string& path, Owner owner) {
     // A state file is a few kilobytes, read without a wait (a FIFO or device
     // is refused unopened); only a planted large one runs long.
-    FileContent file = tw::py::run_native(
+    std::string bytes;
+    const int error = tw::py::run_native(
         [&] {
-            FileContent read = read_trusted(path, owner);
-            translate_newlines(read.bytes);
+            const int read = read_trusted(path, owner, bytes);
+            translate_newlines(bytes);
             return read;
         },
         tw::py::Gil::release_when_long);
-    if (file.status != ReadStatus::complete) return std::nullopt;
-    PyObject* text = PyUnicode_DecodeUTF8(file.bytes.data(),
-                                          static_cast<Py_ssize_t>(file.bytes.size()), nullptr);
+    if (error) return std::nullopt;
+    PyObject* text =
+        PyUnicode_DecodeUTF8(bytes.data(), static_cast<Py_ssize_t>(bytes.size()), nullptr);
     if (!text) {
         if (!PyErr_ExceptionMatches(PyExc_UnicodeDecodeError)) throw nb::python_error();
         PyErr_Clear();

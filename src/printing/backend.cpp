@@ -68,7 +68,7 @@ nb::object make_backend_class(const char* name, const char* doc, const char* sho
     return cls;
 }
 
-void bind_print_error(nb::module_& m) {
+void bind_print_error() {
     nb::dict body;
     body["__doc__"] = "A print request failed in a way the module anticipates; the message says "
                       "which, in fixed English.\n\n"
@@ -76,14 +76,15 @@ void bind_print_error(nb::module_& m) {
                       "an unsupported page option, a native web view that is not ready, \"PDF "
                       "export timed out\", an error the engine reported, or an export that wrote "
                       "no file.";
-    m.attr("PrintError") = tw::py::make_class(kModuleName, "PrintError",
-                                              nb::make_tuple(nb::handle(PyExc_RuntimeError)), body);
+    ns.set(names::PrintError,
+           tw::py::make_class(kModuleName, "PrintError",
+                              nb::make_tuple(nb::handle(PyExc_RuntimeError)), body));
 }
 
 // A backend declares in `page_options` the page-setup options its
 // export_pdf takes; the bridge passes on only those, and only when the host
 // asked for something other than the default.
-void bind_backend_base(nb::module_& m) {
+void bind_backend_base() {
     nb::dict body;
     body["__doc__"] = "How one pywebview window is printed on one platform. Subclasses resolve "
                       "their native handles in prepare() and implement the two jobs.";
@@ -101,7 +102,7 @@ void bind_backend_base(nb::module_& m) {
         .method("export_pdf", &not_implemented_export, tw::py::arg("destination"),
                 nb::sig("def export_pdf(self, destination: pathlib.Path) -> None"),
                 "Raise NotImplementedError: each platform backend writes its own PDF file.");
-    m.attr("_Backend") = cls;
+    ns.set(names::_Backend, cls);
 }
 
 } // namespace tw::printing

@@ -153,7 +153,7 @@ nb::object make_backend(nb::handle window) {
 
 } // namespace
 
-void bind_bridge(nb::module_& m) {
+void bind_bridge() {
     nb::dict body;
     body["__doc__"] = "Per-window printing. Create one, ``attach`` it, then call the methods.";
     nb::object cls = tw::py::make_class(kModuleName, "PrintBridge", nb::make_tuple(), body);
@@ -194,11 +194,11 @@ void bind_bridge(nb::module_& m) {
         "file is written in that folder as the system resolves it (links followed), a "
         "relative one below the current folder, and \"path\" repeats it as given. Call it from "
         "a thread other than the GUI thread.");
-    m.attr("PrintBridge") = cls;
+    ns.set(names::PrintBridge, cls);
 }
 
-void bind_backend_choice(nb::module_& m) {
-    tw::py::def(m, "_make_backend", &make_backend, tw::py::arg("window"),
+void bind_backend_choice() {
+    tw::py::def(ns, names::_make_backend, &make_backend, tw::py::arg("window"),
                 nb::sig("def _make_backend(window: object) -> _Backend"),
                 "A new backend for the running platform, constructed with the window; raises "
                 "PrintError on a platform without one.");

@@ -88,13 +88,15 @@ nb::object cocoa_export_pdf(nb::handle self, nb::handle destination, const PageS
 
 } // namespace
 
-void bind_cocoa_backend(nb::module_& m) {
-    m.attr("_CocoaBackend") = make_backend_class(
-        "_CocoaBackend", "macOS: the WKWebView's print operation, run on the main queue.",
-        "wkwebview",
-        {nullptr, &cocoa_prepare, &cocoa_show_dialog, &cocoa_export_pdf,
-         "Schedule the print panel for the page on the main queue and return at once; raises "
-         "PrintError when the WKWebView is not ready, and a failure of the panel is logged."});
+void bind_cocoa_backend() {
+    ns.set(
+        names::_CocoaBackend,
+        make_backend_class(
+            "_CocoaBackend", "macOS: the WKWebView's print operation, run on the main queue.",
+            "wkwebview",
+            {nullptr, &cocoa_prepare, &cocoa_show_dialog, &cocoa_export_pdf,
+             "Schedule the print panel for the page on the main queue and return at once; raises "
+             "PrintError when the WKWebView is not ready, and a failure of the panel is logged."}));
 }
 
 } // namespace tw::printing

@@ -115,7 +115,7 @@ nb::object gtk_export_pdf(nb::handle self, nb::handle destination, const PageSet
 
 } // namespace
 
-void bind_gtk_backend(nb::module_& m) {
+void bind_gtk_backend() {
     nb::object cls = make_backend_class(
         "_GtkBackend", "Linux: WebKitGTK's print operation, driven on the GTK main loop.",
         "webkitgtk",
@@ -123,7 +123,7 @@ void bind_gtk_backend(nb::module_& m) {
          "Schedule GTK's print dialog for the page on the GTK main loop and return at once; a "
          "failure there is logged as a warning."});
     gtk_backend_class = tw::py::keep_for_process(cls);
-    m.attr("_GtkBackend") = cls;
+    ns.set(names::_GtkBackend, cls);
 }
 
 } // namespace tw::printing

@@ -83,23 +83,23 @@ nb::object settle_ms() {
 
 } // namespace
 
-void bind_lookups(nb::module_& m) {
-    tw::py::def(m, "_browser_view", &browser_view, tw::py::arg("window"),
+void bind_lookups() {
+    tw::py::def(ns, names::_browser_view, &browser_view, tw::py::arg("window"),
                 nb::sig("def _browser_view(window: object) -> object"),
                 "pywebview's platform object for the window; raises PrintError when pywebview has "
                 "none registered for its uid.");
-    tw::py::def(m, "_gtk_webview", &gtk_webview, tw::py::arg("window"),
+    tw::py::def(ns, names::_gtk_webview, &gtk_webview, tw::py::arg("window"),
                 nb::sig("def _gtk_webview(window: object) -> object"),
                 "The WebKit2 web view widget of the window; raises PrintError while it is not "
                 "created yet.");
-    tw::py::def(m, "_cocoa_webview", &cocoa_webview, tw::py::arg("window"),
+    tw::py::def(ns, names::_cocoa_webview, &cocoa_webview, tw::py::arg("window"),
                 nb::sig("def _cocoa_webview(window: object) -> object"),
                 "The WKWebView of the window; raises PrintError while it is not created yet.");
-    tw::py::def(m, "_edge_core", &edge_core, tw::py::arg("window"),
+    tw::py::def(ns, names::_edge_core, &edge_core, tw::py::arg("window"),
                 nb::sig("def _edge_core(window: object) -> object"),
                 "The CoreWebView2 object of the window's WebView2 control; raises PrintError while "
                 "it is not initialised.");
-    tw::py::def(m, "settle_ms", &settle_ms, nb::sig("def settle_ms() -> int"),
+    tw::py::def(ns, names::settle_ms, &settle_ms, nb::sig("def settle_ms() -> int"),
                 "How long, in milliseconds, a host lets the page settle before printing it "
                 "(_SETTLE_MS, read at each call).");
 }

@@ -13,18 +13,19 @@
 namespace tw::printing {
 namespace {
 
-void bind_standard_modules(nb::module_& m) {
-    m.attr("logging") = nb::module_::import_("logging");
-    m.attr("sys") = nb::module_::import_("sys");
-    m.attr("threading") = nb::module_::import_("threading");
-    m.attr("time") = nb::module_::import_("time");
-    m.attr("Path") = nb::module_::import_("pathlib").attr("Path");
-    m.attr("log") = nb::module_::import_("logging").attr("getLogger")(m.attr("__name__"));
+void bind_standard_modules() {
+    ns.set(names::logging, nb::module_::import_("logging"));
+    ns.set(names::sys, nb::module_::import_("sys"));
+    ns.set(names::threading, nb::module_::import_("threading"));
+    ns.set(names::time, nb::module_::import_("time"));
+    ns.set(names::Path, nb::module_::import_("pathlib").attr("Path"));
+    ns.set(names::log,
+           nb::module_::import_("logging").attr("getLogger")(ns.module().attr("__name__")));
 }
 
-void bind_constants(nb::module_& m) {
-    m.attr("_SETTLE_MS") = 350;
-    m.attr("_EXPORT_TIMEOUT_S") = 90.0;
+void bind_constants() {
+    ns.set(names::_SETTLE_MS, 350);
+    ns.set(names::_EXPORT_TIMEOUT_S, 90.0);
 }
 
 bool initialised = false;
@@ -39,14 +40,14 @@ NB_MODULE(printing, m) {
               "WebKitGTK, WKWebView or WebView2.";
     ns.attach(m);
     tw::py::install_host_hooks();
-    bind_standard_modules(m);
-    bind_constants(m);
-    bind_print_error(m);
-    bind_bridge(m);
-    bind_backend_base(m);
-    bind_gtk_backend(m);
-    bind_cocoa_backend(m);
-    bind_webview2_backend(m);
-    bind_backend_choice(m);
-    bind_lookups(m);
+    bind_standard_modules();
+    bind_constants();
+    bind_print_error();
+    bind_bridge();
+    bind_backend_base();
+    bind_gtk_backend();
+    bind_cocoa_backend();
+    bind_webview2_backend();
+    bind_backend_choice();
+    bind_lookups();
 }

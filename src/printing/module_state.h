@@ -149,13 +149,13 @@ nb::object make_backend_class(const char* name, const char* doc, const char* sho
                               const BackendOperations& operations);
 
 // Registration of each concern's names, in the module's binding order.
-void bind_print_error(nb::module_& m);
-void bind_bridge(nb::module_& m);
-void bind_backend_base(nb::module_& m);
-void bind_gtk_backend(nb::module_& m);
-void bind_cocoa_backend(nb::module_& m);
-void bind_webview2_backend(nb::module_& m);
-void bind_backend_choice(nb::module_& m);
-void bind_lookups(nb::module_& m);
+void bind_print_error();
+void bind_bridge();
+void bind_backend_base();
+void bind_gtk_backend();
+void bind_cocoa_backend();
+void bind_webview2_backend();
+void bind_backend_choice();
+void bind_lookups();
 
 } // namespace tw::printing

@@ -76,13 +76,14 @@ nb::object edge_export_pdf(nb::handle self, nb::handle destination, const PageSe
 
 } // namespace
 
-void bind_webview2_backend(nb::module_& m) {
-    m.attr("_EdgeChromiumBackend") = make_backend_class(
-        "_EdgeChromiumBackend", "Windows: WebView2's print UI and PrintToPdfAsync, via pythonnet.",
-        "webview2",
-        {nullptr, &edge_prepare, &edge_show_dialog, &edge_export_pdf,
-         "Open WebView2's print dialog for the page on this thread; raises PrintError when "
-         "CoreWebView2 is not ready, and what ShowPrintUI raises propagates."});
+void bind_webview2_backend() {
+    ns.set(names::_EdgeChromiumBackend,
+           make_backend_class(
+               "_EdgeChromiumBackend",
+               "Windows: WebView2's print UI and PrintToPdfAsync, via pythonnet.", "webview2",
+               {nullptr, &edge_prepare, &edge_show_dialog, &edge_export_pdf,
+                "Open WebView2's print dialog for the page on this thread; raises PrintError when "
+                "CoreWebView2 is not ready, and what ShowPrintUI raises propagates."}));
 }
 
 } // namespace tw::printing

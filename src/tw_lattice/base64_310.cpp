@@ -3,10 +3,8 @@
 // as 3.10's base64 takes it, then the text decoded by the core
 // (core/base64_310.h), with binascii.Error and 3.10's messages for what it
 // refuses, and no warning.
-#include <vector>
-
-#include "common/gil.h"
 #include "tw_lattice/core/base64_310.h"
+#include "common/gil.h"
 #include "tw_lattice/core/wipe.h"
 #include "tw_lattice/module_state.h"
 
@@ -40,14 +38,6 @@ std::optional<nb::object> decodable_bytes(nb::handle data) {
     return view.attr("tobytes")();
 }
 
-// The decoded bytes before they are copied out; keys pass through here, so
-// they are wiped.
-struct Scratch {
-    explicit Scratch(size_t size) : bytes(size) {}
-    ~Scratch() { secure_wipe(bytes.data(), bytes.size()); }
-    std::vector<uint8_t> bytes;
-};
-
 [[noreturn]] void refuse(const base64::Decoded310& decoded) {
     nb::object error = nb::module_::import_("binascii").attr("Error");
     if (decoded.refusal == base64::Refusal::incorrect_padding)
@@ -68,12 +58,13 @@ nb::object urlsafe_b64decode_as_310(nb::handle data) {
     const char* text =
         immutable ? PyBytes_AS_STRING(bytes->ptr()) : PyByteArray_AS_STRING(bytes->ptr());
     const size_t size = static_cast<size_t>(tw::py::length_of(*bytes));
-    Scratch out(base64::decoded_bound_310(size));
+    // The decoded bytes before they are copied out: keys pass through here.
+    SecretBuffer out(base64::decoded_bound_310(size));
     const base64::Decoded310 decoded =
-        tw::py::run_native([&] { return base64::decode_as_310(text, size, out.bytes.data()); },
+        tw::py::run_native([&] { return base64::decode_as_310(text, size, out.data()); },
                            immutable ? tw::py::release_for_bytes(size) : tw::py::Gil::keep);
     if (decoded.refusal != base64::Refusal::none) refuse(decoded);
-    return new_bytes(out.bytes.data(), decoded.size);
+    return new_bytes(out.data(), decoded.size);
 }
 
 } // namespace tw::lattice

@@ -232,10 +232,10 @@ class Lattice {
 
 } // namespace
 
-void bind_lattice(nb::module_& m) {
+void bind_lattice() {
     using tw::py::arg;
     nb::object cls =
-        nb::class_<Lattice>(m, "tw_lattice",
+        nb::class_<Lattice>(ns.module(), names::tw_lattice.text(),
                             "Encrypts and decrypts strings and byte data under keys derived from "
                             "a secret of 8 to 512 characters. Data encrypted with a file name can "
                             "only be decrypted under the same base name.")

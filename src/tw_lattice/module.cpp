@@ -13,13 +13,13 @@
 namespace tw::lattice {
 namespace {
 
-void bind_standard_modules(nb::module_& m) {
-    m.attr("base64") = nb::module_::import_("base64");
-    m.attr("hashlib") = nb::module_::import_("hashlib");
-    m.attr("hmac_mod") = nb::module_::import_("hmac");
-    m.attr("os") = nb::module_::import_("os");
-    m.attr("struct") = nb::module_::import_("struct");
-    m.attr("time_module") = nb::module_::import_("time");
+void bind_standard_modules() {
+    ns.set(names::base64, nb::module_::import_("base64"));
+    ns.set(names::hashlib, nb::module_::import_("hashlib"));
+    ns.set(names::hmac_mod, nb::module_::import_("hmac"));
+    ns.set(names::os, nb::module_::import_("os"));
+    ns.set(names::struct_, nb::module_::import_("struct"));
+    ns.set(names::time_module, nb::module_::import_("time"));
 }
 
 bool initialised = false;
@@ -38,10 +38,9 @@ NB_MODULE(tw_lattice, m) {
     tw::lattice::sha256::select_implementation();
     nb::list all;
     all.append("tw_lattice");
-    m.attr("__all__") = all;
-    bind_standard_modules(m);
-    bind_token_cipher(m);
-    bind_lattice(m);
-    for (tw::py::Original* bound : original::all)
-        bound->remember();
+    ns.set(names::all_name, all);
+    bind_standard_modules();
+    bind_token_cipher();
+    bind_lattice();
+    tw::py::Original::remember_all(ns);
 }

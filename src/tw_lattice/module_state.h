@@ -24,6 +24,7 @@ inline tw::py::ModuleNamespace ns;
 
 // Module attributes, in the order the module binds them.
 namespace names {
+inline const Name all_name{"__all__"};
 inline const Name base64{"base64"}, hashlib{"hashlib"}, hmac_mod{"hmac_mod"}, os{"os"},
     struct_{"struct"}, time_module{"time_module"};
 inline const Name InvalidToken{"InvalidToken"}, TwFernet{"TwFernet"}, tw_lattice{"tw_lattice"};
@@ -41,10 +42,9 @@ inline Original urandom{ns, names::os, "urandom"}, time{ns, names::time_module, 
     pbkdf2_hmac{ns, names::hashlib, "pbkdf2_hmac"},
     b64encode{ns, names::base64, "urlsafe_b64encode"},
     b64decode{ns, names::base64, "urlsafe_b64decode"}, TwFernet{ns, names::TwFernet};
-inline Original* const all[] = {&urandom, &time,        &pack,      &hmac_new,  &compare_digest,
-                                &sha256,  &pbkdf2_hmac, &b64encode, &b64decode, &TwFernet};
 } // namespace original
 
+using tw::py::InstanceOf;
 using tw::py::natively;
 
 inline const uint8_t* bytes_data(nb::handle bytes) {
@@ -94,15 +94,16 @@ using tw::py::truthy;
 
 // A bytes object holding key material, overwritten when the holder dies if
 // nothing else refers to it by then (a shared object is left alone: someone
-// may still read it).
+// may still read it). The Python side's Wiped.
 class KeyBytes {
   public:
-    KeyBytes() = default;
     explicit KeyBytes(nb::object bytes) : bytes_(std::move(bytes)) {}
     KeyBytes(const KeyBytes&) = delete;
     KeyBytes& operator=(const KeyBytes&) = delete;
     ~KeyBytes();
     nb::handle get() const { return bytes_; }
+    // Hands the object on, to be wiped no more.
+    nb::object release() { return std::move(bytes_); }
 
   private:
     nb::object bytes_;
@@ -123,8 +124,9 @@ nb::object cipher_encrypt(nb::handle cipher, nb::handle data, TokenForm form = T
 // Decrypts `token`, or the bytes of `token` from `offset` on (the token of
 // version-2 data), without copying them where the native route applies.
 nb::object cipher_decrypt(nb::handle cipher, nb::handle token, size_t offset = 0);
-// Overwrites the keys of a TwFernet instance that nothing else refers to.
-// Never raises; an exception being handled is left as it was.
+// Takes the keys out of a TwFernet instance that nothing else refers to,
+// wiping those nothing else holds. Never raises; an exception being handled
+// is left as it was.
 void wipe_token_cipher(nb::handle cipher) noexcept;
 
 // ------------------------------- standard-library steps (standard_calls.cpp)
@@ -173,7 +175,7 @@ void iv_into(uint8_t* out, size_t size);
 int64_t time_in_seconds();
 
 // Registration, in the module's binding order.
-void bind_token_cipher(nb::module_& m);
-void bind_lattice(nb::module_& m);
+void bind_token_cipher();
+void bind_lattice();
 
 } // namespace tw::lattice

@@ -11,12 +11,13 @@
 // that rebinds or patches any of them (a test pinning the IV or the clock)
 // gets the call through its own objects, and what they give on the running
 // interpreter.
-#include <cerrno>
 #include <cstring>
 
 #include "common/gil.h"
+#include "common/interruption.h"
 #include "common/platform/platform.h"
 #include "tw_lattice/core/base64.h"
+#include "tw_lattice/core/big_endian.h"
 #include "tw_lattice/core/hmac.h"
 #include "tw_lattice/core/pbkdf2.h"
 #include "tw_lattice/core/sha256.h"
@@ -29,16 +30,16 @@ namespace {
 using tw::py::steal_checked;
 
 // The system's random source as os.urandom reads it (getrandom(2) on Linux),
-// blocking until it is seeded, and asked again after signals (whose
-// handlers may raise). False when the source is unavailable; os.urandom then
-// has ways of its own.
+// blocking until it is seeded, and asked again after a signal as the
+// interpreter's own calls are (a handler that raises ends it). False when
+// the source is unavailable; os.urandom then has ways of its own. A key or
+// an IV: short work, with the lock kept.
 bool kernel_random(uint8_t* out, size_t size,
                    int (*source)(void*, size_t) noexcept = tw::platform::secure_random) {
-    for (;;) {
-        const int error = source(out, size);
-        if (error != EINTR) return error == 0;
-        if (PyErr_CheckSignals() != 0) throw nb::python_error();
-    }
+    const int error = tw::py::run_native(
+        [&] { return tw::interruption::retried([&] { return source(out, size); }); },
+        tw::py::Gil::keep);
+    return error == 0;
 }
 
 // Copies `size` bytes of a bytes object from the original os.urandom.
@@ -98,8 +99,7 @@ nb::object pack_timestamp(nb::handle seconds) {
         const unsigned long long value = PyLong_AsUnsignedLongLong(seconds.ptr());
         if (value != static_cast<unsigned long long>(-1) || !PyErr_Occurred()) {
             uint8_t packed[8];
-            for (int i = 0; i < 8; ++i)
-                packed[i] = static_cast<uint8_t>(value >> (56 - 8 * i));
+            store_be64(packed, value);
             return new_bytes(packed, sizeof packed);
         }
         PyErr_Clear(); // out of range: struct.error, from struct itself
@@ -150,12 +150,14 @@ nb::object urlsafe_b64decode(nb::handle data) {
     if (!natively(original::b64decode)) return original::b64decode.current()(data);
     if (const std::optional<std::string_view> text = base64_input(data)) {
         if (const auto size = base64::canonical_decoded_size(text->data(), text->size())) {
-            nb::object decoded = uninitialised_bytes(*size);
+            KeyBytes decoded(uninitialised_bytes(*size)); // keys are decoded here too
             const bool canonical = tw::py::run_native(
-                [&] { return base64::decode(text->data(), text->size(), bytes_data_mut(decoded)); },
+                [&] {
+                    return base64::decode(text->data(), text->size(),
+                                          bytes_data_mut(decoded.get()));
+                },
                 tw::py::release_for_bytes(text->size()));
-            if (canonical) return decoded;
-            secure_wipe(bytes_data_mut(decoded), *size); // may have held key material
+            if (canonical) return decoded.release();
         }
     }
     return urlsafe_b64decode_as_310(data);

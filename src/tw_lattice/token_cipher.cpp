@@ -27,7 +27,6 @@
 namespace tw::lattice {
 namespace {
 
-using tw::lattice::secure_wipe;
 using tw::lattice::Wiped;
 using tw::py::steal_checked;
 namespace token = tw::lattice::token;
@@ -222,8 +221,7 @@ struct Decoded {
     nb::object bytes;
     bool tag_known = false; // `tag` holds the tag its authenticated part should carry
     std::shared_ptr<const ReadyKeys> keys; // on the one-pass route
-    uint8_t tag[token::kTagSize];
-    ~Decoded() { secure_wipe(tag, sizeof tag); }
+    Wiped<uint8_t[token::kTagSize]> tag;
 };
 
 // The token's text where the one-pass route can read it: bytes from
@@ -251,7 +249,7 @@ bool decode_natively(nb::handle self, std::string_view text, Decoded& decoded) {
         [&] {
             if (signing)
                 return token::decode_signing(text.data(), text.size(), bytes_data_mut(raw), *size,
-                                             *signing, decoded.tag);
+                                             *signing, decoded.tag.value);
             return base64::decode(text.data(), text.size(), bytes_data_mut(raw));
         },
         tw::py::release_for_bytes(text.size()));
@@ -293,7 +291,7 @@ void verify_tag(nb::handle self, const Decoded& decoded) {
     const uint8_t* data = bytes_data(decoded.bytes);
     const size_t size = bytes_size(decoded.bytes);
     if (decoded.tag_known) {
-        if (!token::tag_matches(data, size, decoded.tag))
+        if (!token::tag_matches(data, size, decoded.tag.value))
             raise_invalid_token("HMAC verification failed");
         return;
     }
@@ -341,7 +339,7 @@ nb::object decrypt(nb::handle self, nb::handle token_value, size_t offset, nb::h
             tw::py::release_for_bytes(ciphertext_size));
         return plaintext;
     };
-    if (decoded.keys) return open_with(decoded.keys->keys.round_keys);
+    if (decoded.keys) return open_with(decoded.keys->keys.round_keys.value);
     EncryptionKey key;
     load_encryption_key(self, key);
     Wiped<uint8_t[176]> schedule;
@@ -416,10 +414,6 @@ nb::object make_token_cipher_class() {
     return cls;
 }
 
-bool is_loaded_class_instance(nb::handle cipher) {
-    return reinterpret_cast<PyObject*>(Py_TYPE(cipher.ptr())) == original::TwFernet.loaded().ptr();
-}
-
 } // namespace
 
 nb::object new_token_cipher(nb::handle key) {
@@ -427,14 +421,15 @@ nb::object new_token_cipher(nb::handle key) {
 }
 
 nb::object cipher_encrypt(nb::handle cipher, nb::handle data, TokenForm form) {
-    if (is_loaded_class_instance(cipher)) return encrypt(cipher, data, form);
+    if (natively(InstanceOf{cipher, original::TwFernet})) return encrypt(cipher, data, form);
     return in_form(
         cipher.attr("encrypt")(PyUnicode_Check(data.ptr()) ? utf8_of(data) : nb::borrow(data)),
         form);
 }
 
 nb::object cipher_decrypt(nb::handle cipher, nb::handle token_value, size_t offset) {
-    if (is_loaded_class_instance(cipher)) return decrypt(cipher, token_value, offset, nb::none());
+    if (natively(InstanceOf{cipher, original::TwFernet}))
+        return decrypt(cipher, token_value, offset, nb::none());
     if (PyUnicode_Check(token_value.ptr())) return cipher.attr("decrypt")(utf8_of(token_value));
     if (offset)
         return cipher.attr("decrypt")(steal_checked(PySequence_GetSlice(
@@ -443,28 +438,32 @@ nb::object cipher_decrypt(nb::handle cipher, nb::handle token_value, size_t offs
 }
 
 void wipe_token_cipher(nb::handle cipher) noexcept {
-    if (!cipher || !is_loaded_class_instance(cipher) || Py_REFCNT(cipher.ptr()) != 1) return;
+    if (!cipher || !natively(InstanceOf{cipher, original::TwFernet}) ||
+        Py_REFCNT(cipher.ptr()) != 1)
+        return;
     nb::error_scope keep_pending_error; // this may run while an exception propagates
     PyObject* dict = PyObject_GenericGetDict(cipher.ptr(), nullptr);
     if (!dict) {
         PyErr_Clear();
         return;
     }
+    // Each key leaves the instance, which nobody else can see, for a holder
+    // that wipes it unless someone else holds it too.
     for (const Name* attr : {&signing_key_attr, &encryption_key_attr}) {
         PyObject* key = PyDict_GetItemWithError(dict, attr->key()); // borrowed
         if (!key) {
             PyErr_Clear();
             continue;
         }
-        if (PyBytes_CheckExact(key) && Py_REFCNT(key) == 1) // only the instance holds it
-            secure_wipe(PyBytes_AS_STRING(key), static_cast<size_t>(PyBytes_GET_SIZE(key)));
+        const KeyBytes taken{nb::borrow(key)};
+        if (PyDict_DelItem(dict, attr->key()) != 0) PyErr_Clear();
     }
     Py_DECREF(dict);
 }
 
-void bind_token_cipher(nb::module_& m) {
-    m.attr("InvalidToken") = make_invalid_token_class();
-    m.attr("TwFernet") = make_token_cipher_class();
+void bind_token_cipher() {
+    ns.set(names::InvalidToken, make_invalid_token_class());
+    ns.set(names::TwFernet, make_token_cipher_class());
 }
 
 } // namespace tw::lattice

@@ -35,7 +35,7 @@ bool made_from(const ReadyKeys& ready, nb::handle signing, nb::handle encryption
     return ready.signing_source.size() == bytes_size(signing) &&
            hmac::tags_equal(ready.signing_source.data(), bytes_data(signing),
                             bytes_size(signing)) &&
-           hmac::tags_equal(ready.encryption_source, bytes_data(encryption), token::kKeySize);
+           hmac::tags_equal(ready.encryption_source.value, bytes_data(encryption), token::kKeySize);
 }
 
 // A weak reference to `instance` whose callback drops its entry; nothing
@@ -56,11 +56,7 @@ nb::object watch(nb::handle instance) {
 ReadyKeys::ReadyKeys(nb::handle signing, nb::handle encryption)
     : keys(bytes_data(signing), bytes_size(signing), bytes_data(encryption)),
       signing_source(bytes_data(signing), bytes_size(signing)) {
-    std::memcpy(encryption_source, bytes_data(encryption), token::kKeySize);
-}
-
-ReadyKeys::~ReadyKeys() {
-    secure_wipe(encryption_source, sizeof encryption_source);
+    std::memcpy(encryption_source.value, bytes_data(encryption), token::kKeySize);
 }
 
 std::shared_ptr<const ReadyKeys> ready_keys(nb::handle instance, nb::handle signing,

@@ -13,11 +13,10 @@ namespace tw::lattice {
 // A cipher's ready keys and the key bytes they were made from.
 struct ReadyKeys {
     ReadyKeys(nb::handle signing, nb::handle encryption);
-    ~ReadyKeys();
 
     token::CipherKeys keys;
     SecretBuffer signing_source;
-    uint8_t encryption_source[token::kKeySize];
+    Wiped<uint8_t[token::kKeySize]> encryption_source;
 };
 
 // The ready keys of `instance` for its key attributes `signing` (bytes) and

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
 
 #include "harness.h"
 #include "pagecase/core/name_order.h"
@@ -74,8 +75,11 @@ NATIVE_TEST(a_large_folder_read_asks_between_batches_and_stops_when_told) {
 NATIVE_TEST(a_large_sort_asks_between_steps_and_stops_when_told) {
     std::vector<std::string> texts;
     texts.push_back("Zz"); // equal to the last once lower-cased: stays first of the two
-    for (int k = 0; k < 40000; ++k)
-        texts.push_back((k % 2 ? "B" : "a") + std::to_string(k * 7919 % 40000));
+    for (int k = 0; k < 40000; ++k) {
+        std::string name = k % 2 ? "B" : "a";
+        name += std::to_string(k * 7919 % 40000);
+        texts.push_back(std::move(name));
+    }
     texts.push_back("zZ");
     std::vector<std::string_view> names(texts.begin(), texts.end());
     auto lowered = [&](std::uint32_t k) {

@@ -11,6 +11,7 @@
 #include <map>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 #include "common/platform/directory_entry.h"
 #include "common/platform/platform.h"
@@ -46,9 +47,10 @@ void write_file(const std::string& path, const std::string& content) {
 NATIVE_TEST(a_file_written_read_and_examined_through_the_layer) {
     Scratch scratch;
     const std::string path = scratch / "file";
-    int fd = -1;
+    platform::FileDescriptor file;
     const unsigned create = platform::kWriteOnly | platform::kCreate | platform::kExclusive;
-    CHECK_EQ(platform::open_file(path, create, 0600, fd), 0);
+    CHECK_EQ(file.open(path, create, 0600), 0);
+    int fd = file.get();
     CHECK_EQ(::fcntl(fd, F_GETFD) & FD_CLOEXEC, FD_CLOEXEC);
     std::size_t done = 0;
     CHECK_EQ(platform::write_some(fd, "twelve bytes", 12, done), 0);
@@ -62,11 +64,15 @@ NATIVE_TEST(a_file_written_read_and_examined_through_the_layer) {
     CHECK_EQ(info.mode, 0640u);
     CHECK_EQ(info.links, std::uint64_t{1});
     CHECK_EQ(info.owner, platform::effective_user());
-    CHECK_EQ(platform::close_file(fd), 0);
-    int again = -1;
-    CHECK_EQ(platform::open_file(path, create, 0600, again), EEXIST);
+    CHECK_EQ(file.close(), 0);
+    CHECK(!file);
+    CHECK_EQ(file.close(), 0); // closed once only
+    platform::FileDescriptor again;
+    CHECK_EQ(again.open(path, create, 0600), EEXIST);
+    CHECK(!again);
 
-    CHECK_EQ(platform::open_file(path, platform::kReadOnly, 0, fd), 0);
+    CHECK_EQ(file.open(path, platform::kReadOnly), 0);
+    fd = file.get();
     char buffer[32] = {};
     CHECK_EQ(platform::read_some(fd, buffer, sizeof buffer, done), 0);
     CHECK_EQ(std::string(buffer, done), std::string("twelve bytes"));
@@ -75,7 +81,7 @@ NATIVE_TEST(a_file_written_read_and_examined_through_the_layer) {
     CHECK_EQ(platform::seek_to_start(fd), 0);
     CHECK_EQ(platform::read_some(fd, buffer, 6, done), 0);
     CHECK_EQ(std::string(buffer, done), std::string("twelve"));
-    platform::close_file(fd);
+    file.close();
 
     CHECK_EQ(platform::check_writable(path), 0);
     CHECK_EQ(platform::rename_file(path, scratch / "renamed"), 0);
@@ -115,26 +121,25 @@ NATIVE_TEST(links_are_seen_read_and_refused_where_asked) {
     CHECK(info.kind == platform::FileKind::symlink);
     CHECK_EQ(platform::status(scratch / "link", info), 0);
     CHECK(info.kind == platform::FileKind::regular && info.size == 7);
-    int fd = -1;
-    CHECK_EQ(
-        platform::open_file(scratch / "link", platform::kReadOnly | platform::kNoFollow, 0, fd),
-        ELOOP);
+    platform::FileDescriptor file;
+    CHECK_EQ(file.open(scratch / "link", platform::kReadOnly | platform::kNoFollow), ELOOP);
 }
 
 NATIVE_TEST(an_exclusive_lock_is_held_by_one_open_file_at_a_time) {
     Scratch scratch;
     write_file(scratch / "locked", "");
-    int writer = -1, cleaner = -1;
-    CHECK_EQ(platform::open_file(scratch / "locked", platform::kReadOnly, 0, writer), 0);
-    CHECK_EQ(platform::open_file(scratch / "locked", platform::kReadOnly, 0, cleaner), 0);
-    CHECK_EQ(platform::try_lock_exclusive(writer), 0);
-    CHECK_EQ(platform::try_lock_exclusive(writer), 0); // its own lock again
+    platform::FileDescriptor writer, cleaner;
+    CHECK_EQ(writer.open(scratch / "locked", platform::kReadOnly), 0);
+    CHECK_EQ(cleaner.open(scratch / "locked", platform::kReadOnly), 0);
+    CHECK_EQ(platform::try_lock_exclusive(writer.get()), 0);
+    CHECK_EQ(platform::try_lock_exclusive(writer.get()), 0); // its own lock again
     // Another open of the same file, in the same process and thread, finds
     // it held: the lock belongs to the open file, not to the process.
-    CHECK_EQ(platform::try_lock_exclusive(cleaner), EWOULDBLOCK);
-    platform::close_file(writer); // the writer ends, and its lock with it
-    CHECK_EQ(platform::try_lock_exclusive(cleaner), 0);
-    platform::close_file(cleaner);
+    CHECK_EQ(platform::try_lock_exclusive(cleaner.get()), EWOULDBLOCK);
+    platform::FileDescriptor ended = std::move(writer);
+    CHECK(!writer && ended);
+    ended = platform::FileDescriptor(); // the writer ends, and its lock with it
+    CHECK_EQ(platform::try_lock_exclusive(cleaner.get()), 0);
 }
 
 NATIVE_TEST(a_folder_is_read_with_the_kind_of_each_entry) {

@@ -94,11 +94,11 @@ void check_token(const TokenVector& vector) {
     CHECK(token::has_token_format(raw.data(), raw.size()));
     CHECK(token::tag_matches(raw.data(), raw.size(), tag));
     CHECK_EQ(token::timestamp_of(raw.data()), vector.time);
-    const token::Opening opening(raw.data(), raw.size(), keys.round_keys);
+    const token::Opening opening(raw.data(), raw.size(), keys.round_keys.value);
     CHECK(opening.size() == vector.plaintext.size());
     std::string opened(vector.plaintext.size(), '\0');
     opening.finish(reinterpret_cast<uint8_t*>(opened.data()), raw.data(), raw.size(),
-                   keys.round_keys);
+                   keys.round_keys.value);
     CHECK_EQ(opened, vector.plaintext);
     // A changed byte of the ciphertext no longer carries the tag.
     token::decode_signing(text.data(), text.size(), raw.data(), raw.size(), keys.signing, tag);

@@ -108,9 +108,9 @@ NATIVE_TEST(a_token_opened_in_steps_gives_its_plaintext_and_stops_when_told) {
         std::vector<uint8_t> out(token::ciphertext_size(size));
         CHECK(token::open(out.data(), raw.data(), size, sample.key.data() + 16) == kLarge);
         CHECK(std::equal(sample.plaintext.begin(), sample.plaintext.end(), out.begin()));
-        const token::Opening opening(raw.data(), size, sample.keys.round_keys);
+        const token::Opening opening(raw.data(), size, sample.keys.round_keys.value);
         CHECK(opening.size() == kLarge);
-        CHECK(opening.finish(out.data(), raw.data(), size, sample.keys.round_keys));
+        CHECK(opening.finish(out.data(), raw.data(), size, sample.keys.round_keys.value));
         CHECK(std::equal(sample.plaintext.begin(), sample.plaintext.end(), out.begin()));
     }
     {
@@ -119,9 +119,9 @@ NATIVE_TEST(a_token_opened_in_steps_gives_its_plaintext_and_stops_when_told) {
     }
     {
         StopAfter stop(2);
-        const token::Opening opening(raw.data(), size, sample.keys.round_keys);
+        const token::Opening opening(raw.data(), size, sample.keys.round_keys.value);
         std::vector<uint8_t> out(kLarge);
-        CHECK(!opening.finish(out.data(), raw.data(), size, sample.keys.round_keys));
+        CHECK(!opening.finish(out.data(), raw.data(), size, sample.keys.round_keys.value));
         CHECK_EQ(stop.asked, 3);
     }
     StopAfter stop(2);

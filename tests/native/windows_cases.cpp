@@ -13,15 +13,15 @@ namespace platform = tw::platform;
 NATIVE_TEST(file_system_calls_are_not_here) {
     platform::FileInfo info;
     std::string text;
-    int fd = 0;
     std::size_t done = 1;
     CHECK_EQ(platform::status("C:/", info), ENOSYS);
     CHECK_EQ(platform::link_status("C:/", info), ENOSYS);
     CHECK_EQ(platform::read_link("C:/", text), ENOSYS);
     CHECK_EQ(platform::current_folder(text), ENOSYS);
     CHECK_EQ(platform::home_of_current_user(text), ENOSYS);
-    CHECK_EQ(platform::open_file("C:/x", platform::kReadOnly, 0, fd), ENOSYS);
-    CHECK_EQ(fd, -1);
+    platform::FileDescriptor file;
+    CHECK_EQ(file.open("C:/x", platform::kReadOnly), ENOSYS);
+    CHECK(!file);
     CHECK_EQ(platform::read_some(0, &text, 0, done), ENOSYS);
     CHECK_EQ(done, std::size_t{0});
     CHECK_EQ(platform::try_lock_exclusive(0), ENOSYS);

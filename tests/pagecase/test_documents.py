@@ -181,6 +181,28 @@ def test_a_document_waiting_for_its_writer_leaves_other_threads_running(tmp_path
     assert forked.run_one(read_while_writing).value == "Piped"
 
 
+def test_a_fifo_is_read_to_its_end_across_its_writers_pauses(tmp_path):
+    """A FIFO opened without waiting has nothing to read while its writer pauses: that is
+    no end of the file, which comes only when the writer closes it."""
+    fifo = tmp_path / "paced.md"
+    os.mkfifo(fifo)
+
+    def read_paced_writing():
+        def write():
+            with open(fifo, "wb", buffering=0) as pipe:
+                for piece in (b"# Paced\n", b"second\n", b"third\n"):
+                    pipe.write(piece)
+                    time.sleep(0.1)
+
+        writer = threading.Thread(target=write)
+        writer.start()
+        document = pagecase.read_document(fifo)
+        writer.join()
+        return document.text
+
+    assert forked.run_one(read_paced_writing).value == "# Paced\nsecond\nthird\n"
+
+
 # ------------------------------------------------------------------- titles
 
 

@@ -101,6 +101,35 @@ def test_records_are_dataclasses():
     assert pagecase.Favorites.__bases__ == pagecase.Workspaces.__bases__ == (pagecase.PathList,)
 
 
+# Every original the module declares registers itself and is remembered as
+# loading ends; one whose name is not bound by then (here `json`, deleted while
+# the module imports pathlib) would never stand in for anything, so the import
+# stops instead of the native routes being quietly never taken.
+UNBOUND_ORIGINAL = """
+import gc, sys
+class DropJsonWhenPathlibLoads:
+    def find_spec(self, name, path=None, target=None):
+        if name == "pathlib":
+            for obj in gc.get_objects():
+                if type(obj) is type(sys) and obj.__name__ == "tidewing_quillery.pagecase":
+                    del obj.json
+sys.modules.pop("pathlib", None)  # loaded at start-up by some releases: imported again
+sys.meta_path.insert(0, DropJsonWhenPathlibLoads())
+try:
+    from tidewing_quillery import pagecase
+except ImportError as error:
+    print(error)
+"""
+
+
+def test_an_original_not_bound_when_loading_ends_stops_the_import():
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
+    out = subprocess.run([sys.executable, "-c", UNBOUND_ORIGINAL], env=env, capture_output=True, text=True, timeout=60)
+    assert out.stdout.strip() == (
+        "tidewing_quillery.pagecase: an original names 'json', which the module has not bound"
+    ), out.stderr
+
+
 def test_second_initialisation_is_refused(second_import_error):
     assert "tidewing_quillery.pagecase is already initialised" in second_import_error("tidewing_quillery.pagecase")
 

@@ -3,15 +3,9 @@ server, its render function, and headless Chromium driven by Selenium."""
 
 import importlib.util
 import shutil
-import sys
-from pathlib import Path
 
 import pytest
-
-sys.path.insert(0, str(Path(__file__).resolve().parent))  # viewer_harness, for the tests too
-from viewer_harness import VIEWER, Viewer, make_notes, need_viewer_requirements, unavailable
-
-sys.path.insert(0, str(VIEWER))  # the viewer_app package, for the tests that call it directly
+from viewer_harness import Viewer, make_notes, need_viewer_requirements, unavailable
 
 
 @pytest.fixture

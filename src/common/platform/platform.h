@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace tw::platform {
 
@@ -128,7 +129,7 @@ int check_writable(const std::string& path);
 
 // -------------------------------------------------------------- files
 
-// Flags of open_file(); every descriptor is opened close-on-exec.
+// Flags of FileDescriptor::open(); every descriptor is opened close-on-exec.
 inline constexpr unsigned kReadOnly = 0;
 inline constexpr unsigned kWriteOnly = 1u << 0;
 inline constexpr unsigned kCreate = 1u << 1;
@@ -138,12 +139,38 @@ inline constexpr unsigned kNoFollow = 1u << 4;    // ELOOP for a symbolic link a
 inline constexpr unsigned kNonBlocking = 1u << 5; // a FIFO opens without waiting for its other end
 inline constexpr unsigned kNoControllingTerminal = 1u << 6;
 
-// Opens `path`; `mode` gives a created file's permission bits (before the
-// umask). `fd` is -1 on failure.
-int open_file(const std::string& path, unsigned flags, unsigned mode, int& fd) noexcept;
+// An open file, closed when its descriptor goes out of scope. The calls
+// below take the descriptor itself (get()).
+class FileDescriptor {
+  public:
+    FileDescriptor() noexcept = default;
+    FileDescriptor(FileDescriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    FileDescriptor& operator=(FileDescriptor&& other) noexcept {
+        if (this != &other) {
+            close();
+            fd_ = std::exchange(other.fd_, -1);
+        }
+        return *this;
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    ~FileDescriptor() { close(); }
 
-// Closes `fd`; it is released even when this fails (never close it again).
-int close_file(int fd) noexcept;
+    // Opens `path`, closing what was open first; `mode` gives a created
+    // file's permission bits (before the umask).
+    int open(const std::string& path, unsigned flags, unsigned mode = 0) noexcept;
+
+    // Closes the file now: 0, or the errno of close(), which is where a
+    // write's last error can show. The descriptor is released even when
+    // this fails, and never closed again.
+    int close() noexcept;
+
+    int get() const noexcept { return fd_; }
+    explicit operator bool() const noexcept { return fd_ >= 0; }
+
+  private:
+    int fd_ = -1;
+};
 
 // One read() or write(): `done` is the number of bytes moved, 0 at the end
 // of a file read.

@@ -159,15 +159,17 @@ int check_writable(const std::string& path) {
 
 // -------------------------------------------------------------- files
 
-int open_file(const std::string& path, unsigned flags, unsigned mode, int& fd) noexcept {
-    fd = ::open(path.c_str(), open_flags(flags), static_cast<mode_t>(mode));
-    return fd >= 0 ? 0 : failure();
+int FileDescriptor::open(const std::string& path, unsigned flags, unsigned mode) noexcept {
+    close();
+    fd_ = ::open(path.c_str(), open_flags(flags), static_cast<mode_t>(mode));
+    return fd_ >= 0 ? 0 : failure();
 }
 
-int close_file(int fd) noexcept {
+int FileDescriptor::close() noexcept {
+    if (fd_ < 0) return 0;
     // Linux and the BSDs release the descriptor even when close() fails, so
     // it is never retried: another thread may already have its number.
-    return ::close(fd) == 0 ? 0 : failure();
+    return ::close(std::exchange(fd_, -1)) == 0 ? 0 : failure();
 }
 
 int read_some(int fd, void* buffer, std::size_t size, std::size_t& done) noexcept {

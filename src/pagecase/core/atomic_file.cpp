@@ -5,7 +5,6 @@
 #include <optional>
 
 #include "common/interruption.h"
-#include "pagecase/core/file_descriptor.h"
 #include "pagecase/core/temporary_files.h"
 
 namespace tw::pagecase {
@@ -36,23 +35,19 @@ bool may_follow(const std::string& path, const platform::FileInfo& link) {
 
 } // namespace
 
-std::optional<LinkEnd> follow_trusted_links(const std::string& start, int& error) {
+int follow_trusted_links(const std::string& start, LinkEnd& end) {
     std::string path = start;
     for (int hop = 0; hop < kMaxLinkHops; ++hop) {
-        LinkEnd found{path};
-        found.exists = platform::link_status(path, found.status) == 0;
-        if (!found.exists || found.status.kind != platform::FileKind::symlink) return found;
-        if (!may_follow(path, found.status)) {
-            error = EACCES;
-            return std::nullopt;
-        }
+        end = LinkEnd{path};
+        end.exists = platform::link_status(path, end.status) == 0;
+        if (!end.exists || end.status.kind != platform::FileKind::symlink) return 0;
+        if (!may_follow(path, end.status)) return EACCES;
         std::string target;
-        if ((error = platform::read_link(path, target)) != 0) return std::nullopt;
+        if (int error = platform::read_link(path, target)) return error;
         path = (!target.empty() && target.front() == '/') ? std::move(target)
                                                           : locate(path).folder + "/" + target;
     }
-    error = ELOOP;
-    return std::nullopt;
+    return ELOOP;
 }
 
 namespace {
@@ -66,13 +61,18 @@ LinkEnd examine(const std::string& path) {
 int write_all(int fd, std::string_view content) {
     while (!content.empty()) {
         std::size_t written = 0;
-        if (int error = platform::write_some(fd, content.data(), content.size(), written)) {
-            if (error == EINTR && !tw::interruption::stop_after_signal()) continue;
+        if (int error = tw::interruption::retried(
+                [&] { return platform::write_some(fd, content.data(), content.size(), written); }))
             return error;
-        }
         content.remove_prefix(written);
     }
     return 0;
+}
+
+// Opens `path`, again after a signal unless told to stop.
+int open_retried(platform::FileDescriptor& file, const std::string& path, unsigned flags,
+                 unsigned mode) {
+    return tw::interruption::retried([&] { return file.open(path, flags, mode); });
 }
 
 // The plain write: truncate the file and write the content into it, creating
@@ -84,9 +84,9 @@ int write_in_place(const std::string& path, std::string_view content, FileMode m
     const unsigned flags = platform::kWriteOnly | platform::kCreate | platform::kTruncate |
                            platform::kNoFollow | platform::kNonBlocking |
                            platform::kNoControllingTerminal;
-    int error = 0;
-    FileDescriptor file = open_file(path, flags, error, mode == FileMode::owner_only ? 0600 : 0666);
-    if (!file) return error;
+    platform::FileDescriptor file;
+    int error = open_retried(file, path, flags, mode == FileMode::owner_only ? 0600 : 0666);
+    if (error) return error;
     platform::FileInfo status;
     if ((error = platform::open_status(file.get(), status)) != 0) return error;
     if (status.kind != platform::FileKind::regular) return EINVAL;
@@ -99,13 +99,13 @@ int write_in_place(const std::string& path, std::string_view content, FileMode m
 // Creates the temporary file. Should the name be taken already (by a writer
 // of an earlier process with our ids, or one in another PID namespace), it is
 // freed only when its writer is gone.
-FileDescriptor create_temporary(const std::string& temporary, unsigned bits, int& error) {
+int create_temporary(const std::string& temporary, unsigned bits, platform::FileDescriptor& file) {
     const unsigned flags =
         platform::kWriteOnly | platform::kCreate | platform::kExclusive | platform::kNoFollow;
-    FileDescriptor file = open_file(temporary, flags, error, bits);
-    if (!file && error == EEXIST && remove_if_stale(temporary))
-        file = open_file(temporary, flags, error, bits);
-    return file;
+    int error = open_retried(file, temporary, flags, bits);
+    if (error == EEXIST && remove_if_stale(temporary))
+        error = open_retried(file, temporary, flags, bits);
+    return error;
 }
 
 // Whether the file open at `fd` has lost its last name.
@@ -122,7 +122,7 @@ bool unnamed(int fd) {
 // Between the creation and the lock, a cleaner (another saver's
 // remove_stale_temporaries) may find the temporary unlocked and remove it.
 // `lost` then tells the caller that it may simply write a new one.
-int write_and_rename(FileDescriptor& file, const std::string& temporary,
+int write_and_rename(platform::FileDescriptor& file, const std::string& temporary,
                      const std::string& destination, std::string_view content,
                      std::optional<unsigned> bits, bool& lost) {
     int error = 0;
@@ -148,42 +148,45 @@ constexpr int kWriteAttempts = 3;
 } // namespace
 
 int replace_file(const std::string& path, std::string_view content, FileMode mode) {
+    LinkEnd destination;
     int error = 0;
-    std::optional<LinkEnd> destination =
-        mode == FileMode::like_replaced ? follow_trusted_links(path, error) : examine(path);
-    if (!destination) return error;
+    if (mode == FileMode::like_replaced)
+        error = follow_trusted_links(path, destination);
+    else
+        destination = examine(path);
+    if (error) return error;
     // Anything but a regular file where the links end (a link to /dev/null
     // that turns the history off, a FIFO) stays as it is: nothing is written.
-    if (mode == FileMode::like_replaced && destination->exists &&
-        destination->status.kind != platform::FileKind::regular)
+    if (mode == FileMode::like_replaced && destination.exists &&
+        destination.status.kind != platform::FileKind::regular)
         return EINVAL;
     // Writing in place would need permission to write the file itself; a file
     // we may not write stays as it is, although its folder would let us
     // replace it.
-    if (destination->exists && (error = platform::check_writable(destination->path)) != 0)
+    if (destination.exists && (error = platform::check_writable(destination.path)) != 0)
         return error;
 
-    bool set_bits = mode == FileMode::owner_only || destination->exists;
+    bool set_bits = mode == FileMode::owner_only || destination.exists;
     unsigned bits = mode == FileMode::owner_only ? 0600
-                    : destination->exists        ? destination->status.mode
-                                          : 0666; // reduced by the umask, as for any new file
+                    : destination.exists         ? destination.status.mode
+                                         : 0666; // reduced by the umask, as for any new file
 
-    Location location = locate(destination->path);
+    Location location = locate(destination.path);
     remove_stale_temporaries(location.folder, location.name);
     std::string temporary = temporary_path(location.folder, location.name);
     for (int attempt = 1;; ++attempt) {
         // Nobody else may read the content before its final bits are set.
-        FileDescriptor file = create_temporary(temporary, set_bits ? (bits & 0600) : bits, error);
-        if (!file) {
+        platform::FileDescriptor file;
+        if ((error = create_temporary(temporary, set_bits ? (bits & 0600) : bits, file)) != 0) {
             // The folder refuses new files, which a plain write does not need:
             // it only opens the file. Write in place then, as the plain write
             // would, rather than drop the change.
             if (error == EACCES || error == EPERM)
-                return write_in_place(destination->path, content, mode);
+                return write_in_place(destination.path, content, mode);
             return error;
         }
         bool lost = false;
-        error = write_and_rename(file, temporary, destination->path, content,
+        error = write_and_rename(file, temporary, destination.path, content,
                                  set_bits ? std::optional<unsigned>(bits) : std::nullopt, lost);
         if (!lost || attempt == kWriteAttempts) return error;
     }

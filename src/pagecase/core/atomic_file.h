@@ -17,7 +17,6 @@
 // kept, at the price of a partly written file should the process die midway.
 #pragma once
 
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -38,7 +37,8 @@ enum class FileMode {
     like_replaced,
 };
 
-// Returns 0 on success, else the errno of the step that failed.
+// Returns 0 on success, else the errno of the step that failed (EINVAL for
+// anything but a regular file where a followed link ends).
 int replace_file(const std::string& path, std::string_view content, FileMode mode);
 
 // What stands where a path's symbolic links end: `exists` is false when
@@ -54,11 +54,12 @@ struct LinkEnd {
 // in a sticky world-writable folder, where only links owned by us or by the
 // folder's owner are followed. Applied whatever that setting is here, so that
 // a link another user planted in a shared state folder never redirects a read
-// or a save. Nothing, with `error` set (EACCES for a link that may not be
-// followed, ELOOP past the kernel's hop limit), when the end is not reached.
+// or a save. 0 with `end` set, or the errno that kept the end out of reach
+// (EACCES for a link that may not be followed, ELOOP past the kernel's hop
+// limit).
 //
 // The end names no link when this looked; a reader opens it with O_NOFOLLOW
 // and examines the open descriptor, so a link swapped in meanwhile fails.
-std::optional<LinkEnd> follow_trusted_links(const std::string& path, int& error);
+int follow_trusted_links(const std::string& path, LinkEnd& end);
 
 } // namespace tw::pagecase

@@ -77,12 +77,12 @@ bool is_symlink(const std::string& path) {
 // posixpath._joinrealpath(path, rest, strict=False, seen) of CPython 3.10.
 class RealPathWalker {
   public:
-    PathError error = PathError::none;
+    int error = 0;
 
     // Returns the `ok` flag; `path` is updated in place.
     bool join(std::string& path, std::string_view rest, int depth = 0) {
         if (depth > kMaxDepth) { // where Python would hit its recursion limit
-            error = PathError::runtime_error;
+            error = ELOOP;
             return false;
         }
         if (!rest.empty() && rest.front() == '/') {
@@ -123,12 +123,9 @@ class RealPathWalker {
             }
             seen_.emplace(newpath, std::nullopt);
             std::string target;
-            if (platform::read_link(newpath, target) != 0) {
-                error = PathError::os_error;
-                return false;
-            }
+            if ((error = platform::read_link(newpath, target)) != 0) return false;
             bool ok = join(path, target, depth + 1);
-            if (error != PathError::none) return false;
+            if (error) return false;
             if (!ok) {
                 join_into(path, rest);
                 return false;
@@ -179,9 +176,8 @@ PurePath join_relative(const PurePath& base, const PurePath& relative) {
     return out;
 }
 
-PathError expand_user(PurePath& path) {
-    if (path.is_absolute() || path.parts.empty() || path.parts.front().front() != '~')
-        return PathError::none;
+int expand_user(PurePath& path) {
+    if (path.is_absolute() || path.parts.empty() || path.parts.front().front() != '~') return 0;
     const std::string& first = path.parts.front();
     std::string home;
     bool found;
@@ -193,67 +189,61 @@ PathError expand_user(PurePath& path) {
     }
     // os.path.expanduser leaves the text unchanged when it finds no home, and
     // pathlib then refuses anything still starting with a tilde.
-    if (!found) return PathError::runtime_error;
+    if (!found) return ENOENT;
     size_t end = home.find_last_not_of('/');
     home.resize(end == std::string::npos ? 0 : end + 1);
     if (home.empty()) home.assign(1, '/');
-    if (home.front() == '~') return PathError::runtime_error;
+    if (home.front() == '~') return ENOENT;
     PurePath expanded = parse_path(home);
     expanded.parts.insert(expanded.parts.end(), path.parts.begin() + 1, path.parts.end());
     path = std::move(expanded);
-    return PathError::none;
+    return 0;
 }
 
-PathError home_directory(std::string& home) {
+int home_directory(std::string& home) {
     PurePath path;
     path.parts.emplace_back("~");
-    PathError error = expand_user(path);
-    if (error == PathError::none) home = path.str();
+    const int error = expand_user(path);
+    if (!error) home = path.str();
     return error;
 }
 
-Resolution resolve(std::string_view text) {
-    Resolution result;
+int resolve(std::string_view text, Resolution& resolution) {
+    resolution = Resolution{};
     RealPathWalker walker;
     std::string path;
-    result.complete = walker.join(path, text);
-    if (walker.error != PathError::none) {
-        result.error = walker.error;
-        return result;
-    }
+    resolution.complete = walker.join(path, text);
+    if (walker.error) return walker.error;
     if (path.empty() || path.front() != '/') { // abspath
         std::string cwd;
-        if (platform::current_folder(cwd) != 0) {
-            result.error = PathError::os_error;
-            return result;
-        }
+        if (int error = platform::current_folder(cwd)) return error;
         join_into(cwd, path);
         path = std::move(cwd);
     }
-    result.path = parse_path(normpath(path)).str();
+    resolution.path = parse_path(normpath(path)).str();
     // pathlib's own check: a remaining loop shows as ELOOP from stat().
     platform::FileInfo info;
-    if (platform::status(result.path, info) == ELOOP) result.error = PathError::runtime_error;
-    return result;
+    return platform::status(resolution.path, info) == ELOOP ? ELOOP : 0;
 }
 
 bool is_fixed_point(const Resolution& resolution) {
     if (resolution.complete) return true;
-    Resolution again = resolve(resolution.path);
-    return again.error == PathError::none && again.path == resolution.path;
+    Resolution again;
+    return resolve(resolution.path, again) == 0 && again.path == resolution.path;
 }
 
 bool is_absence_error(int error) {
     return error == ENOENT || error == ENOTDIR || error == EBADF || error == ELOOP;
 }
 
-FileStatus file_status(const std::string& path) {
+int file_status(const std::string& path, FileType& type) {
+    type = FileType::absent;
     platform::FileInfo info;
-    if (int error = platform::status(path, info))
-        return {FileType::absent, is_absence_error(error) ? 0 : error};
-    if (info.kind == platform::FileKind::regular) return {FileType::regular, 0};
-    if (info.kind == platform::FileKind::directory) return {FileType::directory, 0};
-    return {FileType::other, 0};
+    if (int error = platform::status(path, info)) return is_absence_error(error) ? 0 : error;
+    type = info.kind == platform::FileKind::regular     ? FileType::regular
+           : info.kind == platform::FileKind::directory ? FileType::directory
+                                                        : FileType::other;
+    return 0;
 }
 
 bool is_within(std::string_view target, std::string_view root) {

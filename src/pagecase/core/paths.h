@@ -7,6 +7,8 @@
 // common/originals.h: 3.13 stopped reporting loops, 3.14 reads every stat
 // error of is_file() and is_dir() as "not there"). No Python headers here: the
 // bindings convert text to bytes with the file-system encoding first.
+//
+// What can fail answers as the platform layer does: 0, or an errno.
 #pragma once
 
 #include <string>
@@ -31,27 +33,27 @@ PurePath parse_path(std::string_view text);
 // `base / relative` for a relative right-hand side.
 PurePath join_relative(const PurePath& base, const PurePath& relative);
 
-// Why a path operation gave up; pathlib would have raised OSError or
-// RuntimeError respectively.
-enum class PathError { none, os_error, runtime_error };
-
 // `path.expanduser()`: a first component "~" or "~user" becomes that home
-// directory. Fails with runtime_error when the home cannot be determined.
-PathError expand_user(PurePath& path);
+// directory. ENOENT when the home cannot be determined (pathlib raises
+// RuntimeError).
+int expand_user(PurePath& path);
 
-// `Path.home()`, as bytes.
-PathError home_directory(std::string& home);
+// `Path.home()`, as bytes; fails as expand_user does.
+int home_directory(std::string& home);
 
 struct Resolution {
-    std::string path; // absolute and normalised when error is none
-    PathError error = PathError::none;
+    std::string path; // absolute and normalised
     // False when the resolution stopped at a loop of symbolic links and kept
     // the rest of the path lexically (the result may still contain links).
     bool complete = true;
 };
 
-// `Path(text).resolve()` (non-strict) of CPython 3.10.
-Resolution resolve(std::string_view text);
+// `Path(text).resolve()` (non-strict) of CPython 3.10, into `resolution`.
+// Fails where pathlib raises: ELOOP for a loop of links its final stat meets
+// (RuntimeError there; `resolution.path` is the path that loops) or for links
+// nested past Python's recursion limit, and the errno of the OSError of a
+// link that cannot be read or of the current folder.
+int resolve(std::string_view text, Resolution& resolution);
 
 // Whether a resolution names a real location: one that ran to the end, or
 // one that gave up at a loop of links (keeping the rest of the path
@@ -67,13 +69,8 @@ enum class FileType { regular, directory, other, absent };
 
 // What `path` names once links are followed, as pathlib's is_file() and
 // is_dir() of CPython 3.10 see it: `absent` for a failure they read as "not
-// there"; any other failure leaves its errno in `error` (the type is then
-// `absent` too).
-struct FileStatus {
-    FileType type = FileType::absent;
-    int error = 0;
-};
-FileStatus file_status(const std::string& path);
+// there"; any other failure is returned (the type is then `absent` too).
+int file_status(const std::string& path, FileType& type);
 
 // Component-wise: `target == root or root in target.parents`, for paths that
 // `resolve` produced.

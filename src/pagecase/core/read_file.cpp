@@ -14,37 +14,30 @@ namespace {
 
 constexpr std::size_t kReadStep = std::size_t{1} << 20;
 
-FileContent refused(ReadStatus status, int error = 0) {
-    FileContent result;
-    result.status = status;
-    result.error = error;
-    return result;
-}
-
 } // namespace
 
-Filled fill(int fd, char* buffer, std::size_t size) {
-    Filled filled;
-    while (filled.size < size) {
+int fill(int fd, char* buffer, std::size_t size, std::size_t& filled) {
+    filled = 0;
+    while (filled < size) {
         // Large files in steps, so that the code running the read is asked
         // between them (it may give up the GIL, or stop for a signal).
-        if (filled.size > 0 && tw::interruption::stop_requested()) {
-            filled.error = EINTR;
-            break;
-        }
+        if (filled > 0 && tw::interruption::stop_requested()) return EINTR;
         std::size_t got = 0;
-        int error = platform::read_some(fd, buffer + filled.size,
-                                        std::min(size - filled.size, kReadStep), got);
-        if (error == EAGAIN || error == EWOULDBLOCK) error = wait_for_data(fd);
-        if (error == EINTR && !tw::interruption::stop_after_signal()) continue;
-        if (error) {
-            filled.error = error;
-            break;
+        int error = tw::interruption::retried([&] {
+            return platform::read_some(fd, buffer + filled, std::min(size - filled, kReadStep),
+                                       got);
+        });
+        // Nothing to read yet (a FIFO whose writer pauses) is no end of the
+        // file: wait for more, or for the writer to close it.
+        if (error == EAGAIN || error == EWOULDBLOCK) {
+            if ((error = wait_for_data(fd)) != 0) return error;
+            continue;
         }
+        if (error) return error;
         if (got == 0) break;
-        filled.size += got;
+        filled += got;
     }
-    return filled;
+    return 0;
 }
 
 int wait_for_data(int fd) {
@@ -53,59 +46,58 @@ int wait_for_data(int fd) {
     // writer comes, perhaps never.
     constexpr int kStepMilliseconds = 20;
     for (;;) {
-        const int error = platform::wait_until_readable(fd, kStepMilliseconds);
-        if (error == ETIMEDOUT) {
-            if (tw::interruption::stop_requested()) return EINTR;
-            continue;
-        }
-        if (error != EINTR || tw::interruption::stop_after_signal()) return error;
+        const int error = tw::interruption::retried(
+            [&] { return platform::wait_until_readable(fd, kStepMilliseconds); });
+        if (error != ETIMEDOUT) return error;
+        if (tw::interruption::stop_requested()) return EINTR;
     }
 }
 
-ReadStatus read_rest(int fd, std::string& content, std::size_t cap, int& error) {
+int read_rest(int fd, std::string& content, std::size_t cap) {
     assert(cap < SIZE_MAX); // room for the one byte that tells a file over the cap
     for (;;) {
         std::size_t held = content.size();
-        if (held > cap) return ReadStatus::too_large;
+        if (held > cap) return EFBIG;
         std::size_t room = content.capacity() > held ? content.capacity() - held : kReadStep;
         room = std::min(room, cap + 1 - held);
         content.resize(held + room);
-        Filled filled = fill(fd, content.data() + held, room);
-        content.resize(held + filled.size);
-        if (filled.error) {
-            error = filled.error;
-            return ReadStatus::failed;
-        }
-        if (filled.size < room)
-            return held + filled.size > cap ? ReadStatus::too_large : ReadStatus::complete;
+        std::size_t filled = 0;
+        const int error = fill(fd, content.data() + held, room, filled);
+        content.resize(held + filled);
+        if (error) return error;
+        if (filled < room) return held + filled > cap ? EFBIG : 0;
     }
 }
 
-FileContent read_regular_file(const std::string& path, std::size_t cap, Owner owner) {
+namespace {
+
+int read_regular(const std::string& path, std::size_t cap, Owner owner, std::string& bytes) {
     platform::FileInfo status;
-    if (int error = platform::link_status(path, status)) return refused(ReadStatus::failed, error);
-    if (status.kind == platform::FileKind::symlink) return refused(ReadStatus::untrusted);
-    if (status.kind != platform::FileKind::regular) return refused(ReadStatus::not_regular);
+    if (int error = platform::link_status(path, status)) return error;
+    if (status.kind == platform::FileKind::symlink) return ELOOP;
+    if (status.kind != platform::FileKind::regular) return EINVAL;
 
     // Should a FIFO take the file's place meanwhile, opening it does not wait.
     const unsigned flags = platform::kReadOnly | platform::kNonBlocking |
                            platform::kNoControllingTerminal | platform::kNoFollow;
-    int error = 0;
-    FileDescriptor file = open_file(path, flags, error);
-    if (!file) return refused(ReadStatus::failed, error);
-    if ((error = platform::open_status(file.get(), status)) != 0)
-        return refused(ReadStatus::failed, error);
-    if (status.kind != platform::FileKind::regular) return refused(ReadStatus::not_regular);
-    if (owner == Owner::effective_user && status.owner != platform::effective_user())
-        return refused(ReadStatus::untrusted);
+    platform::FileDescriptor file;
+    if (int error = tw::interruption::retried([&] { return file.open(path, flags); })) return error;
+    if (int error = platform::open_status(file.get(), status)) return error;
+    if (status.kind != platform::FileKind::regular) return EINVAL;
+    if (owner == Owner::effective_user && status.owner != platform::effective_user()) return EACCES;
     auto size = static_cast<std::size_t>(std::max<std::int64_t>(status.size, 0));
-    if (size > cap) return refused(ReadStatus::too_large);
+    if (size > cap) return EFBIG;
+    bytes.reserve(size + 1); // room to see the end of the file in the same read
+    return read_rest(file.get(), bytes, cap);
+}
 
-    FileContent result;
-    result.bytes.reserve(size + 1); // room to see the end of the file in the same read
-    result.status = read_rest(file.get(), result.bytes, cap, result.error);
-    if (result.status != ReadStatus::complete) return refused(result.status, result.error);
-    return result;
+} // namespace
+
+int read_regular_file(const std::string& path, std::size_t cap, Owner owner, std::string& bytes) {
+    bytes.clear();
+    const int error = read_regular(path, cap, owner, bytes);
+    if (error) bytes.clear();
+    return error;
 }
 
 void translate_newlines(std::string& text) {

@@ -5,8 +5,8 @@
 #include <charconv>
 #include <cstdint>
 
+#include "common/interruption.h"
 #include "common/platform/platform.h"
-#include "pagecase/core/file_descriptor.h"
 
 namespace tw::pagecase {
 namespace {
@@ -73,11 +73,13 @@ bool remove_if_stale(const std::string& path) {
         return false;
     const unsigned flags =
         platform::kNonBlocking | platform::kNoFollow | platform::kNoControllingTerminal;
-    int error = 0;
-    FileDescriptor file = open_file(path, platform::kReadOnly | flags, error);
-    if (!file && error == EACCES) // a temporary of a write-only file's bits
-        file = open_file(path, platform::kWriteOnly | flags, error);
-    if (!file) return false;
+    platform::FileDescriptor file;
+    auto open = [&](unsigned access) {
+        return tw::interruption::retried([&] { return file.open(path, access | flags); });
+    };
+    int error = open(platform::kReadOnly);
+    if (error == EACCES) error = open(platform::kWriteOnly); // a write-only file's temporary
+    if (error) return false;
     platform::FileInfo opened;
     if (platform::open_status(file.get(), opened) != 0 ||
         opened.kind != platform::FileKind::regular || !lock_is_free(file.get()))

@@ -6,7 +6,7 @@
 // pairs on keys 0..8, AESE on key 9 and an XOR with key 10. Decryption runs
 // the equivalent inverse cipher (FIPS-197 5.3.5) the same way. There are no
 // tables and no branches on data; the round keys held in registers and on the
-// stack are wiped before the functions return. The key schedule is the
+// stack are wiped when they go (Wiped). The key schedule is the
 // FIPS-197 one, byte for byte, so contexts are interchangeable with the
 // portable path.
 #include "tw_lattice/core/aes_paths.h"
@@ -79,7 +79,8 @@ bool available() {
 TW_ARMV8_CRYPTO_TARGET void expand_key(const uint8_t key[16], uint8_t round_keys[176]) {
     static constexpr uint8_t kRoundConstants[kRounds] = {0x01, 0x02, 0x04, 0x08, 0x10,
                                                          0x20, 0x40, 0x80, 0x1b, 0x36};
-    uint32_t w[44];
+    Wiped<uint32_t[44]> words;
+    uint32_t* w = words.value;
     std::memcpy(w, key, 16);
     for (int i = 4; i < 44; i += 4) {
         const uint32_t rotated = (w[i - 1] >> 8) | (w[i - 1] << 24);
@@ -88,21 +89,20 @@ TW_ARMV8_CRYPTO_TARGET void expand_key(const uint8_t key[16], uint8_t round_keys
         w[i + 2] = w[i - 2] ^ w[i + 1];
         w[i + 3] = w[i - 1] ^ w[i + 2];
     }
-    std::memcpy(round_keys, w, sizeof w);
-    secure_wipe(w, sizeof w);
+    std::memcpy(round_keys, w, sizeof words.value);
 }
 
 TW_ARMV8_CRYPTO_TARGET void cbc_encrypt(const uint8_t round_keys[176], uint8_t chain[16],
                                         const uint8_t* in, uint8_t* out, size_t length) {
-    RoundKeys keys;
-    load_keys(round_keys, keys);
+    Wiped<RoundKeys> held;
+    const RoundKeys& keys = held.value;
+    load_keys(round_keys, held.value);
     uint8x16_t state = vld1q_u8(chain);
     for (size_t offset = 0; offset + 16 <= length; offset += 16) {
         state = encrypt_block(veorq_u8(vld1q_u8(in + offset), state), keys);
         vst1q_u8(out + offset, state);
     }
     vst1q_u8(chain, state);
-    secure_wipe(&keys, sizeof keys);
 }
 
 // CBC decryption has no chain between the block ciphers: eight blocks run
@@ -111,8 +111,9 @@ TW_ARMV8_CRYPTO_TARGET void cbc_encrypt(const uint8_t round_keys[176], uint8_t c
 TW_ARMV8_CRYPTO_TARGET void cbc_decrypt(const uint8_t round_keys[176], uint8_t chain[16],
                                         const uint8_t* in, uint8_t* out, size_t length) {
     constexpr int kLanes = 8;
-    RoundKeys keys;
-    decryption_keys(round_keys, keys);
+    Wiped<RoundKeys> held;
+    const RoundKeys& keys = held.value;
+    decryption_keys(round_keys, held.value);
     uint8x16_t previous = vld1q_u8(chain);
     size_t offset = 0;
     for (; offset + 16 * kLanes <= length; offset += 16 * kLanes) {
@@ -133,7 +134,6 @@ TW_ARMV8_CRYPTO_TARGET void cbc_decrypt(const uint8_t round_keys[176], uint8_t c
         previous = ciphertext;
     }
     vst1q_u8(chain, previous);
-    secure_wipe(&keys, sizeof keys);
 }
 
 } // namespace tw::lattice::hardware

@@ -18,6 +18,12 @@ TW_AES_TARGET inline void store(uint8_t* p, __m128i value) {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(p), value);
 }
 
+// Round keys held on the stack, for Wiped<RoundKeys>: a struct, as vector
+// types cannot be template arguments as they are.
+struct RoundKeys {
+    __m128i k[11];
+};
+
 TW_AES_TARGET inline void load_keys(const uint8_t round_keys[176], __m128i out[11]) {
     for (int i = 0; i < 11; ++i)
         out[i] = load(round_keys + 16 * i);

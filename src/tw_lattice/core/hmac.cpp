@@ -6,33 +6,26 @@
 #include <cstring>
 
 #include "tw_lattice/core/c_exports.h"
-#include "tw_lattice/core/wipe.h"
 #include "tw_lattice/core/work_steps.h"
 
 namespace tw::lattice::hmac {
 
 Key::Key(const uint8_t* key, size_t size) {
     // K0: the key, or its digest when longer than a block, zero-filled to a block.
-    uint8_t block[sha256::kBlockSize] = {};
+    Wiped<uint8_t[sha256::kBlockSize]> block;
     if (size > sha256::kBlockSize)
-        sha256::digest(key, size, block);
+        sha256::digest(key, size, block.value);
     else if (size)
-        std::memcpy(block, key, size);
+        std::memcpy(block.value, key, size);
     for (int pad = 0; pad < 2; ++pad) {
         // ipad 0x36 then opad 0x5c; XORing 0x36 ^ 0x5c turns the one into the other.
         const uint8_t flip = pad == 0 ? 0x36 : 0x36 ^ 0x5c;
-        for (uint8_t& byte : block)
+        for (uint8_t& byte : block.value)
             byte ^= flip;
-        sha256::State& state = pad == 0 ? inner_ : outer_;
+        sha256::State& state = pad == 0 ? inner_.value : outer_.value;
         state = sha256::kInitialState;
-        sha256::compress(state, block, 1);
+        sha256::compress(state, block.value, 1);
     }
-    secure_wipe(block, sizeof block);
-}
-
-Key::~Key() {
-    secure_wipe(&inner_, sizeof inner_);
-    secure_wipe(&outer_, sizeof outer_);
 }
 
 void finish_tag(const Key& key, const uint8_t inner_digest[sha256::kDigestSize],
@@ -43,10 +36,9 @@ void finish_tag(const Key& key, const uint8_t inner_digest[sha256::kDigestSize],
 }
 
 void Mac::finish(uint8_t tag[kTagSize]) {
-    uint8_t inner_digest[sha256::kDigestSize];
-    inner_.finish(inner_digest);
-    finish_tag(key_, inner_digest, tag);
-    secure_wipe(inner_digest, sizeof inner_digest);
+    Wiped<uint8_t[sha256::kDigestSize]> inner_digest;
+    inner_.finish(inner_digest.value);
+    finish_tag(key_, inner_digest.value, tag);
 }
 
 bool hmac_sha256(const uint8_t* key, size_t key_size, const uint8_t* message, size_t size,

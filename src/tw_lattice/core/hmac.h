@@ -12,6 +12,7 @@
 #include <cstdint>
 
 #include "tw_lattice/core/sha256.h"
+#include "tw_lattice/core/wipe.h"
 
 namespace tw::lattice::hmac {
 
@@ -23,13 +24,12 @@ class Key {
     Key(const uint8_t* key, size_t size);
     Key(const Key&) = delete;
     Key& operator=(const Key&) = delete;
-    ~Key();
 
-    const sha256::State& inner() const { return inner_; }
-    const sha256::State& outer() const { return outer_; }
+    const sha256::State& inner() const { return inner_.value; }
+    const sha256::State& outer() const { return outer_.value; }
 
   private:
-    sha256::State inner_, outer_;
+    Wiped<sha256::State> inner_, outer_;
 };
 
 // The outer hash: the tag of a message whose inner digest is given.

@@ -18,10 +18,12 @@ namespace tw::lattice {
 bool pbkdf2_hmac_sha256(const uint8_t* password, size_t password_size, const uint8_t* salt,
                         size_t salt_size, uint32_t iterations, uint8_t* out, size_t size) {
     const hmac::Key key(password, password_size);
-    uint8_t block[sha256::kDigestSize];
-    sha256::State u, sum;
-    uint8_t* const start = out;
-    const size_t total = size;
+    Wiped<uint8_t[sha256::kDigestSize]> digest;
+    Wiped<sha256::State> chain, total;
+    uint8_t* const block = digest.value;
+    sha256::State& u = chain.value;
+    sha256::State& sum = total.value;
+    WipedUnlessKept output(out, size); // a chain cut short is no key
     bool derived = true;
     for (uint32_t index = 1; size && derived; ++index) {
         uint8_t counter[4];
@@ -42,14 +44,11 @@ bool pbkdf2_hmac_sha256(const uint8_t* password, size_t password_size, const uin
                                  std::min(kWorkStepIterations, iterations - done));
         }
         sha256::store_digest(sum, block);
-        const size_t take = std::min(size, sizeof block);
+        const size_t take = std::min(size, sizeof digest.value);
         std::memcpy(out, block, take);
         out += take, size -= take;
     }
-    secure_wipe(block, sizeof block);
-    secure_wipe(&u, sizeof u);
-    secure_wipe(&sum, sizeof sum);
-    if (!derived) secure_wipe(start, total); // a chain cut short is no key
+    if (derived) output.keep();
     return derived;
 }
 

@@ -28,11 +28,10 @@ constexpr uint8_t kSealed[48] = {
 } // namespace
 
 void unseal_constants(DerivationConstants& out) {
-    uint8_t plain[sizeof kSealed];
-    std::memcpy(plain, kSealed, sizeof kSealed);
-    token::cbc_decrypt(kSealKey, kSealIv, plain, sizeof plain);
-    std::memcpy(&out, plain, sizeof out);
-    secure_wipe(plain, sizeof plain);
+    Wiped<uint8_t[sizeof kSealed]> plain;
+    std::memcpy(plain.value, kSealed, sizeof kSealed);
+    token::cbc_decrypt(kSealKey, kSealIv, plain.value, sizeof plain.value);
+    std::memcpy(&out, plain.value, sizeof out);
 }
 
 } // namespace tw::lattice

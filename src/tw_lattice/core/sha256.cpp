@@ -12,7 +12,6 @@
 #include "tw_lattice/core/c_exports.h"
 #include "tw_lattice/core/implementation_choice.h"
 #include "tw_lattice/core/sha256_paths.h"
-#include "tw_lattice/core/wipe.h"
 
 namespace tw::lattice::sha256 {
 
@@ -71,37 +70,33 @@ void store_digest(const State& state, uint8_t digest[kDigestSize]) {
         store_be32(digest + 4 * i, state.h[i]);
 }
 
-Hasher::~Hasher() {
-    secure_wipe(this, sizeof *this);
-}
-
 void Hasher::update(const uint8_t* data, size_t size) {
     total_ += size;
+    uint8_t* pending = pending_.value;
     if (pending_size_) {
         const size_t take = std::min(size, kBlockSize - pending_size_);
-        std::memcpy(pending_ + pending_size_, data, take);
+        std::memcpy(pending + pending_size_, data, take);
         pending_size_ += take, data += take, size -= take;
         if (pending_size_ < kBlockSize) return;
-        compress(state_, pending_, 1);
+        compress(state_.value, pending, 1);
         pending_size_ = 0;
     }
-    compress(state_, data, size / kBlockSize);
+    compress(state_.value, data, size / kBlockSize);
     data += size - size % kBlockSize;
     size %= kBlockSize;
-    if (size) std::memcpy(pending_, data, size);
+    if (size) std::memcpy(pending, data, size);
     pending_size_ = size;
 }
 
 void Hasher::finish(uint8_t digest[kDigestSize]) {
     // 0x80, zeros up to 8 bytes short of a block boundary, the length in bits.
-    uint8_t tail[2 * kBlockSize] = {};
-    std::memcpy(tail, pending_, pending_size_);
-    tail[pending_size_] = 0x80;
+    Wiped<uint8_t[2 * kBlockSize]> tail;
+    std::memcpy(tail.value, pending_.value, pending_size_);
+    tail.value[pending_size_] = 0x80;
     const size_t blocks = pending_size_ + 1 + 8 <= kBlockSize ? 1 : 2;
-    store_be64(tail + blocks * kBlockSize - 8, total_ * 8);
-    compress(state_, tail, blocks);
-    store_digest(state_, digest);
-    secure_wipe(tail, sizeof tail);
+    store_be64(tail.value + blocks * kBlockSize - 8, total_ * 8);
+    compress(state_.value, tail.value, blocks);
+    store_digest(state_.value, digest);
 }
 
 void digest(const uint8_t* data, size_t size, uint8_t out[kDigestSize]) {

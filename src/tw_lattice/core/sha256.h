@@ -13,6 +13,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "tw_lattice/core/wipe.h"
+
 namespace tw::lattice::sha256 {
 
 inline constexpr size_t kBlockSize = 64, kDigestSize = 32;
@@ -47,16 +49,15 @@ class Hasher {
         : state_(start), total_(already) {}
     Hasher(const Hasher&) = delete;
     Hasher& operator=(const Hasher&) = delete;
-    ~Hasher();
 
     void update(const uint8_t* data, size_t size);
     // Pads, compresses the rest and writes the digest; the hasher is spent.
     void finish(uint8_t digest[kDigestSize]);
 
   private:
-    State state_;
+    Wiped<State> state_;
     uint64_t total_;
-    uint8_t pending_[kBlockSize];
+    Wiped<uint8_t[kBlockSize]> pending_;
     size_t pending_size_ = 0;
 };
 

@@ -5,7 +5,8 @@
 // SHA256H and SHA256H2 run four rounds, giving the new (A, B, C, D) and
 // (E, F, G, H) from the old pair and four words W[t] + K[t]; SHA256SU0 and
 // SHA256SU1 extend the message schedule four words at a time. No tables, no
-// branches on data; locals that hold keyed states are wiped before returning.
+// branches on data; locals that hold keyed states are wiped when they go
+// (Wiped).
 #include "tw_lattice/core/sha256_paths.h"
 
 #if defined(__aarch64__)
@@ -61,12 +62,12 @@ bool available() {
 }
 
 TW_ARMV8_CRYPTO_TARGET void compress(State& state, const uint8_t* blocks, size_t count) {
-    Working working = load_state(state);
+    Wiped<Working> working(load_state(state));
     for (size_t n = 0; n < count; ++n, blocks += kBlockSize)
-        working = compress_words(working, load_message(blocks), load_message(blocks + 16),
-                                 load_message(blocks + 32), load_message(blocks + 48));
-    store_state(working, state);
-    secure_wipe(&working, sizeof working);
+        working.value =
+            compress_words(working.value, load_message(blocks), load_message(blocks + 16),
+                           load_message(blocks + 32), load_message(blocks + 48));
+    store_state(working.value, state);
 }
 
 TW_ARMV8_CRYPTO_TARGET void hmac_iterate(const State& inner, const State& outer, State& u,
@@ -77,8 +78,12 @@ TW_ARMV8_CRYPTO_TARGET void hmac_iterate(const State& inner, const State& outer,
     const uint32_t high_padding[4] = {0, 0, 0, (kBlockSize + kDigestSize) * 8};
     const uint32x4_t padding_low = vsetq_lane_u32(0x80000000u, vdupq_n_u32(0), 0);
     const uint32x4_t padding_high = vld1q_u32(high_padding);
-    Working keyed[2] = {load_state(inner), load_state(outer)};
-    Working chain = load_state(u), total = load_state(sum);
+    Wiped<Working[2]> keyed_states;
+    Working* keyed = keyed_states.value;
+    keyed[0] = load_state(inner), keyed[1] = load_state(outer);
+    Wiped<Working> chain_held(load_state(u)), total_held(load_state(sum));
+    Working& chain = chain_held.value;
+    Working& total = total_held.value;
     for (uint32_t n = 0; n < count; ++n) {
         const Working inner_digest =
             compress_words(keyed[0], chain.abcd, chain.efgh, padding_low, padding_high);
@@ -88,9 +93,6 @@ TW_ARMV8_CRYPTO_TARGET void hmac_iterate(const State& inner, const State& outer,
     }
     store_state(chain, u);
     store_state(total, sum);
-    secure_wipe(keyed, sizeof keyed);
-    secure_wipe(&chain, sizeof chain);
-    secure_wipe(&total, sizeof total);
 }
 
 } // namespace tw::lattice::sha256::hardware

@@ -69,20 +69,20 @@ void transform(State& state, uint32_t w[16]) {
 } // namespace
 
 void compress(State& state, const uint8_t* blocks, size_t count) {
-    uint32_t w[16];
+    Wiped<uint32_t[16]> w;
     for (size_t n = 0; n < count; ++n, blocks += kBlockSize) {
         for (int i = 0; i < 16; ++i)
-            w[i] = load_be32(blocks + 4 * i);
-        transform(state, w);
+            w.value[i] = load_be32(blocks + 4 * i);
+        transform(state, w.value);
     }
-    secure_wipe(w, sizeof w);
 }
 
 void hmac_iterate(const State& inner, const State& outer, State& u, State& sum, uint32_t count) {
     // Both compressions of an iteration take a 32-byte message after one keyed
     // block: its eight words, then the padding of a 96-byte message.
-    uint32_t w[16];
-    auto load_message = [&w](const State& digest) {
+    Wiped<uint32_t[16]> message;
+    uint32_t* w = message.value;
+    auto load_message = [w](const State& digest) {
         for (int i = 0; i < 8; ++i)
             w[i] = digest.h[i];
         w[8] = 0x80000000u;
@@ -90,19 +90,17 @@ void hmac_iterate(const State& inner, const State& outer, State& u, State& sum, 
             w[i] = 0;
         w[15] = (kBlockSize + kDigestSize) * 8;
     };
-    State inner_digest;
+    Wiped<State> inner_digest;
     for (uint32_t n = 0; n < count; ++n) {
         load_message(u);
-        inner_digest = inner;
-        transform(inner_digest, w);
-        load_message(inner_digest);
+        inner_digest.value = inner;
+        transform(inner_digest.value, w);
+        load_message(inner_digest.value);
         u = outer;
         transform(u, w);
         for (int i = 0; i < 8; ++i)
             sum.h[i] ^= u.h[i];
     }
-    secure_wipe(w, sizeof w);
-    secure_wipe(&inner_digest, sizeof inner_digest);
 }
 
 } // namespace tw::lattice::sha256::portable

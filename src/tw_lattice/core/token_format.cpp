@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "tw_lattice/core/aes.h"
+#include "tw_lattice/core/big_endian.h"
 #include "tw_lattice/core/wipe.h"
 #include "tw_lattice/core/work_steps.h"
 
@@ -13,19 +14,17 @@ namespace tw::lattice::token {
 void cbc_encrypt(const uint8_t key[kKeySize], const uint8_t iv[kIvSize], uint8_t* buf,
                  size_t size) {
     assert(size % kBlockSize == 0);
-    AES_ctx ctx;
-    AES_init_ctx_iv(&ctx, key, iv);
-    AES_CBC_encrypt_buffer(&ctx, buf, size);
-    secure_wipe(&ctx, sizeof ctx);
+    Wiped<AES_ctx> ctx;
+    AES_init_ctx_iv(&ctx.value, key, iv);
+    AES_CBC_encrypt_buffer(&ctx.value, buf, size);
 }
 
 void cbc_decrypt(const uint8_t key[kKeySize], const uint8_t iv[kIvSize], uint8_t* buf,
                  size_t size) {
     assert(size % kBlockSize == 0);
-    AES_ctx ctx;
-    AES_init_ctx_iv(&ctx, key, iv);
-    AES_CBC_decrypt_buffer(&ctx, buf, size);
-    secure_wipe(&ctx, sizeof ctx);
+    Wiped<AES_ctx> ctx;
+    AES_init_ctx_iv(&ctx.value, key, iv);
+    AES_CBC_decrypt_buffer(&ctx.value, buf, size);
 }
 
 bool seal(uint8_t* out, const uint8_t timestamp[kTimestampSize], const uint8_t iv[kIvSize],
@@ -35,19 +34,14 @@ bool seal(uint8_t* out, const uint8_t timestamp[kTimestampSize], const uint8_t i
     std::memcpy(out + kIvOffset, iv, kIvSize);
     uint8_t* ciphertext = out + kCiphertextOffset;
     pkcs7_pad_into(ciphertext, plaintext, plaintext_size);
-    AES_ctx ctx;
-    AES_init_ctx_iv(&ctx, key, iv);
+    Wiped<AES_ctx> ctx;
+    AES_init_ctx_iv(&ctx.value, key, iv);
     const size_t size = pkcs7_padded_size(plaintext_size);
-    const bool sealed = aes_cbc_encrypt_in_steps(ctx, ciphertext, ciphertext, size);
-    secure_wipe(&ctx, sizeof ctx);
-    return sealed;
+    return aes_cbc_encrypt_in_steps(ctx.value, ciphertext, ciphertext, size);
 }
 
 uint64_t timestamp_of(const uint8_t* token) {
-    uint64_t seconds = 0;
-    for (size_t i = 0; i < kTimestampSize; ++i)
-        seconds = (seconds << 8) | token[kTimestampOffset + i];
-    return seconds;
+    return load_be64(token + kTimestampOffset);
 }
 
 std::optional<size_t> open(uint8_t* out, const uint8_t* token, size_t token_size,
@@ -55,11 +49,10 @@ std::optional<size_t> open(uint8_t* out, const uint8_t* token, size_t token_size
     assert(has_token_format(token, token_size));
     const size_t size = ciphertext_size(token_size);
     assert(size % kBlockSize == 0);
-    AES_ctx ctx;
-    AES_init_ctx_iv(&ctx, key, token + kIvOffset);
-    const bool opened = aes_cbc_decrypt_in_steps(ctx, token + kCiphertextOffset, out, size);
-    secure_wipe(&ctx, sizeof ctx);
-    if (!opened) return std::nullopt;
+    Wiped<AES_ctx> ctx;
+    AES_init_ctx_iv(&ctx.value, key, token + kIvOffset);
+    if (!aes_cbc_decrypt_in_steps(ctx.value, token + kCiphertextOffset, out, size))
+        return std::nullopt;
     return pkcs7_unpadded_size(out, size);
 }
 

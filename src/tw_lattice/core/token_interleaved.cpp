@@ -124,10 +124,12 @@ bool decode_usable() {
 TW_TOKEN_TARGET void encrypt_hashing(AES_ctx& ctx, const uint8_t* in, uint8_t* out, size_t blocks,
                                      size_t written, TrailingHash& hash) {
     constexpr size_t kBlock = 16, kMessageBlock = sha256::kBlockSize;
-    __m128i k[11];
-    aes_ni::load_keys(ctx.RoundKey, k);
+    Wiped<aes_ni::RoundKeys> keys;
+    const __m128i* k = keys.value.k;
+    aes_ni::load_keys(ctx.RoundKey, keys.value.k);
     __m128i chain = load(ctx.Iv);
-    sha256::ni::Packed state = sha256::ni::pack(hash.state);
+    Wiped<sha256::ni::Packed> held(sha256::ni::pack(hash.state));
+    sha256::ni::Packed& state = held.value;
     size_t hashed = hash.blocks_done;
     size_t b = 0;
     for (; b + 4 <= blocks; b += 4) {
@@ -160,8 +162,6 @@ TW_TOKEN_TARGET void encrypt_hashing(AES_ctx& ctx, const uint8_t* in, uint8_t* o
     store(ctx.Iv, chain);
     sha256::ni::unpack(state, hash.state);
     hash.blocks_done = hashed;
-    secure_wipe(k, sizeof k);
-    secure_wipe(&state, sizeof state);
 }
 
 TW_DECODE_TARGET bool decode_hashing(const char* text, size_t first, size_t end, uint8_t* out,
@@ -179,7 +179,8 @@ TW_DECODE_TARGET bool decode_hashing(const char* text, size_t first, size_t end,
         q = std::min(end, kLeadRounds * kGroupsPerRound) / 8 * 8;
         valid = base64::decode_quads(text, q, out);
     }
-    sha256::ni::Packed state = sha256::ni::pack(hash.state);
+    Wiped<sha256::ni::Packed> held(sha256::ni::pack(hash.state));
+    sha256::ni::Packed& state = held.value;
     size_t hashed = hash.blocks_done;
     const size_t last_block = std::min(hash_size, 3 * end) / kMessageBlock;
     // Strictly fewer: each round's last group writes a byte into the next one.
@@ -202,7 +203,6 @@ TW_DECODE_TARGET bool decode_hashing(const char* text, size_t first, size_t end,
     }
     sha256::ni::unpack(state, hash.state);
     hash.blocks_done = hashed;
-    secure_wipe(&state, sizeof state);
     // The rest: whole steps by the wide decoder, the last few groups here.
     const size_t wide = (end - q) / 8 * 8;
     valid = base64::decode_quads(text + 4 * q, wide, out + 3 * q) && valid;

@@ -36,10 +36,9 @@ void finish_tag(TrailingHash& hash, size_t signed_size, const hmac::Key& signing
     const size_t hashed = hash.blocks_done * sha256::kBlockSize;
     sha256::Hasher rest(hash.state, sha256::kBlockSize + hashed);
     rest.update(hash.message + hashed, signed_size - hashed);
-    uint8_t inner_digest[sha256::kDigestSize];
-    rest.finish(inner_digest);
-    hmac::finish_tag(signing, inner_digest, tag);
-    secure_wipe(inner_digest, sizeof inner_digest);
+    Wiped<uint8_t[sha256::kDigestSize]> inner_digest;
+    rest.finish(inner_digest.value);
+    hmac::finish_tag(signing, inner_digest.value, tag);
 }
 
 // A CBC context on a ready AES schedule.
@@ -71,11 +70,7 @@ bool decode_hashing(const char* text, size_t first, size_t end, uint8_t* out, si
 CipherKeys::CipherKeys(const uint8_t* signing_key, size_t signing_size,
                        const uint8_t encryption_key[kKeySize])
     : signing(signing_key, signing_size) {
-    aes_expand_key(encryption_key, round_keys);
-}
-
-CipherKeys::~CipherKeys() {
-    secure_wipe(round_keys, sizeof round_keys);
+    aes_expand_key(encryption_key, round_keys.value);
 }
 
 size_t text_size(size_t plaintext_size) {
@@ -96,10 +91,11 @@ bool seal_text(char* text, const CipherKeys& keys, const uint8_t timestamp[kTime
     std::memcpy(token + kTimestampOffset, timestamp, kTimestampSize);
     std::memcpy(token + kIvOffset, iv, kIvSize);
 
-    AES_ctx ctx;
-    start_chain(ctx, keys.round_keys, iv);
-    sha256::State state = signing.inner();
-    TrailingHash hash{state, token, 0};
+    Wiped<AES_ctx> chain;
+    AES_ctx& ctx = chain.value;
+    start_chain(ctx, keys.round_keys.value, iv);
+    Wiped<sha256::State> state(signing.inner());
+    TrailingHash hash{state.value, token, 0};
     size_t encoded_groups = 0;
     auto encode_up_to = [&](size_t groups) {
         base64::encode_groups(token + 3 * encoded_groups, groups - encoded_groups,
@@ -125,17 +121,14 @@ bool seal_text(char* text, const CipherKeys& keys, const uint8_t timestamp[kTime
             encode_up_to(hash.blocks_done * sha256::kBlockSize / 3);
         }
     }
-    uint8_t last[kBlockSize];
     if (sealed) {
-        pkcs7_pad_into(last, plaintext + kBlockSize * whole_blocks, size % kBlockSize);
-        aes_cbc_encrypt(ctx, last, token + signed_size - kBlockSize, kBlockSize);
+        Wiped<uint8_t[kBlockSize]> last;
+        pkcs7_pad_into(last.value, plaintext + kBlockSize * whole_blocks, size % kBlockSize);
+        aes_cbc_encrypt(ctx, last.value, token + signed_size - kBlockSize, kBlockSize);
         finish_tag(hash, signed_size, signing, token + signed_size);
         encode_up_to(total_groups);
         base64::encode_tail(token + 3 * total_groups, token_size % 3, text + 4 * total_groups);
-        secure_wipe(last, sizeof last);
     }
-    secure_wipe(&ctx, sizeof ctx);
-    secure_wipe(&state, sizeof state);
     return sealed;
 }
 
@@ -144,18 +137,15 @@ bool decode_signing(const char* text, size_t size, uint8_t* token, size_t token_
     // Too short for a token: nothing to sign, the format check rejects it.
     if (token_size < kMinimumSize) return base64::decode(text, size, token);
     const size_t signed_size = token_size - kTagSize;
-    sha256::State state = signing.inner();
-    TrailingHash hash{state, token, 0};
+    Wiped<sha256::State> state(signing.inner());
+    TrailingHash hash{state.value, token, 0};
     // Whole groups while hashing, in steps; a last group with padding is
     // decoded on its own.
     const size_t whole_quads = token_size / 3;
     constexpr size_t kStepQuads = kWorkStepBytes / 3 / 64 * 64; // whole rounds of the kernel
     bool canonical = true;
     for (size_t first = 0; first < whole_quads; first += kStepQuads) {
-        if (!go_on(first)) {
-            secure_wipe(&state, sizeof state);
-            return false;
-        }
+        if (!go_on(first)) return false;
         canonical = decode_hashing(text, first, std::min(whole_quads, first + kStepQuads), token,
                                    signed_size, hash) &&
                     canonical;
@@ -164,7 +154,6 @@ bool decode_signing(const char* text, size_t size, uint8_t* token, size_t token_
         base64::decode(text + 4 * whole_quads, size - 4 * whole_quads, token + 3 * whole_quads) &&
         canonical;
     finish_tag(hash, signed_size, signing, tag);
-    secure_wipe(&state, sizeof state);
     return canonical;
 }
 
@@ -179,30 +168,24 @@ bool tag_matches(const uint8_t* token, size_t token_size, const uint8_t tag[kTag
     return hmac::tags_equal(token + token_size - kTagSize, tag, kTagSize);
 }
 
-Opening::~Opening() {
-    secure_wipe(last, sizeof last);
-}
-
 void Opening::start(const uint8_t* token, size_t token_size, const uint8_t round_keys[176]) {
     const size_t size = ciphertext_size(token_size);
     if (size == 0) return; // no block to carry the padding
     const uint8_t* block = token + kCiphertextOffset + size - kBlockSize;
-    AES_ctx ctx;
-    start_chain(ctx, round_keys, size == kBlockSize ? token + kIvOffset : block - kBlockSize);
-    aes_cbc_decrypt(ctx, block, last, kBlockSize);
-    secure_wipe(&ctx, sizeof ctx);
-    if (const std::optional<size_t> kept = pkcs7_unpadded_size(last, kBlockSize))
+    Wiped<AES_ctx> ctx;
+    start_chain(ctx.value, round_keys, size == kBlockSize ? token + kIvOffset : block - kBlockSize);
+    aes_cbc_decrypt(ctx.value, block, last.value, kBlockSize);
+    if (const std::optional<size_t> kept = pkcs7_unpadded_size(last.value, kBlockSize))
         size_ = size - kBlockSize + *kept;
 }
 
 bool Opening::finish(uint8_t* out, const uint8_t* token, size_t token_size,
                      const uint8_t round_keys[176]) const {
     const size_t whole = ciphertext_size(token_size) - kBlockSize;
-    AES_ctx ctx;
-    start_chain(ctx, round_keys, token + kIvOffset);
-    const bool opened = aes_cbc_decrypt_in_steps(ctx, token + kCiphertextOffset, out, whole);
-    secure_wipe(&ctx, sizeof ctx);
-    if (opened) std::memcpy(out + whole, last, *size_ - whole);
+    Wiped<AES_ctx> ctx;
+    start_chain(ctx.value, round_keys, token + kIvOffset);
+    const bool opened = aes_cbc_decrypt_in_steps(ctx.value, token + kCiphertextOffset, out, whole);
+    if (opened) std::memcpy(out + whole, last.value, *size_ - whole);
     return opened;
 }
 

@@ -17,6 +17,7 @@
 
 #include "tw_lattice/core/hmac.h"
 #include "tw_lattice/core/token_format.h"
+#include "tw_lattice/core/wipe.h"
 
 namespace tw::lattice::token {
 
@@ -28,10 +29,9 @@ struct CipherKeys {
                const uint8_t encryption_key[kKeySize]);
     CipherKeys(const CipherKeys&) = delete;
     CipherKeys& operator=(const CipherKeys&) = delete;
-    ~CipherKeys();
 
     hmac::Key signing;
-    uint8_t round_keys[176];
+    Wiped<uint8_t[176]> round_keys;
 };
 
 // Size of the base64 text of a token of `plaintext_size` bytes.
@@ -73,7 +73,6 @@ class Opening {
     }
     Opening(const Opening&) = delete;
     Opening& operator=(const Opening&) = delete;
-    ~Opening();
 
     // The plaintext's size, or nothing when the padding is invalid (an empty
     // ciphertext has none).
@@ -85,7 +84,7 @@ class Opening {
     void start(const uint8_t* token, size_t token_size, const uint8_t round_keys[176]);
 
     std::optional<size_t> size_;
-    uint8_t last[kBlockSize] = {};
+    Wiped<uint8_t[kBlockSize]> last;
 };
 
 } // namespace tw::lattice::token

@@ -18,7 +18,9 @@ using tw::platform::secure_wipe;
 class SecretBuffer {
   public:
     SecretBuffer() = default;
-    SecretBuffer(const void* data, size_t size) : data_(new uint8_t[size ? size : 1]), size_(size) {
+    // `size` zero bytes, to be written.
+    explicit SecretBuffer(size_t size) : data_(new uint8_t[size ? size : 1]()), size_(size) {}
+    SecretBuffer(const void* data, size_t size) : SecretBuffer(size) {
         if (size) std::memcpy(data_.get(), data, size);
     }
     SecretBuffer(SecretBuffer&& other) noexcept
@@ -28,6 +30,7 @@ class SecretBuffer {
     ~SecretBuffer() { secure_wipe(data_.get(), size_); }
 
     const uint8_t* data() const { return data_.get(); }
+    uint8_t* data() { return data_.get(); }
     size_t size() const { return size_; }
 
   private:
@@ -35,10 +38,29 @@ class SecretBuffer {
     size_t size_ = 0;
 };
 
-// A plain value (such as a struct of salts) wiped when it dies.
+// Bytes owned elsewhere (a caller's output) that are a secret only once
+// complete: wiped when the guard dies, unless keep() said they are done.
+class WipedUnlessKept {
+  public:
+    WipedUnlessKept(void* data, size_t size) noexcept : data_(data), size_(size) {}
+    WipedUnlessKept(const WipedUnlessKept&) = delete;
+    WipedUnlessKept& operator=(const WipedUnlessKept&) = delete;
+    ~WipedUnlessKept() {
+        if (data_) secure_wipe(data_, size_);
+    }
+    void keep() noexcept { data_ = nullptr; }
+
+  private:
+    void* data_;
+    size_t size_;
+};
+
+// A plain value wiped when it dies: a struct of salts, a key's round keys or
+// hash states, a block of plaintext held on the stack.
 template <typename T> struct Wiped {
     T value{};
     Wiped() = default;
+    explicit Wiped(const T& initial) : value(initial) {}
     Wiped(const Wiped&) = delete;
     Wiped& operator=(const Wiped&) = delete;
     ~Wiped() { secure_wipe(&value, sizeof value); }

@@ -2,7 +2,7 @@
 //
 // Only these functions are compiled for the SHA instruction set (per-function
 // target attributes); sha256.cpp calls in here only after checking the CPU.
-// Locals that hold keyed states are wiped before returning.
+// Locals that hold keyed states are wiped when they go (Wiped).
 #include "tw_lattice/core/sha256_paths.h"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -12,17 +12,26 @@
 #include "tw_lattice/core/wipe.h"
 
 namespace tw::lattice::sha256::hardware {
+namespace {
+
+// A digest's eight words in two registers; a struct, as vector types cannot
+// be template arguments as they are.
+struct Digest {
+    __m128i w[2];
+};
+
+} // namespace
+
 bool available() {
     // The SHA extensions, with SSE4.1 for the shuffles.
     return tw::platform::cpu_features().sha;
 }
 
 TW_SHA_TARGET void compress(State& state, const uint8_t* blocks, size_t count) {
-    ni::Packed packed = ni::pack(state);
+    Wiped<ni::Packed> packed(ni::pack(state));
     for (size_t n = 0; n < count; ++n, blocks += kBlockSize)
-        packed = ni::compress_block(packed, blocks);
-    ni::unpack(packed, state);
-    secure_wipe(&packed, sizeof packed);
+        packed.value = ni::compress_block(packed.value, blocks);
+    ni::unpack(packed.value, state);
 }
 
 TW_SHA_TARGET void hmac_iterate(const State& inner, const State& outer, State& u, State& sum,
@@ -31,11 +40,16 @@ TW_SHA_TARGET void hmac_iterate(const State& inner, const State& outer, State& u
     // padding of a 96-byte message.
     const __m128i padding_low = _mm_set_epi32(0, 0, 0, static_cast<int>(0x80000000u));
     const __m128i padding_high = _mm_set_epi32((kBlockSize + kDigestSize) * 8, 0, 0, 0);
-    ni::Packed keyed[2] = {ni::pack(inner), ni::pack(outer)};
-    __m128i words[2] = {_mm_loadu_si128(reinterpret_cast<const __m128i*>(u.h)),
-                        _mm_loadu_si128(reinterpret_cast<const __m128i*>(u.h + 4))};
-    __m128i total[2] = {_mm_loadu_si128(reinterpret_cast<const __m128i*>(sum.h)),
-                        _mm_loadu_si128(reinterpret_cast<const __m128i*>(sum.h + 4))};
+    Wiped<ni::Packed[2]> keyed_states;
+    Wiped<Digest> words_held, total_held;
+    ni::Packed* keyed = keyed_states.value;
+    __m128i* words = words_held.value.w;
+    __m128i* total = total_held.value.w;
+    keyed[0] = ni::pack(inner), keyed[1] = ni::pack(outer);
+    words[0] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(u.h));
+    words[1] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(u.h + 4));
+    total[0] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sum.h));
+    total[1] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sum.h + 4));
     for (uint32_t n = 0; n < count; ++n) {
         ni::Block inner_rounds(keyed[0], words[0], words[1], padding_low, padding_high);
         inner_rounds.quads<0, 16>();
@@ -53,9 +67,6 @@ TW_SHA_TARGET void hmac_iterate(const State& inner, const State& outer, State& u
     _mm_storeu_si128(reinterpret_cast<__m128i*>(u.h + 4), words[1]);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(sum.h), total[0]);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(sum.h + 4), total[1]);
-    secure_wipe(keyed, sizeof keyed);
-    secure_wipe(words, sizeof words);
-    secure_wipe(total, sizeof total);
 }
 
 } // namespace tw::lattice::sha256::hardware

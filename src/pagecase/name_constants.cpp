@@ -1,8 +1,9 @@
-// Interpreter-side helpers of the native fast paths; see fast_path.h.
-#include "pagecase/fast_path.h"
+// The native routes' snapshots of the module's constants; see name_constants.h.
+#include "pagecase/name_constants.h"
 
-#include <algorithm>
 #include <climits>
+
+#include "pagecase/path_objects.h"
 
 namespace tw::pagecase {
 namespace {
@@ -23,21 +24,11 @@ bool mirror(nb::handle collection, NameSet& out, bool ascii_only) {
             if (!PyUnicode_IS_ASCII(member.ptr())) continue;
             out.add(std::string(reinterpret_cast<const char*>(PyUnicode_1BYTE_DATA(member.ptr())),
                                 static_cast<std::size_t>(PyUnicode_GET_LENGTH(member.ptr()))));
-        } else if (std::optional<std::string> bytes = tw::py::fs_encode(member)) {
+        } else if (std::optional<std::string> bytes = path_bytes(member, Unnamable::refuse)) {
             out.add(std::move(*bytes));
         }
     }
     return true;
-}
-
-template <typename Left, typename Right>
-bool code_points_less(std::size_t left_length, Left left, std::size_t right_length, Right right) {
-    std::size_t common = std::min(left_length, right_length);
-    for (std::size_t k = 0; k < common; ++k) {
-        std::uint32_t a = left(k), b = right(k);
-        if (a != b) return a < b;
-    }
-    return left_length < right_length;
 }
 
 } // namespace
@@ -72,43 +63,6 @@ std::optional<long long> int_constant(nb::handle value) {
 
 bool markdown_name_by_steps(std::string_view name, nb::handle markdown_suffixes) {
     return lowered_suffix_in(tw::py::fs_decode(name), markdown_suffixes);
-}
-
-CodePoints code_points(nb::handle text) {
-    PyObject* ptr = text.ptr();
-#if PY_VERSION_HEX < 0x030C0000
-    tw::py::require(PyUnicode_READY(ptr));
-#endif
-    return {PyUnicode_DATA(ptr), static_cast<std::size_t>(PyUnicode_GET_LENGTH(ptr)),
-            static_cast<int>(PyUnicode_KIND(ptr))};
-}
-
-LoweredKey::LoweredKey(std::string_view bytes) {
-    if (tw::ascii::is_ascii(bytes))
-        ascii_ = bytes;
-    else
-        lowered_ = tw::py::fs_decode(bytes).attr("lower")();
-}
-
-bool LoweredKey::operator<(const LoweredKey& other) const {
-    auto ascii = [](std::string_view text) {
-        return [text](std::size_t k) -> std::uint32_t {
-            return tw::ascii::lower(static_cast<unsigned char>(text[k]));
-        };
-    };
-    auto wide = [](CodePoints text) { return [text](std::size_t k) { return text.at(k); }; };
-    if (!lowered_.is_valid() && !other.lowered_.is_valid())
-        return code_points_less(ascii_.size(), ascii(ascii_), other.ascii_.size(),
-                                ascii(other.ascii_));
-    if (!lowered_.is_valid()) {
-        CodePoints right = code_points(other.lowered_);
-        return code_points_less(ascii_.size(), ascii(ascii_), right.length, wide(right));
-    }
-    CodePoints left = code_points(lowered_);
-    if (!other.lowered_.is_valid())
-        return code_points_less(left.length, wide(left), other.ascii_.size(), ascii(other.ascii_));
-    CodePoints right = code_points(other.lowered_);
-    return code_points_less(left.length, wide(left), right.length, wide(right));
 }
 
 std::size_t slice_length(nb::handle limit, std::size_t length) {

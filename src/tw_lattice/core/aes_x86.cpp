@@ -8,7 +8,7 @@
 // runs eight blocks through the rounds at once, or sixteen in pairs where the
 // processor has the 256-bit AES instructions (VAES); encryption is
 // inherently serial. The round keys the functions hold on the stack are wiped
-// before they return.
+// when they go (Wiped).
 #include "tw_lattice/core/aes_paths.h"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -23,6 +23,13 @@ namespace {
 using aes_ni::load;
 using aes_ni::load_keys;
 using aes_ni::store;
+
+using aes_ni::RoundKeys;
+
+// The round keys in both halves of 256-bit registers (as RoundKeys).
+struct WideRoundKeys {
+    __m256i k[11];
+};
 
 // One step of the key expansion: AESKEYGENASSIST gives SubWord(RotWord(w3))
 // ^ Rcon in its top word; the running XOR of the four previous words then
@@ -72,9 +79,11 @@ TW_VAES_TARGET void cbc_decrypt_wide(const uint8_t round_keys[176], uint8_t chai
                                      const uint8_t* in, uint8_t* out, size_t length) {
     constexpr int kPairs = 8;
     constexpr size_t kBatch = 32 * kPairs;
-    __m128i dk[11];
+    Wiped<RoundKeys> held;
+    Wiped<WideRoundKeys> wide_held;
+    __m128i* dk = held.value.k;
+    __m256i* wide_keys = wide_held.value.k;
     decryption_keys(round_keys, dk);
-    __m256i wide_keys[11];
     for (int r = 0; r < 11; ++r)
         wide_keys[r] = _mm256_broadcastsi128_si256(dk[r]);
     __m128i previous = load(chain);
@@ -106,8 +115,6 @@ TW_VAES_TARGET void cbc_decrypt_wide(const uint8_t round_keys[176], uint8_t chai
         previous = ciphertext;
     }
     store(chain, previous);
-    secure_wipe(dk, sizeof dk);
-    secure_wipe(wide_keys, sizeof wide_keys);
 }
 
 } // namespace
@@ -133,7 +140,8 @@ TW_AES_TARGET void expand_key(const uint8_t key[16], uint8_t round_keys[176]) {
 
 TW_AES_TARGET void cbc_encrypt(const uint8_t round_keys[176], uint8_t chain[16], const uint8_t* in,
                                uint8_t* out, size_t length) {
-    __m128i k[11];
+    Wiped<RoundKeys> held;
+    __m128i* k = held.value.k;
     load_keys(round_keys, k);
     __m128i state = load(chain);
     for (size_t offset = 0; offset + 16 <= length; offset += 16) {
@@ -141,7 +149,6 @@ TW_AES_TARGET void cbc_encrypt(const uint8_t round_keys[176], uint8_t chain[16],
         store(out + offset, state);
     }
     store(chain, state);
-    secure_wipe(k, sizeof k);
 }
 
 TW_AES_TARGET void cbc_decrypt(const uint8_t round_keys[176], uint8_t chain[16], const uint8_t* in,
@@ -149,7 +156,8 @@ TW_AES_TARGET void cbc_decrypt(const uint8_t round_keys[176], uint8_t chain[16],
     static const bool wide = wide_available();
     if (wide) return cbc_decrypt_wide(round_keys, chain, in, out, length);
     constexpr int kLanes = 8;
-    __m128i dk[11];
+    Wiped<RoundKeys> held;
+    __m128i* dk = held.value.k;
     decryption_keys(round_keys, dk);
     __m128i previous = load(chain);
     size_t offset = 0;
@@ -172,7 +180,6 @@ TW_AES_TARGET void cbc_decrypt(const uint8_t round_keys[176], uint8_t chain[16],
         previous = ciphertext;
     }
     store(chain, previous);
-    secure_wipe(dk, sizeof dk);
 }
 
 } // namespace tw::lattice::hardware

@@ -1,5 +1,5 @@
-// Result dictionaries; see entry_dicts.h.
-#include "pagecase/entry_dicts.h"
+// Result dictionaries; see result_dicts.h.
+#include "pagecase/result_dicts.h"
 
 namespace tw::pagecase {
 namespace {

@@ -1,13 +1,11 @@
-// What the native routes of the walk and the listings need from the
-// interpreter: snapshots of the name constants taken at the start of a call,
-// and Python's own lower-casing for text that is not ASCII.
+// What the native routes of the walk and the listings take from the module's
+// constants at the start of a call: SKIP_DIRS and MARKDOWN_SUFFIXES as name
+// rules, the scan limits as numbers, a result limit as a slice length.
 #pragma once
 
 #include <optional>
 #include <string_view>
 
-#include "common/ascii.h"
-#include "pagecase/core/fuzzy.h"
 #include "pagecase/core/name_rules.h"
 #include "pagecase/module_state.h"
 
@@ -31,21 +29,6 @@ std::optional<long long> int_constant(nb::handle value);
 // as file-system bytes whose suffix the native rules cannot judge: the
 // suffix is lower-cased and looked up by the interpreter.
 bool markdown_name_by_steps(std::string_view name, nb::handle markdown_suffixes);
-
-// The code points of a str.
-CodePoints code_points(nb::handle text);
-
-// The sort key `text.lower()` of a name or path given as file-system bytes:
-// ASCII text is lower-cased while comparing, anything else once by str.lower().
-class LoweredKey {
-  public:
-    explicit LoweredKey(std::string_view bytes);
-    bool operator<(const LoweredKey& other) const;
-
-  private:
-    std::string_view ascii_;
-    nb::object lowered_; // the lower-cased str when the text is not ASCII
-};
 
 // The length `[:limit]` leaves of a sequence of `length` items, raising the
 // TypeError of slicing for a limit that is neither None nor an index.
