@@ -239,7 +239,11 @@ FORKS = """
                 print("child interrupted", flush=True)
         os._exit(0)
     def fork():
-        pid = os.fork()
+        try:
+            pid = os.fork()
+        except RuntimeError:  # CPython 3.12 forks in no exit handler
+            print("refused", flush=True)
+            return
         if pid == 0:
             child()
         os.waitpid(pid, 0)
@@ -257,6 +261,8 @@ FORKS = """
 @pytest.mark.parametrize("how", ["during exit", "from a worker thread"])
 def test_a_forked_child_starts_afresh(tmp_path, how):
     result = run_script(FORKS, tmp_path, how)
+    if result.stdout.split() == ["refused"]:
+        pytest.skip("this CPython refuses os.fork() in an exit handler")
     assert result.stdout.split() == (["child", "8"] if how == "during exit" else ["child", "interrupted"]), (
         result.stderr
     )
