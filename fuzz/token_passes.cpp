@@ -56,6 +56,9 @@ void decode_and_open(const token::CipherKeys& keys, const uint8_t key[32],
     std::vector<uint8_t> opened(*kept + 1);
     opening.finish(opened.data(), fused.data(), *size, keys.round_keys.value);
     TW_FUZZ_CHECK(std::memcmp(opened.data(), copy.data(), *kept) == 0);
+    // In place, as the binding opens the decoded bytes it made itself.
+    opening.finish(fused.data(), fused.data(), *size, keys.round_keys.value);
+    TW_FUZZ_CHECK(std::memcmp(fused.data(), copy.data(), *kept) == 0);
 }
 
 } // namespace

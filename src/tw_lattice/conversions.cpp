@@ -11,6 +11,15 @@ nb::object uninitialised_bytes(size_t size) {
     return tw::py::steal_checked(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size)));
 }
 
+void shorten_fresh_bytes(nb::object& bytes, size_t size) {
+    if (size == 0) {
+        bytes = uninitialised_bytes(0); // the shared empty bytes, as everywhere else
+        return;
+    }
+    Py_SET_SIZE(bytes.ptr(), static_cast<Py_ssize_t>(size));
+    PyBytes_AS_STRING(bytes.ptr())[size] = '\0';
+}
+
 std::optional<std::string_view> ascii_text(nb::handle text) {
 #if PY_VERSION_HEX < 0x030C0000
     tw::py::require(PyUnicode_READY(text.ptr()));

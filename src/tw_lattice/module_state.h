@@ -68,6 +68,12 @@ inline nb::object new_bytes(const void* data, size_t size) {
 // the size cannot be had.
 nb::object uninitialised_bytes(size_t size);
 
+// Shortens to `size` a bytes object made here that no one else has seen yet
+// (never hashed, one reference): its public size and the NUL that ends every
+// bytes object move down, and its allocation keeps the bytes beyond until it
+// is freed. No public call resizes a bytes object before 3.15.
+void shorten_fresh_bytes(nb::object& bytes, size_t size);
+
 // `text.encode()` for a str: UTF-8, strict.
 inline nb::object utf8_of(nb::handle text) {
     return tw::py::steal_checked(PyUnicode_AsUTF8String(text.ptr()));

@@ -219,6 +219,7 @@ nb::object encrypt(nb::handle self, nb::handle data, TokenForm form) {
 // A decoded token, and what the one-pass route already knows about it.
 struct Decoded {
     nb::object bytes;
+    bool ours = false;      // made by decode_natively, seen by no one else: opened in place
     bool tag_known = false; // `tag` holds the tag its authenticated part should carry
     std::shared_ptr<const ReadyKeys> keys; // on the one-pass route
     Wiped<uint8_t[token::kTagSize]> tag;
@@ -259,6 +260,7 @@ bool decode_natively(nb::handle self, std::string_view text, Decoded& decoded) {
     }
     decoded.tag_known = signing && token::has_token_format(bytes_data(raw), *size);
     decoded.bytes = std::move(raw);
+    decoded.ours = true;
     return true;
 }
 
@@ -327,16 +329,20 @@ nb::object decrypt(nb::handle self, nb::handle token_value, size_t offset, nb::h
     const size_t ciphertext_size = token::ciphertext_size(size);
     if (ciphertext_size % token::kBlockSize != 0) raise_invalid_token("Invalid ciphertext length");
 
-    // Decryption, straight into a bytes object of the plaintext's size: the
-    // last block first, for the padding and so the size.
+    // Decryption, the last block first for the padding and so the size: in
+    // place when the decoded bytes are ours (the plaintext moves forward over
+    // the header, and the object is shortened to it), otherwise straight into
+    // a bytes object of the plaintext's size.
     auto open_with = [&](const uint8_t* round_keys) {
         const uint8_t* raw = bytes_data(decoded.bytes);
         const token::Opening opening(raw, size, round_keys);
         if (!opening.size()) raise_invalid_padding();
-        nb::object plaintext = uninitialised_bytes(*opening.size());
+        nb::object plaintext =
+            decoded.ours ? std::move(decoded.bytes) : uninitialised_bytes(*opening.size());
         tw::py::run_native(
             [&] { opening.finish(bytes_data_mut(plaintext), raw, size, round_keys); },
             tw::py::release_for_bytes(ciphertext_size));
+        if (decoded.ours) shorten_fresh_bytes(plaintext, *opening.size());
         return plaintext;
     };
     if (decoded.keys) return open_with(decoded.keys->keys.round_keys.value);

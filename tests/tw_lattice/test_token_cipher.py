@@ -14,6 +14,7 @@ import subprocess
 import sys
 import threading
 import time
+import tracemalloc
 
 import pytest
 from cryptography.fernet import Fernet
@@ -89,6 +90,21 @@ def test_interoperates_with_a_standard_implementation(lattice, size):
     raw = decoded(token)
     assert len(raw) == 1 + 8 + 16 + (size // 16 + 1) * 16 + 32
     assert raw[0] == 0x80 and abs(struct.unpack(">Q", raw[1:9])[0] - time.time()) < 5
+
+
+def test_decryption_makes_no_second_copy(lattice):
+    # The plaintext is decrypted in place in the decoded token and shortened.
+    cipher = lattice.TwFernet(Fernet.generate_key())
+    data = os.urandom(4 * 2**20 + 5)
+    token = cipher.encrypt(data)
+    tracemalloc.start()
+    try:
+        plain = cipher.decrypt(token)
+        peak = tracemalloc.get_traced_memory()[1]
+    finally:
+        tracemalloc.stop()
+    assert plain == data and hash(plain) == hash(data) and sys.getsizeof(plain) == sys.getsizeof(data)
+    assert peak < 1.15 * len(data)
 
 
 def test_str_is_encrypted_as_utf8(lattice):

@@ -7,8 +7,8 @@
 // are built at the tail of the text buffer while the CBC chain and the HMAC
 // run interleaved, and the base64 text is produced in place in front of them.
 // Opening decodes once while hashing, leaves tag checking (constant time) to
-// the caller before anything is decrypted, then decrypts into an object of
-// the plaintext's own size, learnt from the last block first.
+// the caller before anything is decrypted, then decrypts in place or into an
+// object of the plaintext's own size, learnt from the last block first.
 #pragma once
 
 #include <cstddef>
@@ -65,7 +65,8 @@ bool tag_matches(const uint8_t* token, size_t token_size, const uint8_t tag[kTag
 // in two steps, so that the plaintext goes straight into an object of its own
 // size: start() decrypts the last block alone, which holds the padding and so
 // the plaintext's size; finish() then decrypts the rest into `out`, which
-// holds size() bytes, false when told to stop.
+// holds size() bytes, false when told to stop. `out` may be the token itself:
+// the plaintext then moves forward over the header.
 class Opening {
   public:
     Opening(const uint8_t* token, size_t token_size, const uint8_t round_keys[176]) {
