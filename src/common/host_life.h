@@ -24,8 +24,8 @@
 #pragma once
 
 #include <atomic>
-#include <chrono>
-#include <thread>
+#include <cstddef>
+#include <new>
 
 #include "common/errors.h"
 
@@ -67,20 +67,77 @@ inline void before_exit() noexcept {
     }
 }
 
-// CPython 3.10 frees its main interpreter at the very end of finalization,
-// and a thread still waiting for the lock then writes to it every switch
-// interval: the process may crash on its way out (3.11 and later keep the
-// main interpreter in static memory). The waiting threads are let go first:
-// when the interpreter clears its state dictionary, which holds the record,
-// the lock is given up for a moment, and each waiting thread takes it and
-// ends, as finalization has begun. No public call tells whether it has:
-// 3.10's private one is asked (3.10 only).
+#if PY_VERSION_HEX < 0x030B0000
+// CPython 3.10 frees its main interpreter and every thread state at the very
+// end of finalization (3.11 and later keep the main interpreter in static
+// memory). A thread still waiting for the lock then reads them when it wakes,
+// to learn that it must end, and writes to them every switch interval: once
+// the memory is reused, the process may crash on its way out. So when the
+// interpreter clears its state dictionary, which holds the record, with other
+// threads alive, those blocks are kept for the rest of the process: a hook
+// around the raw allocator (the domain they come from) lets every other block
+// go as before. The hook takes the wrapped allocator's context as its own, so
+// that a thread reading the old functions with the new context, or the other
+// way round, still frees through the right allocator.
+struct KeptBlocks {
+    PyMemAllocatorEx wrapped;
+    std::size_t count = 0;
+    void** blocks = nullptr;
+};
+inline std::atomic<KeptBlocks*> kept_blocks{nullptr};
+
+inline bool is_kept(const KeptBlocks& kept, void* block) noexcept {
+    for (std::size_t i = 0; i < kept.count; ++i)
+        if (kept.blocks[i] == block) return true;
+    return false;
+}
+
+inline void* kept_malloc(void*, std::size_t size) noexcept {
+    const KeptBlocks& kept = *kept_blocks.load(std::memory_order_acquire);
+    return kept.wrapped.malloc(kept.wrapped.ctx, size);
+}
+inline void* kept_calloc(void*, std::size_t count, std::size_t size) noexcept {
+    const KeptBlocks& kept = *kept_blocks.load(std::memory_order_acquire);
+    return kept.wrapped.calloc(kept.wrapped.ctx, count, size);
+}
+inline void* kept_realloc(void*, void* block, std::size_t size) noexcept {
+    const KeptBlocks& kept = *kept_blocks.load(std::memory_order_acquire);
+    return kept.wrapped.realloc(kept.wrapped.ctx, block, size);
+}
+inline void kept_free(void*, void* block) noexcept {
+    const KeptBlocks& kept = *kept_blocks.load(std::memory_order_acquire);
+    if (!is_kept(kept, block)) kept.wrapped.free(kept.wrapped.ctx, block);
+}
+
+inline void keep_interpreter_memory() noexcept {
+    if (kept_blocks.load() != nullptr) return; // kept once, for the process
+    PyInterpreterState* interpreter = PyInterpreterState_Main();
+    std::size_t states = 0;
+    for (PyThreadState* state = PyInterpreterState_ThreadHead(interpreter); state != nullptr;
+         state = PyThreadState_Next(state))
+        ++states;
+    auto* kept = new (std::nothrow) KeptBlocks;
+    void** blocks = new (std::nothrow) void*[states + 1];
+    if (kept == nullptr || blocks == nullptr) {
+        delete kept;
+        delete[] blocks;
+        return;
+    }
+    kept->blocks = blocks;
+    PyMem_GetAllocator(PYMEM_DOMAIN_RAW, &kept->wrapped);
+    kept->blocks[kept->count++] = interpreter;
+    for (PyThreadState* state = PyInterpreterState_ThreadHead(interpreter); state != nullptr;
+         state = PyThreadState_Next(state))
+        kept->blocks[kept->count++] = state;
+    kept_blocks.store(kept, std::memory_order_release);
+    PyMemAllocatorEx hook{kept->wrapped.ctx, kept_malloc, kept_calloc, kept_realloc, kept_free};
+    PyMem_SetAllocator(PYMEM_DOMAIN_RAW, &hook);
+}
+#endif
+
 inline void before_interpreter_is_freed(PyObject*) noexcept {
 #if PY_VERSION_HEX < 0x030B0000
-    if (!host_record->threads_at_exit || !_Py_IsFinalizing()) return;
-    PyThreadState* state = PyEval_SaveThread();
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    PyEval_RestoreThread(state);
+    if (host_record->threads_at_exit) keep_interpreter_memory();
 #endif
 }
 
